@@ -1,0 +1,52 @@
+# Shared build settings and helpers for every folder of the tree.
+
+# Adds each immediate sub-folder of DIR that holds a CMakeLists.txt, in name order.
+function(kem_add_children dir)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${dir} ${dir}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY ${dir}/${child} AND EXISTS ${dir}/${child}/CMakeLists.txt)
+      add_subdirectory(${dir}/${child})
+    endif()
+  endforeach()
+endfunction()
+
+# Warnings and sanitizers for our own targets.
+function(kem_target_defaults target)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wno-unused-parameter)
+  endif()
+  if(KEM_SANITIZE AND NOT KEM_WIN32)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+if(KEM_SANITIZE AND NOT KEM_WIN32)
+  # Libraries must be instrumented the same way as the executables that link them.
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(KEM_WIN32)
+  # Everything links statically against the compiler runtimes: the engine needs
+  # nothing but system DLLs and kem.lib.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+endif()
+
+# GoogleTest: Debian's package natively; for MinGW built from the sources Debian
+# installs under /usr/src/googletest.
+if(KEM_TESTS)
+  if(KEM_WIN32)
+    if(NOT TARGET gtest)
+      set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+      set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+      set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+      add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    endif()
+  else()
+    find_package(GTest REQUIRED)
+  endif()
+  include(KemTests)
+endif()

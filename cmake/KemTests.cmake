@@ -1,0 +1,55 @@
+# Test helpers.
+#
+#   kem_add_native_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2)
+#       native GoogleTest executable, one CTest entry (native build only).
+#   kem_add_wine_test(NAME SOURCES a.cpp LIBS lib1 [ARGS ...] [GUI])
+#       MinGW GoogleTest executable run under Wine through the harness (win32 build only).
+#       GUI marks tests that show windows (they run against the harness's Xvfb display).
+#
+# Under Wine every test shares one private WINEPREFIX in the build tree, prepared once
+# per run by the fixture "wine" and torn down (wineserver, Xvfb) by its cleanup test.
+include_guard(GLOBAL)
+
+set(KEM_HARNESS ${CMAKE_SOURCE_DIR}/scripts/wine-harness.sh)
+set(KEM_WINE_STATE ${CMAKE_BINARY_DIR}/wine)
+
+function(kem_add_native_test name)
+  if(KEM_WIN32)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ARGS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  kem_target_defaults(${name})
+  add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
+  set_tests_properties(${name} PROPERTIES LABELS native TIMEOUT 600)
+endfunction()
+
+if(KEM_WIN32 AND NOT TEST wine_setup)
+  add_test(NAME wine_setup COMMAND ${KEM_HARNESS} start ${KEM_WINE_STATE})
+  add_test(NAME wine_cleanup COMMAND ${KEM_HARNESS} stop ${KEM_WINE_STATE})
+  set_tests_properties(wine_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 600 LABELS wine)
+  set_tests_properties(wine_cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 120 LABELS wine)
+endif()
+
+# Registers an already-built Windows program as a test run under Wine.
+function(kem_add_wine_command name)
+  cmake_parse_arguments(T "GUI" "WORKING_DIRECTORY" "COMMAND;FIXTURES;DEPENDS_ON" ${ARGN})
+  set(dir ${T_WORKING_DIRECTORY})
+  if(NOT dir)
+    set(dir ${CMAKE_CURRENT_BINARY_DIR})
+  endif()
+  add_test(NAME ${name} COMMAND ${KEM_HARNESS} run ${KEM_WINE_STATE} ${T_COMMAND} WORKING_DIRECTORY ${dir})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "wine;${T_FIXTURES}" LABELS wine TIMEOUT 900)
+endfunction()
+
+function(kem_add_wine_test name)
+  if(NOT KEM_WIN32)
+    return()
+  endif()
+  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS;ARGS;FIXTURES" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  kem_target_defaults(${name})
+  kem_add_wine_command(${name} COMMAND $<TARGET_FILE:${name}> ${T_ARGS} FIXTURES ${T_FIXTURES})
+endfunction()

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The Wine test harness.
+#   wine-harness.sh start STATE   create a private WINEPREFIX in STATE/prefix, start Xvfb and a
+#                                 persistent wineserver for this run
+#   wine-harness.sh run STATE PROG [ARGS...]
+#                                 run a Windows program in that prefix; its exit code is ours
+#   wine-harness.sh stop STATE    stop the wineserver and Xvfb of this run
+set -u
+cmd=${1:?command}; state=${2:?state folder}; shift 2
+mkdir -p "$state"
+state=$(cd "$state" && pwd)
+export WINEPREFIX="$state/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset WINEARCH
+
+display_of() { cat "$state/display" 2>/dev/null; }
+
+start_xvfb() {
+  local n
+  for n in $(seq 91 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+      echo $! >"$state/xvfb.pid"
+      echo ":$n" >"$state/display"
+      for _ in $(seq 1 50); do
+        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        sleep 0.1
+      done
+      return 0
+    fi
+  done
+  echo "no free X display" >&2
+  return 1
+}
+
+case "$cmd" in
+  start)
+    "$0" stop "$state" >/dev/null 2>&1
+    start_xvfb || exit 1
+    export DISPLAY=$(display_of)
+    wineserver -p
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      wineboot -i >"$state/wineboot.log" 2>&1
+    fi
+    # A trivial program makes sure the prefix is usable.
+    wine cmd /c exit 0 >/dev/null 2>&1
+    echo "wine prefix ready in $WINEPREFIX on display $DISPLAY"
+    ;;
+  run)
+    export DISPLAY=$(display_of)
+    prog=${1:?program}; shift
+    wine "$prog" "$@"
+    ;;
+  stop)
+    if [ -d "$WINEPREFIX" ]; then
+      wineserver -k >/dev/null 2>&1 || true
+      wineserver -w >/dev/null 2>&1 || true
+    fi
+    if [ -f "$state/xvfb.pid" ]; then
+      kill "$(cat "$state/xvfb.pid")" >/dev/null 2>&1 || true
+      rm -f "$state/xvfb.pid" "$state/display"
+    fi
+    echo "wine harness stopped"
+    ;;
+  *)
+    echo "unknown command $cmd" >&2; exit 2 ;;
+esac
