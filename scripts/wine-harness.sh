@@ -39,6 +39,7 @@ case "$cmd" in
     "$0" stop "$state" >/dev/null 2>&1
     start_xvfb || exit 1
     export DISPLAY=$(display_of)
+    mkdir -p "$WINEPREFIX"
     wineserver -p
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       wineboot -i >"$state/wineboot.log" 2>&1

@@ -34,8 +34,14 @@ std::uint32_t ComputeStubSize(std::span<const std::uint8_t> image) {
     std::uint64_t end = static_cast<std::uint64_t>(Read32(image, h + 20)) + Read32(image, h + 16);
     if (end > stub) stub = end;
   }
-  if (stub > image.size()) throw SetupDataError("the executable image's section table points past the end of the file");
+  if (stub > 0xFFFFFFFFull) throw SetupDataError("the program file is not a valid executable image");
   return static_cast<std::uint32_t>(stub);
+}
+
+std::uint32_t StubSizeOfFile(std::span<const std::uint8_t> file) {
+  std::uint32_t stub = ComputeStubSize(file);
+  if (stub > file.size()) throw SetupDataError("the executable image's section table points past the end of the file");
+  return stub;
 }
 
 }  // namespace kem

@@ -1,0 +1,8 @@
+// The engine's entry point: a GUI program without a main window of its own.
+#include "launcher/launch_sequence.h"
+#include "platform/win_system.h"
+
+int main() {
+  int code = kem::RunLaunchSequence();
+  kem::platform::TerminateProcessNow(code);
+}

@@ -1,0 +1,24 @@
+// The built-in message table: the engine's own translatable texts, numbered 1 to 115,
+// with English defaults compiled in. A language file can replace them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kem {
+
+constexpr int kMessageCount = 115;
+
+// Text number n (1..115); empty for numbers outside the table.
+std::string Message(int n);
+
+// Restores the English defaults.
+void ResetMessageTable();
+
+// Loads a language file: a block of 115 CR LF lines, optionally followed by entries made
+// of a language name line and another block. Reading stops after the block whose name
+// equals the user's language (without regard to case); otherwise the last block read
+// stays in force. A block that ends early leaves the rest of its positions empty.
+void LoadMessageTable(std::string_view fileText, std::string_view userLanguageName);
+
+}  // namespace kem
