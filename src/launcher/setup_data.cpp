@@ -139,13 +139,14 @@ std::string WriteSetupData(const SetupData& d) {
   for (std::size_t i = 0; i < n; ++i) {
     if (d.StatementIds.IndexOf(d.StatementIds[i]) != static_cast<std::ptrdiff_t>(i))
       throw SetupDataError("statement ID " + d.StatementIds[i] + " occurs twice");
-    auto p = d.ParameterLines.IndexOf(d.StatementIds[i]);
-    if (p != HashedStringList::npos) {
-      // The ID line must be the first line equal to it; a parameter above it would hijack it.
-      bool isBlockStart = false;
-      for (std::size_t j = 0; j < n && !isBlockStart; ++j) isBlockStart = SameText(d.StatementIds[j], d.ParameterLines[p]);
-      if (!isBlockStart) throw SetupDataError("parameter block of " + d.StatementIds[i] + " is shadowed");
-    }
+  }
+  // A parameter look-up takes the first line equal to the ID: a statement ID may stand
+  // only once in the parameter lines, as its own block's first line.
+  std::vector<int> seen(n, 0);
+  for (const std::string& line : d.ParameterLines.Items()) {
+    auto id = d.StatementIds.IndexOf(line);
+    if (id != HashedStringList::npos && ++seen[static_cast<std::size_t>(id)] > 1)
+      throw SetupDataError("statement ID " + line + " occurs more than once in the parameter lines");
   }
   if (d.WebBlockSources.size() % 2 || d.ComponentSizes.size() % 2 || d.CommandHeaders.Count() % 2 ||
       d.CompilerVariables.Count() % 2)

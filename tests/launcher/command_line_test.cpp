@@ -1,0 +1,69 @@
+#include "launcher/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace kem {
+namespace {
+
+TEST(CommandLine, SilentSwitchForms) {
+  struct Case {
+    std::vector<std::string> args;
+    bool silent;
+    bool update;
+  };
+  const Case cases[] = {
+      {{"/s"}, true, false},       {{"-S"}, true, false},     {{"/QN"}, true, false},
+      {{"-qn"}, true, false},      {{"s"}, false, false},     {{"qn"}, false, false},
+      {{"/silent"}, false, false}, {{"/update"}, false, true}, {{"-UpdateSetup"}, false, true},
+      {{"x", "/s", "/update"}, true, true},
+  };
+  for (const auto& c : cases) {
+    auto r = ParseArguments(c.args);
+    EXPECT_EQ(r.Silent, c.silent) << c.args[0];
+    EXPECT_EQ(r.Update, c.update) << c.args[0];
+  }
+}
+
+TEST(CommandLine, ValueArguments) {
+  // The value is the lower-cased argument minus its first three characters.
+  auto r = ParseArguments({"/L=C:\\Logs\\Trace.TXT", "/g=\\\\Server\\Policy", "/M=C:\\Outer\\Pkg.EXE", "-P=D:\\Data"});
+  EXPECT_EQ(r.TraceLogPath, "c:\\logs\\trace.txt");
+  EXPECT_EQ(r.GroupPolicyPath, "\\\\server\\policy");
+  EXPECT_EQ(r.OuterPackagePath, "c:\\outer\\pkg.exe");
+  EXPECT_EQ(r.DataPathOverride, "d:\\data");
+  // A marker later in an argument still matches; the first three characters are dropped.
+  auto later = ParseArguments({"xx/l=c:\\a.log"});
+  EXPECT_EQ(later.TraceLogPath, "l=c:\\a.log");
+  // The first matching argument wins, and "/l=" is preferred to "-l=".
+  auto first = ParseArguments({"-l=c:\\one", "/l=c:\\two", "/l=c:\\three"});
+  EXPECT_EQ(first.TraceLogPath, "c:\\two");
+}
+
+TEST(CommandLine, Assignments) {
+  auto r = ParseArguments({"InstallDir=C:\\Program Files\\X", "/s", "-A=B", "mode=a=b", "plain", "=empty"});
+  ASSERT_EQ(r.Assignments.size(), 6u);
+  EXPECT_EQ(r.Assignments[0], "INSTALLDIR");
+  EXPECT_EQ(r.Assignments[1], "C:\\Program Files\\X");
+  EXPECT_EQ(r.Assignments[2], "MODE");
+  EXPECT_EQ(r.Assignments[3], "a=b");
+  EXPECT_EQ(r.Assignments[4], "");
+  EXPECT_EQ(r.Assignments[5], "empty");
+}
+
+TEST(CommandLine, CommandTail) {
+  EXPECT_EQ(ComputeCommandTail("\"C:\\Program Files\\setup.exe\" /s A=1"), "/s A=1");
+  EXPECT_EQ(ComputeCommandTail("\"C:\\setup.exe\""), "");
+  EXPECT_EQ(ComputeCommandTail("C:\\setup.exe /s"), "/s");
+  EXPECT_EQ(ComputeCommandTail("C:\\setup.exe"), "");
+  EXPECT_EQ(ComputeCommandTail(""), "");
+  EXPECT_EQ(ComputeCommandTail("\"unterminated"), "");
+}
+
+TEST(CommandLine, SplitArguments) {
+  EXPECT_EQ(SplitArguments("  /s   \"A=two words\" B=\"x y\"  "),
+            (std::vector<std::string>{"/s", "A=two words", "B=x y"}));
+  EXPECT_TRUE(SplitArguments("   ").empty());
+}
+
+}  // namespace
+}  // namespace kem
