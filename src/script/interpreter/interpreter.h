@@ -1,0 +1,196 @@
+// The interpreter: runs the installation script once, from the first statement to the
+// last, on the main thread. It prepares the run (validation, predefined variables,
+// labels), then repeats one cycle per statement: refresh the values the user interface
+// and other threads may have changed, find the next statement (skipping commented-out
+// statements and the parts of If chains and wizard loops that must not run) and dispatch
+// it to its handler.
+//
+// Control flow. Exactly one branch of every "If" / "Else If" / "Else" chain runs, nested
+// chains included. The interpreter keeps the number of chains it is inside (every "If"
+// that is dispatched opens one, the chain's "End" closes it) and remembers when a failed
+// condition's skip stopped at an "Else If": that "Else If" is evaluated as a condition,
+// while an "Else" or "Else If" that is reached by running off the end of an executed
+// branch ends the chain (skip to its "End"). An "Else If" outside every chain is
+// evaluated.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "launcher/setup_data.h"
+#include "script/interpreter/script_host.h"
+
+namespace kem {
+
+class Interpreter;
+
+// A statement handler: receives the interpreter and the statement's index. Failures are
+// raised as exceptions (StatementError) carrying the message shown to the user.
+using StatementHandler = std::function<void(Interpreter&, std::size_t statementIndex)>;
+
+// Statement names (compared exactly) to their handlers. The control statements are the
+// interpreter's own and never looked up here.
+class StatementTable {
+ public:
+  void Add(std::string name, StatementHandler handler);
+  const StatementHandler* Find(std::string_view name) const;
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, StatementHandler, Hash, std::equal_to<>> handlers_;
+};
+
+// What other subsystems plug into a run. Every entry is optional.
+struct InterpreterHooks {
+  // Preparation step 1: reset the per-run state of other subsystems.
+  std::function<void(Interpreter&)> ResetRunState;
+  // Preparation step 3: reset the component list.
+  std::function<void(Interpreter&)> ResetComponents;
+  // Preparation step 4: the installer cache's bootstrap. Without it the interpreter's
+  // first-install bootstrap runs (DefaultBootstrap).
+  std::function<void(Interpreter&)> Bootstrap;
+  // Preparation step 9: define the predefined component.
+  std::function<void(Interpreter&)> DefinePredefinedComponent;
+  // Preparation step 10: patch and maintenance preparation, removal of the resume entry,
+  // queuing of the switch properties, language selection (sets LANGUAGE). Without it
+  // LANGUAGE is set empty.
+  std::function<void(Interpreter&)> PrepareRun;
+  // Before every statement: the installer cache's refresh (OVERRIDECACHE, UNINSTALLLINK,
+  // ENGINECACHE).
+  std::function<void(Interpreter&)> BeforeStatement;
+  // LANGUAGE differs from the language loaded last: reload the translation tables.
+  std::function<void(Interpreter&, const std::string& language)> LanguageChanged;
+  // A statement whose name is listed in PluginStatements.
+  std::function<void(Interpreter&, std::size_t statementIndex)> PluginStatement;
+  // The exit-script step: close a text file left open, hide the dialogs, free the run's
+  // dialog lists, hide the tray icon.
+  std::function<void(Interpreter&)> ExitScript;
+  // Removable-media ending: write the instance data before the process ends.
+  std::function<void(Interpreter&)> WriteInstanceData;
+  // The taskbar state around modal prompts.
+  std::function<void(bool prompt, bool error)> PromptProgressState;
+  // "Set Variable" of PROGRESS or PROGRESSTEXT: show the text and position (0..100) now.
+  std::function<void(const std::string& text, std::int64_t position)> RefreshProgress;
+  // Between statements while a non-modal dialog is up and PROGRESS or PROGRESSTEXT
+  // changed: write the progress channel (text, 0..100, position).
+  std::function<void(const std::string& text, std::int64_t position)> WriteProgress;
+};
+
+// Interpreter state of one run (exposed for tests and the dialog statements).
+struct ControlState {
+  std::size_t programCounter = 0;  // index of the next statement to fetch
+  bool skipToBranch = false;       // a condition failed: skip to the chain's next branch
+  bool skipToEnd = false;          // an executed branch ended: skip to the chain's "End"
+  bool evaluateElseIf = false;     // the skip stopped at an "Else If": evaluate it
+  std::size_t openChains = 0;      // If chains the walk is inside
+  bool inWizardLoop = false;
+  bool leftWizardLoop = false;     // the wizard loop's "End" comes next and is a no-op
+  int wizardStep = 0;              // +1 Next, -1 Back, 0 Cancel
+};
+
+class Interpreter {
+ public:
+  Interpreter(SetupData& data, ScriptHost& host, const StatementTable& statements, InterpreterHooks hooks = {});
+  ~Interpreter();
+  Interpreter(const Interpreter&) = delete;
+  Interpreter& operator=(const Interpreter&) = delete;
+
+  // Runs the script. callback, when given, receives the statement index before each
+  // dispatch; false ends the run (exit-script step only). databasePath is the installer
+  // database the script runs with. The process exit code is Startup().ExitCode.
+  void Run(const std::function<bool(std::size_t)>& callback, const std::string& databasePath);
+
+  // --- For statement handlers -------------------------------------------------------
+  SetupData& Data() { return data_; }
+  ScriptHost& Host() { return host_; }
+  InterpreterHooks& Hooks() { return hooks_; }
+  const ControlState& Control() const { return state_; }
+  const std::string& DatabasePath() const { return databasePath_; }
+  // Ends the statement loop after the current statement; the end-of-run steps follow.
+  void EndScript() { endRequested_ = true; }
+  bool EndRequested() const { return endRequested_; }
+  bool InWizardLoop() const { return state_.inWizardLoop; }
+  void SetWizardStep(int step) { state_.wizardStep = step; }
+  // The engine runs silently (Startup().SilentMode, refreshed from SILENT).
+  bool Silent() const;
+  // The label table: upper-cased names with the index of their "Label" statement.
+  const std::vector<std::pair<std::string, std::size_t>>& Labels() const { return labels_; }
+  // The folder of the running engine, with a trailing backslash after the bootstrap.
+  const std::string& RootFolder() const { return rootFolder_; }
+
+  // The text of the statement-failure box for the statement (without the caption).
+  std::string FailureText(std::size_t statementIndex, std::string_view message) const;
+
+ private:
+  enum class Kind : std::uint8_t {
+    None, If, ElseIf, Else, End, WizardLoop, Label, GoToLabel, Comment, Ignore, DisplayDialog, Plugin, Handler
+  };
+  enum class Fetch { Dispatch, NextCycle, EndOfScript };
+
+  void Prepare();
+  bool PrepareAfterBootstrap();
+  void InitializationVariables();
+  void RefreshFromVariables();
+  void BranchSkip();
+  void EndSkip();
+  Fetch FetchNext();
+  Fetch WizardMove();
+  void LeaveWizardLoopForward();
+  void Dispatch(std::size_t index);
+  void GoToLabel(std::size_t index);
+  void BetweenStatementsProgress();
+  void StatementFailure(std::size_t index, std::string_view message);
+  void ExitScriptStep();
+  void EndOfRun();
+  void RemovableMediaEnding();
+  bool SkippedOnFetch(std::size_t index) const { return commented_[index] || kinds_[index] == Kind::Ignore; }
+  bool SingleInstance() const;
+  std::string SingleInstanceMarker() const;
+
+  SetupData& data_;
+  ScriptHost& host_;
+  const StatementTable& statements_;
+  InterpreterHooks hooks_;
+  std::string databasePath_;
+  std::string rootFolder_;
+
+  // Per statement, resolved once before the first statement.
+  std::vector<Kind> kinds_;
+  std::vector<char> commented_;
+  std::vector<const StatementHandler*> handlers_;
+  std::vector<char> isPlugin_;
+  std::vector<std::pair<std::string, std::size_t>> labels_;
+  std::unordered_map<std::string, std::size_t> labelIndex_;
+
+  ControlState state_;
+  bool endRequested_ = false;
+
+  // Last values seen by the per-statement refresh.
+  std::string lastLanguage_;
+  std::int64_t lastClockSecond_ = -1;
+  std::string date_, time_;
+  std::string lastProgressText_;
+  std::int64_t lastProgress_ = 0;
+  bool singleInstance_ = false;
+};
+
+// The first-install bootstrap used until the installer cache supplies its own: publishes
+// PRODUCTCODE, REVISIONCODE, DATADIR, TARGETDIR (program files folder for an
+// administrator, else the folder that holds the user's documents folder, + title + "\"),
+// STARTMENU, ALLUSERS, MAINTENANCE, NEEDSUPGRADE and NEWINSTANCE, origin "Bootstrap".
+void DefaultBootstrap(Interpreter& interpreter);
+
+// Base name without extension and 1-based line of a SourceMap entry "path*line"; a
+// malformed entry gives an empty name or line 1.
+std::pair<std::string, long long> SourcePosition(std::string_view entry);
+
+}  // namespace kem

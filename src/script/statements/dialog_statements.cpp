@@ -1,0 +1,91 @@
+#include "script/statements/dialog_statements.h"
+
+#include "common/text.h"
+#include "script/interpreter/engine_state.h"
+#include "script/interpreter/interpreter.h"
+#include "script/params/statement_params.h"
+#include "script/store/variable_manager.h"
+
+namespace kem {
+
+std::uintptr_t SilentDialogPresenter(Interpreter&, const std::string&, bool modal, std::string& custom) {
+  SetVar("VRAX_IsCancelled", "FALSE", "ShowDesign");
+  custom.clear();
+  // A non-modal display leaves no window behind: it is recorded as none.
+  return modal ? kDialogNext : 0;
+}
+
+std::string DialogResultText(std::uintptr_t code, const std::string& custom) {
+  switch (code) {
+    case kDialogNotModal: return "NOTMODAL";
+    case kDialogCancel: return "CANCEL";
+    case kDialogNext: return "NEXT";
+    case kDialogBack: return "BACK";
+    case kDialogCustom: return UpperCase(custom);
+    default: return {};
+  }
+}
+
+namespace {
+
+void DisplayDialog(const DialogPresenter& present, Interpreter& in, std::size_t i) {
+  static constexpr std::string_view kName = "Display Dialog";
+  auto& engine = Engine();
+  std::string condition = GetParam(i, 4);
+  if (!condition.empty()) {
+    if (IsTrue(GetVar(VarNameOrText(condition))) == IsTrue(GetParam(i, 6))) return;  // skipped
+  }
+  std::string key = std::to_string(i);
+  engine.LastDisplayedKey = key;
+  engine.PendingUnbindKey.clear();
+
+  std::string custom;
+  std::uintptr_t code;
+  if (in.InWizardLoop()) {
+    code = present(in, key, true, custom);
+    engine.PendingUnbindKey = key;
+  } else if (IsTrue(GetParam(i, 3))) {
+    code = present(in, key, true, custom);
+    engine.WindowHandleOfNonModal = 0;
+    SetVar("WINDOWHANDLE", "0", kName);
+    engine.PendingUnbindKey = key;
+  } else {
+    std::uintptr_t handle = present(in, key, false, custom);
+    engine.WindowHandleOfNonModal = handle;
+    SetVar("WINDOWHANDLE", std::to_string(handle), kName);
+    code = kDialogNotModal;
+  }
+
+  std::string result = GetParam(i, 2);
+  if (!result.empty()) {
+    EnsureResultVariable(result, kName);
+    SetVarChecked(result, DialogResultText(code, custom), ActionLabel(kName));
+  }
+  if (in.InWizardLoop()) {
+    if (code == kDialogCancel) in.SetWizardStep(0);
+    else if (code == kDialogNext) in.SetWizardStep(1);
+    else if (code == kDialogBack) in.SetWizardStep(-1);
+  }
+}
+
+void HideDialog(Interpreter&, std::size_t) {
+  auto& engine = Engine();
+  if (!engine.LastDisplayedKey.empty()) {
+    engine.PendingUnbindKey = engine.LastDisplayedKey;
+    engine.LastDisplayedKey.clear();
+  }
+  engine.WindowHandleOfNonModal = 0;
+  SetVar("WINDOWHANDLE", "0", "Hide Dialog");
+}
+
+}  // namespace
+
+void RegisterDialogStatements(StatementTable& table, DialogPresenter presenter) {
+  if (!presenter) presenter = SilentDialogPresenter;
+  table.Add("Display Dialog", [present = std::move(presenter)](Interpreter& in, std::size_t i) {
+    DisplayDialog(present, in, i);
+  });
+  table.Add("Hide Dialog", HideDialog);
+}
+
+}  // namespace kem

@@ -1,0 +1,40 @@
+// "Display Dialog" and "Hide Dialog" as they behave while nothing is shown on screen (the
+// silent path): every display ends with "NEXT" at once, so wizard loops run through.
+// The presenter decides the result of a display; tests supply a scripted one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kem {
+
+class Interpreter;
+class StatementTable;
+
+// Result codes of a display.
+inline constexpr int kDialogNotModal = 0;
+inline constexpr int kDialogCancel = 2;
+inline constexpr int kDialogNext = 6;
+inline constexpr int kDialogBack = 7;
+inline constexpr int kDialogCustom = 8;
+
+// Shows the dialog of the statement with the given key (statement index in decimal).
+// Returns the result code for a modal display, the window handle for a non-modal one;
+// custom receives the name of the control that ended the dialog for code 8.
+using DialogPresenter = std::function<std::uintptr_t(Interpreter&, const std::string& key, bool modal,
+                                                      std::string& custom)>;
+
+// The silent presenter: resets VRAX_IsCancelled and returns 6 ("NEXT") for a modal
+// display; a non-modal display shows no window and returns handle 0.
+std::uintptr_t SilentDialogPresenter(Interpreter&, const std::string& key, bool modal, std::string& custom);
+
+// The result text of a display code: "NOTMODAL", "CANCEL", "NEXT", "BACK" or the custom
+// result upper-cased; empty for any other code.
+std::string DialogResultText(std::uintptr_t code, const std::string& custom);
+
+// Adds "Display Dialog" and "Hide Dialog"; presenter defaults to SilentDialogPresenter.
+void RegisterDialogStatements(StatementTable& table, DialogPresenter presenter = {});
+
+}  // namespace kem

@@ -1,0 +1,384 @@
+#include "script/statements/variable_statements.h"
+
+#include <functional>
+#include <optional>
+
+#include "common/text.h"
+#include "script/eval/expression.h"
+#include "script/eval/mathematics.h"
+#include "script/interpreter/engine_state.h"
+#include "script/interpreter/interpreter.h"
+#include "script/interpreter/redirection_guard.h"
+#include "script/numbers/int_text.h"
+#include "script/params/statement_params.h"
+#include "script/statement_error.h"
+#include "script/store/variable_manager.h"
+
+namespace kem {
+namespace {
+
+constexpr std::string_view kPersistMarker = "$VRAX$VRAX$";
+constexpr std::string_view kNewLineMarker = "$NEWLINE$";
+
+bool LanguageSelected() { return !GetVar("LANGUAGE").empty(); }
+
+// The result variable a parameter names ($NAME$ or NAME), upper-cased and created empty
+// when missing.
+std::string ResultVariable(std::string_view param, std::string_view statement) {
+  std::string name = UpperCase(VarNameOrText(param));
+  EnsureResultVariable(name, statement);
+  return name;
+}
+
+std::string CrLfToMarker(std::string_view text) { return ReplaceText(text, "\r\n", kNewLineMarker, false, true); }
+
+// 1-based character access as the runtime's Copy: positions before 1 count from 1,
+// counts below 0 give the empty text.
+std::string Copy(std::string_view s, long long index, long long count) {
+  if (count <= 0) return {};
+  if (index < 1) index = 1;
+  if (index > static_cast<long long>(s.size())) return {};
+  auto start = static_cast<std::size_t>(index - 1);
+  auto n = static_cast<std::size_t>(std::min<long long>(count, static_cast<long long>(s.size() - start)));
+  return std::string(s.substr(start, n));
+}
+
+std::string Trim(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return std::string(s.substr(b, e - b));
+}
+
+std::string FileNamePart(std::string_view path) {
+  auto cut = path.find_last_of("\\:");
+  return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+std::string FolderPart(std::string_view path) {
+  auto cut = path.find_last_of("\\:");
+  return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
+}
+
+std::string ExtensionPart(std::string_view path) {  // with the leading "."
+  std::string name = FileNamePart(path);
+  auto dot = name.find_last_of('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+// "C:" or "\\server\share"; empty when the path has neither.
+std::string DrivePart(std::string_view path) {
+  if (path.size() >= 2 && path[1] == ':') return std::string(path.substr(0, 2));
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
+    auto server = path.find('\\', 2);
+    if (server == std::string_view::npos) return std::string(path);
+    auto share = path.find('\\', server + 1);
+    return std::string(share == std::string_view::npos ? path : path.substr(0, share));
+  }
+  return {};
+}
+
+std::string WithBackslashUnlessEmpty(std::string s) { return s.empty() ? s : WithTrailingBackslash(s); }
+
+// --- "Set Variable" --------------------------------------------------------------------
+
+void SetVariable(Interpreter& in, std::size_t i) {
+  static constexpr std::string_view kName = "Set Variable";
+  std::string value = GetParam(i, 2);
+  if (LanguageSelected()) value = TranslateParam(value, GetParam(i, 0), 1);
+  value = ExpandVars(value);
+
+  std::string name = GetParam(i, 1);
+  bool persistent = false;
+  if (auto pos = name.find(kPersistMarker); pos != std::string::npos) {
+    persistent = std::string_view(name).substr(pos + kPersistMarker.size()) == "TRUE";
+    name.resize(pos);
+  }
+  name = VarNameOrText(name);
+  EnsureResultVariable(name, kName);
+  SetVarChecked(name, value, "Set Variable Action");
+  if (persistent && !name.empty()) AddSavedVariable(name);
+  if (SameText(name, "ABORT")) SetVar("VRAX_IsCancelled", value, "Set Variable Tricke");
+
+  if (SameText(name, "PROGRESS") || SameText(name, "PROGRESSTEXT")) {
+    struct ActiveScope {
+      ActiveScope() { Engine().WorkerActive = true; }
+      ~ActiveScope() { Engine().WorkerActive = false; }
+    } active;
+    std::int32_t position = TextToInt32(GetVar("PROGRESS"));
+    if (auto& refresh = in.Hooks().RefreshProgress) refresh(GetVar("PROGRESSTEXT"), position);
+  }
+}
+
+// --- "Localization Variable" -------------------------------------------------------------
+
+void LocalizationVariable(Interpreter&, std::size_t i) {
+  std::string name = VarNameOrText(GetParam(i, 1));
+  EnsureResultVariable(name, "Localization Variable");
+  std::string value = GetParam(i, 2);
+  if (LanguageSelected()) value = TranslateParam(value, "ZOZADORU$" + name + "$ZOZADORU", 1);
+  SetVarChecked(name, ExpandVars(value), "Localization Variable Action");
+}
+
+// --- "Get Environment", "Get Temporary File" ---------------------------------------------
+
+void GetEnvironment(Interpreter& in, std::size_t i) {
+  static constexpr std::string_view kName = "Get Environment";
+  std::string name = ExpandVars(GetParam(i, 1));
+  std::string result;
+  {
+    RedirectionGuard guard(in.Host());
+    if (!name.empty()) {
+      result = in.Host().ExpandEnvironmentName(name);
+    } else {
+      for (const std::string& entry : in.Host().EnvironmentStrings()) {
+        if (!result.empty()) result += kNewLineMarker;
+        result += entry;
+      }
+    }
+  }
+  std::string var = ResultVariable(GetParam(i, 2), kName);
+  SetVar(var, result, ActionLabel(kName));
+}
+
+void GetTemporaryFile(Interpreter& in, std::size_t i) {
+  static constexpr std::string_view kName = "Get Temporary File";
+  std::string var = ResultVariable(GetParam(i, 1), kName);
+  std::string path;
+  {
+    RedirectionGuard guard(in.Host());
+    path = in.Host().CreateTempFileName(GetVar("TEMPDIR"), "kem");
+  }
+  SetVar(var, path, ActionLabel(kName));
+}
+
+// --- "Convert Path", "Convert Case" -------------------------------------------------------
+
+std::string LongPathOf(ScriptHost& host, std::string path, int depth = 0) {
+  std::erase(path, '"');
+  if (!path.empty() && path.back() == '\\') path.pop_back();
+  auto cut = path.find_last_of("\\:");
+  if (cut == std::string::npos || depth > 260) return path;
+  std::string parent = path[cut] == ':' ? path.substr(0, cut + 1) : path.substr(0, cut);
+  if (parent == path || cut + 1 >= path.size()) return path;
+  std::string longParent = LongPathOf(host, parent, depth + 1);
+  std::optional<std::string> stored = host.StoredName(path);
+  if (!stored) return path;
+  return longParent + "\\" + *stored;
+}
+
+void ConvertPath(Interpreter& in, std::size_t i) {
+  std::string var = GetParam(i, 1);
+  bool toShort = IsTrue(GetParam(i, 2));
+  std::string value = ExpandPath(GetVar(var));
+  std::string result;
+  {
+    RedirectionGuard guard(in.Host());
+    if (toShort) {
+      // A path the system cannot shorten (it does not exist) stays as it is.
+      result = in.Host().ShortPathName(value).value_or(value);
+    } else {
+      result = LongPathOf(in.Host(), value);
+    }
+  }
+  SetVarChecked(var, result, "Convert Path Action");
+}
+
+void ConvertCase(Interpreter& in, std::size_t i) {
+  std::string var = GetParam(i, 1);
+  bool upper = IsTrue(GetParam(i, 2));
+  std::string value = ExpandPath(GetVar(var));
+  value = upper ? in.Host().AnsiUpperCase(value) : in.Host().AnsiLowerCase(value);
+  SetVarChecked(var, value, "Convert Case Action");
+}
+
+// --- "Replace String" ----------------------------------------------------------------------
+
+void ReplaceString(Interpreter&, std::size_t i) {
+  static constexpr std::string_view kName = "Replace String";
+  std::string var = UpperCase(VarNameOrText(GetParam(i, 1)));
+  std::string value = CrLfToMarker(GetVar(var));
+  std::string find = CrLfToMarker(ExpandVars(GetParam(i, 2)));
+  std::string replacement = CrLfToMarker(ExpandVars(GetParam(i, 3)));
+  bool ignoreCase = IsTrue(GetParam(i, 4));
+  bool all = IsTrue(GetParam(i, 5));
+  SetVar(var, ReplaceText(value, find, replacement, ignoreCase, all), ActionLabel(kName));
+}
+
+// --- "Extract Path" --------------------------------------------------------------------------
+
+void ExtractPath(Interpreter&, std::size_t i) {
+  std::string var = GetParam(i, 1);
+  std::string value = ExpandPath(GetVar(var));
+  std::int32_t code = TextToInt32(GetParam(i, 2));
+  SetVarChecked(var, ExtractPathPart(value, code), "Extract Path Action");
+}
+
+// --- "Parse String" --------------------------------------------------------------------------
+
+void ParseString(Interpreter&, std::size_t i) {
+  static constexpr std::string_view kName = "Parse String";
+  std::string source = ExpandPath(GetParam(i, 1));
+  std::string separator = ExpandPath(GetParam(i, 2));
+  std::string first = GetParam(i, 3);
+  std::string second = GetParam(i, 4);
+  std::int32_t mode = TextToInt32(GetParam(i, 5));
+  bool trim = IsTrue(GetParam(i, 6));
+  bool ignoreCase = IsTrue(GetParam(i, 7));
+  auto [a, b] = ParseText(source, separator, mode, trim, ignoreCase);
+  if (!first.empty()) {
+    std::string var = UpperCase(first);
+    EnsureResultVariable(var, kName);
+    SetVar(var, a, ActionLabel(kName));
+  }
+  if (!second.empty()) {
+    std::string var = UpperCase(second);
+    EnsureResultVariable(var, kName);
+    SetVar(var, b, ActionLabel(kName));
+  }
+}
+
+// --- "Mathematics", "Evaluate Expression" ------------------------------------------------------
+
+void Mathematics(Interpreter&, std::size_t i) {
+  static constexpr std::string_view kName = "Mathematics";
+  std::string var = GetParam(i, 4);
+  if (!var.empty()) EnsureResultVariable(var, kName);
+  std::string p1 = GetParam(i, 1);
+  std::int64_t code = TextToInt64(GetParam(i, 3));
+  std::int64_t a = MathReadsA(code) ? TextToInt64(ExpandVars(p1)) : 0;
+  std::int64_t b = MathReadsB(code) ? TextToInt64(ExpandVars(GetParam(i, 2))) : 0;
+  std::string result = MathOperation(code, a, b, p1);
+  if (!var.empty()) SetVarChecked(var, result, ActionLabel(kName));
+}
+
+void EvaluateExpressionStatement(Interpreter&, std::size_t i) {
+  static constexpr std::string_view kName = "Evaluate Expression";
+  std::string var = GetParam(i, 2);
+  EnsureResultVariable(var, kName);
+  std::string result = EvaluateExpression(ExpandVarsQuoted(GetParam(i, 1)));
+  SetVarChecked(var, result, ActionLabel(kName));
+}
+
+}  // namespace
+
+std::string ReplaceText(std::string_view value, std::string_view find, std::string_view replacement,
+                        bool ignoreCase, bool all) {
+  if (find.empty()) return std::string(value);
+  std::string haystack = ignoreCase ? UpperCase(value) : std::string(value);
+  std::string needle = ignoreCase ? UpperCase(find) : std::string(find);
+  std::string result;
+  std::size_t from = 0;
+  for (;;) {
+    auto pos = haystack.find(needle, from);
+    if (pos == std::string::npos) break;
+    result.append(value.substr(from, pos - from));
+    result.append(replacement);
+    from = pos + needle.size();
+    if (!all) break;
+  }
+  result.append(value.substr(from));
+  return result;
+}
+
+std::string ExtractPathPart(std::string_view path, std::int32_t code) {
+  switch (code) {
+    case 0:
+      return FileNamePart(path);
+    case 1: {
+      std::string name = FileNamePart(path);
+      return name.substr(0, name.size() - ExtensionPart(name).size());
+    }
+    case 2: {
+      std::string ext = ExtensionPart(path);
+      return ext.empty() ? ext : ext.substr(1);
+    }
+    case 3:
+      return WithBackslashUnlessEmpty(FolderPart(path));
+    case 4: {
+      std::string folder = FolderPart(path);
+      if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+      return WithBackslashUnlessEmpty(FolderPart(folder));
+    }
+    case 5:
+      return WithBackslashUnlessEmpty(DrivePart(path));
+    case 6:
+      return ReplaceText(path, "\\\\", "\\", false, true);
+    default:
+      return std::string(path);
+  }
+}
+
+std::pair<std::string, std::string> ParseText(std::string_view source, std::string_view separatorOrCount,
+                                              std::int32_t mode, bool trim, bool ignoreCase) {
+  std::string s = ignoreCase ? LowerCase(source) : std::string(source);
+  std::string t = ignoreCase ? LowerCase(separatorOrCount) : std::string(separatorOrCount);
+  const auto len = static_cast<long long>(source.size());
+  long long p = 0, k = 0, c = 0;
+  switch (mode) {
+    case 0: {
+      auto pos = t.empty() ? std::string::npos : s.find(t);
+      p = pos == std::string::npos ? len + 1 : static_cast<long long>(pos) + 1;
+      k = static_cast<long long>(t.size());
+      c = 1;
+      break;
+    }
+    case 1: {
+      auto pos = t.empty() ? std::string::npos : s.rfind(t);
+      if (pos == std::string::npos) {
+        p = 1;
+        k = 0;
+      } else {
+        p = static_cast<long long>(pos) + 1;
+        k = static_cast<long long>(t.size());
+      }
+      c = 1;
+      break;
+    }
+    case 2:
+      if (auto n = TryTextToInt32(separatorOrCount)) {
+        p = *n;
+        k = 1;
+        c = 0;
+        if (*n == 0) {
+          p = 1;
+          c = 1;
+          k = -1;
+        }
+      }
+      break;
+    case 3:
+      if (auto n = TryTextToInt32(separatorOrCount)) {
+        p = len - *n;
+        k = 1;
+        c = 0;
+      }
+      break;
+    default:
+      break;
+  }
+  if (p == 0) return {};
+  std::string first = Copy(source, 1, p - c);
+  std::string second = Copy(source, p + k, len + 1);
+  if (trim) {
+    first = Trim(first);
+    second = Trim(second);
+  }
+  return {first, second};
+}
+
+void RegisterVariableStatements(StatementTable& table) {
+  table.Add("Set Variable", SetVariable);
+  table.Add("Localization Variable", LocalizationVariable);
+  table.Add("Get Environment", GetEnvironment);
+  table.Add("Get Temporary File", GetTemporaryFile);
+  table.Add("Convert Path", ConvertPath);
+  table.Add("Convert Case", ConvertCase);
+  table.Add("Replace String", ReplaceString);
+  table.Add("Extract Path", ExtractPath);
+  table.Add("Parse String", ParseString);
+  table.Add("Mathematics", Mathematics);
+  table.Add("Evaluate Expression", EvaluateExpressionStatement);
+}
+
+}  // namespace kem

@@ -1,0 +1,255 @@
+#include "script/validation/script_validation.h"
+
+#include <array>
+#include <string>
+#include <unordered_set>
+
+#include "common/text.h"
+#include "script/eval/expression.h"
+#include "script/params/statement_params.h"
+#include "script/statement_error.h"
+#include "script/store/variable_manager.h"
+
+namespace kem {
+namespace {
+
+constexpr std::string_view kPersistMarker = "$VRAX$VRAX$";
+
+// Declared before any statement is looked at.
+constexpr std::array<std::string_view, 59> kPredeclared = {
+    "VRAX_COMPRESS_INSTALLER_CACHE", "VRAX_DISABLE_ROLLBACK", "VRAX_DISABLE_VISTA_RESTART_MANAGER",
+    "IISHOST", "OVERRIDECACHE", "VRAXLOGO", "TIME", "DATE", "NEWINSTANCE", "SELECTED", "WINDOWHANDLE",
+    "EXEDIR", "EXEFILE", "UNINSTALLLINK", "ENGINECACHE", "COPYWEBLOCK", "ABORT", "SILENT", "LOGGED",
+    "CMDLINE", "REBOOTNOW", "SFXPATH", "SFXFILE", "LASTERROR", "PROGRESSMODE", "PROGRESSTEXT",
+    "PROGRESS", "USERNAME", "USERCOMPANY", "REBOOTCOMPUTER", "RUNAPP", "WIZARD", "VERSION",
+    "TARGETDIR", "STARTMENU", "ADVERTISE", "ALLUSERS", "COMPLETE", "MINIMUM", "PERSONALIZED",
+    "MODIFY", "REPAIR", "REMOVE", "DATADIR", "PRODUCTCODE", "REVISIONCODE", "ROOTDIR", "MAINTENANCE",
+    "NEWLINE", "NEEDSUPGRADE", "TITLE", "COMPANY", "TEMPDIR", "SUPPORTDIR", "MSIFILE", "LANGUAGE",
+    "ABORTONERROR", "ABORTEDONERROR", "SAVEDATA"};
+
+class Validator {
+ public:
+  Validator(const SetupData& data, std::vector<std::string>& labels) : data_(data), labels_(labels) {}
+
+  std::optional<ValidationFailure> Run() {
+    labels_.clear();
+    labelSet_.clear();
+    ClearVars();
+    for (std::string_view name : kPredeclared)
+      SetVar(name, "", name == "PROGRESSMODE" ? kOriginInitialization : kOriginCompilation);
+
+    if (auto f = BlockBalance()) return f;
+    if (auto f = Labels()) return f;
+    PersistentVariables();
+    if (auto f = Statements()) return f;
+    return WizardLoops();
+  }
+
+ private:
+  std::size_t Count() const { return data_.StatementCount(); }
+  const std::string& Name(std::size_t i) const { return data_.StatementNames[i]; }
+  bool Commented(std::size_t i) const { return i < data_.CommentFlags.Count() && data_.CommentFlags[i] == "C"; }
+
+  // Raw parameter; a block that ends early reads as empty here: the pass reports script
+  // problems, it does not fail on them.
+  std::string Param(std::size_t i, int n) const {
+    try {
+      return GetParam(data_, i, n);
+    } catch (const StatementError&) {
+      return {};
+    }
+  }
+
+  static void Declare(std::string_view name) {
+    if (!name.empty()) SetVar(UpperCase(name), "", kOriginCompilation);
+  }
+  void DeclareParam(std::size_t i, int n) const { Declare(Param(i, n)); }
+
+  static ValidationFailure Fail(std::size_t i, std::string message) { return {i, std::move(message)}; }
+
+  std::optional<ValidationFailure> BlockBalance() const {
+    long openers = 0, closers = 0, nesting = 0;
+    for (std::size_t i = 0; i < Count(); ++i) {
+      if (Commented(i)) continue;
+      const std::string& name = Name(i);
+      if (name == "If" || name == "Wizard Loop") {
+        ++openers;
+        ++nesting;
+      } else if (name == "End") {
+        ++closers;
+        --nesting;
+      } else if (name == "Label" && nesting != 0) {
+        return Fail(i, std::string(kNestedLabelMessage));
+      }
+    }
+    if (openers > closers) return Fail(kScriptAsAWhole, std::string(kTooFewEndsMessage));
+    if (openers < closers) return Fail(kScriptAsAWhole, std::string(kTooManyEndsMessage));
+    return std::nullopt;
+  }
+
+  std::optional<ValidationFailure> Labels() {
+    for (std::size_t i = 0; i < Count(); ++i) {
+      if (Name(i) != "Label") continue;
+      std::string label = Param(i, 1);
+      std::string upper = UpperCase(label);
+      if (!labelSet_.insert(upper).second) return Fail(i, std::string(kLabelRedefinedMessage) + label);
+      labels_.push_back(std::move(upper));
+    }
+    return std::nullopt;
+  }
+
+  void PersistentVariables() const {
+    for (std::size_t i = 0; i < Count(); ++i) {
+      if (Name(i) != "Set Variable") continue;
+      std::string p1 = Param(i, 1);
+      auto pos = p1.find(kPersistMarker);
+      if (pos == std::string::npos) continue;
+      if (std::string_view(p1).substr(pos + kPersistMarker.size()) != "TRUE") continue;
+      std::string name = UpperCase(std::string_view(p1).substr(0, pos));
+      if (!name.empty() && !VarExists(name)) SetVar(name, "", kOriginCompilation);
+    }
+  }
+
+  std::optional<ValidationFailure> MustExist(std::size_t i, int n) const {
+    std::string p = Param(i, n);
+    if (!VarExists(p)) return Fail(i, std::string(kVariableNotDefinedMessage) + p);
+    return std::nullopt;
+  }
+
+  std::optional<ValidationFailure> RequiredThenDeclare(std::size_t i, int n) const {
+    std::string p = Param(i, n);
+    if (p.empty()) return Fail(i, std::string(kVariableRequiredMessage));
+    Declare(p);
+    return std::nullopt;
+  }
+
+  std::optional<ValidationFailure> Check(std::size_t i) const {
+    const std::string& name = Name(i);
+    if (name == "Web Media Block") {
+      std::string p1 = Param(i, 1);
+      if (!p1.empty() && Param(i, 2).empty()) return Fail(i, std::string(kWebBlockUrlMessage));
+      if (!IsLegalFileName(p1)) return Fail(i, std::string(kWebBlockNameMessage));
+    } else if (name == "Get Folder Location" || name == "Get INI File Settings" ||
+               name == "Check File Version" || name == "Get System Settings" ||
+               name == "Get OS or SP Level" || name == "Read Registry" || name == "Check Registry" ||
+               name == "Does File/Folder Exist" || name == "Localization Variable" ||
+               name == "Get Temporary File" || name == "Get IIS Property" || name == "Get IIS Site List") {
+      DeclareParam(i, 1);
+    } else if (name == "Mathematics") {
+      DeclareParam(i, 4);
+    } else if (name == "Is MSI Setup Installed") {
+      return RequiredThenDeclare(i, 2);
+    } else if (name == "Extract 7Zip Archive") {
+      DeclareParam(i, 3);
+    } else if (name == "Run Light Mode Setup" || name == "Get File Version" || name == "Get Environment" ||
+               name == "Get IIS Site Index") {
+      DeclareParam(i, 2);
+    } else if (name == "Read from Text File") {
+      DeclareParam(i, 2);
+      DeclareParam(i, 3);
+    } else if (name == "Parse String") {
+      DeclareParam(i, 3);
+      DeclareParam(i, 4);
+    } else if (name == "Delete Files") {
+      if (!IsTrue(Param(i, 3)) && !IsTrue(Param(i, 4))) return Fail(i, std::string(kDeleteModeMessage));
+    } else if (name == "Install Files") {
+      if (Param(i, 3).empty()) return Fail(i, std::string(kInstallFilesTargetMessage));
+    } else if (name == "Convert Path" || name == "Convert Case" || name == "Extract Path" ||
+               name == "Replace String") {
+      return MustExist(i, 1);
+    } else if (name == "Evaluate Expression") {
+      DeclareParam(i, 2);
+      if (!ExpressionSyntaxOk(Param(i, 1))) return Fail(i, std::string(kExpressionSyntaxMessage));
+    } else if (name == "Run Program") {
+      DeclareParam(i, 4);
+    } else if (name == "Run Program As") {
+      DeclareParam(i, 8);
+    } else if (name == "Set Variable") {
+      std::string p1 = Param(i, 1);
+      auto pos = p1.find(kPersistMarker);
+      if (pos != std::string::npos) p1.resize(pos);
+      Declare(p1);
+    } else if (name == "GoTo Label") {
+      std::string p1 = Param(i, 1);
+      if (!labelSet_.contains(UpperCase(p1))) return Fail(i, std::string(kLabelUndefinedMessage) + p1);
+    } else if (name == "Find All Files") {
+      return RequiredThenDeclare(i, 4);
+    } else if (name == "Check Disk Space") {
+      return RequiredThenDeclare(i, 1);
+    } else if (name == "If" || name == "Else If") {
+      std::string p1 = Param(i, 1);
+      if (p1.empty()) return Fail(i, std::string(kVariableRequiredMessage));
+      std::string p3 = Param(i, 3);
+      bool leftOk = VarRefDefined(p1, false);
+      bool rightOk = VarRefDefined(p3, true);
+      if (!rightOk) return Fail(i, std::string(kVariableNotDefinedMessage) + p3);
+      if (!leftOk) return Fail(i, std::string(kVariableNotDefinedMessage) + p1);
+    } else if (name == "MessageBox") {
+      DeclareParam(i, 5);
+    } else if (name == "Check Service") {
+      DeclareParam(i, 3);
+    } else if (name == "Check Process") {
+      DeclareParam(i, 2);
+    } else if (name == "Register Library") {
+      DeclareParam(i, 3);
+    } else if (name == "Apply Changes") {
+      DeclareParam(i, 2);
+    } else if (name == "Apply Patch" || name == "IIS Anonymous User") {
+      DeclareParam(i, 1);
+    } else if (name == "Display Dialog") {
+      if (Param(i, 1).empty()) return Fail(i, std::string(kDialogNameMessage));
+      DeclareParam(i, 2);
+      std::string p4 = Param(i, 4);
+      if (!p4.empty() && !VarRefDefined(p4, false)) return Fail(i, std::string(kVariableNotDefinedMessage) + p4);
+    } else if (name == "Get Component State" || name == "Get Component Space") {
+      DeclareParam(i, 2);
+    }
+    return std::nullopt;
+  }
+
+  std::optional<ValidationFailure> Statements() const {
+    for (std::size_t i = 0; i < Count(); ++i) {
+      if (Commented(i)) continue;
+      if (auto f = Check(i)) return f;
+    }
+    return std::nullopt;
+  }
+
+  std::optional<ValidationFailure> WizardLoops() const {
+    bool inside = false;
+    for (std::size_t i = 0; i < Count(); ++i) {
+      const std::string& name = Name(i);
+      if (name == "Wizard Loop") {
+        inside = true;
+      } else if (name == "End" && inside) {
+        inside = false;
+      } else if (inside && name != "Display Dialog" && name != "Comment" && name != "Ignore" && !Commented(i)) {
+        return Fail(i, std::string(kWizardLoopContentMessage));
+      }
+    }
+    return std::nullopt;
+  }
+
+  const SetupData& data_;
+  std::vector<std::string>& labels_;
+  std::unordered_set<std::string> labelSet_;
+};
+
+}  // namespace
+
+bool IsLegalFileName(std::string_view text) noexcept {
+  auto cut = text.find_last_of("\\:");
+  std::string_view name = cut == std::string_view::npos ? text : text.substr(cut + 1);
+  return name.find_first_of("/*?\"<>|") == std::string_view::npos;
+}
+
+std::optional<ValidationFailure> ValidateScript(const SetupData& data, std::vector<std::string>& labels) {
+  return Validator(data, labels).Run();
+}
+
+std::optional<ValidationFailure> ValidateScript(const SetupData& data) {
+  std::vector<std::string> labels;
+  return ValidateScript(data, labels);
+}
+
+}  // namespace kem
