@@ -51,8 +51,10 @@ std::string GetParam(const SetupData& data, std::size_t statementIndex, int n);
 // kMaxExpansionReplacements replacements, or once the text would grow past
 // kMaxExpandedLength, the rest of the text is left unexpanded.
 std::string ExpandVars(std::string_view text);
-// As ExpandVars, but every inserted value is enclosed in double quotes (for
-// "Evaluate Expression").
+// As ExpandVars, but each reference to a defined variable becomes a quoted operand for
+// "Evaluate Expression": the value's own expansion (ExpandVars) enclosed in double quotes,
+// with every double quote inside it doubled, so that the expression reads back exactly
+// the variable's text. The scan continues after the closing quote.
 std::string ExpandVarsQuoted(std::string_view text);
 
 inline constexpr std::size_t kMaxExpansionReplacements = 10000;

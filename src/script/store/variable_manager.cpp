@@ -91,6 +91,18 @@ void TVariableManager::Leave(bool write) const {
 
 namespace {
 
+std::string QuoteOperand(std::string_view text) {
+  std::string q;
+  q.reserve(text.size() + 2);
+  q.push_back('"');
+  for (char c : text) {
+    if (c == '"') q.push_back('"');
+    q.push_back(c);
+  }
+  q.push_back('"');
+  return q;
+}
+
 // The rescanning expansion. The text still to scan is kept reversed in `rest`, so that
 // inserting a value in front of it (where the scan continues) is an append.
 std::string ExpandWith(const TVariableManager& store, std::string_view text, bool quoted) {
@@ -119,14 +131,21 @@ std::string ExpandWith(const TVariableManager& store, std::string_view text, boo
     if (close == std::string::npos) break;  // no closing sign: the rest stays as it is
     name.assign(rest.rbegin() + 1, rest.rbegin() + static_cast<std::ptrdiff_t>(open - close));
     if (replacements < kMaxExpansionReplacements && store.TryGet(name, value)) {
-      std::size_t inserted = value.size() + (quoted ? 2 : 0);
-      std::size_t total = out.size() + close + inserted;
-      if (total > maxLength) break;  // leave the rest unexpanded
+      if (quoted) {
+        // The operand is the value's own expansion, quoted so that the expression reads
+        // it back as exactly that text (embedded quotes doubled). The scan goes on after
+        // the closing quote.
+        std::string operand = QuoteOperand(ExpandWith(store, value, false));
+        if (out.size() + close + operand.size() > maxLength) break;
+        ++replacements;
+        rest.resize(close);
+        out += operand;
+        continue;
+      }
+      if (out.size() + close + value.size() > maxLength) break;  // leave the rest unexpanded
       ++replacements;
       rest.resize(close);
-      if (quoted) rest.push_back('"');
       rest.append(value.rbegin(), value.rend());
-      if (quoted) rest.push_back('"');
       continue;
     }
     if (replacements >= kMaxExpansionReplacements) break;
