@@ -1,0 +1,44 @@
+// Building a whole setup folder from a project folder.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kembuild/compile_setup.h"
+
+namespace kem::builder {
+
+inline constexpr const char* kEngineFileName = "kemstub.exe";
+inline constexpr const char* kArchiveLibraryName = "kem.lib";
+
+struct BuildOptions {
+  std::filesystem::path projectDir;
+  std::filesystem::path outputDir;
+  // Folder with kemstub.exe and kem.lib; empty: the environment variable KEM_ENGINE_DIR.
+  std::filesystem::path engineDir;
+};
+
+struct BuildResult {
+  std::filesystem::path setupProgram;  // OUT/base.exe
+  std::filesystem::path archive;       // OUT/base.res
+  std::filesystem::path database;      // OUT/base.msi
+  std::vector<std::filesystem::path> files;  // every file written, in writing order
+  CompiledSetup compiled;
+  std::size_t statementsWithoutId = 0;
+};
+
+// Loads and compiles the project, then writes the setup program (the engine with the
+// setup data appended), the support archive, the installer database, kem.lib and the
+// splash picture into the output folder. All outputs are made in a staging folder first
+// and moved into place only when everything succeeded: a failed build writes nothing.
+// Raises BuildError for problems of the project or the engine, std::runtime_error for
+// failures of the tools and the file system.
+BuildResult BuildSetup(const BuildOptions& options);
+
+// Writes the IDs that statements lack back into the script files (each before the
+// statement's name), the same IDs that a build gives them. Returns how many were written.
+// Raises BuildError (and changes nothing) when the project has errors.
+std::size_t AssignStatementIds(const std::filesystem::path& projectDir);
+
+}  // namespace kem::builder

@@ -1,0 +1,316 @@
+#include "kembuild/compile_setup.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <unordered_set>
+
+#include "common/text.h"
+#include "kembuild/guid.h"
+#include "kembuild/quoted_text.h"
+#include "script/params/statement_kinds.h"
+
+#if defined(KEM_HAVE_VALIDATION) && __has_include("script/validation/script_validation.h")
+#include "script/validation/script_validation.h"
+#define KEM_USE_VALIDATION 1
+#endif
+#if defined(KEM_HAVE_FORMS) && __has_include("kembuild/form_commands.h")
+#include "kembuild/form_commands.h"
+#define KEM_USE_FORMS 1
+#endif
+
+namespace kem::builder {
+namespace {
+
+// Every statement kind the interpreter dispatches, plus the no-op names that authored
+// scripts carry.
+const std::set<std::string, std::less<>>& KnownStatementNames() {
+  static const std::set<std::string, std::less<>> names = [] {
+    std::set<std::string, std::less<>> s = {"Code Folding Region", "Compiler Variable End"};
+#define KEM_BUILDER_KIND_NAME(id, name, group) s.insert(name);
+    KEM_STATEMENT_KINDS(KEM_BUILDER_KIND_NAME)
+#undef KEM_BUILDER_KIND_NAME
+    return s;
+  }();
+  return names;
+}
+
+bool CarriesFiles(std::string_view name) {
+  return name == "Install Files" || name == "Install Assembly" || name == "Install ODBC Driver" ||
+         name == "Install Service";
+}
+
+std::string SourcePath(const std::string& file) {
+  std::string s = file;
+  std::replace(s.begin(), s.end(), '/', '\\');
+  return s;
+}
+
+std::string HexNoLeadingZeros(std::uint32_t v) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  do {
+    out.insert(out.begin(), kHex[v & 15]);
+    v >>= 4;
+  } while (v);
+  return out;
+}
+
+// A command header from the statement's ID, so it stays the same when other statements
+// are added. Headers are unique and always hold a letter: a header made only of digits
+// could be mistaken for a statement index when the engine searches the list by index.
+std::string CommandHeaderFor(const std::string& id, std::unordered_set<std::string>& used) {
+  std::uint32_t v = static_cast<std::uint32_t>(std::stoul(id.substr(1, 8), nullptr, 16));
+  for (;;) {
+    if (v != 0) {
+      std::string h = HexNoLeadingZeros(v);
+      bool hasLetter = h.find_first_of("ABCDEF") != std::string::npos;
+      if (hasLetter && used.insert(h).second) return h;
+    }
+    v = v * 0x9E3779B1u + 0x7F4A7C15u;
+  }
+}
+
+bool IsBinaryForm(const std::string& bytes) {
+  return bytes.substr(0, 64).find("TPF0") != std::string::npos;
+}
+
+#ifdef KEM_USE_VALIDATION
+template <class F>
+std::string FailureMessage(const F& f) {
+  if constexpr (requires { f.message; }) return std::string(f.message);
+  else if constexpr (requires { f.Message; }) return std::string(f.Message);
+  else if constexpr (requires { f.text; }) return std::string(f.text);
+  else return "the script does not pass the engine's validation";
+}
+template <class F>
+long long FailureIndex(const F& f) {
+  if constexpr (requires { f.statementIndex; }) return static_cast<long long>(f.statementIndex);
+  else if constexpr (requires { f.StatementIndex; }) return static_cast<long long>(f.StatementIndex);
+  else if constexpr (requires { f.index; }) return static_cast<long long>(f.index);
+  else return -1;
+}
+#endif
+
+}  // namespace
+
+bool IsDeferredStatement(std::string_view n) {
+  static const std::set<std::string, std::less<>> kinds = {
+      "Install Files",   "Install Assembly", "Install ODBC Driver",   "Install Service",
+      "Create ODBC DSN", "Control Service",  "Create Folder",         "Delete Files",
+      "Copy/Move Local Files", "Edit INI File", "Set Environment",    "Write Registry",
+      "Create File Type", "Advertised File Type", "Create Shortcut", "Advertised Shortcut"};
+  return kinds.find(n) != kinds.end();
+}
+
+std::string DerivedStatementId(const Project& project, const ScriptStatement& s, int attempt) {
+  std::string seed = "statement|" + project.productCode + "|" + s.file + "|" + std::to_string(s.line);
+  if (attempt) seed += "|" + std::to_string(attempt);
+  return DerivedGuid(seed);
+}
+
+std::vector<std::string> ResolveStatementIds(const Project& project) {
+  std::vector<Diagnostic> ds;
+  std::map<std::string, const ScriptStatement*> used;
+  for (const auto& s : project.statements) {
+    if (s.id.empty()) continue;
+    auto [it, fresh] = used.emplace(s.id, &s);
+    if (!fresh)
+      ds.push_back({s.file, s.line + 1,
+                    "duplicate statement ID " + s.id + " (first used at " + it->second->file + ":" +
+                        std::to_string(it->second->line + 1) + ")"});
+  }
+  if (!ds.empty()) throw BuildError(std::move(ds));
+  std::vector<std::string> ids;
+  ids.reserve(project.statements.size());
+  for (const auto& s : project.statements) {
+    if (!s.id.empty()) {
+      ids.push_back(s.id);
+      continue;
+    }
+    std::string id;
+    for (int attempt = 0;; ++attempt) {
+      id = DerivedStatementId(project, s, attempt);
+      if (used.emplace(id, &s).second) break;
+    }
+    ids.push_back(id);
+  }
+  return ids;
+}
+
+CompiledSetup CompileProject(const Project& p) {
+  std::vector<Diagnostic> ds;
+  const std::vector<std::string> ids = ResolveStatementIds(p);
+  std::unordered_set<std::string> idSet(ids.begin(), ids.end());
+
+  std::set<std::string, std::less<>> plugins;
+  for (const auto& ps : p.pluginStatements) plugins.insert(ps.value.empty() ? ps.name : ps.value);
+  std::map<std::string, std::string> dialogsByName;  // upper-cased name -> name
+  for (const auto& d : p.dialogs) dialogsByName.emplace(UpperCase(d.name), d.name);
+
+  // Labels are collected from every "Label", commented out or not, as the engine does.
+  std::map<std::string, const ScriptStatement*> labels;
+  for (const auto& s : p.statements) {
+    if (s.name != "Label") continue;
+    std::string key = UpperCase(s.params.empty() ? std::string() : s.params[0]);
+    auto [it, fresh] = labels.emplace(key, &s);
+    if (!fresh)
+      ds.push_back({s.file, s.line + 1,
+                    "label " + (s.params.empty() ? std::string() : s.params[0]) + " is already defined at " +
+                        it->second->file + ":" + std::to_string(it->second->line + 1)});
+  }
+
+  CompiledSetup out;
+  SetupData& d = out.data;
+  StringList params;
+  for (std::size_t i = 0; i < p.statements.size(); ++i) {
+    const ScriptStatement& s = p.statements[i];
+    auto fail = [&](std::string m) { ds.push_back({s.file, s.line + 1, std::move(m)}); };
+    if (!KnownStatementNames().count(s.name) && !plugins.count(s.name))
+      fail("unknown statement name \"" + s.name + "\"");
+    if (!s.commentedOut && s.name == "Display Dialog") {
+      std::string dialog = s.params.empty() ? std::string() : s.params[0];
+      if (dialog.empty()) fail("Display Dialog needs the dialog name as its first parameter");
+      else if (!dialogsByName.count(UpperCase(dialog)))
+        fail("dialog " + dialog + " not found: add dialogs/" + dialog + ".dfm or dialogs/" + dialog + ".dfm.txt");
+    }
+    if (s.name == "GoTo Label") {
+      std::string key = UpperCase(s.params.empty() ? std::string() : s.params[0]);
+      if (!labels.count(key)) fail("label " + (s.params.empty() ? std::string() : s.params[0]) + " is not defined");
+    }
+
+    d.StatementNames.Add(s.name);
+    d.StatementIds.Add(ids[i]);
+    d.CommentFlags.Add(s.commentedOut ? "C" : "");
+    d.StatementMedia.Add(CarriesFiles(s.name) ? "OFFLINE\\" : "");
+    d.SourceMap.Add(SourcePath(s.file) + "*" + std::to_string(s.line));
+    if (s.params.empty()) continue;
+    params.push_back(ids[i]);
+    for (std::size_t n = 0; n < s.params.size(); ++n) {
+      std::string line = JoinLines(s.params[n]);
+      const std::string where = "parameter " + std::to_string(n + 1) + " ";
+      if (SameText(line, "$DOLLAR$") || SameText(line, "$WILD_DOLLAR$"))
+        fail(where + "is " + line + ", which the engine reads as \"$\"; write \"$\" for a dollar sign");
+      else if (idSet.count(UpperCase(line)))
+        fail(where + "equals a statement ID, which would break the engine's parameter look-up");
+      params.push_back(std::move(line));
+    }
+  }
+  d.ParameterLines = HashedStringList(std::move(params));
+
+  d.ProductCode = p.productCode;
+  d.ProductTitle = p.title;
+  d.CompiledTitle = p.title;
+  for (const auto& ps : p.pluginStatements) d.PluginStatements.push_back(ps.name);
+  d.CompanyName = p.company;
+  d.ContactName = p.contact;
+  d.HelpLinkUrl = p.helpLink;
+  d.UpdateInfoUrl = p.updateLink;
+  d.ProductComments = p.comments;
+  d.ProductVersion = p.version;
+  d.MediaMode = p.mediaMode;
+  for (const auto& c : p.componentSizes) {
+    d.ComponentSizes.push_back(c.name);
+    d.ComponentSizes.push_back(c.value);
+  }
+  d.RevisionCode = p.revisionCode;
+  d.SelectLanguageAtStart = p.selectLanguage;
+  d.DefaultLanguage = p.defaultLanguage;
+  for (const auto& v : p.compilerVariables) {
+    d.CompilerVariables.Add(v.name);
+    d.CompilerVariables.Add(v.value);
+  }
+  d.CodePage = p.codePage;
+
+  std::unordered_set<std::string> headers;
+  for (std::size_t i = 0; i < p.statements.size(); ++i) {
+    const ScriptStatement& s = p.statements[i];
+    if (s.commentedOut || !IsDeferredStatement(s.name)) continue;
+    std::string h = CommandHeaderFor(ids[i], headers);
+    d.CommandHeaders.Add(h);
+    d.CommandHeaders.Add(std::to_string(i));
+    out.deferred.push_back({i, s.name, h});
+  }
+
+  // Support files: dialogs (compiled or copied) with their rules, then the listed files.
+  std::map<std::string, std::string> origin;  // upper-cased archive name -> where it came from
+  auto addFile = [&](std::string name, std::string bytes, const std::string& from, std::size_t line) {
+    auto [it, fresh] = origin.emplace(UpperCase(name), from);
+    if (!fresh) {
+      ds.push_back({from, line, name + " is already supplied by " + it->second});
+      return;
+    }
+    out.supportFiles.push_back({std::move(name), std::move(bytes)});
+  };
+  for (const auto& dlg : p.dialogs) {
+    std::string bytes;
+    try {
+      bytes = ReadProjectFile(p.dir, dlg.formPath);
+    } catch (const BuildError& e) {
+      ds.insert(ds.end(), e.Diagnostics().begin(), e.Diagnostics().end());
+      continue;
+    }
+    if (dlg.textForm) {
+#ifdef KEM_USE_FORMS
+      try {
+        auto compiled = kem::CompileTextForm(bytes, dlg.name + ".dfm");
+        bytes.assign(reinterpret_cast<const char*>(compiled.data()), compiled.size());
+      } catch (const std::exception& e) {
+        ds.push_back({dlg.formPath, 0, e.what()});
+        continue;
+      }
+#else
+      ds.push_back({dlg.formPath, 0, "text form files need the form compiler, which this builder lacks; "
+                                     "supply the binary form " + dlg.name + ".dfm instead"});
+      continue;
+#endif
+    } else if (!IsBinaryForm(bytes)) {
+      ds.push_back({dlg.formPath, 0, "not a binary form file (no TPF0 signature)"});
+      continue;
+    }
+    addFile(dlg.name + ".dfm", std::move(bytes), dlg.formPath, 0);
+    // The engine loads a rules file beside every dialog: an empty one stands in for none.
+    std::string rules;
+    if (!dlg.rulesPath.empty()) {
+      try {
+        rules = ReadProjectFile(p.dir, dlg.rulesPath);
+      } catch (const BuildError& e) {
+        ds.insert(ds.end(), e.Diagnostics().begin(), e.Diagnostics().end());
+      }
+    }
+    addFile(dlg.name + ".dfm.kemf", std::move(rules), dlg.rulesPath.empty() ? dlg.formPath : dlg.rulesPath, 0);
+  }
+  for (const auto& f : p.supportFiles) {
+    std::string name = f.path.substr(f.path.find_last_of('/') + 1);
+    try {
+      addFile(name, ReadProjectFile(p.dir, f.path, kManifestName, f.line), kManifestName, f.line);
+    } catch (const BuildError& e) {
+      ds.insert(ds.end(), e.Diagnostics().begin(), e.Diagnostics().end());
+    }
+  }
+  std::sort(out.supportFiles.begin(), out.supportFiles.end(),
+            [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.name < b.name; });
+
+  if (!ds.empty()) throw BuildError(std::move(ds));
+
+#ifdef KEM_USE_VALIDATION
+  if (auto failure = kem::ValidateScript(d)) {
+    long long index = FailureIndex(*failure);
+    std::string message = FailureMessage(*failure);
+    if (index >= 0 && static_cast<std::size_t>(index) < p.statements.size()) {
+      const auto& s = p.statements[static_cast<std::size_t>(index)];
+      throw BuildError(s.file, s.line + 1, message);
+    }
+    throw BuildError(p.scripts.empty() ? std::string(kManifestName) : p.scripts.back().path, 0, message);
+  }
+#endif
+
+  try {
+    out.setupDataText = WriteSetupData(d);
+  } catch (const SetupDataError& e) {
+    throw BuildError("", 0, std::string("the setup data cannot be written: ") + e.what());
+  }
+  return out;
+}
+
+}  // namespace kem::builder

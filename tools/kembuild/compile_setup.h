@@ -1,0 +1,41 @@
+// From a loaded project to the setup data and the contents of the support archive.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "kembuild/installer_database.h"
+#include "kembuild/project.h"
+#include "launcher/setup_data.h"
+
+namespace kem::builder {
+
+struct ArchiveEntry {
+  std::string name;   // file name in the support folder
+  std::string bytes;
+};
+
+struct CompiledSetup {
+  SetupData data;
+  std::string setupDataText;               // the bytes appended to the engine
+  std::vector<ArchiveEntry> supportFiles;  // sorted by name
+  std::vector<DeferredStatement> deferred; // statements with a command header, in script order
+};
+
+// The ID of every statement, in script order: the ID written in the source, or for a
+// statement without one an ID derived from the product code, the script file and the
+// line, so the same source always gets the same IDs. Raises BuildError on duplicates.
+std::vector<std::string> ResolveStatementIds(const Project& project);
+
+// The ID that a statement without one gets (also what "assign-ids" writes).
+std::string DerivedStatementId(const Project& project, const ScriptStatement& s, int attempt = 0);
+
+// Statement kinds whose work the installer database carries: they get a command header.
+bool IsDeferredStatement(std::string_view name);
+
+// Checks the script and builds every item of the setup data, the support files and the
+// list of deferred statements. Runs the engine's own script validation when it is part of
+// this build. Raises BuildError with file:line for every problem found.
+CompiledSetup CompileProject(const Project& project);
+
+}  // namespace kem::builder

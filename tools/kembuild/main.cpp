@@ -1,0 +1,120 @@
+// kembuild: the setup builder's command line.
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "kembuild/build_setup.h"
+
+#if defined(KEM_HAVE_FORMS) && __has_include("kembuild/form_commands.h")
+#include "kembuild/form_commands.h"
+#define KEM_USE_FORMS 1
+#endif
+
+namespace {
+
+const char kHelp[] =
+    "Usage: kembuild COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Commands:\n"
+    "  build PROJECT_DIR -o OUT_DIR [--engine-dir DIR]\n"
+    "      Builds the setup of the project folder into OUT_DIR: BASE.exe (the engine with\n"
+    "      the setup data appended), BASE.res (the support archive), BASE.msi (the\n"
+    "      installer database), kem.lib, and setup.bmp when the project has a splash\n"
+    "      picture. BASE is the manifest's setup-name (default \"setup\"). DIR holds\n"
+    "      kemstub.exe and kem.lib; without --engine-dir the environment variable\n"
+    "      KEM_ENGINE_DIR names it. Nothing is written when the build fails.\n"
+    "  check PROJECT_DIR\n"
+    "      Reads and checks the project as a build does, and writes nothing.\n"
+    "  assign-ids PROJECT_DIR\n"
+    "      Writes an ID into every script statement that has none, the same ID a build\n"
+    "      would give it, so the statement keeps it when others are added later.\n"
+    "  form-compile ARGUMENTS\n"
+    "      Compiles text form files into binary form files (see form-compile --help).\n"
+    "  form-text ARGUMENTS\n"
+    "      Turns binary form files into text form files (see form-text --help).\n"
+    "  help, --help\n"
+    "      Shows this text.\n"
+    "\n"
+    "The project format is described in docs/project-format.md. Errors are reported on\n"
+    "standard error as FILE:LINE: error: MESSAGE; the exit status is 0 on success, 1 when\n"
+    "the project has errors or the build fails, 2 for a wrong command line.\n";
+
+int Usage(const std::string& message) {
+  std::cerr << "kembuild: " << message << "\nTry 'kembuild --help'.\n";
+  return 2;
+}
+
+void PrintErrors(const kem::builder::BuildError& e) {
+  for (const auto& d : e.Diagnostics()) std::cerr << kem::builder::FormatDiagnostic(d) << '\n';
+}
+
+int Build(const std::vector<std::string>& args) {
+  kem::builder::BuildOptions o;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if ((a == "-o" || a == "--output") && i + 1 < args.size()) o.outputDir = args[++i];
+    else if (a == "--engine-dir" && i + 1 < args.size()) o.engineDir = args[++i];
+    else if (!a.empty() && a[0] == '-') return Usage("unknown or incomplete option " + a);
+    else if (o.projectDir.empty()) o.projectDir = a;
+    else return Usage("more than one project folder given");
+  }
+  if (o.projectDir.empty()) return Usage("build needs a project folder");
+  if (o.outputDir.empty()) return Usage("build needs an output folder (-o OUT_DIR)");
+  auto r = kem::builder::BuildSetup(o);
+  if (r.statementsWithoutId)
+    std::cerr << "kembuild: note: " << r.statementsWithoutId
+              << " statement(s) have no ID in the source; run 'kembuild assign-ids' to keep their IDs stable\n";
+  for (const auto& f : r.files) std::cout << f.string() << '\n';
+  return 0;
+}
+
+int Check(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Usage("check needs exactly one project folder");
+  auto project = kem::builder::LoadProject(args[0]);
+  auto compiled = kem::builder::CompileProject(project);
+  std::cout << args[0] << ": " << compiled.data.StatementCount() << " statements, "
+            << compiled.supportFiles.size() << " support files, no errors\n";
+  return 0;
+}
+
+int AssignIds(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Usage("assign-ids needs exactly one project folder");
+  std::size_t n = kem::builder::AssignStatementIds(args[0]);
+  std::cout << n << " statement ID(s) written\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage("no command given");
+  const std::string command = args.front();
+  args.erase(args.begin());
+  try {
+    if (command == "help" || command == "--help" || command == "-h") {
+      std::cout << kHelp;
+      return 0;
+    }
+    if (command == "build") return Build(args);
+    if (command == "check") return Check(args);
+    if (command == "assign-ids") return AssignIds(args);
+    if (command == "form-compile" || command == "form-text") {
+#ifdef KEM_USE_FORMS
+      return command == "form-compile" ? kem::RunFormCompile(args) : kem::RunFormText(args);
+#else
+      std::cerr << "kembuild: " << command << " is not available in this build (no form compiler)\n";
+      return 1;
+#endif
+    }
+    return Usage("unknown command " + command);
+  } catch (const kem::builder::BuildError& e) {
+    PrintErrors(e);
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "kembuild: error: " << e.what() << '\n';
+    return 1;
+  }
+}

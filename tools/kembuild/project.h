@@ -1,0 +1,113 @@
+// The project: what an author writes by hand. A project folder holds
+//
+//   project.kemp        the manifest: product identity and tables (see docs/project-format.md)
+//   *.kems              script files named by the manifest, one statement per line
+//   dialogs/NAME.dfm    dialog forms, binary, or dialogs/NAME.dfm.txt in text form;
+//                       optional rules beside them: dialogs/NAME.dfm.kemf
+//   support files       readme, licence, translations, pictures..., listed in the manifest
+//   setup.bmp           optional splash picture
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kem::builder {
+
+inline constexpr const char* kManifestName = "project.kemp";
+
+// One problem found in a project file. line is 1-based; 0 when the problem concerns the
+// file (or the project) as a whole.
+struct Diagnostic {
+  std::string file;  // path relative to the project folder, with "/"
+  std::size_t line = 0;
+  std::string message;
+};
+std::string FormatDiagnostic(const Diagnostic& d);
+
+// A build that cannot go on; carries every problem found, in the order found.
+class BuildError : public std::runtime_error {
+ public:
+  explicit BuildError(std::vector<Diagnostic> diagnostics);
+  BuildError(std::string file, std::size_t line, std::string message);
+  const std::vector<Diagnostic>& Diagnostics() const noexcept { return diagnostics_; }
+
+ private:
+  std::vector<Diagnostic> diagnostics_;
+};
+
+struct ScriptStatement {
+  std::string name;
+  std::string id;                   // canonical braced GUID; empty when the source has none
+  bool commentedOut = false;
+  std::vector<std::string> params;  // as the author means them (line breaks kept)
+  std::string file;                 // project-relative path, "/" separated
+  std::size_t line = 0;             // 0-based
+  std::size_t idColumn = 0;         // where an ID goes in the source line (before the name)
+};
+
+struct NamedValue {
+  std::string name;
+  std::string value;
+  std::size_t line = 0;  // 1-based manifest line
+};
+
+struct SupportFile {
+  std::string path;  // project-relative, "/" separated
+  std::size_t line = 0;
+};
+
+struct DialogForm {
+  std::string name;          // dialog name, as "Display Dialog" names it
+  std::string formPath;      // project-relative path of the form file
+  bool textForm = false;     // NAME.dfm.txt (compiled) rather than NAME.dfm (copied)
+  std::string rulesPath;     // project-relative path of NAME.dfm.kemf; empty when absent
+};
+
+struct Project {
+  std::filesystem::path dir;
+
+  // [product]
+  std::string productCode;   // canonical braced GUID
+  std::string revisionCode;  // canonical braced GUID
+  std::string upgradeCode;   // canonical braced GUID (derived from the product code when not given)
+  std::string title;
+  std::string company;
+  std::string contact;
+  std::string helpLink;
+  std::string updateLink;
+  std::string comments;
+  std::string version;
+  std::int64_t mediaMode = 0;
+  std::string defaultLanguage = "English";
+  bool selectLanguage = false;
+  std::uint32_t codePage = 1252;
+  std::string baseName = "setup";  // output file names: base + ".exe", ".res", ".msi"
+  std::string splash;              // project-relative path of the splash picture, or empty
+  std::vector<SupportFile> scripts;
+
+  std::vector<NamedValue> compilerVariables;
+  std::vector<NamedValue> pluginStatements;  // value unused
+  std::vector<NamedValue> componentSizes;    // value: decimal size in bytes
+  std::vector<SupportFile> supportFiles;
+  std::vector<DialogForm> dialogs;
+
+  std::vector<ScriptStatement> statements;  // every script file, in manifest order
+};
+
+// Reads the manifest, the scripts and the dialog folder. Raises BuildError with every
+// problem found (syntax errors, missing files, bad values).
+Project LoadProject(const std::filesystem::path& dir);
+
+// Reads the manifest alone (used by LoadProject and the ID assignment).
+Project LoadManifest(const std::filesystem::path& dir);
+
+// Reads a whole file; raises BuildError naming the project-relative path when it cannot.
+std::string ReadProjectFile(const std::filesystem::path& dir, const std::string& relative,
+                            const std::string& referencedFrom = {}, std::size_t line = 0);
+
+}  // namespace kem::builder

@@ -1,0 +1,23 @@
+// The support archive (base name + ".res"): a 7z archive of the support folder's files,
+// packed with Debian's 7zz so that the same files always give the same bytes (fixed file
+// times and permissions, names in sorted order, one thread, fixed method).
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kembuild/compile_setup.h"
+
+namespace kem::builder {
+
+// Writes the archive to archivePath, staging the files under workDir (which it creates
+// and leaves behind for the caller to remove). The 7zz program is taken from the
+// environment variable KEM_7ZZ, else "7zz" on the PATH. Raises std::runtime_error.
+void WriteSupportArchive(const std::vector<ArchiveEntry>& files, const std::filesystem::path& archivePath,
+                         const std::filesystem::path& workDir);
+
+// The bytes of an empty 7z archive (what a project without support files gets).
+std::string EmptySevenZipArchive();
+
+}  // namespace kem::builder
