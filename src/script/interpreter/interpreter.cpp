@@ -536,7 +536,7 @@ void Interpreter::StatementFailure(std::size_t index, std::string_view message) 
 }
 
 void Interpreter::ExitScriptStep() {
-  if (singleInstance_) host_.DeleteFile(SingleInstanceMarker());
+  if (singleInstance_) host_.RemoveFile(SingleInstanceMarker());
   if (hooks_.ExitScript) hooks_.ExitScript(*this);
   Engine().WindowHandleOfNonModal = 0;
   Engine().LastDisplayedKey.clear();

@@ -53,7 +53,7 @@ class ScriptHost {
   virtual bool IsFixedDrive(const std::string& path) = 0;
   // Creates (or truncates) an empty file; false on failure.
   virtual bool CreateEmptyFile(const std::string& path) = 0;
-  virtual bool DeleteFile(const std::string& path) = 0;
+  virtual bool RemoveFile(const std::string& path) = 0;
   // Deletes the folder's contents recursively (attributes cleared first) and the folder.
   virtual void RemoveFolderTree(const std::string& folder) = 0;
 
