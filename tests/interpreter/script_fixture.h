@@ -1,0 +1,259 @@
+// A scripted stand-in for Windows and a fixture that runs scripts built in memory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "launcher/caption.h"
+#include "launcher/startup_globals.h"
+#include "launcher/trace_log.h"
+#include "script/interpreter/engine_state.h"
+#include "script/interpreter/interpreter.h"
+#include "script/params/statement_params.h"
+#include "script/statement_error.h"
+#include "script/statements/dialog_statements.h"
+#include "script/statements/variable_statements.h"
+#include "script/store/variable_manager.h"
+#include "script/termination/termination.h"
+#include "support/script_builder.h"
+
+namespace kem::test {
+
+// Thrown by FakeHost::TerminateProcess in place of ending the test process.
+struct ProcessTerminated {
+  int exitCode;
+};
+
+class FakeHost : public ScriptHost {
+ public:
+  struct Box {
+    std::uintptr_t owner;
+    std::string text;
+    std::string caption;
+  };
+  struct RunOnce {
+    bool allUsers;
+    std::string name;
+    std::string command;
+  };
+
+  std::vector<Box> boxes;
+  int pumps = 0;
+  std::vector<RunOnce> runOnce;
+  bool runOnceFails = false;
+  int reboots = 0;
+  std::set<std::string> files;
+  std::set<std::string> folders;
+  bool fixedDrive = true;
+  bool admin = true;
+  std::int64_t clock = 1000;
+  int dateFormats = 0;
+  std::map<std::string, std::string> environment;
+  std::map<std::string, std::string> shortNames;
+  std::map<std::string, std::string> storedNames;  // full path -> name on disk
+  std::vector<bool> redirection;                   // every switch, in order
+  std::vector<std::string> removedTrees;
+  int tempFiles = 0;
+
+  void ShowErrorBox(std::uintptr_t owner, const std::string& text, const std::string& caption) override {
+    boxes.push_back({owner, text, caption});
+  }
+  void PumpMessages() override { ++pumps; }
+  [[noreturn]] void TerminateProcess(int exitCode) override { throw ProcessTerminated{exitCode}; }
+  std::uint32_t TickCount() override { return 4242; }
+  std::string RegisteredOwner() override { return "Owner"; }
+  std::string RegisteredOrganization() override { return "Organisation"; }
+  std::string LoopbackHostName() override { return "host"; }
+  std::int64_t ClockSecond() override { return clock; }
+  std::string ShortDate() override {
+    ++dateFormats;
+    return "date" + std::to_string(clock);
+  }
+  std::string LongTime() override { return "time" + std::to_string(clock); }
+  bool IsAdministrator() override { return admin; }
+  std::string ProgramFilesFolder() override { return "C:\\Program Files\\"; }
+  std::string DocumentsFolder() override { return "C:\\Users\\me\\Documents\\"; }
+  bool FileExists(const std::string& path) override { return files.contains(path); }
+  bool FolderExists(const std::string& path) override { return folders.contains(path); }
+  bool IsFixedDrive(const std::string&) override { return fixedDrive; }
+  bool CreateEmptyFile(const std::string& path) override {
+    files.insert(path);
+    return true;
+  }
+  bool RemoveFile(const std::string& path) override { return files.erase(path) > 0; }
+  void RemoveFolderTree(const std::string& folder) override { removedTrees.push_back(folder); }
+  void WriteRunOnce(bool allUsers, const std::string& name, const std::string& command) override {
+    if (runOnceFails) throw StatementError("Failed to set data for '" + name + "'");
+    runOnce.push_back({allUsers, name, command});
+  }
+  void RequestReboot() override { ++reboots; }
+  std::string ExpandEnvironmentName(const std::string& name) override {
+    auto it = environment.find(name);
+    return it == environment.end() ? "%" + name + "%" : it->second;
+  }
+  std::vector<std::string> EnvironmentStrings() override {
+    std::vector<std::string> r;
+    for (const auto& [k, v] : environment) r.push_back(k + "=" + v);
+    return r;
+  }
+  std::string CreateTempFileName(const std::string& folder, const std::string& prefix) override {
+    std::string path = folder + prefix + std::to_string(++tempFiles) + ".tmp";
+    files.insert(path);
+    return path;
+  }
+  std::optional<std::string> ShortPathName(const std::string& path) override {
+    auto it = shortNames.find(path);
+    if (it == shortNames.end()) return std::nullopt;
+    return it->second;
+  }
+  std::optional<std::string> StoredName(const std::string& path) override {
+    auto it = storedNames.find(path);
+    if (it == storedNames.end()) return std::nullopt;
+    return it->second;
+  }
+  std::string AnsiUpperCase(const std::string& text) override { return UpperCase(text); }
+  std::string AnsiLowerCase(const std::string& text) override { return LowerCase(text); }
+  void SetFileSystemRedirectionOff(bool off) override { redirection.push_back(off); }
+};
+
+inline constexpr const char* kDatabase = "C:\\Temp\\kem1\\setup.msi";
+
+// Runs scripts built in memory. Statement "Mark" records its parameter 1 in marks;
+// "Set 64 Bit Mode" (test stand-in) sets the 64-bit mode to parameter 1. The script
+// starts with two assignments: T = 1 and F = 0, so If T / If F give true / false.
+class ScriptTest : public ::testing::Test {
+ public:
+  static constexpr std::size_t kPrelude = 2;
+
+  void SetUp() override {
+    Startup() = StartupGlobals{};
+    auto& g = Startup();
+    g.ProgramPath = "C:\\App\\setup.exe";
+    g.ProgramFolder = "C:\\App\\";
+    g.BaseName = "setup";
+    g.TempFolder = "C:\\Temp\\";
+    g.TempDirVariable = "C:\\Temp\\";
+    g.SupportFolder = "C:\\Temp\\kem1\\";
+    g.DataFolder = "C:\\App\\data\\";
+    Engine().PlatformMode = "Win32";
+    Engine().SavedVariables.clear();
+    Engine().WindowHandleOfNonModal = 0;
+    SetTraceLogPath("");
+    SetCaptionTitle("");
+    SetBrandingOff(false);
+    host.files.insert(kDatabase);
+    host.folders.insert("C:\\App\\");
+    NewScript();
+  }
+
+  // Starts a fresh script with the prelude; forgets what earlier runs recorded.
+  void NewScript() {
+    script = ScriptBuilder();
+    script.Add("Set Variable", {"T", "1"});
+    script.Add("Set Variable", {"F", "0"});
+    marks.clear();
+    shownDialogs.clear();
+    dialogResults.clear();
+    host.boxes.clear();
+  }
+
+  void TearDown() override {
+    SetTraceLogPath("");
+    SetScriptData(nullptr);
+  }
+
+  // Statement helpers.
+  std::size_t If(const std::string& var, bool commented = false) {
+    return script.Add("If", {var, "0", "1", "FALSE"}, commented);
+  }
+  std::size_t ElseIf(const std::string& var) { return script.Add("Else If", {var, "0", "1", "FALSE"}); }
+  std::size_t Else() { return script.Add("Else"); }
+  std::size_t End(bool commented = false) { return script.Add("End", {}, commented); }
+  std::size_t Mark(const std::string& what, bool commented = false) { return script.Add("Mark", {what}, commented); }
+  std::size_t Dialog(const std::string& name, const std::string& condition = "", const std::string& skipWhen = "") {
+    return script.Add("Display Dialog", {name, "WIZARD", "TRUE", condition, "TRUE", skipWhen});
+  }
+
+  void Run(const std::string& database = kDatabase) {
+    SetupData data = script.Build();
+    StatementTable table;
+    RegisterVariableStatements(table);
+    RegisterTerminationStatements(table);
+    RegisterDialogStatements(table, [this](Interpreter& in, const std::string& key, bool modal, std::string& custom) {
+      shownDialogs.push_back(key);
+      if (dialogResults.empty()) return SilentDialogPresenter(in, key, modal, custom);
+      std::uintptr_t r = dialogResults.front();
+      dialogResults.pop_front();
+      return r;
+    });
+    table.Add("Mark", [this](Interpreter&, std::size_t i) { marks.push_back(GetParam(i, 1)); });
+    table.Add("Set 64 Bit Mode", [](Interpreter&, std::size_t i) { Engine().PlatformMode = GetParam(i, 1); });
+    Interpreter interpreter(data, host, table, hooks);
+    terminated.reset();
+    try {
+      interpreter.Run({}, database);
+    } catch (const ProcessTerminated& t) {
+      terminated = t.exitCode;
+    }
+    control = interpreter.Control();
+  }
+
+  // Index of a statement counted from the first statement after the prelude.
+  static std::string Key(std::size_t index) { return std::to_string(index); }
+
+  ScriptBuilder script;
+  FakeHost host;
+  InterpreterHooks hooks;
+  std::vector<std::string> marks;
+  std::deque<std::uintptr_t> dialogResults;
+  std::vector<std::string> shownDialogs;
+  std::optional<int> terminated;
+  ControlState control;
+};
+
+// A private trace file for one test.
+class TraceFile {
+ public:
+  TraceFile() {
+    path_ = std::filesystem::temp_directory_path() /
+            ("kem-interp-trace-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(this)) + ".log");
+    std::filesystem::remove(path_);
+  }
+  ~TraceFile() { std::filesystem::remove(path_); }
+  std::string Path() const { return path_.string(); }
+  // The lines, decoded from UTF-16LE (ASCII content).
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::FILE* f = std::fopen(path_.string().c_str(), "rb");
+    if (!f) return lines;
+    std::string text, line;
+    int lo;
+    while ((lo = std::fgetc(f)) != EOF) {
+      int hi = std::fgetc(f);
+      if (hi == EOF) break;
+      text.push_back(static_cast<char>(lo));
+    }
+    std::fclose(f);
+    for (std::size_t start = 0; start < text.size();) {
+      auto end = text.find("\r\n", start);
+      if (end == std::string::npos) end = text.size();
+      lines.push_back(text.substr(start, end - start));
+      start = end + 2;
+    }
+    return lines;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace kem::test
