@@ -130,46 +130,46 @@ class Parser {
     while (!AtEnd() && s_[pos_] == ' ') ++pos_;
   }
 
-  std::optional<std::string> Operand() {
-    if (AtEnd() || s_[pos_] != '"') return std::nullopt;
+  // Reads a quoted operand into text (a buffer reused across comparisons).
+  bool Operand(std::string& text) {
+    if (AtEnd() || s_[pos_] != '"') return false;
     ++pos_;
-    std::string text;
+    text.clear();
     for (;;) {
-      if (AtEnd()) return std::nullopt;  // missing closing quote
-      char c = s_[pos_++];
-      if (c == '"') {
-        if (!AtEnd() && s_[pos_] == '"') {
-          text.push_back('"');
-          ++pos_;
-          continue;
-        }
-        return text;
+      std::size_t quote = s_.find('"', pos_);
+      if (quote == std::string::npos) return false;  // missing closing quote
+      text.append(s_, pos_, quote - pos_);
+      pos_ = quote + 1;
+      if (pos_ < s_.size() && s_[pos_] == '"') {
+        text.push_back('"');
+        ++pos_;
+        continue;
       }
-      text.push_back(c);
+      return true;
     }
   }
 
   std::optional<bool> Comparison() {
-    auto left = Operand();
-    if (!left) return std::nullopt;
+    if (!Operand(left_)) return std::nullopt;
     SkipSpaces();
     std::size_t start = pos_;
     while (!AtEnd() && s_[pos_] != ' ' && s_[pos_] != '"') ++pos_;
     auto op = ParseOperator(std::string_view(s_.data() + start, pos_ - start));
     if (!op) return std::nullopt;
     SkipSpaces();
-    auto right = Operand();
-    if (!right) return std::nullopt;
-    if (IsIntegerLiteral(*left) && IsIntegerLiteral(*right)) {
-      auto a = LiteralValue(*left);
-      auto b = LiteralValue(*right);
+    if (!Operand(right_)) return std::nullopt;
+    if (IsIntegerLiteral(left_) && IsIntegerLiteral(right_)) {
+      auto a = LiteralValue(left_);
+      auto b = LiteralValue(right_);
       if (a && b) return Apply(*op, *a, *b);
       if (checkOnly_) return false;
-      throw StatementError("Integer value '" + (a ? *right : *left) +
-                           "' in the expression is out of range");
+      throw StatementError("Integer value '" + (a ? right_ : left_) + "' in the expression is out of range");
     }
-    return Apply(*op, *left, *right);  // byte by byte, unsigned
+    return Apply(*op, left_, right_);  // byte by byte, unsigned
   }
+
+  std::string left_;
+  std::string right_;
 
   std::string s_;
   std::size_t pos_ = 0;

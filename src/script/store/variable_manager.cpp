@@ -7,12 +7,42 @@
 
 namespace kem {
 
-std::size_t TVariableManager::Hash::operator()(std::string_view s) const noexcept {
-  return HashTextIgnoreCase(s);
+namespace {
+
+// The shared letter-case folding as a table, so that hashing and comparing a name costs
+// one load per character.
+struct FoldTable {
+  unsigned char upper[256];
+  FoldTable() {
+    for (int c = 0; c < 256; ++c) upper[c] = static_cast<unsigned char>(FoldUpper(static_cast<char>(c)));
+  }
+};
+
+const FoldTable& Fold() {
+  static const FoldTable table;
+  return table;
+}
+
+}  // namespace
+
+// Not noexcept on purpose: the map then keeps each node's hash code, and a look-up
+// compares codes before it compares names instead of re-hashing every node it passes.
+std::size_t TVariableManager::Hash::operator()(std::string_view s) const {
+  const unsigned char* up = Fold().upper;
+  std::uint64_t h = 1469598103934665603ull;
+  for (char c : s) {
+    h ^= up[static_cast<unsigned char>(c)];
+    h *= 1099511628211ull;
+  }
+  return static_cast<std::size_t>(h ^ (h >> 29));
 }
 
 bool TVariableManager::Equal::operator()(std::string_view a, std::string_view b) const noexcept {
-  return SameText(a, b);
+  if (a.size() != b.size()) return false;
+  const unsigned char* up = Fold().upper;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (up[static_cast<unsigned char>(a[i])] != up[static_cast<unsigned char>(b[i])]) return false;
+  return true;
 }
 
 TVariableManager::TVariableManager(bool lockReads) : lockReads_(lockReads) {}
@@ -103,66 +133,109 @@ std::string QuoteOperand(std::string_view text) {
   return q;
 }
 
-// The rescanning expansion. The text still to scan is kept reversed in `rest`, so that
-// inserting a value in front of it (where the scan continues) is an append.
-std::string ExpandWith(const TVariableManager& store, std::string_view text, bool quoted) {
-  if (text.find('$') == std::string_view::npos) return std::string(text);
+// The rescanning expansion. The text is the unscanned rest of the input (src from sp)
+// preceded by inserted values that are still to be scanned; those are kept reversed in
+// `stack` (its last character comes next), so that inserting a value where the scan
+// continues is an append. Plain runs of the input are copied in bulk.
+// replacements counts against kMaxExpansionReplacements for the whole call, nested
+// expansions of quoted operands included.
+std::string ExpandWith(const TVariableManager& store, std::string_view src, bool quoted, std::size_t& replacements) {
+  constexpr std::size_t npos = std::string::npos;
+  if (src.find('$') == std::string_view::npos) return std::string(src);
   std::string out;
-  out.reserve(text.size());
-  std::string rest(text.rbegin(), text.rend());
+  out.reserve(src.size() + src.size() / 2);
+  std::string stack;
+  std::size_t sp = 0;
   std::string name;
   std::string value;
-  std::size_t replacements = 0;
-  const std::size_t maxLength = std::max(text.size(), kMaxExpandedLength);
-
-  auto flushRest = [&] {
-    out.append(rest.rbegin(), rest.rend());
-    rest.clear();
-  };
+  const std::size_t maxLength = std::max(src.size(), kMaxExpandedLength);
 
   for (;;) {
-    std::size_t open = rest.rfind('$');
-    if (open == std::string::npos) break;
-    // Characters before the opening sign are final.
-    out.append(rest.rbegin(), rest.rbegin() + static_cast<std::ptrdiff_t>(rest.size() - open - 1));
-    rest.resize(open + 1);
-    if (open == 0) break;  // a lone "$" at the end
-    std::size_t close = rest.rfind('$', open - 1);
-    if (close == std::string::npos) break;  // no closing sign: the rest stays as it is
-    name.assign(rest.rbegin() + 1, rest.rbegin() + static_cast<std::ptrdiff_t>(open - close));
-    if (replacements < kMaxExpansionReplacements && store.TryGet(name, value)) {
-      if (quoted) {
-        // The operand is the value's own expansion, quoted so that the expression reads
-        // it back as exactly that text (embedded quotes doubled). The scan goes on after
-        // the closing quote.
-        std::string operand = QuoteOperand(ExpandWith(store, value, false));
-        if (out.size() + close + operand.size() > maxLength) break;
-        ++replacements;
-        rest.resize(close);
-        out += operand;
+    // The next opening sign.
+    bool openInStack = !stack.empty();
+    std::size_t open;
+    if (openInStack) {
+      open = stack.rfind('$');
+      if (open == npos) {
+        out.append(stack.rbegin(), stack.rend());
+        stack.clear();
         continue;
       }
-      if (out.size() + close + value.size() > maxLength) break;  // leave the rest unexpanded
+      out.append(stack.rbegin(), stack.rbegin() + static_cast<std::ptrdiff_t>(stack.size() - open - 1));
+      stack.resize(open + 1);
+    } else {
+      open = src.find('$', sp);
+      if (open == npos) break;
+      out.append(src.substr(sp, open - sp));
+      sp = open;
+    }
+    // The closing sign and the name between the two.
+    bool closeInStack = false;
+    std::size_t close = npos;
+    if (openInStack) {
+      if (open > 0) close = stack.rfind('$', open - 1);
+      if (close != npos) {
+        closeInStack = true;
+        name.assign(stack.rbegin() + 1, stack.rbegin() + static_cast<std::ptrdiff_t>(open - close));
+      } else {
+        close = src.find('$', sp);
+        if (close == npos) break;  // no closing sign: the rest stays as it is
+        name.assign(stack.rbegin() + 1, stack.rend());
+        name.append(src.substr(sp, close - sp));
+      }
+    } else {
+      close = src.find('$', open + 1);
+      if (close == npos) break;
+      name.assign(src.substr(open + 1, close - open - 1));
+    }
+    if (replacements >= kMaxExpansionReplacements) break;  // leave the rest unexpanded
+
+    if (store.TryGet(name, value)) {
+      const std::size_t remaining = closeInStack ? close + (src.size() - sp) : src.size() - close - 1;
+      std::string operand;
+      if (quoted) operand = QuoteOperand(ExpandWith(store, value, false, replacements));
+      const std::size_t inserted = quoted ? operand.size() : value.size();
+      if (out.size() + remaining + inserted > maxLength) break;
       ++replacements;
-      rest.resize(close);
-      rest.append(value.rbegin(), value.rend());
+      // Drop the reference.
+      if (closeInStack) {
+        stack.resize(close);
+      } else {
+        stack.clear();
+        sp = close + 1;
+      }
+      if (quoted)
+        out += operand;  // the scan goes on after the closing quote
+      else
+        stack.append(value.rbegin(), value.rend());  // the scan goes on inside the value
       continue;
     }
-    if (replacements >= kMaxExpansionReplacements) break;
     // Not a variable: keep "$NAME" and try the closing sign as the next opening sign.
     out.push_back('$');
-    out.append(name);
-    rest.resize(close + 1);
+    out += name;
+    if (closeInStack) {
+      stack.resize(close + 1);
+    } else {
+      stack.clear();
+      sp = close;
+    }
   }
-  flushRest();
+  out.append(stack.rbegin(), stack.rend());
+  out.append(src.substr(sp));
   return out;
 }
 
 }  // namespace
 
-std::string TVariableManager::Expand(std::string_view text) const { return ExpandWith(*this, text, false); }
+std::string TVariableManager::Expand(std::string_view text) const {
+  std::size_t replacements = 0;
+  return ExpandWith(*this, text, false, replacements);
+}
 
-std::string TVariableManager::ExpandQuoted(std::string_view text) const { return ExpandWith(*this, text, true); }
+std::string TVariableManager::ExpandQuoted(std::string_view text) const {
+  std::size_t replacements = 0;
+  return ExpandWith(*this, text, true, replacements);
+}
 
 TVariableManager& Variables() {
   static TVariableManager store(true);

@@ -56,7 +56,7 @@ class TVariableManager {
  private:
   struct Hash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept;
+    std::size_t operator()(std::string_view s) const;
   };
   struct Equal {
     using is_transparent = void;
