@@ -108,7 +108,9 @@ std::vector<std::string> SplitLines(std::string_view text) {
       start = i + 1;
     }
   }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
+  // A final line break ends an empty last line, so that a list whose last line is empty
+  // comes back whole.
+  lines.emplace_back(text.substr(start));
   return lines;
 }
 
