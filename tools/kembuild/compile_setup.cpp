@@ -195,6 +195,7 @@ CompiledSetup CompileProject(const Project& p) {
         fail(where + "equals a statement ID, which would break the engine's parameter look-up");
       params.push_back(std::move(line));
     }
+    for (std::size_t n = s.params.size(); n < kParameterBlockMinimum; ++n) params.emplace_back();
   }
   d.ParameterLines = HashedStringList(std::move(params));
 

@@ -30,6 +30,12 @@ std::vector<std::string> ResolveStatementIds(const Project& project);
 // The ID that a statement without one gets (also what "assign-ids" writes).
 std::string DerivedStatementId(const Project& project, const ScriptStatement& s, int attempt = 0);
 
+// Every parameter block is padded with empty parameters to at least this many. The engine
+// reads parameter n of a statement as the n-th line after its ID line, whatever the
+// length of the block: a short block would hand the next statement's lines to a
+// statement that reads more parameters than the author wrote.
+inline constexpr std::size_t kParameterBlockMinimum = 16;
+
 // Statement kinds whose work the installer database carries: they get a command header.
 bool IsDeferredStatement(std::string_view name);
 

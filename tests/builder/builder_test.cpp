@@ -1,0 +1,563 @@
+// The setup builder: project files to setup data and back, the three outputs, the
+// errors an author meets, and the command line.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kembuild/build_setup.h"
+#include "kembuild/compile_setup.h"
+#include "kembuild/installer_database.h"
+#include "kembuild/quoted_text.h"
+#include "kembuild/script_parser.h"
+#include "kembuild/support_archive.h"
+#include "launcher/setup_data.h"
+
+#ifdef KEM_HAVE_SEVENZIP
+#include "media/sevenzip/sevenzip.h"
+#endif
+
+namespace fs = std::filesystem;
+using namespace kem;
+using namespace kem::builder;
+using ::testing::HasSubstr;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteAll(const fs::path& p, const std::string& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+// A minimal PE image: DOS header, "PE\0\0", file header, 224-byte optional header and one
+// section whose raw data ends at 0x400, the end of the file.
+std::string StandInEngine() {
+  std::string b(0x400, '\0');
+  b[0] = 'M';
+  b[1] = 'Z';
+  b[0x3C] = static_cast<char>(0x80);
+  std::memcpy(&b[0x80], "PE\0\0", 4);
+  b[0x86] = 1;  // NumberOfSections
+  const std::size_t section = 0x84 + 244;
+  b[section + 16 + 1] = 0x02;  // SizeOfRawData 0x200
+  b[section + 20 + 1] = 0x02;  // PointerToRawData 0x200
+  return b;
+}
+
+const char kManifest[] =
+    "# test project\n"
+    "[product]\n"
+    "code = {6F1C2B7A-3D4E-4A5B-9C8D-0E1F2A3B4C5D}\n"
+    "revision = {0b9a8c7d-6e5f-4a3b-8c2d-1e0f9a8b7c6d}\n"
+    "title = Test Product\n"
+    "company = \"  Kem Tests | Inc  \"\n"
+    "contact = Support\n"
+    "help-link = https://example.invalid/help\n"
+    "update-link = https://example.invalid/update\n"
+    "comments = Comments\n"
+    "version = 2.1.7\n"
+    "media-mode = 0\n"
+    "default-language = English\n"
+    "select-language = true\n"
+    "code-page = 1250\n"
+    "setup-name = test\n"
+    "script = main.kems\n";
+
+class BuilderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kembuild-test-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    WriteAll(root_ / "engine" / kEngineFileName, StandInEngine());
+    WriteAll(root_ / "engine" / kArchiveLibraryName, "archive library stand-in");
+    Manifest("");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path Project() const { return root_ / "project"; }
+  fs::path EngineDir() const { return root_ / "engine"; }
+  void Manifest(const std::string& extra) { WriteAll(Project() / kManifestName, kManifest + extra); }
+  void Script(const std::string& text) { WriteAll(Project() / "main.kems", text); }
+
+  BuildResult Build(const std::string& out = "out") {
+    return BuildSetup({Project(), root_ / out, EngineDir()});
+  }
+  SetupData Compile() { return CompileProject(LoadProject(Project())).data; }
+
+  // The diagnostics of a build that must fail.
+  std::vector<Diagnostic> BuildErrors() {
+    try {
+      Build();
+    } catch (const BuildError& e) {
+      return e.Diagnostics();
+    }
+    ADD_FAILURE() << "the build did not fail";
+    return {};
+  }
+
+  fs::path root_;
+};
+
+// --- Quoted texts and the script syntax -------------------------------------------------
+
+TEST(QuotedText, EveryByteSequenceRoundTrips) {
+  std::string all;
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+  for (std::string text : {std::string(), std::string("$"), std::string("a \"b\" \\c\\"), std::string("\r\n\t"), all}) {
+    std::string quoted = Quote(text);
+    EXPECT_EQ(quoted.find_first_of("\r\n"), std::string::npos);
+    std::string error;
+    std::size_t column = 0;
+    auto parsed = ParseQuoted(quoted, 0, error, column);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->text, text);
+    EXPECT_EQ(parsed->end, quoted.size());
+  }
+}
+
+TEST(QuotedText, LineBreaksBecomeTheNewlineMarker) {
+  EXPECT_EQ(JoinLines("a\r\nb\nc\rd"), "a$NEWLINE$b$NEWLINE$c$NEWLINE$d");
+  EXPECT_EQ(JoinLines("\r\n\r\n"), "$NEWLINE$$NEWLINE$");
+  EXPECT_EQ(JoinLines("plain"), "plain");
+}
+
+TEST(ScriptSyntax, ReadsMarksIdsNamesAndParameters) {
+  std::vector<ScriptStatement> out;
+  std::vector<Diagnostic> ds;
+  ParseScript("# remark\r\n"
+              "\r\n"
+              "  Set Variable \"A\" \"\"   # trailing remark\r\n"
+              "// {432f7a50-944d-4f75-848e-cd6d0d8fa35e} Run .NET Installer Class \"x\"\n"
+              "End\n"
+              "(Un)Install MSI Setup \"a # b\"",
+              "dir/main.kems", out, ds);
+  ASSERT_TRUE(ds.empty()) << ds[0].message;
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(out[0].name, "Set Variable");
+  EXPECT_EQ(out[0].params, (std::vector<std::string>{"A", ""}));
+  EXPECT_EQ(out[0].line, 2u);
+  EXPECT_FALSE(out[0].commentedOut);
+  EXPECT_TRUE(out[0].id.empty());
+  EXPECT_TRUE(out[1].commentedOut);
+  EXPECT_EQ(out[1].id, "{432F7A50-944D-4F75-848E-CD6D0D8FA35E}");
+  EXPECT_EQ(out[1].name, "Run .NET Installer Class");
+  EXPECT_EQ(out[2].name, "End");
+  EXPECT_TRUE(out[2].params.empty());
+  EXPECT_EQ(out[3].name, "(Un)Install MSI Setup");
+  EXPECT_EQ(out[3].params, (std::vector<std::string>{"a # b"}));
+  // FormatStatement is the inverse of the parser.
+  std::vector<ScriptStatement> again;
+  for (const auto& s : out) ParseScript(FormatStatement(s), "x", again, ds);
+  ASSERT_EQ(again.size(), out.size());
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    EXPECT_EQ(again[i].name, out[i].name);
+    EXPECT_EQ(again[i].id, out[i].id);
+    EXPECT_EQ(again[i].params, out[i].params);
+    EXPECT_EQ(again[i].commentedOut, out[i].commentedOut);
+  }
+}
+
+TEST(ScriptSyntax, SyntaxErrorsNameTheLine) {
+  struct Case {
+    const char* line;
+    const char* message;
+  } cases[] = {
+      {"Set Variable \"X", "unterminated quoted text"},
+      {"Set Variable \"X\"\"Y\"", "separated by blanks"},
+      {"Set Variable \"X\" Y", "parameters are quoted texts"},
+      {"Set Variable \"\\q\"", "unknown escape"},
+      {"Set Variable \"\\x4\"", "two hexadecimal digits"},
+      {"{1234} End", "not a GUID"},
+      {"\"A\" \"B\"", "statement name missing"},
+      {"// ", "statement name missing"},
+  };
+  for (const auto& c : cases) {
+    std::vector<ScriptStatement> out;
+    std::vector<Diagnostic> ds;
+    ParseScript(std::string("End\n") + c.line + "\nEnd\n", "s.kems", out, ds);
+    ASSERT_EQ(ds.size(), 1u) << c.line;
+    EXPECT_EQ(ds[0].file, "s.kems");
+    EXPECT_EQ(ds[0].line, 2u) << c.line;
+    EXPECT_THAT(ds[0].message, HasSubstr(c.message)) << c.line;
+    EXPECT_EQ(out.size(), 2u);
+  }
+}
+
+// --- Project to setup data and back -----------------------------------------------------
+
+TEST_F(BuilderTest, AwkwardParameterTextsSurviveTheSetupData) {
+  struct Case {
+    std::string written;   // the parameter as the author means it
+    std::string expected;  // what the engine reads back
+  } cases[] = {
+      {"", ""},
+      {"$", "$"},
+      {"|", "|"},
+      {"\"quoted\"", "\"quoted\""},
+      {"  leading and trailing  ", "  leading and trailing  "},
+      {"line 1\nline 2\r\nline 3", "line 1$NEWLINE$line 2$NEWLINE$line 3"},
+      {"x $DOLLAR$ y", "x $DOLLAR$ y"},
+      {"back\\slash\\\\", "back\\slash\\\\"},
+      {"tab\there", "tab\there"},
+      {"# not a remark // nor a mark", "# not a remark // nor a mark"},
+      {"caf\xE9", "caf\xE9"},
+      {"$", "$"},
+  };
+  std::string script;
+  for (const auto& c : cases) script += "Set Variable \"V\" " + Quote(c.written) + "\n";
+  script += "Comment\n";
+  Script(script);
+
+  SetupData d = ReadSetupData(CompileProject(LoadProject(Project())).setupDataText);
+  ASSERT_EQ(d.StatementCount(), std::size(cases) + 1);
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(LookUpParameter(d.ParameterLines, d.StatementIds[i], 1), "V");
+    EXPECT_EQ(LookUpParameter(d.ParameterLines, d.StatementIds[i], 2), cases[i].expected) << i;
+  }
+  // Blocks are padded with empty parameters, so a statement never reads into the next
+  // statement's block; a statement without parameters has no block.
+  EXPECT_EQ(d.ParameterLines.Count(), std::size(cases) * (1 + kParameterBlockMinimum));
+  EXPECT_EQ(LookUpParameter(d.ParameterLines, d.StatementIds[0], 3), "");
+  EXPECT_EQ(LookUpParameter(d.ParameterLines, d.StatementIds[0], kParameterBlockMinimum), "");
+  EXPECT_EQ(d.ParameterLines.IndexOf(d.StatementIds[std::size(cases)]), HashedStringList::npos);
+}
+
+TEST_F(BuilderTest, EveryItemComesFromTheProject) {
+  Manifest(
+      "[compiler-variables]\n"
+      "LOCMODE = VARSONLY\n"
+      "EMPTY = \"\"\n"
+      "[plugin-statements]\n"
+      "Call DLL Function\n"
+      "[component-sizes]\n"
+      "CORE = 778240\n");
+  Script("Set Variable \"A\" \"1\"\n"
+         "// Write Registry \"2\" \"Software\\\\Kem\" \"$A$\" \"x\" \"\"\n"
+         "Write Registry \"2\" \"Software\\\\Kem\" \"$A$\" \"x\" \"\"\n"
+         "Install Files \"\" \"\" \"$TARGETDIR$\"\n"
+         "Call DLL Function \"a.dll\"\n");
+  SetupData d = ReadSetupData(CompileProject(LoadProject(Project())).setupDataText);
+
+  EXPECT_EQ(d.StatementNames.Items(), (std::vector<std::string>{"Set Variable", "Write Registry", "Write Registry",
+                                                                "Install Files", "Call DLL Function"}));
+  EXPECT_EQ(d.CommentFlags.Items(), (std::vector<std::string>{"", "C", "", "", ""}));
+  EXPECT_EQ(d.StatementMedia.Items(), (std::vector<std::string>{"", "", "", "OFFLINE\\", ""}));
+  EXPECT_EQ(d.SourceMap.Items(),
+            (std::vector<std::string>{"main.kems*0", "main.kems*1", "main.kems*2", "main.kems*3", "main.kems*4"}));
+  for (const auto& id : d.StatementIds.Items()) {
+    EXPECT_THAT(id, ::testing::MatchesRegex("\\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\}"));
+  }
+  // Headers for the two deferred statements that run, not for the commented-out one.
+  ASSERT_EQ(d.CommandHeaders.Count(), 4u);
+  EXPECT_EQ(d.CommandHeaders[1], "2");
+  EXPECT_EQ(d.CommandHeaders[3], "3");
+  for (std::size_t i : {0u, 2u}) {
+    const std::string& h = d.CommandHeaders[i];
+    EXPECT_THAT(h, ::testing::MatchesRegex("[1-9A-F][0-9A-F]*"));
+    EXPECT_THAT(h, ::testing::ContainsRegex("[A-F]"));  // never mistaken for an index
+  }
+  EXPECT_NE(d.CommandHeaders[0], d.CommandHeaders[2]);
+  EXPECT_EQ(LookUpCommandHeader(d.CommandHeaders, 2), d.CommandHeaders[0]);
+  EXPECT_EQ(LookUpCommandHeader(d.CommandHeaders, 1), "");
+
+  EXPECT_EQ(d.ProductCode, "{6F1C2B7A-3D4E-4A5B-9C8D-0E1F2A3B4C5D}");
+  EXPECT_EQ(d.RevisionCode, "{0B9A8C7D-6E5F-4A3B-8C2D-1E0F9A8B7C6D}");  // upper-cased
+  EXPECT_EQ(d.ProductTitle, "Test Product");
+  EXPECT_EQ(d.CompanyName, "  Kem Tests | Inc  ");
+  EXPECT_EQ(d.ContactName, "Support");
+  EXPECT_EQ(d.HelpLinkUrl, "https://example.invalid/help");
+  EXPECT_EQ(d.UpdateInfoUrl, "https://example.invalid/update");
+  EXPECT_EQ(d.ProductComments, "Comments");
+  EXPECT_EQ(d.ProductVersion, "2.1.7");
+  EXPECT_EQ(d.MediaMode, 0);
+  EXPECT_TRUE(d.SelectLanguageAtStart);
+  EXPECT_EQ(d.DefaultLanguage, "English");
+  EXPECT_EQ(d.CodePage, 1250u);
+  EXPECT_EQ(d.PluginStatements, (StringList{"Call DLL Function"}));
+  EXPECT_EQ(d.ComponentSizes, (StringList{"CORE", "778240"}));
+  EXPECT_EQ(d.CompilerVariables.Items(), (std::vector<std::string>{"LOCMODE", "VARSONLY", "EMPTY", ""}));
+  EXPECT_TRUE(d.WebBlockSources.empty());
+  EXPECT_EQ(d.MediaFileMap.Count(), 0u);
+}
+
+// --- The setup folder -------------------------------------------------------------------
+
+TEST_F(BuilderTest, BuildWritesTheSetupFolder) {
+  Manifest("[support-files]\nsupport/readme.txt\nlicense.txt\n");
+  WriteAll(Project() / "support/readme.txt", "Read me\r\n");
+  WriteAll(Project() / "license.txt", "");
+  WriteAll(Project() / "dialogs/Welcome.dfm", std::string("\xFF\x0A\x00WELCOME\x00\x30\x10TPF0\x06TForm", 20));
+  WriteAll(Project() / "dialogs/Finish.dfm", std::string("TPF0\x06TForm", 10));
+  WriteAll(Project() / "dialogs/Finish.dfm.kemf", "IF (A.B = C)  THEN  D.E := F;\r\n");
+  WriteAll(Project() / "setup.bmp", "BM picture");
+  Script("Display Dialog \"welcome\"\n"
+         "Create Folder \"$TARGETDIR$\"\n"
+         "Edit INI File \"a.ini\" \"s\" \"k\" \"v\" \"\" \"\"\n");
+  BuildResult r = Build();
+
+  const fs::path out = root_ / "out";
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"kem.lib", "setup.bmp", "test.exe", "test.msi", "test.res"}));
+  EXPECT_EQ(ReadAll(out / "kem.lib"), "archive library stand-in");
+  EXPECT_EQ(ReadAll(out / "setup.bmp"), "BM picture");
+
+  // The setup program is the engine followed directly by the setup data.
+  const std::string exe = ReadAll(out / "test.exe");
+  const std::string engine = StandInEngine();
+  ASSERT_GT(exe.size(), engine.size());
+  EXPECT_EQ(exe.substr(0, engine.size()), engine);
+  SetupData d = ReadSetupData(std::string_view(exe).substr(engine.size()));
+  EXPECT_EQ(exe.substr(engine.size()), r.compiled.setupDataText);
+  EXPECT_EQ(d.StatementCount(), 3u);
+
+  // The database: package code, template and the product's and switches' properties.
+  auto props = ReadPropertyTable((out / "test.msi").string());
+  std::map<std::string, std::string> p(props.begin(), props.end());
+  EXPECT_EQ(p["ProductCode"], d.ProductCode);
+  EXPECT_EQ(p["ProductName"], "Test Product");
+  EXPECT_EQ(p["ProductVersion"], "2.1.7");
+  EXPECT_EQ(p["Manufacturer"], "  Kem Tests | Inc  ");
+  EXPECT_THAT(p["UpgradeCode"], ::testing::MatchesRegex("\\{[0-9A-F-]{36}\\}"));
+  ASSERT_EQ(d.CommandHeaders.Count(), 4u);
+  EXPECT_EQ(p["A" + d.CommandHeaders[0]], "FALSE");
+  EXPECT_EQ(p["A" + d.CommandHeaders[2]], "FALSE");
+  EXPECT_EQ(props.size(), 6u + 2u);
+
+  // The archive holds the forms under their dialog names, a rules file for each (empty
+  // when the project has none) and the support files under their file names.
+  std::map<std::string, std::string> expected = {
+      {"Finish.dfm", std::string("TPF0\x06TForm", 10)},
+      {"Finish.dfm.kemf", "IF (A.B = C)  THEN  D.E := F;\r\n"},
+      {"Welcome.dfm", std::string("\xFF\x0A\x00WELCOME\x00\x30\x10TPF0\x06TForm", 20)},
+      {"Welcome.dfm.kemf", ""},
+      {"license.txt", ""},
+      {"readme.txt", "Read me\r\n"},
+  };
+  std::map<std::string, std::string> packed;
+  for (const auto& f : r.compiled.supportFiles) packed[f.name] = f.bytes;
+  EXPECT_EQ(packed, expected);
+#ifdef KEM_HAVE_SEVENZIP
+  // The engine's own 7z reader unpacks exactly these files.
+  sevenzip::Archive archive(sevenzip::OpenInputFile((out / "test.res").string()));
+  struct Sink : sevenzip::ExtractSink {
+    const std::vector<sevenzip::Entry>* entries;
+    std::map<std::string, std::string> files;
+    std::string current;
+    bool BeginEntry(size_t i) override {
+      current = (*entries)[i].name;
+      files[current];
+      return true;
+    }
+    void Data(const uint8_t* data, size_t size) override {
+      files[current].append(reinterpret_cast<const char*>(data), size);
+    }
+    void EndEntry(size_t) override {}
+  } sink;
+  sink.entries = &archive.Entries();
+  for (const auto& e : archive.Entries())
+    if (!e.hasStream) sink.files[e.name];
+  archive.Extract(std::vector<bool>(archive.Entries().size(), true), sink);
+  EXPECT_EQ(sink.files, expected);
+#endif
+}
+
+TEST_F(BuilderTest, TheSameProjectGivesTheSameBytes) {
+  Manifest("[support-files]\nb.txt\na.txt\n");
+  WriteAll(Project() / "a.txt", std::string(5000, 'a'));
+  WriteAll(Project() / "b.txt", "bee");
+  Script("Set Variable \"A\" \"1\"\nWrite Registry \"2\" \"k\" \"$A$\" \"\" \"\"\nTerminate with Exit Code \"3\"\n");
+  Build("first");
+  // Different file times and a later moment must not change a byte.
+  fs::last_write_time(Project() / "a.txt", fs::file_time_type::clock::now() - std::chrono::hours(1000));
+  sleep(1);
+  Build("second");
+  for (const char* f : {"test.exe", "test.res", "test.msi", "kem.lib"}) {
+    std::string a = ReadAll(root_ / "first" / f), b = ReadAll(root_ / "second" / f);
+    EXPECT_FALSE(a.empty()) << f;
+    EXPECT_TRUE(a == b) << f << " differs between two builds";
+  }
+}
+
+TEST_F(BuilderTest, EmptyProjectGetsAnEmptyArchive) {
+  Script("Terminate Install\n");
+  Build();
+  EXPECT_EQ(ReadAll(root_ / "out" / "test.res"), EmptySevenZipArchive());
+#ifdef KEM_HAVE_SEVENZIP
+  sevenzip::Archive archive(sevenzip::OpenInputFile((root_ / "out" / "test.res").string()));
+  EXPECT_TRUE(archive.Entries().empty());
+#endif
+}
+
+// --- Errors -----------------------------------------------------------------------------
+
+TEST_F(BuilderTest, ProjectErrorsFailWithFileAndLineAndWriteNothing) {
+  struct Case {
+    const char* name;
+    std::string script;
+    std::string manifestExtra;
+    std::string file;
+    std::size_t line;
+    std::string message;
+  } cases[] = {
+      {"syntax", "Comment\nSet Variable \"A\" \"1\n", "", "main.kems", 2, "unterminated"},
+      {"unknown name", "Comment\n\nSet Varable \"A\" \"1\"\n", "", "main.kems", 3, "unknown statement name"},
+      {"duplicate ID",
+       "{11111111-2222-3333-4444-555555555555} Comment\n{11111111-2222-3333-4444-555555555555} Comment\n", "",
+       "main.kems", 2, "duplicate statement ID"},
+      {"duplicate label", "Label \"A\"\nComment\n// Label \"a\"\n", "", "main.kems", 3, "already defined"},
+      {"undefined label", "GoTo Label \"nowhere\"\n", "", "main.kems", 1, "not defined"},
+      {"missing dialog", "Comment\nDisplay Dialog \"Welcome\"\n", "", "main.kems", 2, "dialog Welcome not found"},
+      {"missing support file", "Comment\n", "[support-files]\nthere.txt\n", kManifestName, 19,
+       "support file there.txt not found"},
+      {"unrepresentable parameter", "Set Variable \"A\" \"$dollar$\"\n", "", "main.kems", 1,
+       "reads as \"$\""},
+      {"parameter equal to an ID",
+       "{11111111-2222-3333-4444-555555555555} Comment\nSet Variable \"A\" "
+       "\"{11111111-2222-3333-4444-555555555555}\"\n",
+       "", "main.kems", 2, "equals a statement ID"},
+      {"unknown manifest key", "Comment\n", "[product]\ncolour = red\n", kManifestName, 19, "unknown key"},
+      {"bad compiler variable", "Comment\n", "[compiler-variables]\nX#Y = 1\n", kManifestName, 19, "#"},
+#ifdef KEM_HAVE_VALIDATION
+      {"engine validation", "Comment\nIf \"$UNDEFINED$\" \"0\" \"1\" \"\"\nEnd\n", "", "main.kems", 2,
+       "Variable not defined: $UNDEFINED$"},
+      {"engine validation, whole script", "If \"TITLE\" \"0\" \"1\" \"\"\n", "", "main.kems", 0,
+       "Insufficient END statements"},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Manifest(c.manifestExtra);
+    Script(c.script);
+    auto ds = BuildErrors();
+    ASSERT_FALSE(ds.empty());
+    EXPECT_EQ(ds[0].file, c.file);
+    EXPECT_EQ(ds[0].line, c.line);
+    EXPECT_THAT(ds[0].message, HasSubstr(c.message));
+    EXPECT_FALSE(fs::exists(root_ / "out"));
+  }
+  // Nothing is left beside the output folder either.
+  std::size_t entries = std::distance(fs::directory_iterator(root_), fs::directory_iterator());
+  EXPECT_EQ(entries, 2u);  // engine, project
+}
+
+TEST_F(BuilderTest, ABrokenBuildLeavesAnEarlierSetupAlone) {
+  Script("Terminate Install\n");
+  Build();
+  const std::string before = ReadAll(root_ / "out" / "test.exe");
+  Script("Terminate Install \"unterminated\n");
+  EXPECT_FALSE(BuildErrors().empty());
+  EXPECT_EQ(ReadAll(root_ / "out" / "test.exe"), before);
+}
+
+TEST_F(BuilderTest, EngineProblemsAreReported) {
+  Script("Terminate Install\n");
+  WriteAll(EngineDir() / kEngineFileName, StandInEngine() + "setup data of another setup");
+  EXPECT_THAT(BuildErrors().at(0).message, HasSubstr("already carries data"));
+  WriteAll(EngineDir() / kEngineFileName, "not a program");
+  EXPECT_THAT(BuildErrors().at(0).message, HasSubstr("not a usable engine"));
+  fs::remove(EngineDir() / kEngineFileName);
+  EXPECT_THAT(BuildErrors().at(0).message, HasSubstr("engine not found"));
+  EXPECT_FALSE(fs::exists(root_ / "out"));
+}
+
+// --- Statement IDs ----------------------------------------------------------------------
+
+TEST_F(BuilderTest, AssignedIdsAreTheBuildsIdsAndStayPut) {
+  Script("# script\r\n"
+         "Set Variable \"A\" \"1\"\r\n"
+         "  // Comment \"x\"\r\n"
+         "{AAAAAAAA-2222-3333-4444-555555555555} Comment\r\n"
+         "Comment");
+  const SetupData before = Compile();
+  EXPECT_EQ(AssignStatementIds(Project()), 3u);
+
+  const std::string text = ReadAll(Project() / "main.kems");
+  const std::vector<std::string>& ids = before.StatementIds.Items();
+  EXPECT_EQ(text, "# script\r\n" + ids[0] + " Set Variable \"A\" \"1\"\r\n  // " + ids[1] +
+                      " Comment \"x\"\r\n{AAAAAAAA-2222-3333-4444-555555555555} Comment\r\n" + ids[3] + " Comment");
+  EXPECT_EQ(Compile().StatementIds.Items(), ids);
+  EXPECT_EQ(AssignStatementIds(Project()), 0u);
+
+  // A statement inserted before the others gets a new ID; the others keep theirs.
+  WriteAll(Project() / "main.kems", "Comment \"new\"\n" + text);
+  EXPECT_EQ(AssignStatementIds(Project()), 1u);
+  const SetupData after = Compile();
+  ASSERT_EQ(after.StatementCount(), 5u);
+  EXPECT_EQ(std::vector<std::string>(after.StatementIds.Items().begin() + 1, after.StatementIds.Items().end()), ids);
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), after.StatementIds[0]), 0);
+}
+
+TEST_F(BuilderTest, AssignIdsChangesNothingInABrokenProject) {
+  const std::string script = "Set Variable \"A\"\nComment \"oops\n";
+  Script(script);
+  EXPECT_THROW(AssignStatementIds(Project()), BuildError);
+  EXPECT_EQ(ReadAll(Project() / "main.kems"), script);
+}
+
+// --- The command line -------------------------------------------------------------------
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome RunKembuild(const std::string& args, const fs::path& dir) {
+  const std::string out = (dir / "stdout.txt").string(), err = (dir / "stderr.txt").string();
+  int status = std::system((std::string(KEMBUILD_EXE) + " " + args + " >" + out + " 2>" + err).c_str());
+  Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(out), ReadAll(err)};
+  fs::remove(out);
+  fs::remove(err);
+  return o;
+}
+
+TEST_F(BuilderTest, CommandLine) {
+  Outcome help = RunKembuild("--help", root_);
+  EXPECT_EQ(help.status, 0);
+  for (const char* command : {"build PROJECT_DIR -o OUT_DIR", "--engine-dir", "check", "assign-ids", "form-compile",
+                              "form-text", "KEM_ENGINE_DIR"})
+    EXPECT_THAT(help.out, HasSubstr(command));
+
+  EXPECT_EQ(RunKembuild("", root_).status, 2);
+  EXPECT_EQ(RunKembuild("frobnicate", root_).status, 2);
+  EXPECT_EQ(RunKembuild("build " + Project().string(), root_).status, 2);
+
+  Script("Comment\nComment \"a\" junk\n");
+  Outcome bad = RunKembuild("build " + Project().string() + " -o " + (root_ / "o").string() + " --engine-dir " +
+                                EngineDir().string(),
+                            root_);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_THAT(bad.err, HasSubstr("main.kems:2: error: "));
+  EXPECT_FALSE(fs::exists(root_ / "o"));
+
+  Script("Comment\n");
+  setenv("KEM_ENGINE_DIR", EngineDir().c_str(), 1);
+  Outcome good = RunKembuild("build " + Project().string() + " -o " + (root_ / "o").string(), root_);
+  unsetenv("KEM_ENGINE_DIR");
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_TRUE(fs::is_regular_file(root_ / "o" / "test.exe"));
+  EXPECT_THAT(good.err, HasSubstr("assign-ids"));  // the note about statements without IDs
+}
+
+}  // namespace
