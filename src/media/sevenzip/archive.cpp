@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <string>
 
 #include "media/sevenzip/decoders.h"
 #include "media/sevenzip/sevenzip.h"
@@ -392,7 +393,7 @@ struct Archive::Impl {
   std::vector<uint64_t> entryStream;  // index of the unpacked stream of each entry with data
   bool passwordAsked = false;
   std::optional<std::u16string> password;
-  std::map<std::vector<uint8_t>, std::array<uint8_t, 32>> keys;
+  std::map<std::string, std::array<uint8_t, 32>> keys;
 
   const std::u16string& Password() {
     if (!passwordAsked) {
@@ -453,8 +454,9 @@ struct Archive::Impl {
           if (p.cyclesPower > options.maxKeyDerivationPower && p.cyclesPower != 0x3F)
             Unsupported("Unsupported key derivation");
           const std::u16string& pw = Password();
-          auto it = keys.find(c.properties);
-          if (it == keys.end()) it = keys.emplace(c.properties, DeriveAesKey(p, pw)).first;
+          std::string id(c.properties.begin(), c.properties.end());
+          auto it = keys.find(id);
+          if (it == keys.end()) it = keys.emplace(id, DeriveAesKey(p, pw)).first;
           stage = MakeAesStage(std::move(stage), it->second, p.iv, size);
           continue;
         }

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Compares the 7z reader's extraction with `7zz x -mmt=1` on the same archives.
+#   run_bench.sh BENCH_EXE [WORKDIR] [WIN32_BUILD]
+# BENCH_EXE: bench_sevenzip from a native build without sanitizers (Release).
+# WIN32_BUILD: optional MinGW build folder; its kemlib_bench.exe (beside kem.lib) then runs
+# the same extraction under Wine through the wine harness.
+set -euo pipefail
+bench=$(readlink -f "${1:?bench_sevenzip}")
+work=$(readlink -m "${2:-/tmp/kem-7z-bench}")
+win32=${3:-}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+mkdir -p "$work"
+cd "$work"
+
+noise() { head -c "$2" /dev/zero | openssl enc -aes-128-ctr -nosalt -K "$(printf '%032x' "$1")" -iv 0 2>/dev/null; }
+
+# A corpus of about 150 MB: text, logs, semi-random records and some incompressible data.
+if [ ! -f corpus/.done ]; then
+  rm -rf corpus && mkdir -p corpus/text corpus/data corpus/bin
+  for i in $(seq 1 20); do seq $((i * 100000)) $((i * 100000 + 300000)) > "corpus/text/numbers$i.txt"; done
+  for i in $(seq 1 10); do
+    noise "$i" 3000000 | od -An -tx2 -w32 -v | head -c 5000000 > "corpus/data/records$i.txt"
+  done
+  for i in $(seq 1 4); do noise "$((100 + i))" 6000000 > "corpus/bin/random$i.bin"; done
+  touch corpus/.done
+fi
+size=$(du -sb corpus | cut -f1)
+
+archive() { # NAME ARGS...
+  local name=$1; shift
+  [ -f "$name.7z" ] || (cd corpus && 7zz a -bd -y -mmt=2 -mx=5 "$@" "../$name.7z" . >/dev/null)
+}
+archive lzma -m0=LZMA
+archive lzma2 -m0=LZMA2
+archive lzma_aes -m0=LZMA -pBench -mhe=on
+archive lzma2_aes -m0=LZMA2 -pBench -mhe=on
+
+seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
+best() { # best of three runs: CMD...
+  local b=999999 t
+  for _ in 1 2 3; do
+    rm -rf out && mkdir out
+    t=$(seconds "$@")
+    b=$(echo "if ($t < $b) $t else $b" | bc -l)
+  done
+  echo "$b"
+}
+
+printf 'corpus %d bytes\n' "$size"
+printf '%-10s %9s %9s %9s %8s %10s\n' archive 7zz_s ours_s ratio MB/s peak_MB
+for name in lzma lzma2 lzma_aes lzma2_aes; do
+  pw=(); pwarg=()
+  case $name in *aes) pw=(-pBench); pwarg=(Bench) ;; esac
+  ref=$(best 7zz x -bd -y -mmt=1 "${pw[@]}" -oout "$name.7z")
+  ours=$(best "$bench" "$name.7z" out "${pwarg[@]}")
+  peak=$(rm -rf out && mkdir out && "$bench" "$name.7z" out "${pwarg[@]}" | sed 's/.*peak_kb=//')
+  printf '%-10s %9.2f %9.2f %9.2f %8.1f %10.1f\n' "$name" "$ref" "$ours" "$(echo "$ref / $ours" | bc -l)" \
+    "$(echo "$size / $ours / 1000000" | bc -l)" "$(echo "$peak / 1024" | bc -l)"
+done
+rm -rf out
+
+if [ -n "$win32" ]; then
+  exe=$(readlink -f "$win32/tests/kemlib/kemlib_bench.exe")
+  state=$(readlink -f "$win32/wine")
+  "$here/../../scripts/wine-harness.sh" start "$state" >/dev/null
+  for name in lzma lzma2 lzma_aes lzma2_aes; do
+    pw=""; case $name in *aes) pw=Bench ;; esac
+    rm -rf out && mkdir out
+    t=$(seconds "$here/../../scripts/wine-harness.sh" run "$state" "$exe" "Z:$work/$name.7z" "Z:$work/out" $pw)
+    printf 'wine kem.lib %-10s %9.2f s (7zz native ratio %.2f)\n' "$name" "$t" \
+      "$(echo "$(best 7zz x -bd -y -mmt=1 ${pw:+-p$pw} -oout "$name.7z") / $t" | bc -l)"
+  done
+  rm -rf out
+fi
