@@ -48,6 +48,13 @@ std::string ChangeExtension(std::string_view path, std::string_view ext) {
   return base + (dot == std::string::npos ? name : name.substr(0, dot)) + std::string(ext);
 }
 
+// Writes the value unless the variable holds it already: the same effect as SetVar, at
+// the cost of one look-up when nothing changed.
+void Refresh(std::string_view name, std::string_view value, std::string_view origin, std::string& scratch) {
+  if (Variables().TryGet(name, scratch) && scratch == value) return;
+  SetVar(name, value, origin);
+}
+
 }  // namespace
 
 // --- StatementTable -------------------------------------------------------------------
@@ -102,6 +109,16 @@ Interpreter::~Interpreter() = default;
 
 bool Interpreter::Silent() const { return Startup().SilentMode; }
 
+std::string Interpreter::Param(std::size_t index, int n) const {
+  if (index < paramBlocks_.size() && n >= 0) {
+    std::ptrdiff_t block = paramBlocks_[index];
+    if (block == HashedStringList::npos) return {};
+    std::size_t at = static_cast<std::size_t>(block) + static_cast<std::size_t>(n);
+    if (at < data_.ParameterLines.Count()) return data_.ParameterLines[at];
+  }
+  return GetParam(data_, index, n);  // raises the list-index error
+}
+
 std::string Interpreter::FailureText(std::size_t index, std::string_view message) const {
   std::string entry = index < data_.SourceMap.Count() ? data_.SourceMap[index] : std::string();
   auto [file, line] = SourcePosition(entry);
@@ -144,8 +161,10 @@ void Interpreter::Run(const std::function<bool(std::size_t)>& callback, const st
 
   // 2. Validation: a failure ends the process at once.
   Trace("    <CompileScript>");
+  paramBlocks_.resize(count);
+  for (std::size_t i = 0; i < count; ++i) paramBlocks_[i] = data_.ParameterLines.IndexOf(data_.StatementIds[i]);
   std::vector<std::string> validatorLabels;
-  if (auto failure = ValidateScript(data_, validatorLabels)) {
+  if (auto failure = ValidateScript(data_, validatorLabels, &paramBlocks_)) {
     if (!TraceLogPath().empty()) {
       std::string where;
       if (failure->statementIndex < count) {
@@ -260,7 +279,8 @@ void Interpreter::Run(const std::function<bool(std::size_t)>& callback, const st
     const std::size_t index = state_.programCounter - 1;
     if (commented_[index]) continue;
 
-    SetVar("ABORT", BoolText(IsTrue(GetVar("VRAX_IsCancelled"))), kOriginCancelState);
+    Variables().TryGet("VRAX_IsCancelled", scratch_) || (scratch_.clear(), true);
+    Refresh("ABORT", IsTrue(scratch_) ? "TRUE" : "FALSE", kOriginCancelState, scratch_);
     if (Engine().WindowHandleOfNonModal != 0) BetweenStatementsProgress();
 
     if (callback && !callback(index)) {
@@ -315,20 +335,23 @@ void Interpreter::InitializationVariables() {
 
 void Interpreter::RefreshFromVariables() {
   auto& g = Startup();
-  std::string value;
+  auto& vars = Variables();
+  std::string& value = scratch_;
 
-  value = GetVar("LOGGED");
+  vars.TryGet("LOGGED", value) || (value.clear(), true);
   if (value != TraceLogPath()) SetTraceLogPath(value);
 
-  bool silent = IsTrue(GetVar("SILENT"));
+  vars.TryGet("SILENT", value) || (value.clear(), true);
+  bool silent = IsTrue(value);
   if (silent != g.SilentMode) {
     g.SilentMode = silent;
     SetCommandLineOverrides(silent, g.CommandLineAssignments);
   }
 
-  value = GetVar("TITLE");
-  if (value != CaptionTitle()) SetCaptionTitle(std::move(value));
-  SetBrandingOff(GetVar("VRAXLOGO") == "TRUE");
+  vars.TryGet("TITLE", value) || (value.clear(), true);
+  if (value != CaptionTitle()) SetCaptionTitle(value);
+  vars.TryGet("VRAXLOGO", value) || (value.clear(), true);
+  SetBrandingOff(value == "TRUE");
 
   if (hooks_.BeforeStatement) hooks_.BeforeStatement(*this);
 
@@ -339,15 +362,17 @@ void Interpreter::RefreshFromVariables() {
     date_ = host_.ShortDate();
     time_ = host_.LongTime();
   }
-  SetVar("DATE", date_, kOriginInitialization);
-  SetVar("TIME", time_, kOriginInitialization);
+  Refresh("DATE", date_, kOriginInitialization, value);
+  Refresh("TIME", time_, kOriginInitialization, value);
 
-  value = GetVar("LANGUAGE");
+  bool languageDefined = vars.TryGet("LANGUAGE", value);
+  if (!languageDefined) value.clear();
   if (value != lastLanguage_) {
     lastLanguage_ = value;
-    if (hooks_.LanguageChanged) hooks_.LanguageChanged(*this, value);
+    if (hooks_.LanguageChanged) hooks_.LanguageChanged(*this, lastLanguage_);
   }
-  SetVar("LANGUAGE", lastLanguage_, kOriginInitialization);
+  // Written back; a defined variable holds the value just read already.
+  if (!languageDefined) SetVar("LANGUAGE", lastLanguage_, kOriginInitialization);
 }
 
 void Interpreter::BranchSkip() {
@@ -478,14 +503,14 @@ void Interpreter::Dispatch(std::size_t index) {
         state_.skipToEnd = true;
         return;
       }
-      if (!EvaluateCondition(index)) state_.skipToBranch = true;
+      if (!Condition(index)) state_.skipToBranch = true;
       return;
     }
     case Kind::If:
       state_.leftWizardLoop = false;
       state_.evaluateElseIf = false;
       ++state_.openChains;
-      if (!EvaluateCondition(index)) state_.skipToBranch = true;
+      if (!Condition(index)) state_.skipToBranch = true;
       return;
     case Kind::WizardLoop:
       state_.leftWizardLoop = false;
@@ -507,8 +532,19 @@ void Interpreter::Dispatch(std::size_t index) {
   }
 }
 
+bool Interpreter::Condition(std::size_t index) const {
+  std::string variable = Param(index, 1);
+  std::string value = Param(index, 3);
+  if (LanguageSelected()) {
+    std::string id = Param(index, 0);
+    variable = TranslateParam(variable, id, 1);
+    value = TranslateParam(value, id, 2);
+  }
+  return EvaluateCondition(variable, Param(index, 2), value, Param(index, 4));
+}
+
 void Interpreter::GoToLabel(std::size_t index) {
-  std::string label = GetParam(index, 1);
+  std::string label = Param(index, 1);
   auto it = labelIndex_.find(UpperCase(label));
   if (it == labelIndex_.end()) throw StatementError("LABEL undefined: " + label);
   const int step = state_.wizardStep;

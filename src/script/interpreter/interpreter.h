@@ -120,6 +120,11 @@ class Interpreter {
   bool EndRequested() const { return endRequested_; }
   bool InWizardLoop() const { return state_.inWizardLoop; }
   void SetWizardStep(int step) { state_.wizardStep = step; }
+  // GetParam of the statement, with the parameter block looked up once per run.
+  std::string Param(std::size_t statementIndex, int n) const;
+  // A language is selected: variable LANGUAGE (as refreshed before the statement) is not
+  // empty.
+  bool LanguageSelected() const { return !lastLanguage_.empty(); }
   // The engine runs silently (Startup().SilentMode, refreshed from SILENT).
   bool Silent() const;
   // The label table: upper-cased names with the index of their "Label" statement.
@@ -146,6 +151,7 @@ class Interpreter {
   Fetch WizardMove();
   void LeaveWizardLoopForward();
   void Dispatch(std::size_t index);
+  bool Condition(std::size_t index) const;
   void GoToLabel(std::size_t index);
   void BetweenStatementsProgress();
   void StatementFailure(std::size_t index, std::string_view message);
@@ -168,6 +174,7 @@ class Interpreter {
   std::vector<char> commented_;
   std::vector<const StatementHandler*> handlers_;
   std::vector<char> isPlugin_;
+  std::vector<std::ptrdiff_t> paramBlocks_;
   std::vector<std::pair<std::string, std::size_t>> labels_;
   std::unordered_map<std::string, std::size_t> labelIndex_;
 
@@ -181,6 +188,7 @@ class Interpreter {
   std::string lastProgressText_;
   std::int64_t lastProgress_ = 0;
   bool singleInstance_ = false;
+  std::string scratch_;
 };
 
 // The first-install bootstrap used until the installer cache supplies its own: publishes

@@ -31,9 +31,9 @@ namespace {
 void DisplayDialog(const DialogPresenter& present, Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Display Dialog";
   auto& engine = Engine();
-  std::string condition = GetParam(i, 4);
+  std::string condition = in.Param(i, 4);
   if (!condition.empty()) {
-    if (IsTrue(GetVar(VarNameOrText(condition))) == IsTrue(GetParam(i, 6))) return;  // skipped
+    if (IsTrue(GetVar(VarNameOrText(condition))) == IsTrue(in.Param(i, 6))) return;  // skipped
   }
   std::string key = std::to_string(i);
   engine.LastDisplayedKey = key;
@@ -44,7 +44,7 @@ void DisplayDialog(const DialogPresenter& present, Interpreter& in, std::size_t 
   if (in.InWizardLoop()) {
     code = present(in, key, true, custom);
     engine.PendingUnbindKey = key;
-  } else if (IsTrue(GetParam(i, 3))) {
+  } else if (IsTrue(in.Param(i, 3))) {
     code = present(in, key, true, custom);
     engine.WindowHandleOfNonModal = 0;
     SetVar("WINDOWHANDLE", "0", kName);
@@ -56,7 +56,7 @@ void DisplayDialog(const DialogPresenter& present, Interpreter& in, std::size_t 
     code = kDialogNotModal;
   }
 
-  std::string result = GetParam(i, 2);
+  std::string result = in.Param(i, 2);
   if (!result.empty()) {
     EnsureResultVariable(result, kName);
     SetVarChecked(result, DialogResultText(code, custom), ActionLabel(kName));

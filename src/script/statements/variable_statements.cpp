@@ -20,8 +20,6 @@ namespace {
 constexpr std::string_view kPersistMarker = "$VRAX$VRAX$";
 constexpr std::string_view kNewLineMarker = "$NEWLINE$";
 
-bool LanguageSelected() { return !GetVar("LANGUAGE").empty(); }
-
 // The result variable a parameter names ($NAME$ or NAME), upper-cased and created empty
 // when missing.
 std::string ResultVariable(std::string_view param, std::string_view statement) {
@@ -84,11 +82,11 @@ std::string WithBackslashUnlessEmpty(std::string s) { return s.empty() ? s : Wit
 
 void SetVariable(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Set Variable";
-  std::string value = GetParam(i, 2);
-  if (LanguageSelected()) value = TranslateParam(value, GetParam(i, 0), 1);
+  std::string value = in.Param(i, 2);
+  if (in.LanguageSelected()) value = TranslateParam(value, in.Param(i, 0), 1);
   value = ExpandVars(value);
 
-  std::string name = GetParam(i, 1);
+  std::string name = in.Param(i, 1);
   bool persistent = false;
   if (auto pos = name.find(kPersistMarker); pos != std::string::npos) {
     persistent = std::string_view(name).substr(pos + kPersistMarker.size()) == "TRUE";
@@ -112,11 +110,11 @@ void SetVariable(Interpreter& in, std::size_t i) {
 
 // --- "Localization Variable" -------------------------------------------------------------
 
-void LocalizationVariable(Interpreter&, std::size_t i) {
-  std::string name = VarNameOrText(GetParam(i, 1));
+void LocalizationVariable(Interpreter& in, std::size_t i) {
+  std::string name = VarNameOrText(in.Param(i, 1));
   EnsureResultVariable(name, "Localization Variable");
-  std::string value = GetParam(i, 2);
-  if (LanguageSelected()) value = TranslateParam(value, "ZOZADORU$" + name + "$ZOZADORU", 1);
+  std::string value = in.Param(i, 2);
+  if (in.LanguageSelected()) value = TranslateParam(value, "ZOZADORU$" + name + "$ZOZADORU", 1);
   SetVarChecked(name, ExpandVars(value), "Localization Variable Action");
 }
 
@@ -124,7 +122,7 @@ void LocalizationVariable(Interpreter&, std::size_t i) {
 
 void GetEnvironment(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Get Environment";
-  std::string name = ExpandVars(GetParam(i, 1));
+  std::string name = ExpandVars(in.Param(i, 1));
   std::string result;
   {
     RedirectionGuard guard(in.Host());
@@ -137,13 +135,13 @@ void GetEnvironment(Interpreter& in, std::size_t i) {
       }
     }
   }
-  std::string var = ResultVariable(GetParam(i, 2), kName);
+  std::string var = ResultVariable(in.Param(i, 2), kName);
   SetVar(var, result, ActionLabel(kName));
 }
 
 void GetTemporaryFile(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Get Temporary File";
-  std::string var = ResultVariable(GetParam(i, 1), kName);
+  std::string var = ResultVariable(in.Param(i, 1), kName);
   std::string path;
   {
     RedirectionGuard guard(in.Host());
@@ -168,8 +166,8 @@ std::string LongPathOf(ScriptHost& host, std::string path, int depth = 0) {
 }
 
 void ConvertPath(Interpreter& in, std::size_t i) {
-  std::string var = GetParam(i, 1);
-  bool toShort = IsTrue(GetParam(i, 2));
+  std::string var = in.Param(i, 1);
+  bool toShort = IsTrue(in.Param(i, 2));
   std::string value = ExpandPath(GetVar(var));
   std::string result;
   {
@@ -185,8 +183,8 @@ void ConvertPath(Interpreter& in, std::size_t i) {
 }
 
 void ConvertCase(Interpreter& in, std::size_t i) {
-  std::string var = GetParam(i, 1);
-  bool upper = IsTrue(GetParam(i, 2));
+  std::string var = in.Param(i, 1);
+  bool upper = IsTrue(in.Param(i, 2));
   std::string value = ExpandPath(GetVar(var));
   value = upper ? in.Host().AnsiUpperCase(value) : in.Host().AnsiLowerCase(value);
   SetVarChecked(var, value, "Convert Case Action");
@@ -194,37 +192,37 @@ void ConvertCase(Interpreter& in, std::size_t i) {
 
 // --- "Replace String" ----------------------------------------------------------------------
 
-void ReplaceString(Interpreter&, std::size_t i) {
+void ReplaceString(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Replace String";
-  std::string var = UpperCase(VarNameOrText(GetParam(i, 1)));
+  std::string var = UpperCase(VarNameOrText(in.Param(i, 1)));
   std::string value = CrLfToMarker(GetVar(var));
-  std::string find = CrLfToMarker(ExpandVars(GetParam(i, 2)));
-  std::string replacement = CrLfToMarker(ExpandVars(GetParam(i, 3)));
-  bool ignoreCase = IsTrue(GetParam(i, 4));
-  bool all = IsTrue(GetParam(i, 5));
+  std::string find = CrLfToMarker(ExpandVars(in.Param(i, 2)));
+  std::string replacement = CrLfToMarker(ExpandVars(in.Param(i, 3)));
+  bool ignoreCase = IsTrue(in.Param(i, 4));
+  bool all = IsTrue(in.Param(i, 5));
   SetVar(var, ReplaceText(value, find, replacement, ignoreCase, all), ActionLabel(kName));
 }
 
 // --- "Extract Path" --------------------------------------------------------------------------
 
-void ExtractPath(Interpreter&, std::size_t i) {
-  std::string var = GetParam(i, 1);
+void ExtractPath(Interpreter& in, std::size_t i) {
+  std::string var = in.Param(i, 1);
   std::string value = ExpandPath(GetVar(var));
-  std::int32_t code = TextToInt32(GetParam(i, 2));
+  std::int32_t code = TextToInt32(in.Param(i, 2));
   SetVarChecked(var, ExtractPathPart(value, code), "Extract Path Action");
 }
 
 // --- "Parse String" --------------------------------------------------------------------------
 
-void ParseString(Interpreter&, std::size_t i) {
+void ParseString(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Parse String";
-  std::string source = ExpandPath(GetParam(i, 1));
-  std::string separator = ExpandPath(GetParam(i, 2));
-  std::string first = GetParam(i, 3);
-  std::string second = GetParam(i, 4);
-  std::int32_t mode = TextToInt32(GetParam(i, 5));
-  bool trim = IsTrue(GetParam(i, 6));
-  bool ignoreCase = IsTrue(GetParam(i, 7));
+  std::string source = ExpandPath(in.Param(i, 1));
+  std::string separator = ExpandPath(in.Param(i, 2));
+  std::string first = in.Param(i, 3);
+  std::string second = in.Param(i, 4);
+  std::int32_t mode = TextToInt32(in.Param(i, 5));
+  bool trim = IsTrue(in.Param(i, 6));
+  bool ignoreCase = IsTrue(in.Param(i, 7));
   auto [a, b] = ParseText(source, separator, mode, trim, ignoreCase);
   if (!first.empty()) {
     std::string var = UpperCase(first);
@@ -240,23 +238,23 @@ void ParseString(Interpreter&, std::size_t i) {
 
 // --- "Mathematics", "Evaluate Expression" ------------------------------------------------------
 
-void Mathematics(Interpreter&, std::size_t i) {
+void Mathematics(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Mathematics";
-  std::string var = GetParam(i, 4);
+  std::string var = in.Param(i, 4);
   if (!var.empty()) EnsureResultVariable(var, kName);
-  std::string p1 = GetParam(i, 1);
-  std::int64_t code = TextToInt64(GetParam(i, 3));
+  std::string p1 = in.Param(i, 1);
+  std::int64_t code = TextToInt64(in.Param(i, 3));
   std::int64_t a = MathReadsA(code) ? TextToInt64(ExpandVars(p1)) : 0;
-  std::int64_t b = MathReadsB(code) ? TextToInt64(ExpandVars(GetParam(i, 2))) : 0;
+  std::int64_t b = MathReadsB(code) ? TextToInt64(ExpandVars(in.Param(i, 2))) : 0;
   std::string result = MathOperation(code, a, b, p1);
   if (!var.empty()) SetVarChecked(var, result, ActionLabel(kName));
 }
 
-void EvaluateExpressionStatement(Interpreter&, std::size_t i) {
+void EvaluateExpressionStatement(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Evaluate Expression";
-  std::string var = GetParam(i, 2);
+  std::string var = in.Param(i, 2);
   EnsureResultVariable(var, kName);
-  std::string result = EvaluateExpression(ExpandVarsQuoted(GetParam(i, 1)));
+  std::string result = EvaluateExpression(ExpandVarsQuoted(in.Param(i, 1)));
   SetVarChecked(var, result, ActionLabel(kName));
 }
 

@@ -26,7 +26,7 @@ namespace {
 void TerminateInstall(Interpreter& in, std::size_t) { in.EndScript(); }
 
 void TerminateWithExitCode(Interpreter& in, std::size_t i) {
-  std::int32_t code = TextToInt32(ExpandVars(GetParam(i, 1)));
+  std::int32_t code = TextToInt32(ExpandVars(in.Param(i, 1)));
   Startup().ExitCode = code;
   in.EndScript();
 }

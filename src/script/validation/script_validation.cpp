@@ -7,7 +7,6 @@
 #include "common/text.h"
 #include "script/eval/expression.h"
 #include "script/params/statement_params.h"
-#include "script/statement_error.h"
 #include "script/store/variable_manager.h"
 
 namespace kem {
@@ -29,7 +28,10 @@ constexpr std::array<std::string_view, 59> kPredeclared = {
 
 class Validator {
  public:
-  Validator(const SetupData& data, std::vector<std::string>& labels) : data_(data), labels_(labels) {}
+  Validator(const SetupData& data, std::vector<std::string>& labels, const std::vector<std::ptrdiff_t>* blocks)
+      : data_(data), labels_(labels) {
+    if (blocks && blocks->size() == data.StatementCount()) blocks_ = *blocks;
+  }
 
   std::optional<ValidationFailure> Run() {
     labels_.clear();
@@ -53,15 +55,21 @@ class Validator {
   // Raw parameter; a block that ends early reads as empty here: the pass reports script
   // problems, it does not fail on them.
   std::string Param(std::size_t i, int n) const {
-    try {
-      return GetParam(data_, i, n);
-    } catch (const StatementError&) {
-      return {};
+    if (blocks_.empty()) {
+      blocks_.resize(Count());
+      for (std::size_t k = 0; k < Count(); ++k) blocks_[k] = data_.ParameterLines.IndexOf(data_.StatementIds[k]);
     }
+    std::ptrdiff_t block = blocks_[i];
+    if (block == HashedStringList::npos || n < 0) return {};
+    std::size_t at = static_cast<std::size_t>(block) + static_cast<std::size_t>(n);
+    return at < data_.ParameterLines.Count() ? data_.ParameterLines[at] : std::string();
   }
 
+  // Every variable of the pass holds the empty text, so declaring one that exists
+  // changes nothing.
   static void Declare(std::string_view name) {
-    if (!name.empty()) SetVar(UpperCase(name), "", kOriginCompilation);
+    if (name.empty() || VarExists(name)) return;
+    SetVar(UpperCase(name), "", kOriginCompilation);
   }
   void DeclareParam(std::size_t i, int n) const { Declare(Param(i, n)); }
 
@@ -233,6 +241,8 @@ class Validator {
   const SetupData& data_;
   std::vector<std::string>& labels_;
   std::unordered_set<std::string> labelSet_;
+  // Position of each statement's parameter block in ParameterLines (npos: none).
+  mutable std::vector<std::ptrdiff_t> blocks_;
 };
 
 }  // namespace
@@ -243,8 +253,9 @@ bool IsLegalFileName(std::string_view text) noexcept {
   return name.find_first_of("/*?\"<>|") == std::string_view::npos;
 }
 
-std::optional<ValidationFailure> ValidateScript(const SetupData& data, std::vector<std::string>& labels) {
-  return Validator(data, labels).Run();
+std::optional<ValidationFailure> ValidateScript(const SetupData& data, std::vector<std::string>& labels,
+                                                const std::vector<std::ptrdiff_t>* parameterBlocks) {
+  return Validator(data, labels, parameterBlocks).Run();
 }
 
 std::optional<ValidationFailure> ValidateScript(const SetupData& data) {

@@ -57,7 +57,10 @@ inline constexpr std::string_view kWizardLoopContentMessage =
 std::optional<ValidationFailure> ValidateScript(const SetupData& data);
 
 // The same, also returning the label names the pass collected (upper-cased, script order).
-std::optional<ValidationFailure> ValidateScript(const SetupData& data, std::vector<std::string>& labels);
+// parameterBlocks, when given, holds for every statement the position of its ID line in
+// ParameterLines (HashedStringList::npos for none), as the caller looked them up already.
+std::optional<ValidationFailure> ValidateScript(const SetupData& data, std::vector<std::string>& labels,
+                                                const std::vector<std::ptrdiff_t>* parameterBlocks = nullptr);
 
 // Whether the file-name part of text (after the last backslash or colon) holds none of
 // / * ? " < > |. The empty text is legal.
