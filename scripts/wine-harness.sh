@@ -40,12 +40,12 @@ case "$cmd" in
     start_xvfb || exit 1
     export DISPLAY=$(display_of)
     mkdir -p "$WINEPREFIX"
-    wineserver -p
+    wineserver -p </dev/null >/dev/null 2>&1
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      wineboot -i >"$state/wineboot.log" 2>&1
+      wineboot -i </dev/null >"$state/wineboot.log" 2>&1
     fi
     # A trivial program makes sure the prefix is usable.
-    wine cmd /c exit 0 >/dev/null 2>&1
+    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
     echo "wine prefix ready in $WINEPREFIX on display $DISPLAY"
     ;;
   run)

@@ -1,0 +1,200 @@
+// The launcher seen from outside: exit codes, trace lines, support folders and windows.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "support/engine_runner.h"
+#include "support/script_builder.h"
+
+namespace kem::test {
+namespace {
+
+const std::string kRoot = "C:\\kem-e2e\\launcher";
+
+class Launcher : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ParseEngineFilesFromTestArguments(); }
+
+  void SetUp() override {
+    name_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir_ = kRoot + "\\" + name_;
+    temp_ = dir_ + "-temp";
+    RemoveTree(temp_);
+    MakeFolder(temp_);
+  }
+
+  std::string Compose(const SetupOptions& o = {}) {
+    ScriptBuilder b;
+    b.Add("Set Variable", {"A", "1"});
+    b.Add("Display Dialog", {"Welcome", "FALSE"});
+    b.Add("Display Dialog", {"Finish", "FALSE"}, /*commentedOut=*/true);
+    return ComposeSetup(dir_, "setup", b.Data(), o);
+  }
+
+  std::string TracePath() const { return dir_ + "\\trace.log"; }
+
+  RunResult Run(const std::string& exe, const std::string& args, const std::function<void(DWORD)>& whileRunning = {}) {
+    return RunEngine(exe, args, 60000, temp_, whileRunning);
+  }
+
+  bool HasLibrary() const { return !Files().Library.empty(); }
+
+  std::string name_, dir_, temp_;
+};
+
+// Lines the launcher writes before the step that fails.
+std::string Lines(std::initializer_list<const char*> lines) {
+  std::string s;
+  for (const char* l : lines) s += std::string(l) + "\r\n";
+  return s;
+}
+
+TEST_F(Launcher, NoSetupDataExits13WithThreeTraceLines) {
+  SetupOptions o;
+  o.WithData = false;
+  std::string exe = Compose(o);
+  RunResult r = Run(exe, "/s /l=" + TracePath());
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 13u);
+  // The exact bytes: UTF-16LE, no byte-order mark, CR LF after every line.
+  const std::string expected = Lines({"<Vantrel>", "  <SetupSplash>", "    <StubSize>"});
+  std::string wide;
+  for (char c : expected) {
+    wide.push_back(c);
+    wide.push_back('\0');
+  }
+  EXPECT_EQ(ReadFileBytes(TracePath()), wide);
+}
+
+TEST_F(Launcher, MissingArchiveExits14AndLeavesAnEmptySupportFolder) {
+  SetupOptions o;
+  o.WithArchive = false;
+  RunResult r = Run(Compose(o), "-S /L=" + TracePath());
+  ASSERT_FALSE(r.TimedOut) << "a message box was shown in silent mode";
+  EXPECT_EQ(r.ExitCode, 14u);
+  EXPECT_EQ(ReadTraceLog(TracePath()),
+            Lines({"<Vantrel>", "  <SetupSplash>", "    <StubSize>", "    </StubSize>", "    <StubData>",
+                   "    </StubData>", "    <GlobalLists>", "    </GlobalLists>", "    <SupportDir>", "    </SupportDir>",
+                   "    <ExtractArchive>"}));
+  EXPECT_TRUE(PathExists(temp_ + "\\kem1"));
+}
+
+TEST_F(Launcher, SupportFolderNumberSkipsExistingFolders) {
+  MakeFolder(temp_ + "\\kem1");
+  MakeFolder(temp_ + "\\kem2");
+  WriteFileBytes(temp_ + "\\kem3", "a file, not a folder");
+  SetupOptions o;
+  o.WithArchive = false;
+  RunResult r = Run(Compose(o), "/s");
+  EXPECT_EQ(r.ExitCode, 14u);
+  EXPECT_TRUE(PathExists(temp_ + "\\kem4"));
+  EXPECT_FALSE(PathExists(temp_ + "\\kem5"));
+}
+
+TEST_F(Launcher, DamagedArchiveExits15) {
+  SetupOptions o;
+  o.ArchiveBytes = "this is not an archive at all";
+  RunResult r = Run(Compose(o), "/qn /l=" + TracePath());
+  EXPECT_EQ(r.ExitCode, 15u);
+  std::string trace = ReadTraceLog(TracePath());
+  EXPECT_NE(trace.find("    <ExtractArchive>\r\n"), std::string::npos);
+  EXPECT_EQ(trace.find("</ExtractArchive>"), std::string::npos);
+}
+
+TEST_F(Launcher, MissingDatabaseExits16) {
+  if (!HasLibrary()) GTEST_SKIP() << "kem.lib is not built";
+  SetupOptions o;
+  o.WithMsi = false;
+  RunResult r = Run(Compose(o), "/s /l=" + TracePath());
+  EXPECT_EQ(r.ExitCode, 16u);
+  std::string trace = ReadTraceLog(TracePath());
+  EXPECT_NE(trace.find("    </ExtractArchive>\r\n    <ExtractResource>\r\n"), std::string::npos);
+  EXPECT_EQ(trace.find("</Vantrel>"), std::string::npos);
+}
+
+TEST_F(Launcher, PatchOnlyRunsAndCleansUp) {
+  if (!HasLibrary()) GTEST_SKIP() << "kem.lib is not built";
+  SetupOptions o;
+  o.WithMsi = false;
+  o.WithMsp = true;
+  RunResult r = Run(Compose(o), "/s /l=" + TracePath());
+  EXPECT_EQ(r.ExitCode, 0u);
+  EXPECT_FALSE(PathExists(temp_ + "\\kem1"));
+}
+
+TEST_F(Launcher, SuccessfulRunWritesEveryLauncherLineAndRemovesTheSupportFolder) {
+  if (!HasLibrary()) GTEST_SKIP() << "kem.lib is not built";
+  RunResult r = Run(Compose(), "/s /l=" + TracePath());
+  EXPECT_EQ(r.ExitCode, 0u);
+  std::string trace = ReadTraceLog(TracePath());
+  const char* order[] = {"<Vantrel>\r\n",        "  <SetupSplash>\r\n",   "    <StubSize>\r\n",
+                         "    </StubSize>\r\n",  "    <StubData>\r\n",    "    </StubData>\r\n",
+                         "    <GlobalLists>\r\n", "    </GlobalLists>\r\n", "    <SupportDir>\r\n",
+                         "    </SupportDir>\r\n", "    <ExtractArchive>\r\n", "    </ExtractArchive>\r\n",
+                         "    <ExtractResource>\r\n", "    </ExtractResource>\r\n", "    <ResourcePath>\r\n",
+                         "    </ResourcePath>\r\n", "    <Dialogs>\r\n",     "    </Dialogs>\r\n",
+                         "  </SetupSplash>\r\n", "  <RunScript>\r\n",     "  </RunScript>\r\n",
+                         "  <Free>\r\n",          "  </Free>\r\n",         "  <CachedSupportDir>\r\n",
+                         "  </CachedSupportDir>\r\n", "</Vantrel>\r\n"};
+  std::size_t at = 0;
+  for (const char* line : order) {
+    std::size_t found = trace.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line << "\nin:\n" << trace;
+    at = found + std::strlen(line);
+  }
+  EXPECT_FALSE(PathExists(temp_ + "\\kem1"));
+  EXPECT_FALSE(PathExists(temp_ + "\\kem.tmp"));
+}
+
+TEST_F(Launcher, TruncatedSetupDataExits11) {
+  SetupOptions o;
+  o.RawData = "Set Variable\r\n$\r\n{00000000-0000-0000-0000-000000000001}\r\n";
+  RunResult r = Run(Compose(o), "/s /l=" + TracePath());
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 11u);
+  std::string trace = ReadTraceLog(TracePath());
+  EXPECT_NE(trace.find("    <GlobalLists>\r\n  <CachedSupportDir>\r\n  </CachedSupportDir>\r\n</Vantrel>\r\n"),
+            std::string::npos)
+      << trace;
+}
+
+TEST_F(Launcher, ErrorBoxHasTheMessageAndThePreparingWindowAsOwner) {
+  SetupOptions o;
+  o.WithArchive = false;
+  std::string text, caption;
+  bool owned = false;
+  RunResult r = Run(Compose(o), "", [&](DWORD pid) {
+    if (HWND box = FindMessageBox(pid)) {
+      text = ChildTexts(box);
+      caption = WindowText(box);
+      owned = GetWindow(box, GW_OWNER) != nullptr;
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+  });
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 14u);
+  EXPECT_NE(text.find("Setup resource not found"), std::string::npos) << text;
+  EXPECT_EQ(caption, "Vantrel Wizard");
+  EXPECT_TRUE(owned);
+}
+
+TEST_F(Launcher, UpdateSwitchShowsNoWindowsButStillReportsErrors) {
+  SetupOptions o;
+  o.WithArchive = false;
+  std::string text;
+  bool owned = true;
+  RunResult r = Run(Compose(o), "/update", [&](DWORD pid) {
+    if (HWND box = FindMessageBox(pid)) {
+      text = ChildTexts(box);
+      owned = GetWindow(box, GW_OWNER) != nullptr;
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+  });
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 14u);
+  EXPECT_NE(text.find("Setup resource not found"), std::string::npos);
+  EXPECT_FALSE(owned);
+}
+
+}  // namespace
+}  // namespace kem::test
