@@ -51,6 +51,12 @@ constexpr uint64_t kMethodLzma = 0x030101;
 constexpr uint64_t kMethodLzma2 = 0x21;
 constexpr uint64_t kMethodAes = 0x06F10701;
 constexpr size_t kMaxCoders = 32;
+#if defined(FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION)
+// Fuzzing builds look past header checksums so that mutations reach the parser.
+constexpr bool kCheckHeaderCrc = false;
+#else
+constexpr bool kCheckHeaderCrc = true;
+#endif
 
 [[noreturn]] void Damaged(const char* what) { throw ArchiveError(ErrorKind::kDataError, what); }
 [[noreturn]] void Unsupported(const char* what) { throw ArchiveError(ErrorKind::kUnsupported, what); }
@@ -644,7 +650,7 @@ struct Archive::Impl {
           if (got == 0) Damaged("The archive header is truncated");
           left -= got;
         }
-        if (f.hasCrc && Crc32(out.data() + start, out.size() - start) != f.crc) Damaged("Header CRC mismatch");
+        if (kCheckHeaderCrc && f.hasCrc && Crc32(out.data() + start, out.size() - start) != f.crc) Damaged("Header CRC mismatch");
       } catch (const ArchiveError& e) {
         if (f.Encrypted() && e.kind() == ErrorKind::kDataError) Unsupported("Wrong password or damaged header");
         throw;
@@ -658,7 +664,7 @@ struct Archive::Impl {
     if (file->Size() < 32 || file->ReadAt(0, sig, 32) != 32) Unsupported("Not a 7z archive");
     if (std::memcmp(sig, kSignature, 6) != 0) Unsupported("Not a 7z archive");
     if (sig[6] != 0) Unsupported("Unsupported 7z version");
-    if (Crc32(sig + 12, 20) != Le32(sig + 8)) Damaged("Start header CRC mismatch");
+    if (kCheckHeaderCrc && Crc32(sig + 12, 20) != Le32(sig + 8)) Damaged("Start header CRC mismatch");
     uint64_t nextOffset = Le64(sig + 12), nextSize = Le64(sig + 20);
     uint32_t nextCrc = Le32(sig + 28);
     if (nextSize == 0) return;  // an archive without entries
@@ -667,7 +673,7 @@ struct Archive::Impl {
     if (nextSize > options.maxHeaderSize) throw ArchiveError(ErrorKind::kLimit, "The archive header is too large");
     std::vector<uint8_t> header(static_cast<size_t>(nextSize));
     if (file->ReadAt(32 + nextOffset, header.data(), header.size()) != header.size()) Damaged("The archive is truncated");
-    if (Crc32(header.data(), header.size()) != nextCrc) Damaged("Header CRC mismatch");
+    if (kCheckHeaderCrc && Crc32(header.data(), header.size()) != nextCrc) Damaged("Header CRC mismatch");
     for (int depth = 0;; ++depth) {
       ByteReader r(header.data(), header.size());
       uint8_t id = r.Byte();
