@@ -1,0 +1,108 @@
+// Scripts run end to end by the engine under Wine: exit codes set by the script, the
+// validation exit, the statement-failure box and command-line overrides.
+#include <gtest/gtest.h>
+
+#include "support/engine_runner.h"
+#include "support/script_builder.h"
+
+namespace kem::test {
+namespace {
+
+const std::string kRoot = "C:\\kem-e2e\\interpreter";
+
+class EngineScript : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ParseEngineFilesFromTestArguments(); }
+
+  void SetUp() override {
+    if (Files().Library.empty()) GTEST_SKIP() << "kem.lib is not part of this build";
+    name_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir_ = kRoot + "\\" + name_;
+    temp_ = dir_ + "-temp";
+    RemoveTree(temp_);
+    MakeFolder(temp_);
+  }
+
+  RunResult Run(const std::string& args, const std::function<void(DWORD)>& whileRunning = {}) {
+    std::string exe = ComposeSetup(dir_, "setup", script_.Data());
+    return RunEngine(exe, args, 60000, temp_, whileRunning);
+  }
+
+  std::string TracePath() const { return dir_ + "-trace.log"; }
+
+  ScriptBuilder script_;
+  std::string name_, dir_, temp_;
+};
+
+TEST_F(EngineScript, SilentSetupComputesItsExitCode) {
+  script_.Add("Set Variable", {"BASE", "3000"});
+  script_.Add("Mathematics", {"$BASE$", "10", "0", "CODE"});
+  script_.Add("Wizard Loop");
+  script_.Add("Display Dialog", {"Welcome", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  script_.Add("Display Dialog", {"Finish", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  script_.Add("End");
+  script_.Add("If", {"WIZARD", "0", "NEXT", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"$CODE$"});
+  script_.Add("End");
+  script_.Add("Terminate with Exit Code", {"1"});
+  RunResult r = Run("/s /l=" + TracePath());
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 3010u);
+  std::string trace = ReadTraceLog(TracePath());
+  for (const char* line : {"    <CompileScript>\r\n    </CompileScript>\r\n    <BootStrap>\r\n    </BootStrap>\r\n    <vrax>\r\n",
+                           "    </vrax>\r\n    <ExitScript>\r\n    </ExitScript>\r\n  </RunScript>\r\n"})
+    EXPECT_NE(trace.find(line), std::string::npos) << trace;
+}
+
+TEST_F(EngineScript, ValidationFailureExits314WithNothingRun) {
+  script_.Add("Get Temporary File", {"T"});
+  script_.Add("GoTo Label", {"missing"});
+  RunResult r = Run("/s /l=" + TracePath());
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 314u);
+  std::string trace = ReadTraceLog(TracePath());
+  EXPECT_EQ(trace.find("<vrax>"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("LABEL undefined: missing"), std::string::npos) << trace;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((temp_ + "\\kem*.tmp").c_str(), &fd);
+  EXPECT_EQ(h, INVALID_HANDLE_VALUE) << "a statement ran: " << fd.cFileName;
+  if (h != INVALID_HANDLE_VALUE) FindClose(h);
+}
+
+TEST_F(EngineScript, StatementFailureBoxShowsThePositionAndTheRunEndsWhenDismissed) {
+  script_.Add("Set Variable", {"X", "1"});
+  script_.Add("Terminate with Exit Code", {"abc"});
+  script_.Add("Terminate with Exit Code", {"9"});
+  std::string text, caption;
+  RunResult r = Run("", [&](DWORD pid) {
+    HWND box = FindMessageBox(pid);
+    if (!box || !text.empty()) return;
+    text = ChildTexts(box);
+    caption = WindowText(box);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+  });
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 0u);  // the failure keeps the exit code; the next statement never ran
+  EXPECT_NE(text.find("Runtime error in setup script:"), std::string::npos) << text;
+  EXPECT_NE(text.find("Source File: setup"), std::string::npos) << text;
+  EXPECT_NE(text.find("Line Number: 2"), std::string::npos) << text;
+  EXPECT_NE(text.find("'abc' is not a valid integer value"), std::string::npos) << text;
+  EXPECT_EQ(caption, "Test Product - Vantrel Wizard");
+}
+
+TEST_F(EngineScript, CommandLineValuesOverrideTheScriptOnlyWhenSilent) {
+  script_.Add("Set Variable", {"TARGETDIR", "C:\\FromScript\\"});
+  script_.Add("If", {"TARGETDIR", "4", "d:\\App", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"21"});
+  script_.Add("End");
+  script_.Add("Terminate with Exit Code", {"22"});
+  RunResult silent = Run("/s TARGETDIR=D:\\App");
+  ASSERT_FALSE(silent.TimedOut);
+  EXPECT_EQ(silent.ExitCode, 21u);
+  RunResult shown = Run("TARGETDIR=D:\\App");
+  ASSERT_FALSE(shown.TimedOut);
+  EXPECT_EQ(shown.ExitCode, 22u);
+}
+
+}  // namespace
+}  // namespace kem::test
