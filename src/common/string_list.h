@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <cstdint>
 #include <vector>
 
 namespace kem {
@@ -31,20 +31,20 @@ class HashedStringList {
   std::ptrdiff_t IndexOf(std::string_view s) const;
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept;
-  };
-  struct Equal {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
-  };
   void Reindex();
+  void Grow();
+  // Inserts position i unless an equal entry is indexed already (the first one wins).
+  void IndexEntry(std::size_t i, std::size_t hash);
 
   std::vector<std::string> items_;
-  // Folded text -> first position. Keys view into items_ are not stable across growth,
-  // so the map owns copies of the keys.
-  std::unordered_map<std::string, std::size_t, Hash, Equal> first_;
+  // Open-addressing index: each slot holds a position + 1 (0 = empty) and the entry's
+  // hash, so a probe touches the text only when the hashes agree.
+  struct Slot {
+    std::uint32_t position = 0;
+    std::uint32_t hash = 0;
+  };
+  std::vector<Slot> slots_;
+  std::size_t indexed_ = 0;
 };
 
 // Plain ordered list.

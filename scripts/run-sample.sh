@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The main job: builds the engine (kemstub.exe, kem.lib) and the setup builder, builds the
+# example project examples/hello into a setup folder, and runs that setup silently under
+# Wine with a trace log. Prints the setup's exit code and its trace.
+# Installs what it needs first (scripts/install-deps.sh, as root).
+# Environment: KEM_BUILD_DIR (default ./build), KEM_JOBS, KEM_EXAMPLE (default examples/hello).
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT"
+BUILD=${KEM_BUILD_DIR:-$ROOT/build}
+JOBS=${KEM_JOBS:-$(nproc)}
+EXAMPLE=${KEM_EXAMPLE:-$ROOT/examples/hello}
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+as_root bash "$ROOT/scripts/install-deps.sh"
+
+echo "=== building the engine (win32) and the builder (native)"
+cmake -S . -B "$BUILD/sample-native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKEM_TESTS=OFF -DKEM_BENCH=OFF >/dev/null
+cmake --build "$BUILD/sample-native" -j"$JOBS" --target kembuild
+cmake -S . -B "$BUILD/sample-win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DKEM_TESTS=OFF >/dev/null
+cmake --build "$BUILD/sample-win32" -j"$JOBS" --target kemstub kemlib
+
+ENGINE_DIR="$BUILD/sample-engine"
+mkdir -p "$ENGINE_DIR"
+cp "$BUILD/sample-win32/src/launcher/kemstub.exe" "$ENGINE_DIR/kemstub.exe"
+cp "$BUILD/sample-win32/src/kemlib/kem.lib" "$ENGINE_DIR/kem.lib"
+
+OUT="$BUILD/sample-setup"
+echo "=== building the setup from $EXAMPLE into $OUT"
+rm -rf "$OUT"
+"$BUILD/sample-native/tools/kembuild/kembuild" build "$EXAMPLE" -o "$OUT" --engine-dir "$ENGINE_DIR"
+ls -l "$OUT"
+
+STATE="$BUILD/sample-wine"
+trap '"$ROOT/scripts/wine-harness.sh" stop "$STATE" >/dev/null 2>&1' EXIT
+echo "=== preparing Wine"
+"$ROOT/scripts/wine-harness.sh" start "$STATE"
+exe=$(find "$OUT" -maxdepth 1 -name '*.exe' | head -n 1)
+trace="$OUT/trace.log"
+rm -f "$trace"
+echo "=== running $(basename "$exe") /s /l=<trace>"
+set +e
+"$ROOT/scripts/wine-harness.sh" run "$STATE" "$exe" /s "/l=Z:${trace//\//\\}"
+code=$?
+set -e
+echo "=== trace log"
+if [ -f "$trace" ]; then iconv -f UTF-16LE -t UTF-8 "$trace"; fi
+echo "=== the setup ended with exit code $code"

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test:
+#   1. the native build (portable libraries, kembuild, GoogleTest suites) with AddressSanitizer
+#      and UndefinedBehaviorSanitizer, and its tests;
+#   2. the win32 build (kemstub.exe, kem.lib, Windows-side tests) and its tests under Wine,
+#      in a private WINEPREFIX under the build tree;
+#   3. a short libFuzzer pass over every fuzz target (clang).
+# Installs what it needs first (scripts/install-deps.sh, as root).
+# Environment: KEM_BUILD_DIR (default ./build), KEM_JOBS (default: number of cores),
+# KEM_FUZZ_SECONDS (per target, default 10; 0 skips fuzzing).
+set -uo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$ROOT"
+BUILD=${KEM_BUILD_DIR:-$ROOT/build}
+JOBS=${KEM_JOBS:-$(nproc)}
+FUZZ_SECONDS=${KEM_FUZZ_SECONDS:-10}
+
+as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
+step() { printf '\n=== %s\n' "$*"; }
+
+step "dependencies"
+as_root bash "$ROOT/scripts/install-deps.sh" || { echo "dependency installation failed"; exit 1; }
+
+step "native build (sanitizers)"
+cmake -S . -B "$BUILD/native" -G Ninja -DKEM_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
+cmake --build "$BUILD/native" -j"$JOBS" || exit 1
+
+step "win32 build"
+cmake -S . -B "$BUILD/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+  -DKEMBUILD_EXE="$BUILD/native/tools/kembuild/kembuild" >/dev/null || exit 1
+cmake --build "$BUILD/win32" -j"$JOBS" || exit 1
+
+passed=0
+failed=0
+count() {  # reads a CTest log, adds its figures
+  local line total fails
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
+  if [ -z "$line" ]; then failed=$((failed + 1)); return; fi
+  fails=$(sed -E 's/.* ([0-9]+) tests? failed out of.*/\1/' <<<"$line")
+  total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+  passed=$((passed + total - fails))
+  failed=$((failed + fails))
+}
+
+step "native tests"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+(cd "$BUILD/native" && ctest --output-on-failure -j"$JOBS") 2>&1 | tee "$BUILD/native-tests.log"
+count "$BUILD/native-tests.log"
+
+step "win32 tests under Wine"
+(cd "$BUILD/win32" && ctest --output-on-failure -j"$JOBS") 2>&1 | tee "$BUILD/win32-tests.log"
+count "$BUILD/win32-tests.log"
+# The cleanup fixture stops the run's wineserver and Xvfb; make sure of it even after a crash.
+"$ROOT/scripts/wine-harness.sh" stop "$BUILD/win32/wine" >/dev/null 2>&1
+
+if [ "$FUZZ_SECONDS" != 0 ]; then
+  step "fuzzing (${FUZZ_SECONDS}s per target)"
+  if cmake -S . -B "$BUILD/fuzz" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKEM_FUZZ=ON \
+       -DKEM_TESTS=OFF -DKEM_BENCH=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEM_SKIP_DIRS=kembuild >/dev/null &&
+     cmake --build "$BUILD/fuzz" -j"$JOBS"; then
+    while IFS= read -r target; do
+      corpus="$BUILD/fuzz-corpus/$(basename "$target")"
+      mkdir -p "$corpus"
+      if "$target" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 "$corpus" >"$corpus.log" 2>&1; then
+        echo "fuzz $(basename "$target"): passed"
+        passed=$((passed + 1))
+      else
+        echo "fuzz $(basename "$target"): FAILED"; tail -n 30 "$corpus.log"
+        failed=$((failed + 1))
+      fi
+    done < <(find "$BUILD/fuzz/fuzz" -type f -executable -name '*fuzz*' | sort)
+  else
+    echo "fuzz build FAILED"
+    failed=$((failed + 1))
+  fi
+fi
+
+echo
+echo "all tests: $passed passed, $failed failed"
+[ "$failed" = 0 ]
