@@ -410,6 +410,32 @@ TEST_F(BuilderTest, EmptyProjectGetsAnEmptyArchive) {
 #endif
 }
 
+#ifdef KEM_HAVE_FORMS
+TEST_F(BuilderTest, TextFormsAreCompiledAndTheirErrorsNameTheLine) {
+  WriteAll(Project() / "dialogs/Welcome.dfm.txt",
+           "object Welcome: TPoolTemplate\r\n"
+           "  Caption = 'Welcome'\r\n"
+           "  object Label1: TLabel\r\n"
+           "    Caption = 'Install to $TARGETDIR$'\r\n"
+           "  end\r\n"
+           "end\r\n");
+  Script("Display Dialog \"Welcome\"\n");
+  CompiledSetup c = CompileProject(LoadProject(Project()));
+  ASSERT_EQ(c.supportFiles.size(), 2u);
+  EXPECT_EQ(c.supportFiles[0].name, "Welcome.dfm");
+  EXPECT_NE(c.supportFiles[0].bytes.find("TPF0"), std::string::npos);
+  EXPECT_NE(c.supportFiles[0].bytes.find("Install to $TARGETDIR$"), std::string::npos);
+  EXPECT_EQ(c.supportFiles[1].name, "Welcome.dfm.kemf");
+
+  WriteAll(Project() / "dialogs/Welcome.dfm.txt", "object Welcome: TPoolTemplate\r\n  Caption = \r\nend\r\n");
+  auto ds = BuildErrors();
+  ASSERT_EQ(ds.size(), 1u);
+  EXPECT_EQ(ds[0].file, "dialogs/Welcome.dfm.txt");
+  EXPECT_GE(ds[0].line, 2u);
+  EXPECT_FALSE(ds[0].message.empty());
+}
+#endif
+
 // --- Errors -----------------------------------------------------------------------------
 
 TEST_F(BuilderTest, ProjectErrorsFailWithFileAndLineAndWriteNothing) {

@@ -71,6 +71,27 @@ std::string CommandHeaderFor(const std::string& id, std::unordered_set<std::stri
   }
 }
 
+// The form compiler reports "file:line: message"; the line goes into the diagnostic.
+[[maybe_unused]] Diagnostic FormDiagnostic(const std::string& file, std::string_view what) {
+  Diagnostic d{file, 0, std::string(what)};
+  const std::string prefix = file + ":";
+  if (what.substr(0, prefix.size()) == prefix) {
+    std::string_view rest = what.substr(prefix.size());
+    std::size_t digits = 0, line = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9')
+      line = line * 10 + static_cast<std::size_t>(rest[digits++] - '0');
+    if (digits && rest.substr(digits, 2) == ": ") {
+      d.line = line;
+      d.message = std::string(rest.substr(digits + 2));
+    } else {
+      d.message = std::string(rest.substr(rest.find_first_not_of(' ') == std::string_view::npos
+                                              ? rest.size()
+                                              : rest.find_first_not_of(' ')));
+    }
+  }
+  return d;
+}
+
 bool IsBinaryForm(const std::string& bytes) {
   return bytes.substr(0, 64).find("TPF0") != std::string::npos;
 }
@@ -254,10 +275,10 @@ CompiledSetup CompileProject(const Project& p) {
     if (dlg.textForm) {
 #ifdef KEM_USE_FORMS
       try {
-        auto compiled = kem::CompileTextForm(bytes, dlg.name + ".dfm");
+        auto compiled = kem::CompileTextForm(bytes, dlg.formPath);
         bytes.assign(reinterpret_cast<const char*>(compiled.data()), compiled.size());
       } catch (const std::exception& e) {
-        ds.push_back({dlg.formPath, 0, e.what()});
+        ds.push_back(FormDiagnostic(dlg.formPath, e.what()));
         continue;
       }
 #else

@@ -289,6 +289,8 @@ Project LoadManifest(const fs::path& dir) {
     } else if (key == "script") {
       std::string path = RelativePath(value);
       if (path.empty() || IsAbsolutePath(path)) fail("scripts are given by paths relative to the project folder");
+      else if (path.find('*') != std::string::npos)
+        fail("a script path cannot hold \"*\" (it separates path and line in the source map)");
       else if (!fs::is_regular_file(dir / path, ec)) fail("script file " + path + " not found");
       else if (std::any_of(p.scripts.begin(), p.scripts.end(), [&](auto& s) { return s.path == path; }))
         fail("script file " + path + " is named twice");
