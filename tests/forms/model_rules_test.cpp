@@ -131,6 +131,8 @@ TEST(PropertyText, ConversionsByType) {
       {&panel, "Color", "255", true, "255"},
       {&panel, "Color", "reddish", false, "255"},
       {&combo, "Items", "One\r\nTwo", true, "One\r\nTwo"},
+      {&edit, "Font.Charset", "ANSI_CHARSET", true, "ANSI_CHARSET"},
+      {&edit, "Font.Charset", "238", true, "238"},
       {&edit, "Name", "Renamed", false, "Edit1"},
       {&edit, "NoSuchProperty", "1", false, nullptr},
   };

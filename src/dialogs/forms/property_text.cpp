@@ -282,7 +282,8 @@ std::optional<Value> PropertyTextToValue(std::string_view text, const PropertyIn
     }
     case PropertyType::Ident:
       if (text.empty()) return Value::NilValue();
-      if (!info && ParseIntegerText(text)) return Value::Integer(*ParseIntegerText(text));
+      // Some of these (a font's character set) are stored as a number when no name fits.
+      if (auto n = ParseIntegerText(text)) return Value::Integer(*n);
       if (!IsIdentifier(text)) return std::nullopt;
       return Value::Identifier(std::string(text));
     case PropertyType::Strings: return Value::StringList(SplitLines(text));
