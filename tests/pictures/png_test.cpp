@@ -21,7 +21,7 @@ std::string Chunk(const std::string& type, const std::string& body) {
   return Be32(static_cast<std::uint32_t>(body.size())) + tb + Be32(crc);
 }
 
-struct Spec {
+struct PngCase {
   std::uint32_t width, height;
   int colorType, depth;
   bool interlace;
@@ -37,7 +37,7 @@ int Channels(int colorType) {
   }
 }
 
-std::uint32_t SampleAt(const Spec& s, std::uint32_t x, std::uint32_t y, int c) {
+std::uint32_t SampleAt(const PngCase& s, std::uint32_t x, std::uint32_t y, int c) {
   std::uint32_t max = (1u << s.depth) - 1;
   if (s.colorType == 3) max = std::min<std::uint32_t>(max, 5);  // six palette entries
   return (x * 37u + y * 91u + static_cast<std::uint32_t>(c) * 53u + x * y * 7u) % (max + 1);
@@ -47,7 +47,7 @@ constexpr std::uint8_t kPalette[6][4] = {{10, 20, 30, 255}, {200, 0, 0, 128}, {0
                                          {0, 0, 200, 255}, {255, 255, 255, 64}, {1, 2, 3, 255}};
 
 // The pixel the decoder must produce, as B, G, R, A.
-std::array<std::uint8_t, 4> Expected(const Spec& s, std::uint32_t x, std::uint32_t y) {
+std::array<std::uint8_t, 4> Expected(const PngCase& s, std::uint32_t x, std::uint32_t y) {
   auto scale = [&](std::uint32_t v) -> std::uint8_t {
     return s.depth == 16 ? static_cast<std::uint8_t>(v >> 8) : static_cast<std::uint8_t>(v * 255 / ((1u << s.depth) - 1));
   };
@@ -83,7 +83,7 @@ int Paeth(int a, int b, int c) {
 }
 
 // Packs and filters the rows of one pass; the filter type cycles through all five.
-void AppendPass(const Spec& s, std::uint32_t x0, std::uint32_t y0, std::uint32_t dx, std::uint32_t dy, std::string& out,
+void AppendPass(const PngCase& s, std::uint32_t x0, std::uint32_t y0, std::uint32_t dx, std::uint32_t dy, std::string& out,
                 int& filterCounter) {
   std::uint32_t pw = s.width > x0 ? (s.width - x0 + dx - 1) / dx : 0;
   std::uint32_t ph = s.height > y0 ? (s.height - y0 + dy - 1) / dy : 0;
@@ -121,7 +121,7 @@ void AppendPass(const Spec& s, std::uint32_t x0, std::uint32_t y0, std::uint32_t
   }
 }
 
-std::string EncodePng(const Spec& s) {
+std::string EncodePng(const PngCase& s) {
   std::string raw;
   int filterCounter = 0;
   if (s.interlace) {
@@ -166,7 +166,7 @@ std::string EncodePng(const Spec& s) {
   return png;
 }
 
-void ExpectPixels(const Spec& s, const Image& img) {
+void ExpectPixels(const PngCase& s, const Image& img) {
   ASSERT_EQ(img.width, s.width);
   ASSERT_EQ(img.height, s.height);
   for (std::uint32_t y = 0; y < s.height; ++y) {
@@ -192,7 +192,7 @@ TEST(Png, EveryColourTypeAndDepthPlainAndInterlaced) {
         for (auto [w, h] : sizes) {
           for (bool trns : {false, true}) {
             if (trns && (type == 4 || type == 6)) continue;
-            Spec s{w, h, type, depth, interlace, trns};
+            PngCase s{w, h, type, depth, interlace, trns};
             ExpectPixels(s, DecodePng(EncodePng(s)));
           }
         }
@@ -202,7 +202,7 @@ TEST(Png, EveryColourTypeAndDepthPlainAndInterlaced) {
 }
 
 TEST(Png, BrokenFilesAreRefused) {
-  Spec s{13, 11, 6, 8, false, false};
+  PngCase s{13, 11, 6, 8, false, false};
   std::string good = EncodePng(s);
   auto ihdrWith = [&](std::uint32_t w, std::uint32_t h, int depth, int type) {
     std::string ihdr = Be32(w) + Be32(h);
@@ -211,7 +211,6 @@ TEST(Png, BrokenFilesAreRefused) {
   };
   std::string badCrc = good;
   badCrc[30] ^= 1;  // inside the IHDR chunk's checksum
-  std::string badFilter = EncodePng(Spec{2, 2, 0, 8, false, false});
   struct Case {
     const char* label;
     std::string data;
@@ -257,7 +256,7 @@ TEST(Png, DataProblemsAreRefused) {
   EXPECT_THROW(DecodePng(withData(2, 1, 3, std::string("\0\0\1", 3), "abc")), PictureError);    // index 1 of 1
   EXPECT_NO_THROW(DecodePng(withData(2, 1, 3, std::string("\0\0\0", 3), "abc")));
   // Every truncation of a good file is an error, never a crash.
-  std::string good = EncodePng(Spec{13, 11, 6, 16, true, false});
+  std::string good = EncodePng(PngCase{13, 11, 6, 16, true, false});
   for (std::size_t n = 0; n + 12 < good.size(); ++n) EXPECT_THROW(DecodePng(good.substr(0, n)), PictureError) << n;
 }
 
