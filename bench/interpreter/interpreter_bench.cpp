@@ -2,6 +2,7 @@
 // (validation included) and a loop of 1,000,000 "Set Variable" statements with one
 // reference each, driven by "GoTo Label".
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <string>
 
@@ -58,6 +59,12 @@ class QuietHost : public kem::ScriptHost {
 
 double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+// CPU time of the process: on a machine shared with other work the wall clock overstates
+// the cost.
+double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+double g_cpu = 0;
+
 double RunScript(kem::SetupData& data) {
   QuietHost host;
   kem::StatementTable table;
@@ -66,7 +73,9 @@ double RunScript(kem::SetupData& data) {
   kem::RegisterDialogStatements(table);
   kem::Interpreter interpreter(data, host, table);
   auto start = std::chrono::steady_clock::now();
+  double cpu = CpuSeconds();
   interpreter.Run({}, "C:\\Temp\\kem1\\setup.msi");
+  g_cpu = CpuSeconds() - cpu;
   return Seconds(std::chrono::steady_clock::now() - start);
 }
 
@@ -93,9 +102,9 @@ int main() {
     bool valid = !kem::ValidateScript(data);
     double v = Seconds(std::chrono::steady_clock::now() - start);
     double s = RunScript(data);
-    std::printf("straight script: %d statements in %.3f s (validation included): %.0f statements/s; "
-                "the validation pass alone %.3f s (%s)\n",
-                kStatements, s, kStatements / s, v, valid ? "valid" : "invalid");
+    std::printf("straight script: %d statements in %.3f s (validation included): %.0f statements/s "
+                "(%.0f per CPU second); the validation pass alone %.3f s (%s)\n",
+                kStatements, s, kStatements / s, kStatements / g_cpu, v, valid ? "valid" : "invalid");
   }
   {
     constexpr int kPerIteration = 10;
@@ -113,9 +122,9 @@ int main() {
     double s = RunScript(data);
     const double setVariables = double(kPerIteration) * kIterations;
     const double statements = double(kPerIteration + 4) * kIterations;
-    std::printf("GoTo loop: %.0f Set Variable (one reference each), %.0f statements in %.3f s: %.0f statements/s, "
-                "%.0f Set Variable/s\n",
-                setVariables, statements, s, statements / s, setVariables / s);
+    std::printf("GoTo loop: %.0f Set Variable (one reference each), %.0f statements in %.3f s: %.0f statements/s "
+                "(%.0f per CPU second), %.0f Set Variable/s\n",
+                setVariables, statements, s, statements / s, statements / g_cpu, setVariables / s);
   }
   return 0;
 }

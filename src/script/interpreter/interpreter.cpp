@@ -48,12 +48,16 @@ std::string ChangeExtension(std::string_view path, std::string_view ext) {
   return base + (dot == std::string::npos ? name : name.substr(0, dot)) + std::string(ext);
 }
 
-// Writes the value unless the variable holds it already: the same effect as SetVar, at
-// the cost of one look-up when nothing changed.
-void Refresh(std::string_view name, std::string_view value, std::string_view origin, std::string& scratch) {
-  if (Variables().TryGet(name, scratch) && scratch == value) return;
-  SetVar(name, value, origin);
-}
+// Holds the store's lock over several reads (the lock is recursive). The refresh before
+// each statement writes a variable only when it does not hold the value already: the
+// same effect as writing it, for a look-up when nothing changed.
+class StoreReadLock {
+ public:
+  StoreReadLock() { Variables().Enter(false); }
+  ~StoreReadLock() { Variables().Leave(false); }
+  StoreReadLock(const StoreReadLock&) = delete;
+  StoreReadLock& operator=(const StoreReadLock&) = delete;
+};
 
 }  // namespace
 
@@ -279,8 +283,15 @@ void Interpreter::Run(const std::function<bool(std::size_t)>& callback, const st
     const std::size_t index = state_.programCounter - 1;
     if (commented_[index]) continue;
 
-    Variables().TryGet("VRAX_IsCancelled", scratch_) || (scratch_.clear(), true);
-    Refresh("ABORT", IsTrue(scratch_) ? "TRUE" : "FALSE", kOriginCancelState, scratch_);
+    {
+      bool cancelled, held;
+      {
+        StoreReadLock lock;
+        cancelled = Variables().TryGet("VRAX_IsCancelled", scratch_) && IsTrue(scratch_);
+        held = Variables().TryGet("ABORT", scratch_) && scratch_ == (cancelled ? "TRUE" : "FALSE");
+      }
+      if (!held) SetVar("ABORT", cancelled ? "TRUE" : "FALSE", kOriginCancelState);
+    }
     if (Engine().WindowHandleOfNonModal != 0) BetweenStatementsProgress();
 
     if (callback && !callback(index)) {
@@ -337,21 +348,23 @@ void Interpreter::RefreshFromVariables() {
   auto& g = Startup();
   auto& vars = Variables();
   std::string& value = scratch_;
-
-  vars.TryGet("LOGGED", value) || (value.clear(), true);
+  std::string& title = scratch2_;
+  bool silent, brandingOff;
+  {
+    // One hold of the store's lock for the reads.
+    StoreReadLock lock;
+    if (!vars.TryGet("LOGGED", value)) value.clear();
+    if (!vars.TryGet("TITLE", title)) title.clear();
+    silent = vars.TryGet("SILENT", scratch3_) && IsTrue(scratch3_);
+    brandingOff = vars.TryGet("VRAXLOGO", scratch3_) && scratch3_ == "TRUE";
+  }
   if (value != TraceLogPath()) SetTraceLogPath(value);
-
-  vars.TryGet("SILENT", value) || (value.clear(), true);
-  bool silent = IsTrue(value);
   if (silent != g.SilentMode) {
     g.SilentMode = silent;
     SetCommandLineOverrides(silent, g.CommandLineAssignments);
   }
-
-  vars.TryGet("TITLE", value) || (value.clear(), true);
-  if (value != CaptionTitle()) SetCaptionTitle(value);
-  vars.TryGet("VRAXLOGO", value) || (value.clear(), true);
-  SetBrandingOff(value == "TRUE");
+  if (title != CaptionTitle()) SetCaptionTitle(title);
+  SetBrandingOff(brandingOff);
 
   if (hooks_.BeforeStatement) hooks_.BeforeStatement(*this);
 
@@ -362,10 +375,15 @@ void Interpreter::RefreshFromVariables() {
     date_ = host_.ShortDate();
     time_ = host_.LongTime();
   }
-  Refresh("DATE", date_, kOriginInitialization, value);
-  Refresh("TIME", time_, kOriginInitialization, value);
-
-  bool languageDefined = vars.TryGet("LANGUAGE", value);
+  bool dateHeld, timeHeld, languageDefined;
+  {
+    StoreReadLock lock;
+    dateHeld = vars.TryGet("DATE", scratch3_) && scratch3_ == date_;
+    timeHeld = vars.TryGet("TIME", scratch3_) && scratch3_ == time_;
+    languageDefined = vars.TryGet("LANGUAGE", value);
+  }
+  if (!dateHeld) SetVar("DATE", date_, kOriginInitialization);
+  if (!timeHeld) SetVar("TIME", time_, kOriginInitialization);
   if (!languageDefined) value.clear();
   if (value != lastLanguage_) {
     lastLanguage_ = value;

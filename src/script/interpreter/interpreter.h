@@ -188,7 +188,7 @@ class Interpreter {
   std::string lastProgressText_;
   std::int64_t lastProgress_ = 0;
   bool singleInstance_ = false;
-  std::string scratch_;
+  std::string scratch_, scratch2_, scratch3_;
 };
 
 // The first-install bootstrap used until the installer cache supplies its own: publishes
