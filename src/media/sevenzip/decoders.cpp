@@ -1,5 +1,7 @@
 #include "media/sevenzip/decoders.h"
 
+#include "media/sevenzip/sdk_lzma.h"
+
 #include <gcrypt.h>
 #include <lzma.h>
 
@@ -185,6 +187,50 @@ class LzmaStage final : public Stage {
   lzma_stream stream_ = LZMA_STREAM_INIT;
 };
 
+// Plain LZMA and LZMA2 go through the SDK decoder, the faster of the two.
+class SdkStage final : public Stage {
+ public:
+  SdkStage(std::unique_ptr<Stage> input, const FilterSpec& spec, uint64_t outSize, uint64_t maxDictionarySize)
+      : input_(std::move(input)), left_(outSize), in_(kInputBufferSize) {
+    int r = kem_sdk_create(&decoder_, spec.kind == FilterSpec::kLzma2 ? 1 : 0, spec.properties.data(),
+                           spec.properties.size(), outSize, maxDictionarySize);
+    if (r == KEM_SDK_LIMIT) throw ArchiveError(ErrorKind::kLimit, "The dictionary is larger than allowed");
+    if (r != KEM_SDK_OK) Damaged("Bad LZMA properties");
+  }
+  ~SdkStage() override { kem_sdk_destroy(decoder_); }
+
+  size_t Read(uint8_t* buffer, size_t size) override {
+    if (left_ == 0) return 0;
+    size_t want = static_cast<size_t>(std::min<uint64_t>(size, left_));
+    size_t produced = 0;
+    while (produced < want) {
+      if (pos_ == end_ && !inputEnded_) {
+        end_ = input_->Read(in_.data(), in_.size());
+        pos_ = 0;
+        if (end_ == 0) inputEnded_ = true;
+      }
+      size_t inSize = end_ - pos_, outSize = want - produced;
+      int r = kem_sdk_decode(decoder_, in_.data() + pos_, &inSize, buffer + produced, &outSize);
+      pos_ += inSize;
+      produced += outSize;
+      if (r == KEM_SDK_DATA_ERROR) Damaged("Data error in compressed stream");
+      if (r == KEM_SDK_END && produced < want) Damaged("The compressed stream ends before its data");
+      if (inSize == 0 && outSize == 0 && inputEnded_) Damaged("The compressed stream is truncated");
+    }
+    left_ -= produced;
+    return produced;
+  }
+
+ private:
+  std::unique_ptr<Stage> input_;
+  uint64_t left_;
+  std::vector<uint8_t> in_;
+  size_t pos_ = 0;
+  size_t end_ = 0;
+  bool inputEnded_ = false;
+  KemSdkDecoder* decoder_ = nullptr;
+};
+
 void InitCrypto() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -253,6 +299,8 @@ std::unique_ptr<Stage> MakeCopyStage(std::unique_ptr<Stage> input, uint64_t outS
 
 std::unique_ptr<Stage> MakeLzmaStage(std::unique_ptr<Stage> input, const std::vector<FilterSpec>& chain,
                                      uint64_t outSize, uint64_t maxDictionarySize) {
+  if (chain.size() == 1 && (chain[0].kind == FilterSpec::kLzma || chain[0].kind == FilterSpec::kLzma2))
+    return std::make_unique<SdkStage>(std::move(input), chain[0], outSize, maxDictionarySize);
   return std::make_unique<LzmaStage>(std::move(input), chain, outSize, maxDictionarySize);
 }
 
