@@ -26,8 +26,9 @@ class Launcher : public ::testing::Test {
   std::string Compose(const SetupOptions& o = {}) {
     ScriptBuilder b;
     b.Add("Set Variable", {"A", "1"});
-    b.Add("Display Dialog", {"Welcome", "FALSE"});
-    b.Add("Display Dialog", {"Finish", "FALSE"}, /*commentedOut=*/true);
+    // Every parameter of a statement kind is written, as the builder does.
+    b.Add("Display Dialog", {"Welcome", "DIALOGRESULT", "TRUE", ""});
+    b.Add("Display Dialog", {"Finish", "DIALOGRESULT", "TRUE", ""}, /*commentedOut=*/true);
     return ComposeSetup(dir_, "setup", b.Data(), o);
   }
 
@@ -194,6 +195,86 @@ TEST_F(Launcher, UpdateSwitchShowsNoWindowsButStillReportsErrors) {
   EXPECT_EQ(r.ExitCode, 14u);
   EXPECT_NE(text.find("Setup resource not found"), std::string::npos);
   EXPECT_FALSE(owned);
+}
+
+// A 24-bit bitmap file of the given size.
+std::string BitmapFile(int width, int height) {
+  const int stride = (width * 3 + 3) & ~3;
+  const std::uint32_t pixels = static_cast<std::uint32_t>(stride * height);
+  std::string f(54 + pixels, '\0');
+  auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&f[at], &v, 4); };
+  auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(&f[at], &v, 2); };
+  f[0] = 'B';
+  f[1] = 'M';
+  put32(2, static_cast<std::uint32_t>(f.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, static_cast<std::uint32_t>(width));
+  put32(22, static_cast<std::uint32_t>(height));
+  put16(26, 1);
+  put16(28, 24);
+  put32(34, pixels);
+  for (std::size_t i = 54; i < f.size(); ++i) f[i] = static_cast<char>(0x80);
+  return f;
+}
+
+TEST_F(Launcher, SplashSizesToItsBitmapAndPlacesThePreparingWindowBesideIt) {
+  SetupOptions o;
+  o.WithArchive = false;
+  std::string exe = Compose(o);
+  WriteFileBytes(dir_ + "\\setup.bmp", BitmapFile(200, 100));
+  RECT splash{}, init{}, initClient{};
+  std::string initCaption, initLabel;
+  bool seen = false;
+  RunResult r = Run(exe, "", [&](DWORD pid) {
+    HWND box = FindMessageBox(pid);
+    if (!box) return;
+    HWND s = FindWindowA("TSetupSplash", nullptr);
+    HWND i = FindWindowA("TSetupInit", nullptr);
+    if (s && i && !seen) {
+      seen = true;
+      GetWindowRect(s, &splash);
+      GetWindowRect(i, &init);
+      GetClientRect(i, &initClient);
+      initCaption = WindowText(i);
+      initLabel = ChildTexts(i);
+    }
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+  });
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 14u);
+  ASSERT_TRUE(seen) << "the splash and the preparing window were not found";
+  EXPECT_EQ(splash.right - splash.left, 200);
+  EXPECT_EQ(splash.bottom - splash.top, 100);
+  EXPECT_EQ(splash.left, (GetSystemMetrics(SM_CXSCREEN) - 200) / 2);
+  EXPECT_EQ(init.left, splash.left + 100 + 50);
+  EXPECT_EQ(init.top, splash.top + 100 + 25);
+  EXPECT_EQ(initClient.right, 369);
+  EXPECT_EQ(initClient.bottom, 89);
+  EXPECT_EQ(initCaption, "Vantrel Wizard");
+  EXPECT_NE(initLabel.find("Vantrel is preparing the Vantrel Wizard which will install this application. Please wait."),
+            std::string::npos);
+}
+
+TEST_F(Launcher, MessagesComeFromTheLanguageDataAppendedToTheLibrary) {
+  if (!HasLibrary()) GTEST_SKIP() << "kem.lib is not built";
+  SetupOptions o;
+  o.WithArchive = false;
+  std::string exe = Compose(o);
+  std::string block;
+  for (int i = 1; i <= 115; ++i) block += (i == 2 ? std::string("Ressource introuvable") : "text " + std::to_string(i)) + "\r\n";
+  std::string library = ReadFileBytes(dir_ + "\\kem.lib");
+  WriteFileBytes(dir_ + "\\kem.lib", library + block);
+  std::string text;
+  RunResult r = Run(exe, "/update", [&](DWORD pid) {
+    if (HWND box = FindMessageBox(pid)) {
+      text = ChildTexts(box);
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+  });
+  EXPECT_EQ(r.ExitCode, 14u);
+  EXPECT_NE(text.find("Ressource introuvable"), std::string::npos) << text;
+  EXPECT_FALSE(PathExists(temp_ + "\\lang.loc"));
 }
 
 }  // namespace
