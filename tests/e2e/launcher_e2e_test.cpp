@@ -229,8 +229,8 @@ TEST_F(Launcher, SplashSizesToItsBitmapAndPlacesThePreparingWindowBesideIt) {
   RunResult r = Run(exe, "", [&](DWORD pid) {
     HWND box = FindMessageBox(pid);
     if (!box) return;
-    HWND s = FindWindowA("TSetupSplash", nullptr);
-    HWND i = FindWindowA("TSetupInit", nullptr);
+    HWND s = FindProcessWindow(pid, "TSetupSplash");
+    HWND i = FindProcessWindow(pid, "TSetupInit");
     if (s && i && !seen) {
       seen = true;
       GetWindowRect(s, &splash);

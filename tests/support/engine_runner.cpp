@@ -157,6 +157,7 @@ namespace {
 struct FindBox {
   DWORD pid;
   HWND found;
+  std::string cls = "#32770";
 };
 BOOL CALLBACK FindBoxProc(HWND h, LPARAM l) {
   auto* f = reinterpret_cast<FindBox*>(l);
@@ -164,7 +165,7 @@ BOOL CALLBACK FindBoxProc(HWND h, LPARAM l) {
   GetWindowThreadProcessId(h, &pid);
   char cls[64] = {};
   GetClassNameA(h, cls, sizeof(cls));
-  if (pid == f->pid && IsWindowVisible(h) && std::string(cls) == "#32770") {
+  if (pid == f->pid && IsWindowVisible(h) && f->cls == cls) {
     f->found = h;
     return FALSE;
   }
@@ -184,6 +185,12 @@ BOOL CALLBACK CollectText(HWND h, LPARAM l) {
 
 HWND FindMessageBox(DWORD pid) {
   FindBox f{pid, nullptr};
+  EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&f));
+  return f.found;
+}
+
+HWND FindProcessWindow(DWORD pid, const std::string& className) {
+  FindBox f{pid, nullptr, className};
   EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&f));
   return f.found;
 }

@@ -60,6 +60,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // A visible message box (dialog class "#32770") of the process, or null.
 HWND FindMessageBox(DWORD pid);
+// A visible top-level window of the process with the given class, or null.
+HWND FindProcessWindow(DWORD pid, const std::string& className);
 // The texts of a window's children, joined by "\n".
 std::string ChildTexts(HWND window);
 std::string WindowText(HWND window);
