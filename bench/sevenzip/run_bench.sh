@@ -7,7 +7,7 @@
 set -eu
 bench=$(readlink -f "${1:?bench_sevenzip}")
 work=$(readlink -m "${2:-/tmp/kem-7z-bench}")
-win32=${3:-}
+win32=${3:+$(readlink -f "$3")}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 mkdir -p "$work"
@@ -36,7 +36,12 @@ archive lzma2 -m0=LZMA2
 archive lzma_aes -m0=LZMA -pBench -mhe=on
 archive lzma2_aes -m0=LZMA2 -pBench -mhe=on
 
-seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null; e=$(date +%s.%N); echo "$e - $s" | bc -l; }
+# CPU seconds (user + system) of a command: steadier than the wall clock on a shared machine.
+seconds() {
+  local TIMEFORMAT='%U %S' t
+  t=$( { time "$@" >/dev/null 2>&1; } 2>&1 )
+  echo "$t" | awk '{ print $1 + $2 }'
+}
 best() { # best of three runs: CMD...
   local b=999999 t
   for _ in 1 2 3; do
@@ -48,7 +53,7 @@ best() { # best of three runs: CMD...
 }
 
 printf 'corpus %d bytes\n' "$size"
-printf '%-10s %9s %9s %9s %8s %10s\n' archive 7zz_s ours_s ratio MB/s peak_MB
+printf '%-10s %9s %9s %9s %8s %10s\n' archive 7zz_cpu_s ours_cpu_s ratio MB/s peak_MB
 for name in lzma lzma2 lzma_aes lzma2_aes; do
   pw=(); pwarg=()
   case $name in *aes) pw=(-pBench); pwarg=(Bench) ;; esac
