@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kem::sevenzip;
   ReaderOptions options;
   // Keep single allocations and key derivation small enough for the fuzzer's limits.
-  options.maxHeaderSize = 4u << 20;
+  options.maxHeaderSize = 1u << 20;
   options.maxDictionarySize = 16u << 20;
   options.maxKeyDerivationPower = 4;
   try {

@@ -499,6 +499,9 @@ struct Archive::Impl {
 
   void ReadFiles(ByteReader& r) {
     size_t numFiles = r.Count();
+    // Every real entry costs at least a byte of header (its name or a bit vector entry plus
+    // a stream size); more entries than bytes only serve to exhaust memory.
+    if (numFiles > r.Left()) Damaged("Bad number of files");
     entries.assign(numFiles, Entry{});
     std::vector<bool> emptyStream(numFiles, false), emptyFile, anti;
     size_t numEmpty = 0;
@@ -746,7 +749,11 @@ Archive::Archive(std::unique_ptr<InputFile> file, PasswordProvider passwords, Re
   if (!options.nameConverter) options.nameConverter = Utf16ToWindows1252;
   if (!options.passwordConverter) options.passwordConverter = Windows1252ToUtf16;
   impl_->options = std::move(options);
-  impl_->Open();
+  try {
+    impl_->Open();
+  } catch (const std::bad_alloc&) {
+    throw ArchiveError(ErrorKind::kLimit, "Not enough memory for the archive header");
+  }
 }
 
 Archive::~Archive() = default;

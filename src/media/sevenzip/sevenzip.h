@@ -66,7 +66,7 @@ using PasswordProvider = std::function<std::optional<std::string>()>;
 struct ReaderOptions {
   NameConverter nameConverter;          // default Utf16ToWindows1252
   PasswordConverter passwordConverter;  // default Windows1252ToUtf16
-  uint64_t maxHeaderSize = 256ull << 20;        // decoded header limit
+  uint64_t maxHeaderSize = 64ull << 20;         // decoded header limit
   uint64_t maxDictionarySize = 1536ull << 20;   // decoder memory limit
   uint32_t maxKeyDerivationPower = 24;          // 2^n SHA-256 rounds at most
 };
