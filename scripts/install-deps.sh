@@ -14,7 +14,7 @@ NATIVE_PKGS=(
   liblzma-dev lzma-dev
   libgcrypt20-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   zlib1g-dev libjpeg62-turbo-dev libz-mingw-w64-dev
-  nasm
+  nasm bc openssl
 )
 I386_PKGS=(wine32:i386)
 
