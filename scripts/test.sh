@@ -77,5 +77,5 @@ if [ "$FUZZ_SECONDS" != 0 ]; then
 fi
 
 echo
-echo "all tests: $passed passed, $failed failed"
+echo "total: $passed passed, $failed failed"
 [ "$failed" = 0 ]
