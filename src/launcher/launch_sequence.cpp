@@ -54,13 +54,11 @@ void LoadTranslationsFromLibrary(const StartupGlobals& g) {
     std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(head.data()), head.size());
     std::uint32_t stub = StubSizeOfFile(bytes);
     if (stub >= head.size()) return;
-    const std::string langFile = g.TempFolder + "lang.loc";
-    platform::WriteWholeFile(langFile, head.substr(stub));
-    std::string text = platform::ReadFileFrom(langFile, 0);
+    // The language data is read straight from the library's bytes: a fixed temporary file
+    // name ("lang.loc") would be shared by two setups started at once.
     // The user's language arrives with the translations; until then the first block wins
     // unless a later block is named "English".
-    LoadMessageTable(text, "English");
-    platform::DeleteOneFile(langFile);
+    LoadMessageTable(std::string_view(head).substr(stub), "English");
   } catch (const std::exception&) {
     // A library without readable appended data keeps the built-in English texts.
   }
