@@ -190,6 +190,18 @@ TEST(BinaryForm, HandMadeStreamReadsEveryKind) {
   EXPECT_NE(text.find("  inline TFrame\r\n"), std::string::npos);
 }
 
+TEST(BinaryForm, ClassNamesThatCannotNameAResourceStillRewrite) {
+  // A class name holding NUL bytes (or starting with 0xFF) read from a damaged file: the
+  // rewritten resource header must still read back to the same form.
+  for (std::string cls : {std::string("\0\0TPF0x", 7), std::string("\xFFClass"), std::string("T\0Form", 6)}) {
+    FormObject form;
+    form.className = cls;
+    form.name = "Name";
+    FormObject again = ReadBinaryForm(WriteBinaryForm(form), "rewritten.dfm");
+    EXPECT_TRUE(again == form) << cls.size();
+  }
+}
+
 TEST(BinaryForm, ExtendedConversionIsExact) {
   for (double v : {0.0, 1.0, -1.5, 3.141592653589793, 1e-300, 6.02e23, 4.9e-324}) {
     unsigned char b[10];

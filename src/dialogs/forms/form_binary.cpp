@@ -433,8 +433,15 @@ std::string WriteBinaryForm(const FormObject& root, bool withResourceHeader) {
   w.out.append(kSignature);
   w.WriteObject(root);
   if (!withResourceHeader) return std::move(w.out);
-  std::string name = UpperCase(root.className);
-  if (name.size() > 255) name.resize(255);
+  // The resource name is the class name in capitals, zero-terminated: bytes that would end
+  // it early (NUL) or read as an ordinal marker (a leading 0xFF) are left out, or a class
+  // name read from a damaged file would make the rewritten header unreadable.
+  std::string name;
+  for (char c : UpperCase(root.className)) {
+    if (c == '\0' || (name.empty() && static_cast<unsigned char>(c) == 0xFF)) continue;
+    if (name.size() == 255) break;
+    name.push_back(c);
+  }
   std::string header;
   header.push_back(static_cast<char>(0xFF));
   header.push_back(10);
