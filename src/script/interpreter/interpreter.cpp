@@ -393,7 +393,7 @@ void Interpreter::RefreshFromVariables() {
   if (!languageDefined) SetVar("LANGUAGE", lastLanguage_, kOriginInitialization);
 }
 
-void Interpreter::BranchSkip() {
+void Interpreter::SkipToSameLevel(bool stopAtBranches) {
   const std::size_t count = kinds_.size();
   long nesting = 0;
   std::size_t& pc = state_.programCounter;
@@ -412,10 +412,16 @@ void Interpreter::BranchSkip() {
       --nesting;
       if (nesting >= 0) opened = true;
     }
-    if ((k == Kind::Else || k == Kind::ElseIf || k == Kind::End) && nesting <= 0 && !opened && !c) break;
+    const bool stops = k == Kind::End || (stopAtBranches && (k == Kind::Else || k == Kind::ElseIf));
+    if (stops && nesting <= 0 && !opened && !c) break;
   }
+}
+
+void Interpreter::BranchSkip() {
+  SkipToSameLevel(/*stopAtBranches=*/true);
+  std::size_t& pc = state_.programCounter;
   state_.skipToBranch = false;
-  if (pc > count) return;
+  if (pc > kinds_.size()) return;
   const Kind stop = kinds_[pc - 1];
   if (stop == Kind::ElseIf && !state_.skipToEnd) {
     --pc;  // fetched again and evaluated as a condition
@@ -426,28 +432,9 @@ void Interpreter::BranchSkip() {
 }
 
 void Interpreter::EndSkip() {
-  const std::size_t count = kinds_.size();
-  long nesting = 0;
-  std::size_t& pc = state_.programCounter;
-  for (;;) {
-    ++pc;
-    if (pc > count) break;
-    const std::size_t i = pc - 1;
-    const Kind k = kinds_[i];
-    const bool c = commented_[i];
-    bool opened = false;
-    if ((k == Kind::If || k == Kind::WizardLoop) && !c) {
-      ++nesting;
-      opened = true;
-    }
-    if (k == Kind::End && !c) {
-      --nesting;
-      if (nesting >= 0) opened = true;
-    }
-    if (k == Kind::End && nesting <= 0 && !opened && !c) break;
-  }
+  SkipToSameLevel(/*stopAtBranches=*/false);
   state_.skipToEnd = false;
-  if (pc <= count) --pc;
+  if (state_.programCounter <= kinds_.size()) --state_.programCounter;
 }
 
 Interpreter::Fetch Interpreter::FetchNext() {

@@ -145,6 +145,9 @@ class Interpreter {
   bool PrepareAfterBootstrap();
   void InitializationVariables();
   void RefreshFromVariables();
+  // Moves the program counter to the next uncommented "End" (or, with stopAtBranches, "Else"
+  // or "Else If") of the current nesting level, or past the end of the script.
+  void SkipToSameLevel(bool stopAtBranches);
   void BranchSkip();
   void EndSkip();
   Fetch FetchNext();
