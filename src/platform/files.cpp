@@ -82,15 +82,6 @@ std::string ReadFileFrom(const std::string& path, std::uint64_t offset) {
   return data;
 }
 
-void WriteWholeFile(const std::string& path, const std::string& bytes) {
-  FileHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (f.h == INVALID_HANDLE_VALUE) throw std::runtime_error("Unable to create " + path);
-  DWORD written = 0;
-  if (!bytes.empty() && (!WriteFile(f.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-                         written != bytes.size()))
-    throw std::runtime_error("Unable to write " + path);
-}
-
 bool CopyFileNormal(const std::string& from, const std::string& to) {
   if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) return false;
   SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -121,7 +112,5 @@ void DeleteFolderContents(const std::string& folder) {
 }
 
 bool RemoveFolder(const std::string& folder) { return RemoveDirectoryA(WithoutTrailingBackslash(folder).c_str()) != 0; }
-
-bool DeleteOneFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 }  // namespace kem::platform

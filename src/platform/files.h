@@ -16,13 +16,11 @@ void EnsureFolder(const std::string& path);
 std::uint64_t FileSize(const std::string& path);  // raises when the file cannot be opened
 // Reads the file from the offset to its end.
 std::string ReadFileFrom(const std::string& path, std::uint64_t offset);
-void WriteWholeFile(const std::string& path, const std::string& bytes);
 // Copies with overwrite and sets the copy's attributes to normal; false when the source
 // cannot be copied.
 bool CopyFileNormal(const std::string& from, const std::string& to);
 // Deletes the folder's contents recursively, clearing attributes first.
 void DeleteFolderContents(const std::string& folder);
 bool RemoveFolder(const std::string& folder);
-bool DeleteOneFile(const std::string& path);
 
 }  // namespace kem::platform
