@@ -12,7 +12,7 @@
 
 #include "media/sevenzip/extract.h"
 #include "media/sevenzip/sevenzip.h"
-#include "platform/archive_library.h"
+#include "platform/archive/archive_library.h"
 
 namespace {
 

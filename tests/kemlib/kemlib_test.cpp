@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "media/archive_operations.h"
-#include "platform/archive_library.h"
+#include "platform/archive/archive_library.h"
 #include "tests/sevenzip/archive_fixtures.h"
 
 namespace {
