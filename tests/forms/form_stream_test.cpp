@@ -193,12 +193,55 @@ TEST(BinaryForm, HandMadeStreamReadsEveryKind) {
 TEST(BinaryForm, ClassNamesThatCannotNameAResourceStillRewrite) {
   // A class name holding NUL bytes (or starting with 0xFF) read from a damaged file: the
   // rewritten resource header must still read back to the same form.
-  for (std::string cls : {std::string("\0\0TPF0x", 7), std::string("\xFFClass"), std::string("T\0Form", 6)}) {
+  for (std::string cls : {std::string("\0\0TPF0x", 7), std::string("\xFF" "Class"), std::string("T\0Form", 6)}) {
     FormObject form;
     form.className = cls;
     form.name = "Name";
     FormObject again = ReadBinaryForm(WriteBinaryForm(form), "rewritten.dfm");
     EXPECT_TRUE(again == form) << cls.size();
+  }
+}
+
+TEST(BinaryForm, ClassNamesOf240BytesOrMoreAreNotReadAsFlags) {
+  // The length byte of such a name lies in 0xF0..0xFF, where the reader expects the flags
+  // byte; the object must keep its name, flags and children through both forms.
+  for (std::size_t length : {239u, 240u, 255u}) {
+    for (std::uint8_t flags : {std::uint8_t{0}, std::uint8_t{kInherited}, std::uint8_t{kInline | kChildPos}}) {
+      FormObject child;
+      child.className = "T" + std::string(length - 1, 'c');
+      child.name = "Child";
+      child.flags = flags;
+      child.childPos = (flags & kChildPos) ? 2 : 0;
+      FormObject form;
+      form.className = "T" + std::string(length - 1, 'r');
+      form.name = "Root";
+      form.flags = flags;
+      form.childPos = (flags & kChildPos) ? 1 : 0;
+      form.properties.push_back({"Tag", Value::Integer(7)});
+      form.children = {child, child};
+      SCOPED_TRACE(std::to_string(length) + " bytes, flags " + std::to_string(flags));
+      EXPECT_EQ(ReadBinaryForm(WriteBinaryForm(form), "rewritten.dfm"), form);
+      EXPECT_EQ(ReadBinaryForm(WriteBinaryForm(form, false), "plain.dfm"), form);
+      FormObject fromText = ParseTextForm(FormToText(form), "long.txt");
+      EXPECT_EQ(fromText, form);
+      EXPECT_EQ(ReadBinaryForm(WriteBinaryForm(fromText), "compiled.dfm"), form);
+    }
+  }
+}
+
+TEST(BinaryForm, FoundByFuzzingReadsBackAsWritten) {
+  // A flags byte without flags in front of a 240-byte class name of arbitrary bytes.
+  std::string bytes = Fixture("class-name-read-as-flags.dfm");
+  FormObject form = ReadBinaryForm(bytes, "found.dfm");
+  EXPECT_EQ(form.flags, 0);
+  EXPECT_EQ(form.className.size(), 240u);
+  std::string written = WriteBinaryForm(form);
+  EXPECT_EQ(ReadBinaryForm(written, "rewritten.dfm"), form);
+  EXPECT_EQ(WriteBinaryForm(ReadBinaryForm(written, "rewritten.dfm")), written);
+  // The class name is no identifier, so the text form may refuse it, but only with a FormError.
+  try {
+    EXPECT_EQ(ParseTextForm(FormToText(form), "found.txt"), form);
+  } catch (const FormError&) {
   }
 }
 

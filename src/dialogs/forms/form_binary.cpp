@@ -337,7 +337,10 @@ void Writer::WriteValue(const Value& v) {
 }
 
 void Writer::WriteObject(const FormObject& o) {
-  if (o.flags != 0) {
+  // The reader takes a leading byte 0xF0..0xFF as the flags byte, and so would it take the
+  // length byte of a class name of 240 bytes or more: such an object gets a flags byte even
+  // when it has no flags.
+  if (o.flags != 0 || o.className.size() >= 0xF0) {
     Byte(static_cast<std::uint8_t>(0xF0 | (o.flags & 0x0F)));
     if (o.flags & kChildPos) Integer(o.childPos, Value::Integer(o.childPos).kind);
   }
