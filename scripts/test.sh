@@ -67,6 +67,11 @@ if [ "$FUZZ_RUNS" != 0 ]; then
       corpus="$BUILD/fuzz-corpus/$(basename "$target")"
       rm -rf "$corpus"
       mkdir -p "$corpus"
+      # A fresh copy of the target's seed corpus (found by the target's name); the copy
+      # takes the new inputs, the repository's folder is only read.
+      for seeds in "$ROOT"/fuzz/*/corpus/"$(basename "$target")"; do
+        [ -d "$seeds" ] && cp -R "$seeds"/. "$corpus"/
+      done
       if (cd "$BUILD/fuzz-corpus" && "$target" -seed=1 -runs="$FUZZ_RUNS" -max_total_time="$FUZZ_SECONDS" \
             -rss_limit_mb=2048 -timeout=10 "$corpus" >"$corpus.log" 2>&1); then
         echo "fuzz $(basename "$target"): passed"
