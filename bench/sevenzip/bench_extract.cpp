@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "media/sevenzip/extract.h"
@@ -26,7 +27,7 @@ int main(int argc, char** argv) {
     for (const Entry& e : archive.Entries()) total += e.size;
     auto folder = LocalOutputFolder();
     ExtractRequest request;
-    request.destination = argv[2];
+    request.destination = std::filesystem::path(argv[2]).u16string();
     ExtractToFolder(archive, *folder, request);
   } catch (const ArchiveError& e) {
     std::fprintf(stderr, "error: %s\n", e.what());

@@ -1,12 +1,16 @@
-// The engine's archive operations over kem.lib.
+// The engine's archive operations over kem.lib. Portable: the Windows side (dates, disk
+// space) is in platform/archive/archive_host.
 #include "media/archive_operations.h"
 
-#include <windows.h>
-
-#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <optional>
+
+#include "platform/archive/archive_host.h"
 
 namespace kem {
 
@@ -24,7 +28,7 @@ void LoadPassword(const std::string& password) {
   g_passwordHeld = !password.empty();
 }
 
-int32_t __stdcall DefaultPasswordCallback(char* buffer) {
+int32_t KEM_ARCHIVE_CALL DefaultPasswordCallback(char* buffer) {
   std::lock_guard<std::mutex> lock(g_passwordLock);
   if (!g_passwordHeld || !buffer) return 0;
   size_t n = std::min<size_t>(g_password.size(), kArchivePasswordBufferSize - 1);
@@ -36,24 +40,72 @@ int32_t __stdcall DefaultPasswordCallback(char* buffer) {
   return 1;
 }
 
-int32_t __stdcall DefaultProgressCallback(const char*, uint32_t, uint32_t, uint32_t, uint32_t) { return 1; }
+int32_t KEM_ARCHIVE_CALL DefaultProgressCallback(const char*, uint32_t, uint32_t, uint32_t, uint32_t) { return 1; }
 
-int32_t __stdcall DefaultEntryProgressCallback(uint32_t, uint32_t) { return 1; }
+int32_t KEM_ARCHIVE_CALL DefaultEntryProgressCallback(uint32_t, uint32_t) { return 1; }
 
-int32_t __stdcall DefaultOverwriteCallback(const char*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+int32_t KEM_ARCHIVE_CALL DefaultOverwriteCallback(const char*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
                                            uint32_t, uint32_t, uint32_t) {
   return g_overwriteAnswer;
 }
 
-std::string DateText(uint64_t fileTime) {
-  FILETIME utc{static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
-  FILETIME local;
-  WORD date = 0, time = 0;
-  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToDosDateTime(&local, &date, &time)) return {};
-  char text[32];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 1980u + (date >> 9), (date >> 5) & 15u,
-                date & 31u, time >> 11, (time >> 5) & 63u, (time & 31u) * 2);
-  return text;
+// The selection handed to the library: pointers into the caller's names, which stay alive
+// for the call (the library only reads them).
+struct Selection {
+  explicit Selection(const std::vector<std::string>& names) {
+    pointers.reserve(names.size());
+    for (const std::string& name : names) pointers.push_back(const_cast<char*>(name.c_str()));
+    files = TSZW_TARGETFILES{pointers.data(), static_cast<int32_t>(pointers.size())};
+  }
+  std::vector<char*> pointers;
+  TSZW_TARGETFILES files{};
+};
+
+// Owns a listing handle of the library.
+struct ListingHandle {
+  explicit ListingHandle(intptr_t h) : handle(h) {}
+  ~ListingHandle() {
+    if (handle) CloseListArchive(handle);
+  }
+  ListingHandle(const ListingHandle&) = delete;
+  ListingHandle& operator=(const ListingHandle&) = delete;
+  intptr_t handle;
+};
+
+// The bytes the listed sizes take on disk, each file rounded up to whole clusters.
+uint64_t SpaceNeeded(const std::vector<std::string>& sizes, uint64_t clusterBytes) {
+  uint64_t cluster = std::max<uint64_t>(clusterBytes, 1);
+  uint64_t need = 0;
+  for (const std::string& text : sizes) {
+    uint64_t size = std::strtoull(text.c_str(), nullptr, 10);
+    uint64_t rounded = size / cluster * cluster + (size % cluster ? cluster : 0);
+    need = rounded < size || need + rounded < need ? UINT64_MAX : need + rounded;
+  }
+  return need;
+}
+
+// Extracts the named entries, or every entry without names (no list is passed then).
+bool RunExtraction(const std::string& archivePath, const std::string& password, const std::string& destinationFolder,
+                   const ArchiveExtractCallbacks& callbacks, const std::vector<std::string>* entryNames,
+                   bool overwrite, bool arrangement, std::string& errorText) {
+  std::unique_ptr<Selection> selection;
+  if (entryNames) selection = std::make_unique<Selection>(*entryNames);
+  ArchiveExtractCallbacks c = callbacks;
+  if (!c.password) {
+    LoadPassword(password);
+    c.password = DefaultPasswordCallback;
+  }
+  if (!c.progress) c.progress = DefaultProgressCallback;
+  if (!c.entryProgress) c.entryProgress = DefaultEntryProgressCallback;
+  if (!c.overwrite) {
+    g_overwriteAnswer = overwrite ? 4 : 1;
+    c.overwrite = DefaultOverwriteCallback;
+  }
+  int32_t ok = ExtractArchive(archivePath.c_str(), 1, destinationFolder.c_str(), selection ? &selection->files : nullptr,
+                              arrangement ? 0 : 1, password.c_str(), c.password, c.progress, c.entryProgress,
+                              c.overwrite);
+  if (ok == 0) errorText = "#" + std::to_string(GetLastArchiveError(0));
+  return ok != 0;
 }
 
 }  // namespace
@@ -81,8 +133,9 @@ bool ListArchive(const std::string& archivePath, const std::string& password,
     }
     ArchiveListEntry* entries = nullptr;
     int32_t count = 0;
-    intptr_t handle = OpenListArchive(archivePath.c_str(), 0, passwordCallback, 0, 0, 0, password.c_str(), &entries, &count);
-    if (handle == 0) {
+    ListingHandle listing(
+        OpenListArchive(archivePath.c_str(), 0, passwordCallback, 0, 0, 0, password.c_str(), &entries, &count));
+    if (listing.handle == 0) {
       errorText = ArchiveListErrorText(GetLastArchiveError(0));
       return false;
     }
@@ -91,10 +144,9 @@ bool ListArchive(const std::string& archivePath, const std::string& password,
       if (receivers.names) receivers.names->push_back(e.name ? e.name : "");
       if (receivers.sizes) receivers.sizes->push_back(std::to_string(e.size));
       if (receivers.packedSizes) receivers.packedSizes->push_back(std::to_string(e.packedSize));
-      if (receivers.dates) receivers.dates->push_back(DateText(e.modificationTime));
+      if (receivers.dates) receivers.dates->push_back(platform::ArchiveDateText(e.modificationTime));
       if (receivers.attributes) receivers.attributes->push_back(std::to_string(e.attributes));
     }
-    CloseListArchive(handle);
     return true;
   } catch (const std::exception& e) {
     errorText = e.what();
@@ -106,45 +158,18 @@ bool ExtractFromArchive(const std::string& archivePath, const std::string& passw
                         const std::string& destinationFolder, const ArchiveExtractCallbacks& callbacks,
                         const std::vector<std::string>* entryNames, bool overwrite, bool arrangement,
                         std::string& errorText) {
-  std::vector<char*> copies;
-  auto freeCopies = [&] {
-    for (char* c : copies) delete[] c;
-    copies.clear();
-  };
   try {
     errorText.clear();
-    std::vector<std::string> listed;
     if (!entryNames) {
+      // Listed first for the listing's error texts; the extraction then takes every entry.
+      std::vector<std::string> listed;
       ArchiveListReceivers receivers;
       receivers.names = &listed;
       if (!ListArchive(archivePath, password, nullptr, receivers, errorText)) return false;
-      entryNames = &listed;
     }
-    copies.reserve(entryNames->size());
-    for (const std::string& name : *entryNames) {
-      char* copy = new char[name.size() + 1];
-      std::memcpy(copy, name.c_str(), name.size() + 1);
-      copies.push_back(copy);
-    }
-    TSZW_TARGETFILES selection{copies.data(), static_cast<int32_t>(copies.size())};
-    ArchiveExtractCallbacks c = callbacks;
-    if (!c.password) {
-      LoadPassword(password);
-      c.password = DefaultPasswordCallback;
-    }
-    if (!c.progress) c.progress = DefaultProgressCallback;
-    if (!c.entryProgress) c.entryProgress = DefaultEntryProgressCallback;
-    if (!c.overwrite) {
-      g_overwriteAnswer = overwrite ? 4 : 1;
-      c.overwrite = DefaultOverwriteCallback;
-    }
-    int32_t ok = ExtractArchive(archivePath.c_str(), 1, destinationFolder.c_str(), &selection, arrangement ? 0 : 1,
-                                password.c_str(), c.password, c.progress, c.entryProgress, c.overwrite);
-    if (ok == 0) errorText = "#" + std::to_string(GetLastArchiveError(0));
-    freeCopies();
-    return ok != 0;
+    return RunExtraction(archivePath, password, destinationFolder, callbacks, entryNames, overwrite, arrangement,
+                         errorText);
   } catch (const std::exception& e) {
-    freeCopies();
     errorText = e.what();
     return false;
   }
@@ -152,8 +177,25 @@ bool ExtractFromArchive(const std::string& archivePath, const std::string& passw
 
 bool ExtractSupportArchive(const std::string& archivePath, const std::string& destinationFolder,
                            std::string& errorText) {
-  return ExtractFromArchive(archivePath, "", destinationFolder, ArchiveExtractCallbacks{}, nullptr, true, true,
-                            errorText);
+  try {
+    errorText.clear();
+    std::vector<std::string> names, sizes;
+    ArchiveListReceivers receivers;
+    receivers.names = &names;
+    receivers.sizes = &sizes;
+    if (!ListArchive(archivePath, "", nullptr, receivers, errorText)) return false;
+    // The listed sizes are what will be written: refuse before writing when they do not fit.
+    if (std::optional<platform::DiskSpace> space = platform::QueryDiskSpace(destinationFolder)) {
+      if (SpaceNeeded(sizes, space->clusterBytes) > space->freeBytes) {
+        errorText = "#" + std::to_string(archive_codes::kWriteError);
+        return false;
+      }
+    }
+    return RunExtraction(archivePath, "", destinationFolder, ArchiveExtractCallbacks{}, nullptr, true, true, errorText);
+  } catch (const std::exception& e) {
+    errorText = e.what();
+    return false;
+  }
 }
 
 }  // namespace kem

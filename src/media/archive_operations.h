@@ -42,7 +42,7 @@ struct ArchiveExtractCallbacks {
 };
 
 // Extracts the named entries (every entry when entryNames is null; the archive is then
-// listed first). overwrite: replace existing files; arrangement: keep the folders of the
+// listed first, and the library gets no list). overwrite: replace existing files; arrangement: keep the folders of the
 // entries' paths. False with the error text on failure: a listing text, or "#" + code.
 bool ExtractFromArchive(const std::string& archivePath, const std::string& password,
                         const std::string& destinationFolder, const ArchiveExtractCallbacks& callbacks,
@@ -50,7 +50,9 @@ bool ExtractFromArchive(const std::string& archivePath, const std::string& passw
                         std::string& errorText);
 
 // Unpacks the whole support archive into the folder: no password, default callbacks,
-// overwrite and arrangement flags set. False with the error text on failure.
+// overwrite and arrangement flags set. The listed sizes are checked against the free space
+// of the folder's volume first ("#1007" when they do not fit, nothing written). False with
+// the error text on failure.
 bool ExtractSupportArchive(const std::string& archivePath, const std::string& destinationFolder,
                            std::string& errorText);
 

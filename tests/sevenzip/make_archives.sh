@@ -41,6 +41,21 @@ make aes_copy -m0=Copy -pSecret
 make aes_header -m0=LZMA2 -pSecret -mhe=on
 make aes_lzma_header -m0=LZMA -ms=off -pSecret -mhe=on
 
+# Names that a double-byte code page breaks when they pass through it: under code page 932
+# the second byte of ポ is 0x7C ('|'), of ソ and 表 0x5C ('\'); ✓ and 😀 are in neither 932 nor 1252.
+mkdir -p "wide/ソ" "wide/表"
+printf 'port\n' > "wide/ポート.txt"
+printf 'table\n' > "wide/ソ/表.txt"
+printf 'so\n' > "wide/表/ソ.txt"
+printf 'check\n' > "wide/✓.txt"
+printf 'smile\n' > "wide/😀.txt"
+(cd wide && 7zz a -bd -y -m0=LZMA2 ../wide_names.7z . >/dev/null)
+
+# 200 encrypted folders (one per file) that share the key derivation's salt.
+mkdir -p many
+for i in $(seq 1 200); do printf 'file %d\n' "$i" > "many/f$i.txt"; done
+(cd many && 7zz a -bd -y -m0=Copy -ms=off -mhe=off -pSecret ../aes_many.7z . >/dev/null)
+
 # An archive without entries.
 (cd src && 7zz a -bd -y ../empty.7z empty.txt >/dev/null)
 7zz d -bd -y empty.7z empty.txt >/dev/null

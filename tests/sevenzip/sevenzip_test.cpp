@@ -1,12 +1,15 @@
 // The 7z reader and the folder extraction over the table of archives that 7zz built.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 
 #include "media/sevenzip/extract.h"
 #include "media/sevenzip/sevenzip.h"
+#include "media/sevenzip/decoders.h"
 #include "tests/sevenzip/archive_fixtures.h"
+#include "tests/sevenzip/archive_writer.h"
 
 namespace fs = std::filesystem;
 using namespace kem::sevenzip;
@@ -18,7 +21,7 @@ const std::string kFixtures = KEM_ARCHIVE_FIXTURES;
 
 ExtractRequest Request(const std::string& destination) {
   ExtractRequest request;
-  request.destination = destination;
+  request.destination = fs::path(destination).u16string();
   return request;
 }
 
@@ -58,9 +61,8 @@ class TempFolder {
 void ExpectTree(const TempFolder& dest) {
   for (const char* f : kem::test::kTreeFiles) {
     auto want = kem::test::ReadBytes(kFixtures + "/src/" + f);
-    // Names are converted to Windows-1252 on the way out.
+    // Files are written under the archive's own names (UTF-8 on this file system).
     std::string name = f;
-    if (auto pos = name.find("\xC3\xA9"); pos != std::string::npos) name.replace(pos, 2, "\xE9");
     auto got = kem::test::ReadBytes(dest / name);
     ASSERT_TRUE(want.has_value()) << f;
     ASSERT_TRUE(got.has_value()) << name;
@@ -73,9 +75,7 @@ ErrorKind ExtractError(const std::string& archive, const char* password, const T
   try {
     auto a = Open(archive, password);
     auto folder = LocalOutputFolder();
-    ExtractRequest request;
-    request.destination = dest.str();
-    ExtractToFolder(*a, *folder, request);
+    ExtractToFolder(*a, *folder, Request(dest.str()));
   } catch (const ArchiveError& e) {
     return e.kind();
   }
@@ -94,9 +94,7 @@ TEST(SevenZipArchives, EveryCoderCombinationExtractsTheTree) {
     for (const char* f : kem::test::kTreeFilesAnsi) EXPECT_TRUE(names.count(f)) << f;
     EXPECT_TRUE(names.count(kem::test::kEmptyFolder));
     auto folder = LocalOutputFolder();
-    ExtractRequest request;
-    request.destination = dest.str();
-    ExtractToFolder(*a, *folder, request);
+    ExtractToFolder(*a, *folder, Request(dest.str()));
     ExpectTree(dest);
     EXPECT_EQ(asked, c.password ? 1 : 0);
   }
@@ -202,7 +200,7 @@ TEST(SevenZipArchives, UnsafeNamesAreNeverWritten) {
     fs::create_directories(outer / "dest");
     Archive a(MemoryInputFile(bytes.data(), bytes.size()));
     ASSERT_EQ(a.Entries().size(), 1u);
-    EXPECT_FALSE(IsSafeEntryName(a.Entries()[0].name));
+    EXPECT_FALSE(IsSafeEntryName(a.Entries()[0].wideName));
     auto folder = LocalOutputFolder();
     try {
       ExtractToFolder(a, *folder, Request(outer / "dest"));
@@ -215,9 +213,9 @@ TEST(SevenZipArchives, UnsafeNamesAreNeverWritten) {
     EXPECT_EQ(files, 0u);
   }
   // The untouched placeholder name is fine.
-  EXPECT_TRUE(IsSafeEntryName("PPPPPPevil.txt"));
-  for (const char* ok : {"a\\b.c", "a/b", "dir\\", "x..y", "CONFIG.SYS", "com10", "...a"})
-    EXPECT_TRUE(IsSafeEntryName(ok)) << ok;
+  EXPECT_TRUE(IsSafeEntryName(u"PPPPPPevil.txt"));
+  for (const char16_t* ok : {u"a\\b.c", u"a/b", u"dir\\", u"x..y", u"CONFIG.SYS", u"com10", u"...a"})
+    EXPECT_TRUE(IsSafeEntryName(ok)) << fs::path(ok);
 }
 
 TEST(SevenZipExtraction, ProgressCancelsAndSelectionRestricts) {
@@ -311,6 +309,158 @@ TEST(SevenZipExtraction, OverwriteAnswersDecide) {
 TEST(SevenZipText, Windows1252RoundTrip) {
   EXPECT_EQ(Utf16ToWindows1252(u"caf\u00E9 \u20AC \u4E2D"), "caf\xE9 \x80 ?");
   EXPECT_EQ(Windows1252ToUtf16("caf\xE9 \x80"), u"caf\u00E9 \u20AC");
+}
+
+// Every file and folder below the root, relative, '/'-separated, folders with a trailing '/'.
+std::set<std::string> TreeOf(const std::string& root) {
+  std::set<std::string> tree;
+  for (auto& p : fs::recursive_directory_iterator(root))
+    tree.insert(fs::relative(p.path(), root).string() + (p.is_directory() ? "/" : ""));
+  return tree;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The names are checked and written as UTF-16: characters that a double-byte code page ends
+// with 0x5C or 0x7C, and characters outside code pages 932 and 1252, are plain characters.
+TEST(SevenZipNames, WideNamesAreCheckedAndWrittenWhole) {
+  const std::set<std::string> want = {"\u30DD\u30FC\u30C8.txt", "\u30BD/", "\u30BD/\u8868.txt", "\u8868/",
+                                      "\u8868/\u30BD.txt", "\u2713.txt", "\U0001F600.txt"};
+  {  // Made by 7zz.
+    TempFolder dest;
+    auto a = Open("wide_names");
+    auto folder = LocalOutputFolder();
+    ExtractToFolder(*a, *folder, Request(dest.str()));
+    EXPECT_EQ(TreeOf(dest.str()), want);
+    EXPECT_EQ(*kem::test::ReadBytes(dest / "\u30BD/\u8868.txt"), std::vector<uint8_t>({'t', 'a', 'b', 'l', 'e', '\n'}));
+  }
+  {  // Selected by their listed names, which are '?' where Windows-1252 has no character.
+    TempFolder dest;
+    auto a = Open("wide_names");
+    std::vector<std::string> listed;
+    for (const Entry& e : a->Entries()) listed.push_back(e.name);
+    auto folder = LocalOutputFolder();
+    ExtractRequest request = Request(dest.str());
+    request.selection = listed;
+    ExtractToFolder(*a, *folder, request);
+    EXPECT_EQ(TreeOf(dest.str()), want);
+  }
+  for (const char16_t* ok : {u"\u30DD\u30FC\u30C8.txt", u"\u30BD\\\u8868.txt", u"\u2713", u"\U0001F600\\x", u"\u00A5..\u00A5x"})
+    EXPECT_TRUE(IsSafeEntryName(ok)) << fs::path(ok);
+  for (const char16_t* bad : {u"a\\..\\b", u"a|b", u"\uFF3C\\..", u"x\\\\y", u"COM\u00B9.txt", u"a:b"})
+    EXPECT_FALSE(IsSafeEntryName(bad)) << fs::path(bad);
+}
+
+// Crafted names that must fail before anything is written, and quickly.
+TEST(SevenZipHardening, OverlongAndDeepNamesFailBeforeWriting) {
+  struct Case {
+    const char* what;
+    std::u16string name;
+    bool folder;
+    ErrorKind kind;
+  } cases[] = {
+      {"path of 4,500 characters across folders", kem::test::LongPathName(), false, ErrorKind::kWriteError},
+      {"one name of 65,541 characters", std::u16string(65541, u'x'), false, ErrorKind::kWriteError},
+      {"20,000 nested folders", kem::test::DeepFolderName(), true, ErrorKind::kUnsafeName},
+      {"129 nested folders", [] {
+         std::u16string n;
+         for (size_t i = 0; i <= kMaxNameDepth; ++i) n += u"d\\";
+         return n + u"f.txt";
+       }(), false, ErrorKind::kUnsafeName},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto bytes = kem::test::NamedEntryFixture(c.name, c.folder);
+    TempFolder outer;
+    auto start = std::chrono::steady_clock::now();
+    Archive a(MemoryInputFile(bytes.data(), bytes.size()));
+    auto folder = LocalOutputFolder();
+    try {
+      ExtractToFolder(a, *folder, Request(outer / "dest"));
+      ADD_FAILURE() << "extracted";
+    } catch (const ArchiveError& e) {
+      EXPECT_EQ(e.kind(), c.kind) << e.what();
+    }
+    EXPECT_LT(SecondsSince(start), 5.0);
+    EXPECT_FALSE(fs::exists(outer.str()));
+  }
+  // A name at the depth limit is fine.
+  std::u16string deepest;
+  for (size_t i = 1; i < kMaxNameDepth; ++i) deepest += u"d\\";
+  EXPECT_TRUE(IsSafeEntryName(deepest + u"f.txt"));
+}
+
+// Of the entries that land on one target the last wins, and neither the selection nor the
+// extraction grows faster than the entry count: a million entries named "a", the last one
+// with data, extracted by their million listed names.
+TEST(SevenZipHardening, DuplicateNamesLastOneWinsInLinearTime) {
+  auto bytes = kem::test::DuplicateNamesFixture();
+  TempFolder dest;
+  auto start = std::chrono::steady_clock::now();
+  Archive a(MemoryInputFile(bytes.data(), bytes.size()));
+  ASSERT_EQ(a.Entries().size(), 1000000u);
+  std::vector<std::string> listed;
+  for (const Entry& e : a.Entries()) listed.push_back(e.name);
+  auto folder = LocalOutputFolder();
+  ExtractRequest request = Request(dest.str());
+  request.selection = std::move(listed);
+  uint32_t entriesSelected = 0;
+  request.entryProgress = [&](uint32_t, uint32_t total) {
+    entriesSelected = total;
+    return true;
+  };
+  ExtractToFolder(a, *folder, request);
+  EXPECT_LT(SecondsSince(start), 30.0);
+  EXPECT_EQ(entriesSelected, 1u);
+  EXPECT_EQ(*kem::test::ReadBytes(dest / "a"), std::vector<uint8_t>({'l', 'a', 's', 't', '\n'}));
+
+  // Letter case and separators count as the same target; without folders, the file name alone.
+  struct Case {
+    bool withoutFolders;
+    const char* file;
+    std::string content;
+  } cases[] = {{false, "x/B.txt", "3"}, {false, "y/b.txt", "4"}, {true, "b.txt", "4"}};
+  kem::test::ArchiveWriter few;
+  few.Add(u"x\\b.txt", "1");
+  few.Add(u"X/B.TXT", "2");
+  few.Add(u"x\\B.txt", "3");
+  few.Add(u"y\\b.txt", "4");
+  auto fewBytes = few.Bytes();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    TempFolder out;
+    Archive small(MemoryInputFile(fewBytes.data(), fewBytes.size()));
+    ExtractRequest r = Request(out.str());
+    r.withoutFolders = c.withoutFolders;
+    ExtractToFolder(small, *folder, r);
+    auto got = kem::test::ReadBytes(out / c.file);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(std::string(got->begin(), got->end()), c.content);
+    EXPECT_EQ(TreeOf(out.str()).size(), c.withoutFolders ? 1u : 4u);
+  }
+}
+
+// 200 encrypted folders sharing one salt (each with its own IV) take about one key
+// derivation, not 200.
+TEST(SevenZipHardening, OneKeyDerivationServesFoldersSharingTheSalt) {
+  auto a = Open("aes_many", "Secret");
+  std::set<int> folders;
+  for (const Entry& e : a->Entries()) folders.insert(e.folder);
+  ASSERT_GE(folders.size(), 200u);
+  AesParameters p;
+  p.cyclesPower = 19;  // what 7zz writes
+  auto start = std::chrono::steady_clock::now();
+  DeriveAesKey(p, u"Secret");
+  double one = SecondsSince(start);
+  TempFolder dest;
+  start = std::chrono::steady_clock::now();
+  auto folder = LocalOutputFolder();
+  ExtractToFolder(*a, *folder, Request(dest.str()));
+  double all = SecondsSince(start);
+  EXPECT_LT(all, 20 * one + 1.0) << "one derivation " << one << " s";
+  EXPECT_EQ(TreeOf(dest.str()).size(), 200u);
 }
 
 }  // namespace

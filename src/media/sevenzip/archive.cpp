@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "media/sevenzip/decoders.h"
 #include "media/sevenzip/sevenzip.h"
@@ -399,7 +400,9 @@ struct Archive::Impl {
   std::vector<uint64_t> entryStream;  // index of the unpacked stream of each entry with data
   bool passwordAsked = false;
   std::optional<std::u16string> password;
-  std::map<std::string, std::array<uint8_t, 32>> keys;
+  // Derived keys by what the derivation reads: password, salt and rounds. Folders of one
+  // archive share these and differ only in their IV, so one derivation serves them all.
+  std::map<std::tuple<std::u16string, std::vector<uint8_t>, uint32_t>, std::array<uint8_t, 32>> keys;
 
   const std::u16string& Password() {
     if (!passwordAsked) {
@@ -460,9 +463,9 @@ struct Archive::Impl {
           if (p.cyclesPower > options.maxKeyDerivationPower && p.cyclesPower != 0x3F)
             Unsupported("Unsupported key derivation");
           const std::u16string& pw = Password();
-          std::string id(c.properties.begin(), c.properties.end());
+          auto id = std::make_tuple(pw, p.salt, p.cyclesPower);
           auto it = keys.find(id);
-          if (it == keys.end()) it = keys.emplace(id, DeriveAesKey(p, pw)).first;
+          if (it == keys.end()) it = keys.emplace(std::move(id), DeriveAesKey(p, pw)).first;
           stage = MakeAesStage(std::move(stage), it->second, p.iv, size);
           continue;
         }
