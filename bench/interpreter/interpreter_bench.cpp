@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "launcher/startup_globals.h"
+#include "engine/engine_context.h"
+#include "engine/services.h"
 #include "script/interpreter/interpreter.h"
 #include "script/statements/dialog_statements.h"
 #include "script/statements/variable_statements.h"
@@ -16,7 +17,13 @@
 
 namespace {
 
-class QuietHost : public kem::ScriptHost {
+// Every machine service, answering at once.
+class QuietHost : public kem::UiService,
+                  public kem::FileService,
+                  public kem::RegistryService,
+                  public kem::ProcessService,
+                  public kem::ShellService,
+                  public kem::NetworkService {
  public:
   void ShowErrorBox(std::uintptr_t, const std::string& text, const std::string&) override {
     std::fprintf(stderr, "error box: %s\n", text.c_str());
@@ -46,6 +53,7 @@ class QuietHost : public kem::ScriptHost {
   bool RemoveFile(const std::string&) override { return true; }
   void RemoveFolderTree(const std::string&) override {}
   void WriteRunOnce(bool, const std::string&, const std::string&) override {}
+  void DeleteRunOnce(const std::string&) override {}
   void RequestReboot() override {}
   std::string ExpandEnvironmentName(const std::string& n) override { return n; }
   std::vector<std::string> EnvironmentStrings() override { return {}; }
@@ -65,13 +73,18 @@ double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 
 double g_cpu = 0;
 
-double RunScript(kem::SetupData& data) {
+double RunScript(kem::SetupData data) {
   QuietHost host;
+  kem::EngineContext ctx;
+  ctx.Startup.ProgramPath = "C:\\App\\setup.exe";
+  ctx.Startup.ProgramFolder = "C:\\App\\";
+  ctx.Startup.TempFolder = ctx.Startup.TempDirVariable = "C:\\Temp\\";
+  ctx.Data = std::move(data);
   kem::StatementTable table;
   kem::RegisterVariableStatements(table);
   kem::RegisterTerminationStatements(table);
   kem::RegisterDialogStatements(table);
-  kem::Interpreter interpreter(data, host, table);
+  kem::Interpreter interpreter(ctx, kem::Services{host, host, host, host, host, host}, table);
   auto start = std::chrono::steady_clock::now();
   double cpu = CpuSeconds();
   interpreter.Run({}, "C:\\Temp\\kem1\\setup.msi");
@@ -82,11 +95,6 @@ double RunScript(kem::SetupData& data) {
 }  // namespace
 
 int main() {
-  auto& g = kem::Startup();
-  g.ProgramPath = "C:\\App\\setup.exe";
-  g.ProgramFolder = "C:\\App\\";
-  g.TempFolder = g.TempDirVariable = "C:\\Temp\\";
-
   {
     constexpr int kStatements = 100000;
     kem::test::ScriptBuilder script;
@@ -98,6 +106,7 @@ int main() {
         script.Add("Set Variable", {"V" + std::to_string(i % 50), "x$B$y"});
     }
     kem::SetupData data = script.Build();
+    kem::ResolveStatementKinds(data);
     auto start = std::chrono::steady_clock::now();
     bool valid = !kem::ValidateScript(data);
     double v = Seconds(std::chrono::steady_clock::now() - start);

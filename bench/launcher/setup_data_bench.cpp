@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "launcher/setup_data.h"
+#include "engine/setup_data.h"
 
 using Clock = std::chrono::steady_clock;
 

@@ -32,18 +32,18 @@ double NanosecondsPerCall(int calls, F&& f) {
 int main() {
   using namespace kem;
   constexpr int kVars = 10000;
-  ClearVars();
+  TVariableManager vars;
   std::vector<std::string> names, lookups;
   for (int i = 0; i < kVars; ++i) {
     names.push_back("VARIABLE_NAME_" + std::to_string(i));
     lookups.push_back("variable_Name_" + std::to_string(i));  // other letter case
-    SetVar(names.back(), "value " + std::to_string(i), kOriginInitialization);
+    vars.SetVar(names.back(), "value " + std::to_string(i), kOriginInitialization);
   }
   const std::string newValue = "C:\\Program Files\\Some Product\\";
 
-  double get = NanosecondsPerCall(1000000, [&](int i) { g_sink = GetVar(lookups[i % kVars]).size(); });
-  double set = NanosecondsPerCall(1000000, [&](int i) { SetVar(lookups[i % kVars], newValue, "Set Variable Action"); });
-  double exists = NanosecondsPerCall(1000000, [&](int i) { g_sink = VarExists(lookups[(i * 7) % kVars]); });
+  double get = NanosecondsPerCall(1000000, [&](int i) { g_sink = vars.Get(lookups[i % kVars]).size(); });
+  double set = NanosecondsPerCall(1000000, [&](int i) { vars.SetVar(lookups[i % kVars], newValue, "Set Variable Action"); });
+  double exists = NanosecondsPerCall(1000000, [&](int i) { g_sink = vars.Exists(lookups[(i * 7) % kVars]); });
 
   // 4 KB text with 50 references to variables of the store.
   std::string text;
@@ -52,7 +52,7 @@ int main() {
     text += std::string(60, 'x') + "\\";
   }
   while (text.size() < 4096) text += "plain text ";
-  double expand = NanosecondsPerCall(20000, [&](int) { g_sink = ExpandVars(text).size(); });
+  double expand = NanosecondsPerCall(20000, [&](int) { g_sink = vars.Expand(text).size(); });
 
   std::string expr;
   for (int c = 0; c < 20; ++c) {

@@ -4,8 +4,8 @@
 #include <span>
 #include <string_view>
 
-#include "launcher/setup_data.h"
-#include "launcher/stub_size.h"
+#include "engine/setup_data.h"
+#include "engine/stub_size.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "script/eval/expression.h"
-#include "script/statement_error.h"
+#include "engine/statement_error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kem;

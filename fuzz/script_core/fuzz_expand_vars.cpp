@@ -18,14 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view defs = nul == std::string_view::npos ? std::string_view() : input.substr(0, nul);
   std::string_view text = nul == std::string_view::npos ? input : input.substr(nul + 1);
 
-  ClearVars();
+  TVariableManager vars;
   int count = 0;
   while (!defs.empty() && count < 16) {
     std::size_t end = defs.find('\n');
     std::string_view line = defs.substr(0, end);
     std::size_t eq = line.find('=');
     if (eq != std::string_view::npos) {
-      RawSet(line.substr(0, eq), line.substr(eq + 1));
+      vars.Set(line.substr(0, eq), line.substr(eq + 1));
       ++count;
     }
     if (end == std::string_view::npos) break;
@@ -33,9 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const std::size_t bound = std::max(text.size(), kMaxExpandedLength);
-  std::string plain = ExpandVars(text);
-  std::string quoted = ExpandVarsQuoted(text);
-  std::string path = ExpandPath(text);
+  std::string plain = vars.Expand(text);
+  std::string quoted = vars.ExpandQuoted(text);
+  std::string path = ExpandPath(vars, text);
   if (plain.size() > bound || quoted.size() > bound || path.size() > bound + 1) std::abort();
   if (text.find('$') == std::string_view::npos && plain != text) std::abort();
   (void)VarNameOf(text);

@@ -9,9 +9,12 @@ bool IsSwitch(std::string_view argument, std::string_view name) {
   return SameText(argument.substr(1), name);
 }
 
-std::optional<std::string> FindValueArgument(const std::vector<std::string>& arguments, std::string_view marker) {
+std::optional<std::string> FindValueArgument(const std::vector<std::string>& arguments, std::string_view marker,
+                                             const TextRules& rules) {
   for (const std::string& a : arguments) {
-    std::string lower = LowerCase(a);
+    // Lower-cased by the code page's rules: the second byte of a double-byte character is
+    // never taken for a letter.
+    std::string lower = rules.LowerCase(a);
     if (lower.find(marker) != std::string::npos) return lower.size() > 3 ? lower.substr(3) : std::string();
   }
   return std::nullopt;
@@ -31,23 +34,23 @@ std::string ComputeCommandTail(std::string_view line) {
   return std::string(line.substr(blank + 1));
 }
 
-ParsedCommandLine ParseArguments(const std::vector<std::string>& args) {
+ParsedCommandLine ParseArguments(const std::vector<std::string>& args, const TextRules& rules) {
   ParsedCommandLine r;
   for (const std::string& a : args) {
     if (IsSwitch(a, "s") || IsSwitch(a, "qn")) r.Silent = true;
     if (IsSwitch(a, "update") || IsSwitch(a, "updatesetup")) r.Update = true;
   }
-  if (auto v = FindValueArgument(args, "/g=")) r.GroupPolicyPath = *v;
-  if (auto v = FindValueArgument(args, "/m=")) r.OuterPackagePath = *v;
-  if (auto v = FindValueArgument(args, "/l=")) r.TraceLogPath = *v;
-  else if (auto w = FindValueArgument(args, "-l=")) r.TraceLogPath = *w;
-  if (auto v = FindValueArgument(args, "/p=")) r.DataPathOverride = *v;
-  else if (auto w = FindValueArgument(args, "-p=")) r.DataPathOverride = *w;
+  if (auto v = FindValueArgument(args, "/g=", rules)) r.GroupPolicyPath = *v;
+  if (auto v = FindValueArgument(args, "/m=", rules)) r.OuterPackagePath = *v;
+  if (auto v = FindValueArgument(args, "/l=", rules)) r.TraceLogPath = *v;
+  else if (auto w = FindValueArgument(args, "-l=", rules)) r.TraceLogPath = *w;
+  if (auto v = FindValueArgument(args, "/p=", rules)) r.DataPathOverride = *v;
+  else if (auto w = FindValueArgument(args, "-p=", rules)) r.DataPathOverride = *w;
   for (const std::string& a : args) {
     if (a.empty() || a[0] == '/' || a[0] == '-') continue;
     std::size_t eq = a.find('=');
     if (eq == std::string::npos) continue;
-    r.Assignments.push_back(UpperCase(a.substr(0, eq)));
+    r.Assignments.push_back(rules.UpperCase(a.substr(0, eq)));
     r.Assignments.push_back(a.substr(eq + 1));
   }
   return r;

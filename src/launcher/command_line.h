@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text.h"
+
 namespace kem {
 
 // The standard switch test: the argument minus its first character ("/" or "-") equals
@@ -14,8 +16,10 @@ namespace kem {
 bool IsSwitch(std::string_view argument, std::string_view name);
 
 // The first argument whose lower-cased text holds the marker anywhere; the value is that
-// lower-cased argument without its first three characters.
-std::optional<std::string> FindValueArgument(const std::vector<std::string>& arguments, std::string_view marker);
+// lower-cased argument without its first three characters. Letter case follows the rules
+// of the command line's code page.
+std::optional<std::string> FindValueArgument(const std::vector<std::string>& arguments, std::string_view marker,
+                                             const TextRules& rules = Latin1Rules());
 
 // The raw command line without the program part.
 std::string ComputeCommandTail(std::string_view commandLine);
@@ -31,7 +35,7 @@ struct ParsedCommandLine {
 };
 
 // Interprets the arguments (without the program's own path).
-ParsedCommandLine ParseArguments(const std::vector<std::string>& arguments);
+ParsedCommandLine ParseArguments(const std::vector<std::string>& arguments, const TextRules& rules = Latin1Rules());
 
 // Splits a raw command tail into arguments the way the runtime does: blanks separate,
 // double quotes group and are removed.

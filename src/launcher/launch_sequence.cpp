@@ -5,24 +5,25 @@
 #include <vector>
 
 #include "common/text.h"
-#include "launcher/caption.h"
+#include "engine/engine_context.h"
+#include "engine/stub_size.h"
 #include "launcher/command_line.h"
-#include "launcher/message_table.h"
-#include "launcher/run_script_call.h"
-#include "launcher/setup_data.h"
-#include "launcher/startup_globals.h"
-#include "launcher/stub_size.h"
-#include "launcher/trace_log.h"
 #include "media/archive_operations.h"
-#include "platform/files.h"
-#include "platform/startup_windows.h"
-#include "platform/win_system.h"
+#include "platform/files/files.h"
+#include "platform/process/process.h"
+#include "platform/registry/registry.h"
+#include "platform/text/text.h"
+#include "platform/ui/startup_windows.h"
+#include "platform/ui/ui.h"
+#include "script/interpreter/run_script.h"
 
 namespace kem {
 namespace {
 
-// Upper bound of support folder numbers tried before start-up gives up.
+// Upper bound of support folder numbers tried before start-up gives up, and of folders
+// in a row that cannot be created for another reason than existing already.
 constexpr int kMaxSupportFolders = 100000;
+constexpr int kMaxFailedSupportFolders = 1000;
 
 // An early end with one of the launcher's own exit codes (13 to 16).
 struct StartupExit {
@@ -46,8 +47,8 @@ std::string WithoutExtension(const std::string& name) {
 }
 
 // Loads the built-in message table from the data appended to kem.lib, when there is any.
-void LoadTranslationsFromLibrary(const StartupGlobals& g) {
-  const std::string library = g.ProgramFolder + "kem.lib";
+void LoadTranslationsFromLibrary(EngineContext& ctx) {
+  const std::string library = ctx.Startup.ProgramFolder + "kem.lib";
   if (!platform::FileExists(library)) return;
   try {
     std::string head = platform::ReadFileFrom(library, 0);
@@ -58,169 +59,186 @@ void LoadTranslationsFromLibrary(const StartupGlobals& g) {
     // name ("lang.loc") would be shared by two setups started at once.
     // The user's language arrives with the translations; until then the first block wins
     // unless a later block is named "English".
-    LoadMessageTable(std::string_view(head).substr(stub), "English");
+    ctx.Messages.Load(std::string_view(head).substr(stub), "English");
   } catch (const std::exception&) {
     // A library without readable appended data keeps the built-in English texts.
   }
 }
 
-void RemoveSupportFolder(const std::string& folder) {
-  if (folder.empty() || !platform::FolderExists(folder)) return;
-  for (int sweep = 0; sweep < 3; ++sweep) platform::DeleteFolderContents(folder);
-  platform::RemoveFolder(folder);
+// Claims the first "kem" + N in the temporary folder that this run creates itself. A name
+// that exists (or cannot be created, for example while a folder of that name is still
+// being deleted) moves on to the next N.
+std::string ClaimSupportFolder(const std::string& tempFolder) {
+  int failures = 0;
+  for (int n = 1; n <= kMaxSupportFolders; ++n) {
+    std::string candidate = tempFolder + "kem" + std::to_string(n);
+    switch (platform::ClaimNewFolder(candidate)) {
+      case platform::ClaimResult::Created:
+        return candidate + "\\";
+      case platform::ClaimResult::Exists:
+        break;
+      case platform::ClaimResult::Failed:
+        if (++failures >= kMaxFailedSupportFolders)
+          throw std::runtime_error("Unable to create a support folder in " + tempFolder);
+        break;
+    }
+  }
+  throw std::runtime_error("No free support folder in " + tempFolder);
 }
 
 }  // namespace
 
 int RunLaunchSequence() {
   platform::InitProcess();
-  StartupGlobals& g = Startup();
+  EngineContext ctx;
+  StartupValues& g = ctx.Startup;
+  ctx.Log.SetConverter([](std::string_view text) { return platform::AnsiToUtf16(text); });
+  // The command line and the paths of the machine are in the process's code page.
+  const TextRules processText = platform::SystemTextRules();
+  ctx.SetTextRules(processText);
 
-  // 1. Registry marks for the program; never fails the start-up.
+  // Registry marks for the program; never fails the start-up.
   const std::string programPath = platform::ProgramPath();
   try {
     platform::RegisterProgramCompatibility(FileNameOf(programPath), programPath);
   } catch (...) {
   }
-  // 2. First processor only.
   platform::RestrictToFirstProcessor();
-  // 3. Program folder and base name.
+  // Program folder and base name.
   g.SupportFolder.clear();
   g.ProgramPath = programPath;
   g.ProgramFolder = FolderOf(programPath);
   g.BaseName = WithoutExtension(FileNameOf(programPath));
-  // 4. Temporary folder.
-  g.TempFolder = platform::SystemTempFolder();
-  platform::EnsureFolder(g.TempFolder);
-  g.TempDirVariable = g.TempFolder;
-  // 5. Translations appended to kem.lib.
-  LoadTranslationsFromLibrary(g);
-  // 6. Archive path and command line.
-  g.ArchivePath = g.ProgramFolder + g.BaseName + ".res";
-  const std::string rawLine = platform::RawCommandLine();
-  g.CommandTail = ComputeCommandTail(rawLine);
-  ParsedCommandLine cl = ParseArguments(SplitArguments(g.CommandTail));
-  g.SilentMode = cl.Silent;
-  g.UpdateMode = cl.Update;
-  g.GroupPolicyPath = cl.GroupPolicyPath;
-  g.OuterPackagePath = cl.OuterPackagePath;
-  g.DataPathOverride = cl.DataPathOverride;
-  g.CommandLineAssignments = cl.Assignments;
-  SetTraceLogPath(cl.TraceLogPath);
 
-  // 7.
-  Trace("<Vantrel>");
-  Trace("  <SetupSplash>");
-
-  // 8. Start-up windows.
-  platform::StartupWindows windows;
-  if (!g.SilentMode && !g.UpdateMode) {
-    windows.Show(g.ProgramFolder + "setup.bmp", Message(23), Message(24));
-  }
-
-  auto showStartupError = [&](const std::string& text, bool withOwner) {
+  auto showStartupError = [&](void* owner, const std::string& text) {
     if (g.SilentMode) return;
-    platform::ShowErrorBox(withOwner ? windows.Owner() : nullptr, text, WindowCaption());
+    platform::ShowErrorBox(owner, text, ctx.WindowCaption());
   };
 
-  // 9. From here to the script's return every exception ends the run with code 11.
+  platform::StartupWindows windows;
   try {
-    SetupData data;
-    // 10. Locate the setup data.
-    Trace("    <StubSize>");
+    // Temporary folder.
+    g.TempFolder = platform::SystemTempFolder();
+    platform::EnsureFolder(g.TempFolder);
+    g.TempDirVariable = g.TempFolder;
+    LoadTranslationsFromLibrary(ctx);
+    // Archive path and command line.
+    g.ArchivePath = g.ProgramFolder + g.BaseName + ".res";
+    g.CommandTail = ComputeCommandTail(platform::RawCommandLine());
+    ParsedCommandLine cl = ParseArguments(SplitArguments(g.CommandTail), processText);
+    g.SilentMode = cl.Silent;
+    g.UpdateMode = cl.Update;
+    g.GroupPolicyPath = cl.GroupPolicyPath;
+    g.OuterPackagePath = cl.OuterPackagePath;
+    g.DataPathOverride = cl.DataPathOverride;
+    g.CommandLineAssignments = cl.Assignments;
+    ctx.Log.SetPath(cl.TraceLogPath);
+  } catch (const std::exception& e) {
+    showStartupError(nullptr, ctx.Message(5) + e.what());
+    return 11;
+  }
+
+  ctx.Trace("<Vantrel>");
+  ctx.Trace("  <SetupSplash>");
+
+  // Start-up windows.
+  if (!g.SilentMode && !g.UpdateMode) {
+    windows.Show(g.ProgramFolder + "setup.bmp", ctx.Message(23), ctx.Message(24));
+  }
+
+  // From here to the script's return every exception ends the run with code 11.
+  try {
+    // Locate the setup data.
+    ctx.Trace("    <StubSize>");
     const std::uint32_t stub = ComputeStubSize(platform::OwnImageHeaders());
     const std::uint64_t size = platform::FileSize(programPath);
     if (size <= stub) throw StartupExit{13, "For internal use only"};
-    Trace("    </StubSize>");
-    // 11. Take the data after the image and read it. The bytes are parsed straight from
+    ctx.Trace("    </StubSize>");
+    // Take the data after the image and read it. The bytes are parsed straight from
     // memory: a fixed temporary file name would be shared by two setups started at once.
-    Trace("    <StubData>");
+    ctx.Trace("    <StubData>");
     std::string setupText = platform::ReadFileFrom(programPath, stub);
-    Trace("    </StubData>");
-    Trace("    <GlobalLists>");
-    data = ReadSetupData(setupText);
+    ctx.Trace("    </StubData>");
+    ctx.Trace("    <GlobalLists>");
+    ctx.Data = ReadSetupData(setupText);
     setupText.clear();
     setupText.shrink_to_fit();
-    Trace("    </GlobalLists>");
+    // Names of variables, labels and components fold by the setup's code page.
+    if (ctx.Data.CodePage != 0 && ctx.Data.CodePage != processText.CodePage())
+      ctx.SetTextRules(platform::SystemTextRules(ctx.Data.CodePage));
+    ctx.Trace("    </GlobalLists>");
 
-    // 12. The support folder: the first "kem" + N that this run creates itself.
-    Trace("    <SupportDir>");
-    for (int n = 1;; ++n) {
-      if (n > kMaxSupportFolders) throw std::runtime_error("No free support folder in " + g.TempFolder);
-      std::string candidate = g.TempFolder + "kem" + std::to_string(n);
-      if (platform::ClaimNewFolder(candidate)) {
-        g.SupportFolder = candidate + "\\";
-        break;
-      }
-    }
-    Trace("    </SupportDir>");
+    ctx.Trace("    <SupportDir>");
+    g.SupportFolder = ClaimSupportFolder(g.TempFolder);
+    ctx.Trace("    </SupportDir>");
 
-    // 13. Unpack the support archive.
-    Trace("    <ExtractArchive>");
-    if (!platform::FileExists(g.ArchivePath)) throw StartupExit{14, Message(2)};
+    // Unpack the support archive.
+    ctx.Trace("    <ExtractArchive>");
+    if (!platform::FileExists(g.ArchivePath)) throw StartupExit{14, ctx.Message(2)};
     std::string archiveError;
-    if (!ExtractSupportArchive(g.ArchivePath, g.SupportFolder, archiveError)) throw StartupExit{15, Message(3)};
-    Trace("    </ExtractArchive>");
+    if (!ExtractSupportArchive(g.ArchivePath, g.SupportFolder, archiveError))
+      throw StartupExit{15, ctx.Message(3)};
+    ctx.Trace("    </ExtractArchive>");
 
-    // 14. The installer database or patch package.
-    Trace("    <ExtractResource>");
+    // The installer database or patch package.
+    ctx.Trace("    <ExtractResource>");
     const std::string msi = g.ProgramFolder + g.BaseName + ".msi";
     const std::string msp = g.ProgramFolder + g.BaseName + ".msp";
-    if (!platform::FileExists(msi) && !platform::FileExists(msp)) throw StartupExit{16, Message(4)};
-    Trace("    </ExtractResource>");
+    if (!platform::FileExists(msi) && !platform::FileExists(msp)) throw StartupExit{16, ctx.Message(4)};
+    ctx.Trace("    </ExtractResource>");
 
-    // 15. Copy it beside the support files.
-    Trace("    <ResourcePath>");
+    // Copy it beside the support files.
+    ctx.Trace("    <ResourcePath>");
     platform::CopyFileNormal(msi, g.SupportFolder + g.BaseName + ".msi");
     platform::CopyFileNormal(msp, g.SupportFolder + g.BaseName + ".msp");
-    Trace("    </ResourcePath>");
+    ctx.Trace("    </ResourcePath>");
     g.DataFolder = g.ProgramFolder + "data\\";
     g.ProgramDataFolder = g.DataFolder;
 
-    // 16. Dialogs: counted for the progress bar; each is preloaded by the dialog runtime.
-    Trace("    <Dialogs>");
+    // Dialogs: counted for the progress bar; each is preloaded by the dialog runtime.
+    ctx.Trace("    <Dialogs>");
     int dialogs = 0;
-    for (std::size_t i = 0; i < data.StatementCount(); ++i)
-      if (data.StatementNames[i] == "Display Dialog" && data.CommentFlags[i] != "C") ++dialogs;
+    for (std::size_t i = 0; i < ctx.Data.StatementCount(); ++i)
+      if (ctx.Data.Kinds[i] == StatementKind::DisplayDialog && ctx.Data.CommentFlags[i] != "C") ++dialogs;
     g.DialogCount = dialogs;
-    if (windows.Created()) windows.SetProgressRange(dialogs);
-    for (std::size_t i = 0; i < data.StatementCount(); ++i) {
-      if (data.StatementNames[i] != "Display Dialog" || data.CommentFlags[i] == "C") continue;
-      if (windows.Created()) windows.Advance();
+    if (windows.Created()) {
+      windows.SetProgressRange(dialogs);
+      for (int d = 0; d < dialogs; ++d) windows.Advance();
     }
-    Trace("    </Dialogs>");
+    ctx.Trace("    </Dialogs>");
 
-    // 17. Close the start-up windows.
     windows.Close();
-    Trace("  </SetupSplash>");
+    ctx.Trace("  </SetupSplash>");
 
-    // 18. Run the script.
-    Trace("  <RunScript>");
-    RunScript(data, nullptr, g.SupportFolder + g.BaseName + ".msi");
-    Trace("  </RunScript>");
+    ctx.Trace("  <RunScript>");
+    RunScript(ctx, nullptr, g.SupportFolder + g.BaseName + ".msi");
+    ctx.Trace("  </RunScript>");
 
-    // 19. Free the per-run lists.
-    Trace("  <Free>");
-    data = SetupData();
-    Trace("  </Free>");
+    // Free the per-run lists.
+    ctx.Trace("  <Free>");
+    ctx.Data = SetupData();
+    ctx.Trace("  </Free>");
   } catch (const StartupExit& e) {
-    // 13 to 16: the message, then the end of the process without clean-up or closing lines.
-    showStartupError(e.message, true);
+    // 13 to 16: the message, then the end of the process without the closing lines. The
+    // support folder this run claimed (perhaps with every support file) goes first.
+    showStartupError(windows.Owner(), e.message);
+    windows.Close();
+    platform::RemoveFolderTree(g.SupportFolder);
     platform::TerminateProcessNow(e.code);
   } catch (const std::exception& e) {
-    showStartupError(Message(5) + e.what(), false);
+    showStartupError(nullptr, ctx.Message(5) + e.what());
     g.ExitCode = 11;
   } catch (...) {
-    showStartupError(Message(5) + "unknown error", false);
+    showStartupError(nullptr, ctx.Message(5) + "unknown error");
     g.ExitCode = 11;
   }
   windows.Close();
 
-  // 21. Remove the support folder.
-  Trace("  <CachedSupportDir>");
-  RemoveSupportFolder(g.SupportFolder);
-  Trace("  </CachedSupportDir>");
-  Trace("</Vantrel>");
+  // Remove the support folder.
+  ctx.Trace("  <CachedSupportDir>");
+  platform::RemoveFolderTree(g.SupportFolder);
+  ctx.Trace("  </CachedSupportDir>");
+  ctx.Trace("</Vantrel>");
   return g.ExitCode;
 }
 

@@ -22,7 +22,7 @@
 #include "kembuild/quoted_text.h"
 #include "kembuild/script_parser.h"
 #include "kembuild/support_archive.h"
-#include "launcher/setup_data.h"
+#include "engine/setup_data.h"
 
 #ifdef KEM_HAVE_SEVENZIP
 #include "media/sevenzip/sevenzip.h"

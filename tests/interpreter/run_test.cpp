@@ -1,6 +1,6 @@
 // A run as a whole: preparation, the per-statement refresh, statement failures,
 // termination, reboot and resume, cancellation and the removable-media ending.
-#include "launcher/message_table.h"
+#include "engine/message_table.h"
 #include "script/interpreter/cancellation.h"
 #include "script_fixture.h"
 
@@ -113,7 +113,7 @@ TEST_F(RunTest, StatementFailureShowsTheSourcePositionAndEndsTheScript) {
   bool exitScript = false;
   hooks.ExitScript = [&](Interpreter&) { exitScript = true; };
   std::vector<std::pair<bool, bool>> prompts;
-  hooks.PromptProgressState = [&](bool p, bool e) { prompts.emplace_back(p, e); };
+  hooks.Progress.PromptState = [&](bool p, bool e) { prompts.emplace_back(p, e); };
   Run();
   ASSERT_EQ(host.boxes.size(), 1u);
   EXPECT_EQ(host.boxes[0].text,
@@ -123,10 +123,58 @@ TEST_F(RunTest, StatementFailureShowsTheSourcePositionAndEndsTheScript) {
   EXPECT_EQ(prompts, (std::vector<std::pair<bool, bool>>{{true, true}}));
   EXPECT_TRUE(marks.empty());
   EXPECT_TRUE(exitScript);
-  EXPECT_EQ(Startup().ExitCode, 7);
+  EXPECT_EQ(Startup().ExitCode, 7);  // an exit code the script set stays
   Lines lines = trace.Lines();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "    <vrax>");  // no end-of-run lines after a failure
+  ASSERT_GE(lines.size(), 2u);
+  // The failure with its source position, and no end-of-run lines after it.
+  EXPECT_EQ(lines[lines.size() - 2], "    <vrax>");
+  EXPECT_EQ(lines.back(), "      Statement 3 (setup, line 4): 'abc' is not a valid integer value");
+}
+
+TEST_F(RunTest, AFailedRunNeverEndsWithExitCodeZero) {
+  struct Case {
+    const char* name;
+    bool silent;
+    int before;
+    int after;
+  };
+  for (const Case& c : {Case{"with the box", false, 0, 1603}, Case{"silent", true, 0, 1603},
+                        Case{"the script's own code stays", true, 42, 42}}) {
+    SCOPED_TRACE(c.name);
+    NewScript();
+    Startup().SilentMode = c.silent;
+    Startup().ExitCode = c.before;
+    script.Add("Mathematics", {"1", "0", "3", "R"});
+    Run();
+    EXPECT_EQ(Startup().ExitCode, c.after);
+    EXPECT_EQ(host.boxes.size(), c.silent ? 0u : 1u);
+  }
+}
+
+TEST_F(RunTest, ALabelWhoseParametersAreCutOffFailsLikeAStatement) {
+  TraceFile trace;
+  SetTraceLogPath(trace.Path());
+  Mark("never");
+  script.Add("Label", {"LAST"});
+  bool afterRun = false, exitScript = false;
+  hooks.AfterRun = [&](Interpreter&) { afterRun = true; };
+  hooks.ExitScript = [&](Interpreter&) { exitScript = true; };
+  // The setup data ends inside the label's parameter block: its ID line is the last line.
+  prepare = [](SetupData& data) {
+    std::vector<std::string> lines = data.ParameterLines.Items();
+    while (!lines.empty() && lines.back() != data.StatementIds[data.StatementCount() - 1]) lines.pop_back();
+    data.ParameterLines = HashedStringList(std::move(lines));
+  };
+  Run();
+  EXPECT_FALSE(terminated);
+  EXPECT_TRUE(marks.empty());
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_NE(host.boxes[0].text.find("Line Number: 4\r\rList index out of bounds"), std::string::npos)
+      << host.boxes[0].text;
+  EXPECT_EQ(Startup().ExitCode, 1603);
+  EXPECT_TRUE(exitScript);
+  EXPECT_TRUE(afterRun);
+  EXPECT_TRUE(trace.Lines().back().starts_with("      Statement 3 (setup, line 4): List index out of bounds"));
 }
 
 TEST_F(RunTest, FailuresOfBadParametersAreReportedNotCrashed) {
@@ -191,14 +239,32 @@ TEST_F(RunTest, RebootAndResumeWritesTheRunOnceEntryThenRequestsTheRestart) {
   ASSERT_EQ(host.runOnce.size(), 1u);
   EXPECT_TRUE(host.runOnce[0].allUsers);
   EXPECT_EQ(host.runOnce[0].name, "12345678");
-  EXPECT_EQ(host.runOnce[0].command, "C:\\App\\setup.exe /s TARGETDIR=D:\\App");
+  EXPECT_EQ(host.runOnce[0].command, "\"C:\\App\\setup.exe\" /s TARGETDIR=D:\\App");
   EXPECT_EQ(host.reboots, 1);
   EXPECT_TRUE(marks.empty());
+  // The entry of an earlier run went before the first statement; this run's stays.
+  EXPECT_EQ(host.runOnceDeleted, (std::vector<std::string>{"12345678"}));
+}
+
+TEST_F(RunTest, EveryRunRemovesAStaleResumeEntryBeforeItsFirstStatement) {
+  script.Data().ProductCode = "{87654321-AAAA-BBBB-CCCC-DDDDEEEEFFFF}";
+  std::size_t deletedBeforeFirst = 99;
+  hooks.PluginStatement = [&](Interpreter&, std::size_t) { deletedBeforeFirst = host.runOnceDeleted.size(); };
+  script.Add("Probe");
+  script.Data().PluginStatements.push_back("Probe");
+  Run();
+  EXPECT_EQ(deletedBeforeFirst, 1u);
+  EXPECT_EQ(host.runOnceDeleted, (std::vector<std::string>{"87654321"}));
+  EXPECT_TRUE(host.runOnce.empty());
 }
 
 TEST_F(RunTest, ResumeEntryCommandAndFailure) {
+  // The program's path is quoted: a path with blanks would otherwise start whatever
+  // program matches its first words.
   EXPECT_EQ(MakeResumeEntry("{ABCDEF01-0000}", "e:\\pkg\\outer.exe", "C:\\App\\setup.exe", "").command,
-            "e:\\pkg\\outer.exe");
+            "\"e:\\pkg\\outer.exe\"");
+  EXPECT_EQ(MakeResumeEntry("{ABCDEF01-0000}", "", "C:\\Program Files\\My App\\setup.exe", "/s").command,
+            "\"C:\\Program Files\\My App\\setup.exe\" /s");
   EXPECT_EQ(MakeResumeEntry("{ABCDEF01-0000}", "", "C:\\App\\setup.exe", "").valueName, "ABCDEF01");
 
   host.admin = false;
@@ -266,7 +332,38 @@ TEST_F(RunTest, LanguageChangeReloadsTranslationsOnce) {
 TEST_F(RunTest, PumpsMessagesEvery314Statements) {
   for (int i = 0; i < 700; ++i) script.Add("Comment", {"c"});
   Run();
-  EXPECT_EQ(host.pumps, 3);  // program counter 0, 314 and 628
+  EXPECT_EQ(host.pumps, 3);  // statements 0, 314 and 628
+}
+
+TEST_F(RunTest, ALoopThatNeverReachesStatement314StillPumps) {
+  // Five statements run 400 times each: 2,000 statements, all below index 10.
+  script.Add("Set Variable", {"N", "0"});
+  script.Add("Set Variable", {"LIMIT", "400"});
+  script.Add("Label", {"AGAIN"});
+  script.Add("Mathematics", {"$N$", "1", "0", "N"});
+  script.Add("If", {"LIMIT", "2", "$N$", "FALSE"});
+  script.Add("GoTo Label", {"AGAIN"});
+  End();
+  Run();
+  EXPECT_EQ(GetVar("N"), "400");
+  EXPECT_GE(host.pumps, 6);
+}
+
+TEST_F(RunTest, ConditionsAreTranslatedOnlyWhileALanguageIsSelected) {
+  // The translation turns the condition's value (its second translatable text) into "no".
+  ctx.SetTranslator([](std::string_view text, std::string_view, int k) {
+    return k == 2 ? std::string("no") : std::string(text);
+  });
+  script.Add("Set Variable", {"V", "YES"});
+  script.Add("If", {"$V$", "4", "yes", "FALSE"});
+  Mark("untranslated holds");
+  End();
+  script.Add("Set Variable", {"LANGUAGE", "German"});
+  script.Add("If", {"$V$", "4", "yes", "FALSE"});
+  Mark("translated holds");
+  End();
+  Run();
+  EXPECT_EQ(marks, (Marks{"untranslated holds"}));
 }
 
 TEST_F(RunTest, AssigningAbortCancelsLikeTheCancelButton) {
@@ -280,10 +377,12 @@ TEST_F(RunTest, AssigningAbortCancelsLikeTheCancelButton) {
 TEST_F(RunTest, StatementCallbackFalseEndsTheRun) {
   Mark("a");
   Mark("b");
-  SetupData data = script.Build();
+  ctx.Data = script.Build();
+  ctx.Data.PluginStatements.push_back("Mark");
   StatementTable table;
-  table.Add("Mark", [this](Interpreter&, std::size_t i) { marks.push_back(GetParam(i, 1)); });
-  Interpreter interpreter(data, host, table);
+  InterpreterHooks markHooks;
+  markHooks.PluginStatement = [this](Interpreter& in, std::size_t i) { marks.push_back(in.Param(i, 1)); };
+  Interpreter interpreter(ctx, host.AsServices(), table, markHooks);
   std::vector<std::size_t> seen;
   interpreter.Run([&](std::size_t index) {
     seen.push_back(index);

@@ -12,13 +12,11 @@
 #include <vector>
 
 #include "common/text.h"
-#include "launcher/caption.h"
-#include "launcher/startup_globals.h"
-#include "launcher/trace_log.h"
-#include "script/interpreter/engine_state.h"
+#include "engine/engine_context.h"
+#include "engine/services.h"
 #include "script/interpreter/interpreter.h"
 #include "script/params/statement_params.h"
-#include "script/statement_error.h"
+#include "engine/statement_error.h"
 #include "script/statements/dialog_statements.h"
 #include "script/statements/variable_statements.h"
 #include "script/store/variable_manager.h"
@@ -32,7 +30,13 @@ struct ProcessTerminated {
   int exitCode;
 };
 
-class FakeHost : public ScriptHost {
+// One stand-in for every machine service, recording what the engine asked of it.
+class FakeHost : public UiService,
+                 public FileService,
+                 public RegistryService,
+                 public ProcessService,
+                 public ShellService,
+                 public NetworkService {
  public:
   struct Box {
     std::uintptr_t owner;
@@ -48,6 +52,7 @@ class FakeHost : public ScriptHost {
   std::vector<Box> boxes;
   int pumps = 0;
   std::vector<RunOnce> runOnce;
+  std::vector<std::string> runOnceDeleted;
   bool runOnceFails = false;
   int reboots = 0;
   std::set<std::string> files;
@@ -94,6 +99,7 @@ class FakeHost : public ScriptHost {
     if (runOnceFails) throw StatementError("Failed to set data for '" + name + "'");
     runOnce.push_back({allUsers, name, command});
   }
+  void DeleteRunOnce(const std::string& name) override { runOnceDeleted.push_back(name); }
   void RequestReboot() override { ++reboots; }
   std::string ExpandEnvironmentName(const std::string& name) override {
     auto it = environment.find(name);
@@ -122,20 +128,22 @@ class FakeHost : public ScriptHost {
   std::string AnsiUpperCase(const std::string& text) override { return UpperCase(text); }
   std::string AnsiLowerCase(const std::string& text) override { return LowerCase(text); }
   void SetFileSystemRedirectionOff(bool off) override { redirection.push_back(off); }
+
+  Services AsServices() { return Services{*this, *this, *this, *this, *this, *this}; }
 };
 
 inline constexpr const char* kDatabase = "C:\\Temp\\kem1\\setup.msi";
 
-// Runs scripts built in memory. Statement "Mark" records its parameter 1 in marks;
-// "Set 64 Bit Mode" (test stand-in) sets the 64-bit mode to parameter 1. The script
-// starts with two assignments: T = 1 and F = 0, so If T / If F give true / false.
+// Runs scripts built in memory, each test with a context of its own. Statement "Mark"
+// records its parameter 1 in marks; "Set 64 Bit Mode" (test stand-in) sets the 64-bit
+// mode to parameter 1. The script starts with two assignments: T = 1 and F = 0, so If T /
+// If F give true / false.
 class ScriptTest : public ::testing::Test {
  public:
   static constexpr std::size_t kPrelude = 2;
 
   void SetUp() override {
-    Startup() = StartupGlobals{};
-    auto& g = Startup();
+    auto& g = ctx.Startup;
     g.ProgramPath = "C:\\App\\setup.exe";
     g.ProgramFolder = "C:\\App\\";
     g.BaseName = "setup";
@@ -143,16 +151,23 @@ class ScriptTest : public ::testing::Test {
     g.TempDirVariable = "C:\\Temp\\";
     g.SupportFolder = "C:\\Temp\\kem1\\";
     g.DataFolder = "C:\\App\\data\\";
-    Engine().PlatformMode = "Win32";
-    Engine().SavedVariables.clear();
-    Engine().WindowHandleOfNonModal = 0;
-    SetTraceLogPath("");
-    SetCaptionTitle("");
-    SetBrandingOff(false);
     host.files.insert(kDatabase);
     host.folders.insert("C:\\App\\");
     NewScript();
   }
+
+  // Short ways to the run's context for the tests.
+  StartupValues& Startup() { return ctx.Startup; }
+  EngineState& Engine() { return ctx.State; }
+  std::string GetVar(std::string_view name) const { return ctx.Vars.Get(name); }
+  bool VarExists(std::string_view name) const { return ctx.Vars.Exists(name); }
+  void SetVar(std::string_view name, std::string_view value, std::string_view origin) {
+    ctx.Vars.SetVar(name, value, origin);
+  }
+  void RawSet(std::string_view name, std::string_view value) { ctx.Vars.Set(name, value); }
+  void SetTraceLogPath(std::string path) { ctx.Log.SetPath(std::move(path)); }
+  std::string TraceLogPath() const { return ctx.Log.Path(); }
+  std::string WindowCaption() const { return ctx.WindowCaption(); }
 
   // Starts a fresh script with the prelude; forgets what earlier runs recorded.
   void NewScript() {
@@ -165,10 +180,6 @@ class ScriptTest : public ::testing::Test {
     host.boxes.clear();
   }
 
-  void TearDown() override {
-    SetTraceLogPath("");
-    SetScriptData(nullptr);
-  }
 
   // Statement helpers.
   std::size_t If(const std::string& var, bool commented = false) {
@@ -182,8 +193,13 @@ class ScriptTest : public ::testing::Test {
     return script.Add("Display Dialog", {name, "WIZARD", "TRUE", condition, "TRUE", skipWhen});
   }
 
+  // The statements only these tests know run as plug-in statements of the script:
+  // "Mark" records its parameter 1 in marks, "Set 64 Bit Mode" sets the 64-bit mode.
   void Run(const std::string& database = kDatabase) {
-    SetupData data = script.Build();
+    ctx.Data = script.Build();
+    if (prepare) prepare(ctx.Data);
+    ctx.Data.PluginStatements.push_back("Mark");
+    ctx.Data.PluginStatements.push_back("Set 64 Bit Mode");
     StatementTable table;
     RegisterVariableStatements(table);
     RegisterTerminationStatements(table);
@@ -194,9 +210,15 @@ class ScriptTest : public ::testing::Test {
       dialogResults.pop_front();
       return r;
     });
-    table.Add("Mark", [this](Interpreter&, std::size_t i) { marks.push_back(GetParam(i, 1)); });
-    table.Add("Set 64 Bit Mode", [](Interpreter&, std::size_t i) { Engine().PlatformMode = GetParam(i, 1); });
-    Interpreter interpreter(data, host, table, hooks);
+    InterpreterHooks runHooks = hooks;
+    auto pluginHook = hooks.PluginStatement;
+    runHooks.PluginStatement = [this, pluginHook](Interpreter& in, std::size_t i) {
+      const std::string& name = in.Data().StatementNames[i];
+      if (name == "Mark") marks.push_back(in.Param(i, 1));
+      else if (name == "Set 64 Bit Mode") in.Context().State.PlatformMode = in.Param(i, 1);
+      else if (pluginHook) pluginHook(in, i);
+    };
+    Interpreter interpreter(ctx, host.AsServices(), table, runHooks);
     terminated.reset();
     try {
       interpreter.Run({}, database);
@@ -209,9 +231,12 @@ class ScriptTest : public ::testing::Test {
   // Index of a statement counted from the first statement after the prelude.
   static std::string Key(std::size_t index) { return std::to_string(index); }
 
+  EngineContext ctx;
   ScriptBuilder script;
   FakeHost host;
   InterpreterHooks hooks;
+  // Changes the built setup data before a run (damaged data).
+  std::function<void(SetupData&)> prepare;
   std::vector<std::string> marks;
   std::deque<std::uintptr_t> dialogResults;
   std::vector<std::string> shownDialogs;

@@ -4,7 +4,7 @@
 #include <functional>
 #include <optional>
 
-#include "script/store/variable_manager.h"
+#include "engine/engine_context.h"
 #include "script/validation/script_validation.h"
 #include "support/script_builder.h"
 
@@ -116,19 +116,32 @@ TEST(ValidationTest, ReportsTheFirstProblemWithItsStatementAndMessage) {
   }
 }
 
-TEST(ValidationTest, DeclaresVariablesOnAFreshStore) {
-  SetVar("LEFTOVER", "x", "Test");
-  ScriptBuilder s;
-  s.Add("Set Variable", {"$mine$", "1"});
-  s.Add("Parse String", {"a", "b", "first", "", "0"});
-  SetupData data = s.Build();
+TEST(ValidationTest, DeclarationsLiveInTheValidationsOwnSymbolTable) {
+  // A statement that declares a variable lets later statements use it ...
+  ScriptBuilder declares;
+  declares.Add("Parse String", {"a", "b", "first", "", "0"});
+  declares.Add("Convert Path", {"FIRST", "TRUE"});
+  SetupData data = declares.Build();
   std::vector<std::string> labels;
   EXPECT_FALSE(ValidateScript(data, labels));
-  EXPECT_FALSE(VarExists("LEFTOVER"));
-  EXPECT_TRUE(VarExists("TARGETDIR"));
-  EXPECT_TRUE(VarExists("$MINE$"));  // the raw text is declared, as the builder wrote it
-  EXPECT_TRUE(VarExists("FIRST"));
-  EXPECT_EQ(GetVar("FIRST"), "");
+
+  // ... but nothing carries over to the next validation (no shared store).
+  ScriptBuilder uses;
+  uses.Add("Convert Path", {"FIRST", "TRUE"});
+  SetupData other = uses.Build();
+  auto failure = ValidateScript(other, labels);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->message, "Variable not defined: FIRST");
+
+  // A run's store is never touched: the predefined variables are known to the pass
+  // without being in any store.
+  EngineContext ctx;
+  ctx.Vars.Set("LEFTOVER", "x");
+  ScriptBuilder predefined;
+  predefined.Add("Convert Path", {"TARGETDIR", "TRUE"});
+  SetupData third = predefined.Build();
+  EXPECT_FALSE(ValidateScript(third, labels));
+  EXPECT_EQ(ctx.Vars.Count(), 1u);
 }
 
 TEST(ValidationTest, LegalFileNames) {

@@ -8,7 +8,7 @@ class VariableStatementsTest : public ScriptTest {};
 
 TEST_F(VariableStatementsTest, SetVariableExpandsMarksPersistenceAndRefreshesProgress) {
   std::vector<std::pair<std::string, std::int64_t>> progress;
-  hooks.RefreshProgress = [&](const std::string& text, std::int64_t position) {
+  hooks.Progress.Refresh = [&](const std::string& text, std::int64_t position) {
     EXPECT_TRUE(Engine().WorkerActive);
     progress.emplace_back(text, position);
   };
@@ -83,7 +83,7 @@ TEST_F(VariableStatementsTest, ParseStringModes) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.source) + " / " + c.separator + " / " + std::to_string(c.mode));
-    auto [first, second] = ParseText(c.source, c.separator, c.mode, c.trim, c.ignoreCase);
+    auto [first, second] = ParseText(Latin1Rules(), c.source, c.separator, c.mode, c.trim, c.ignoreCase);
     EXPECT_EQ(first, c.first);
     EXPECT_EQ(second, c.second);
   }

@@ -4,8 +4,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "launcher/startup_globals.h"
-#include "platform/script_host_win32.h"
+#include "engine/engine_context.h"
+#include "platform/process/process.h"
+#include "platform/services_win32.h"
 #include "script/interpreter/interpreter.h"
 #include "script/statements/variable_statements.h"
 #include "script/termination/termination.h"
@@ -74,8 +75,8 @@ TEST(ResumeTest, RebootAndResumeWritesRunOnceAndRequestsTheRestart) {
 
   for (bool allUsers : {true, false}) {
     SCOPED_TRACE(allUsers);
-    auto& g = Startup();
-    g = StartupGlobals{};
+    EngineContext ctx;
+    auto& g = ctx.Startup;
     g.SilentMode = true;
     g.ProgramPath = "C:\\App\\setup.exe";
     g.ProgramFolder = "C:\\App\\";
@@ -87,20 +88,20 @@ TEST(ResumeTest, RebootAndResumeWritesRunOnceAndRequestsTheRestart) {
     script.Add("Set Variable", {"ALLUSERS", allUsers ? "TRUE" : "FALSE"});
     script.Add("Reboot and Resume");
     script.Add("Terminate with Exit Code", {"5"});
-    SetupData data = script.Build();
+    ctx.Data = script.Build();
 
     g_restart = {};
     platform::SetRestartFunction(&RecordRestart);
-    auto host = platform::CreateScriptHost();
+    platform::Win32Services services;
     StatementTable table;
     RegisterVariableStatements(table);
     RegisterTerminationStatements(table);
-    Interpreter interpreter(data, *host, table);
+    Interpreter interpreter(ctx, services.Get(), table);
     interpreter.Run({}, database);
     platform::SetRestartFunction(nullptr);
 
     EXPECT_EQ(ReadRunOnce(allUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, "12345678"),
-              "C:\\App\\setup.exe /s TARGETDIR=D:\\App");
+              "\"C:\\App\\setup.exe\" /s TARGETDIR=D:\\App");
     EXPECT_EQ(g_restart.calls, 1);
     EXPECT_EQ(g_restart.flags, static_cast<unsigned>(EWX_REBOOT));
     EXPECT_EQ(g_restart.reason, 0u);

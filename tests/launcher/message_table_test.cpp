@@ -1,8 +1,8 @@
-#include "launcher/message_table.h"
+#include "engine/message_table.h"
 
 #include <gtest/gtest.h>
 
-#include "launcher/caption.h"
+#include "engine/caption.h"
 
 namespace kem {
 namespace {
@@ -14,7 +14,8 @@ std::string Block(const std::string& prefix, int count = kMessageCount) {
 }
 
 TEST(MessageTable, DefaultsAndLanguageFiles) {
-  ResetMessageTable();
+  MessageTable table;
+  auto Message = [&](int n) { return table.Get(n); };
   EXPECT_EQ(Message(2), "Setup resource not found");
   EXPECT_EQ(Message(5), "Runtime error in install: ");
   EXPECT_EQ(Message(23), "Vantrel Wizard");
@@ -25,32 +26,31 @@ TEST(MessageTable, DefaultsAndLanguageFiles) {
   EXPECT_EQ(Message(116), "");
 
   // Only a first block: always used.
-  LoadMessageTable(Block("first "), "German");
+  table.Load(Block("first "), "German");
   EXPECT_EQ(Message(7), "first 7");
   // The block named after the user's language wins; reading stops there.
-  LoadMessageTable(Block("first ") + "german\r\n" + Block("de ") + "French\r\n" + Block("fr "), "German");
+  table.Load(Block("first ") + "german\r\n" + Block("de ") + "French\r\n" + Block("fr "), "German");
   EXPECT_EQ(Message(7), "de 7");
   // No block matches: the last one read stays in force.
-  LoadMessageTable(Block("first ") + "Italian\r\n" + Block("it "), "German");
+  table.Load(Block("first ") + "Italian\r\n" + Block("it "), "German");
   EXPECT_EQ(Message(7), "it 7");
   // A short block leaves the rest empty.
-  LoadMessageTable(Block("short ", 3), "English");
+  table.Load(Block("short ", 3), "English");
   EXPECT_EQ(Message(3), "short 3");
   EXPECT_EQ(Message(4), "");
-  ResetMessageTable();
+  table.Reset();
+  EXPECT_EQ(Message(2), "Setup resource not found");
 }
 
 TEST(Caption, Rule) {
-  SetBrandingOff(false);
-  SetCaptionTitle("");
-  EXPECT_EQ(WindowCaption(), "Vantrel Wizard");
-  SetCaptionTitle("My App");
-  EXPECT_EQ(WindowCaption(), "My App - Vantrel Wizard");
-  SetBrandingOff(true);
-  EXPECT_EQ(WindowCaption(), "My App");
-  SetCaptionTitle("");
-  EXPECT_EQ(WindowCaption(), "");
-  SetBrandingOff(false);
+  CaptionRule caption;
+  EXPECT_EQ(caption.WindowCaption(), "Vantrel Wizard");
+  caption.SetTitle("My App");
+  EXPECT_EQ(caption.WindowCaption(), "My App - Vantrel Wizard");
+  caption.SetBrandingOff(true);
+  EXPECT_EQ(caption.WindowCaption(), "My App");
+  caption.SetTitle("");
+  EXPECT_EQ(caption.WindowCaption(), "");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "launcher/setup_data.h"
+#include "engine/setup_data.h"
 
 #include <gtest/gtest.h>
 
@@ -162,6 +162,48 @@ TEST(SetupData, BadInputEndsWithAnErrorNotAHang) {
   } catch (const SetupDataError& e) {
     EXPECT_NE(std::string(e.what()).find("ParameterLines"), std::string::npos);
   }
+}
+
+TEST(SetupData, PerStatementListsOfAnotherLengthAreRefusedByName) {
+  // Each list loses its last entry in turn; the reader names the list instead of handing
+  // the interpreter a statement without an ID, flag or source position.
+  const std::string good = WriteSetupData(SampleData());
+  struct Case {
+    const char* item;
+    std::string lastEntry;  // the list's last line, followed by the terminator
+  };
+  const SetupData sample = SampleData();
+  for (const Case& c : {Case{"StatementIds", sample.StatementIds[2]}, Case{"CommentFlags", "C\r\n\r\n$"},
+                        Case{"StatementMedia", "1252"}, Case{"SourceMap", sample.SourceMap[2]}}) {
+    SCOPED_TRACE(c.item);
+    std::string text = good;
+    if (std::string(c.item) == "CommentFlags") {
+      // "", "C", "" -> "", "C"
+      auto p = text.find(c.lastEntry);
+      ASSERT_NE(p, std::string::npos);
+      text.replace(p, c.lastEntry.size(), "C\r\n$");
+    } else if (std::string(c.item) == "StatementMedia") {
+      // The three empty media entries of the sample sit between the web block list's "$"
+      // and the media mode; one of them goes.
+      auto p = text.find("$\r\n\r\n\r\n\r\n$\r\n2\r\n");
+      ASSERT_NE(p, std::string::npos);
+      text.erase(p + 3, 2);
+    } else {
+      auto p = text.rfind(c.lastEntry + "\r\n$");
+      ASSERT_NE(p, std::string::npos);
+      text.erase(p, c.lastEntry.size() + 2);
+    }
+    try {
+      ReadSetupData(text);
+      FAIL() << "accepted";
+    } catch (const SetupDataError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.item), std::string::npos) << e.what();
+    }
+  }
+  // Complete data resolves every statement's kind.
+  SetupData read = ReadSetupData(good);
+  EXPECT_EQ(read.Kinds, (std::vector<StatementKind>{StatementKind::SetVariable, StatementKind::Comment,
+                                                     StatementKind::If}));
 }
 
 TEST(SetupData, WriterRefusesBrokenInvariants) {

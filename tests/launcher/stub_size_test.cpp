@@ -1,4 +1,4 @@
-#include "launcher/stub_size.h"
+#include "engine/stub_size.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <iterator>
 #include <vector>
 
-#include "launcher/setup_data.h"
+#include "engine/setup_data.h"
 
 namespace kem {
 namespace {

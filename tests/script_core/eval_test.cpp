@@ -9,8 +9,9 @@
 #include "script/eval/mathematics.h"
 #include "script/numbers/int_text.h"
 #include "script/params/statement_params.h"
-#include "script/statement_error.h"
+#include "engine/statement_error.h"
 #include "script/store/variable_manager.h"
+#include "store_fixture.h"
 
 namespace kem {
 namespace {
@@ -58,10 +59,12 @@ TEST(IntTextTest, RuntimeConversion) {
   }
 }
 
-class ConditionTest : public ::testing::Test {
+class ConditionTest : public test::StoreFixture {
  protected:
-  void SetUp() override { ClearVars(); }
-  void TearDown() override { ClearVars(); }
+  bool EvaluateCondition(std::string_view variable, std::string_view op, std::string_view value,
+                         std::string_view negate) const {
+    return kem::EvaluateCondition(vars, variable, op, value, negate);
+  }
 };
 
 TEST_F(ConditionTest, OperatorsOnIntegersAndTexts) {
@@ -114,24 +117,6 @@ TEST_F(ConditionTest, ExpansionDefinedTestAndUndefinedLeft) {
   EXPECT_FALSE(EvaluateCondition("$X$", "5", "", ""));  // no "$" stripping
   EXPECT_TRUE(EvaluateCondition("$X$", "5", "", "TRUE"));
   EXPECT_TRUE(EvaluateCondition("NOPE", "0", "", ""));  // undefined compares as empty
-}
-
-TEST_F(ConditionTest, FromStatementParameters) {
-  SetupData d;
-  d.StatementIds = HashedStringList({"{IF1}"});
-  d.ParameterLines = HashedStringList({"{IF1}", "$V$", "4", "yes", "FALSE"});
-  ScriptDataScope scope(d);
-  SetVar("V", "YES", "t");
-  EXPECT_TRUE(EvaluateCondition(0));
-  // With a language selected, parameters 1 and 3 go through the translation hook.
-  SetTranslateHook([](std::string_view text, std::string_view key, int k) {
-    return k == 2 ? std::string("no") : std::string(text);
-  });
-  SetVar("LANGUAGE", "German", "t");
-  EXPECT_FALSE(EvaluateCondition(0));
-  SetVar("LANGUAGE", "", "t");
-  EXPECT_TRUE(EvaluateCondition(0));
-  SetTranslateHook(nullptr);
 }
 
 TEST(VersionTest, Components) {
@@ -207,8 +192,9 @@ TEST(ExpressionTest, SyntaxCheckTurnsDollarsIntoQuotes) {
   EXPECT_FALSE(ExpressionSyntaxOk(R"($A$ = 1)"));
 }
 
-TEST(ExpressionTest, ValuesEnterThroughQuotedExpansion) {
-  ClearVars();
+using QuotedExpansionTest = test::StoreFixture;
+
+TEST_F(QuotedExpansionTest, ValuesEnterThroughQuotedExpansion) {
   RawSet("NAME", "say \"hi\"");
   RawSet("COUNT", "12");
   EXPECT_EQ(EvaluateExpression(ExpandVarsQuoted(R"($COUNT$ > "9" and $NAME$ <> "")")), "TRUE");
@@ -223,16 +209,10 @@ TEST(ExpressionTest, ValuesEnterThroughQuotedExpansion) {
   ClearVars();
 }
 
-class MathTest : public ::testing::Test {
+class MathTest : public test::StoreFixture {
  protected:
-  void SetUp() override {
-    ClearVars();
-    ResetRandomGenerator();
-  }
-  void TearDown() override {
-    ClearVars();
-    ResetRandomGenerator();
-  }
+  void SetUp() override { ResetRandomGenerator(); }
+  void TearDown() override { ResetRandomGenerator(); }
 };
 
 TEST_F(MathTest, Operations) {
@@ -278,7 +258,7 @@ TEST_F(MathTest, Operations) {
 TEST_F(MathTest, CharacterCodeOfExpandedParameter) {
   RawSet("CH", "\xE9t\xE9");
   EXPECT_EQ(MathOperation(11, 0, 0, "A"), "65");
-  EXPECT_EQ(MathOperation(11, 0, 0, "$CH$"), "233");
+  EXPECT_EQ(MathOperation(11, 0, 0, ExpandVars("$CH$")), "233");
   EXPECT_EQ(MathOperation(11, 0, 0, ""), "0");
 }
 

@@ -4,22 +4,16 @@
 #include <set>
 #include <string>
 
-#include "script/params/statement_kinds.h"
+#include "engine/statement_kinds.h"
 #include "script/params/statement_params.h"
-#include "script/statement_error.h"
-#include "script/store/variable_manager.h"
+#include "engine/statement_error.h"
+#include "engine/engine_context.h"
+#include "store_fixture.h"
 
 namespace kem {
 namespace {
 
-class ParamsTest : public ::testing::Test {
- protected:
-  void SetUp() override { ClearVars(); }
-  void TearDown() override {
-    ClearVars();
-    SetTranslateHook(nullptr);
-  }
-};
+using ParamsTest = test::StoreFixture;
 
 TEST_F(ParamsTest, ExpandVars) {
   RawSet("A", "1");
@@ -119,7 +113,7 @@ SetupData TwoStatements() {
 
 TEST(GetParamTest, ReadsTheBlockOfTheStatement) {
   SetupData d = TwoStatements();
-  ScriptDataScope scope(d);
+  auto GetParam = [&](std::size_t i, int n) { return kem::GetParam(d, i, n); };
   EXPECT_EQ(GetParam(0, 0), "{aaaa}");
   EXPECT_EQ(GetParam(0, 1), "NAME");
   EXPECT_EQ(GetParam(0, 2), "{CCCC}");
@@ -134,14 +128,9 @@ TEST(GetParamTest, ReadsTheBlockOfTheStatement) {
   EXPECT_THROW(GetParam(0, -1), StatementError);
 }
 
-TEST(GetParamTest, NeedsSetupData) {
-  SetScriptData(nullptr);
-  EXPECT_THROW(GetParam(0, 1), std::logic_error);
-}
-
 TEST(CommandHeaderTest, LookUpAndMessage) {
   SetupData d = TwoStatements();
-  ScriptDataScope scope(d);
+  auto CommandHeader = [&](std::size_t i, bool allowEmpty = false) { return kem::CommandHeader(d, i, allowEmpty); };
   EXPECT_EQ(CommandHeader(0), "00A1");
   EXPECT_EQ(CommandHeader(2), "00C3");
   EXPECT_EQ(CommandHeader(1, true), "");
@@ -155,7 +144,7 @@ TEST(CommandHeaderTest, LookUpAndMessage) {
 
 TEST(CompilerVarsTest, Expansion) {
   SetupData d = TwoStatements();
-  ScriptDataScope scope(d);
+  auto ExpandCompilerVars = [&](std::string_view text) { return kem::ExpandCompilerVars(d.CompilerVariables, text); };
   struct Case {
     const char* text;
     const char* expected;
@@ -184,10 +173,11 @@ std::string Reverse(std::string_view text, std::string_view key, int k) {
   return std::string(key) + ":" + std::to_string(k) + ":" + std::string(text.rbegin(), text.rend());
 }
 
-TEST_F(ParamsTest, TranslateParamHook) {
-  EXPECT_EQ(TranslateParam("Hello", "{ID}", 1), "Hello");
-  SetTranslateHook(&Reverse);
-  EXPECT_EQ(TranslateParam("abc", "{ID}", 2), "{ID}:2:cba");
+TEST(TranslateTest, TheContextsTranslator) {
+  EngineContext ctx;
+  EXPECT_EQ(ctx.Translate("Hello", "{ID}", 1), "Hello");
+  ctx.SetTranslator(&Reverse);
+  EXPECT_EQ(ctx.Translate("abc", "{ID}", 2), "{ID}:2:cba");
 }
 
 TEST(StatementKindsTest, NamesCompareExactly) {

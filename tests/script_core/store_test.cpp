@@ -5,24 +5,13 @@
 #include <thread>
 #include <vector>
 
-#include "script/params/statement_params.h"
 #include "script/store/predefined_vars.h"
-#include "script/store/variable_manager.h"
+#include "store_fixture.h"
 
 namespace kem {
 namespace {
 
-class StoreTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ClearVars();
-    SetCommandLineOverrides(false, {});
-  }
-  void TearDown() override {
-    ClearVars();
-    SetCommandLineOverrides(false, {});
-  }
-};
+using StoreTest = test::StoreFixture;
 
 TEST_F(StoreTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
   SetVar("targetdir", "C:\\A\\", "Set Variable Action");
@@ -167,13 +156,13 @@ TEST_F(StoreTest, ReferenceHelpers) {
 
 TEST_F(StoreTest, PredefinedVariablesInOrder) {
   RawSet("OVERRIDECACHE", "C:\\Cache\\");
-  FillProgressChannel("12345");
-  FillPreInitialization("My Product", true);
+  FillProgressChannel(vars, "12345");
+  FillPreInitialization(vars, "My Product", true);
   InitializationValues v;
   v.ExeDir = "C:\\Setup\\";
   v.Silent = true;
   v.Title = "My Product";
-  FillInitialization(v);
+  FillInitialization(vars, v);
 
   std::vector<std::string> dump;
   Variables().Dump(dump);
@@ -205,7 +194,7 @@ TEST_F(StoreTest, ConcurrentWritersAndReaders) {
   std::atomic<bool> bad{false};
   std::vector<std::thread> threads;
   for (int w = 0; w < kWriters; ++w) {
-    threads.emplace_back([w, &bad] {
+    threads.emplace_back([this, w, &bad] {
       for (int i = 0; i < kRounds; ++i) {
         const std::string own = "W" + std::to_string(w) + "_" + std::to_string(i % 50);
         SetVar(own, std::to_string(i), "t");
@@ -215,7 +204,7 @@ TEST_F(StoreTest, ConcurrentWritersAndReaders) {
     });
   }
   for (int r = 0; r < kReaders; ++r) {
-    threads.emplace_back([&bad] {
+    threads.emplace_back([this, &bad] {
       for (int i = 0; i < kRounds; ++i) {
         std::string v = GetVar("vrax_thprogress");
         if (!v.empty() && v.find_first_not_of("0123456789") != std::string::npos) bad = true;

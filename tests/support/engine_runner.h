@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/setup_data.h"
+#include "engine/setup_data.h"
 
 namespace kem::test {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/setup_data.h"
+#include "engine/setup_data.h"
 
 namespace kem::test {
 

@@ -10,8 +10,8 @@
 
 #include "kembuild/installer_database.h"
 #include "kembuild/support_archive.h"
-#include "launcher/setup_data.h"
-#include "launcher/stub_size.h"
+#include "engine/setup_data.h"
+#include "engine/stub_size.h"
 
 namespace fs = std::filesystem;
 

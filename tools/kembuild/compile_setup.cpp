@@ -8,36 +8,20 @@
 #include "common/text.h"
 #include "kembuild/guid.h"
 #include "kembuild/quoted_text.h"
-#include "script/params/statement_kinds.h"
+#include "engine/statement_kinds.h"
 
-#if defined(KEM_HAVE_VALIDATION) && __has_include("script/validation/script_validation.h")
-#include "script/validation/script_validation.h"
-#define KEM_USE_VALIDATION 1
-#endif
-#if defined(KEM_HAVE_FORMS) && __has_include("kembuild/form_commands.h")
 #include "kembuild/form_commands.h"
-#define KEM_USE_FORMS 1
-#endif
+#include "script/validation/script_validation.h"
 
 namespace kem::builder {
 namespace {
 
-// Every statement kind the interpreter dispatches, plus the no-op names that authored
-// scripts carry.
-const std::set<std::string, std::less<>>& KnownStatementNames() {
-  static const std::set<std::string, std::less<>> names = [] {
-    std::set<std::string, std::less<>> s = {"Code Folding Region", "Compiler Variable End"};
-#define KEM_BUILDER_KIND_NAME(id, name, group) s.insert(name);
-    KEM_STATEMENT_KINDS(KEM_BUILDER_KIND_NAME)
-#undef KEM_BUILDER_KIND_NAME
-    return s;
-  }();
-  return names;
-}
+// Names that authored scripts carry and the engine passes over as no-ops.
+bool IsNoOpName(std::string_view name) { return name == "Code Folding Region" || name == "Compiler Variable End"; }
 
-bool CarriesFiles(std::string_view name) {
-  return name == "Install Files" || name == "Install Assembly" || name == "Install ODBC Driver" ||
-         name == "Install Service";
+bool CarriesFiles(StatementKind kind) {
+  return kind == StatementKind::InstallFiles || kind == StatementKind::InstallAssembly ||
+         kind == StatementKind::InstallOdbcDriver || kind == StatementKind::InstallService;
 }
 
 std::string SourcePath(const std::string& file) {
@@ -96,22 +80,6 @@ bool IsBinaryForm(const std::string& bytes) {
   return bytes.substr(0, 64).find("TPF0") != std::string::npos;
 }
 
-#ifdef KEM_USE_VALIDATION
-template <class F>
-std::string FailureMessage(const F& f) {
-  if constexpr (requires { f.message; }) return std::string(f.message);
-  else if constexpr (requires { f.Message; }) return std::string(f.Message);
-  else if constexpr (requires { f.text; }) return std::string(f.text);
-  else return "the script does not pass the engine's validation";
-}
-template <class F>
-long long FailureIndex(const F& f) {
-  if constexpr (requires { f.statementIndex; }) return static_cast<long long>(f.statementIndex);
-  else if constexpr (requires { f.StatementIndex; }) return static_cast<long long>(f.StatementIndex);
-  else if constexpr (requires { f.index; }) return static_cast<long long>(f.index);
-  else return -1;
-}
-#endif
 
 }  // namespace
 
@@ -172,7 +140,7 @@ CompiledSetup CompileProject(const Project& p) {
   // Labels are collected from every "Label", commented out or not, as the engine does.
   std::map<std::string, const ScriptStatement*> labels;
   for (const auto& s : p.statements) {
-    if (s.name != "Label") continue;
+    if (ResolveStatementKind(s.name) != StatementKind::Label) continue;
     std::string key = UpperCase(s.params.empty() ? std::string() : s.params[0]);
     auto [it, fresh] = labels.emplace(key, &s);
     if (!fresh)
@@ -187,15 +155,16 @@ CompiledSetup CompileProject(const Project& p) {
   for (std::size_t i = 0; i < p.statements.size(); ++i) {
     const ScriptStatement& s = p.statements[i];
     auto fail = [&](std::string m) { ds.push_back({s.file, s.line + 1, std::move(m)}); };
-    if (!KnownStatementNames().count(s.name) && !plugins.count(s.name))
+    const StatementKind kind = ResolveStatementKind(s.name);
+    if (kind == StatementKind::Unknown && !IsNoOpName(s.name) && !plugins.count(s.name))
       fail("unknown statement name \"" + s.name + "\"");
-    if (!s.commentedOut && s.name == "Display Dialog") {
+    if (!s.commentedOut && kind == StatementKind::DisplayDialog) {
       std::string dialog = s.params.empty() ? std::string() : s.params[0];
       if (dialog.empty()) fail("Display Dialog needs the dialog name as its first parameter");
       else if (!dialogsByName.count(UpperCase(dialog)))
         fail("dialog " + dialog + " not found: add dialogs/" + dialog + ".dfm or dialogs/" + dialog + ".dfm.txt");
     }
-    if (s.name == "GoTo Label") {
+    if (kind == StatementKind::GoToLabel) {
       std::string key = UpperCase(s.params.empty() ? std::string() : s.params[0]);
       if (!labels.count(key)) fail("label " + (s.params.empty() ? std::string() : s.params[0]) + " is not defined");
     }
@@ -203,7 +172,7 @@ CompiledSetup CompileProject(const Project& p) {
     d.StatementNames.Add(s.name);
     d.StatementIds.Add(ids[i]);
     d.CommentFlags.Add(s.commentedOut ? "C" : "");
-    d.StatementMedia.Add(CarriesFiles(s.name) ? "OFFLINE\\" : "");
+    d.StatementMedia.Add(CarriesFiles(kind) ? "OFFLINE\\" : "");
     d.SourceMap.Add(SourcePath(s.file) + "*" + std::to_string(s.line));
     if (s.params.empty()) continue;
     params.push_back(ids[i]);
@@ -273,7 +242,6 @@ CompiledSetup CompileProject(const Project& p) {
       continue;
     }
     if (dlg.textForm) {
-#ifdef KEM_USE_FORMS
       try {
         auto compiled = kem::CompileTextForm(bytes, dlg.formPath);
         bytes.assign(reinterpret_cast<const char*>(compiled.data()), compiled.size());
@@ -281,11 +249,6 @@ CompiledSetup CompileProject(const Project& p) {
         ds.push_back(FormDiagnostic(dlg.formPath, e.what()));
         continue;
       }
-#else
-      ds.push_back({dlg.formPath, 0, "text form files need the form compiler, which this builder lacks; "
-                                     "supply the binary form " + dlg.name + ".dfm instead"});
-      continue;
-#endif
     } else if (!IsBinaryForm(bytes)) {
       ds.push_back({dlg.formPath, 0, "not a binary form file (no TPF0 signature)"});
       continue;
@@ -315,17 +278,14 @@ CompiledSetup CompileProject(const Project& p) {
 
   if (!ds.empty()) throw BuildError(std::move(ds));
 
-#ifdef KEM_USE_VALIDATION
+  kem::ResolveStatementKinds(d);
   if (auto failure = kem::ValidateScript(d)) {
-    long long index = FailureIndex(*failure);
-    std::string message = FailureMessage(*failure);
-    if (index >= 0 && static_cast<std::size_t>(index) < p.statements.size()) {
-      const auto& s = p.statements[static_cast<std::size_t>(index)];
-      throw BuildError(s.file, s.line + 1, message);
+    if (failure->statementIndex < p.statements.size()) {
+      const auto& s = p.statements[failure->statementIndex];
+      throw BuildError(s.file, s.line + 1, failure->message);
     }
-    throw BuildError(p.scripts.empty() ? std::string(kManifestName) : p.scripts.back().path, 0, message);
+    throw BuildError(p.scripts.empty() ? std::string(kManifestName) : p.scripts.back().path, 0, failure->message);
   }
-#endif
 
   try {
     out.setupDataText = WriteSetupData(d);

@@ -6,7 +6,7 @@
 
 #include "kembuild/installer_database.h"
 #include "kembuild/project.h"
-#include "launcher/setup_data.h"
+#include "engine/setup_data.h"
 
 namespace kem::builder {
 

@@ -7,10 +7,7 @@
 
 #include "kembuild/build_setup.h"
 
-#if defined(KEM_HAVE_FORMS) && __has_include("kembuild/form_commands.h")
 #include "kembuild/form_commands.h"
-#define KEM_USE_FORMS 1
-#endif
 
 namespace {
 
@@ -102,12 +99,7 @@ int main(int argc, char** argv) {
     if (command == "check") return Check(args);
     if (command == "assign-ids") return AssignIds(args);
     if (command == "form-compile" || command == "form-text") {
-#ifdef KEM_USE_FORMS
       return command == "form-compile" ? kem::RunFormCompile(args) : kem::RunFormText(args);
-#else
-      std::cerr << "kembuild: " << command << " is not available in this build (no form compiler)\n";
-      return 1;
-#endif
     }
     return Usage("unknown command " + command);
   } catch (const kem::builder::BuildError& e) {

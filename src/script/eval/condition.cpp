@@ -4,7 +4,6 @@
 
 #include "common/text.h"
 #include "script/numbers/int_text.h"
-#include "script/params/statement_params.h"
 #include "script/store/variable_manager.h"
 
 namespace kem {
@@ -20,10 +19,10 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
 }
 
 // The comparison before negation.
-bool Compare(std::string_view variable, std::string_view op, std::string_view value) {
-  if (op == "5") return VarExists(variable);
-  const std::string left = ExpandVars(GetVar(VarNameOrText(variable)));
-  const std::string right = ExpandVars(value);
+bool Compare(const TVariableManager& vars, std::string_view variable, std::string_view op, std::string_view value) {
+  if (op == "5") return vars.Exists(variable);
+  const std::string left = vars.Expand(vars.Get(VarNameOrText(variable)));
+  const std::string right = vars.Expand(value);
   if (op == "6") return VersionGreater(left, right);
   if (op.size() != 1 || op[0] < '0' || op[0] > '4') return false;
   auto l = TryTextToInt32(left);
@@ -45,22 +44,9 @@ bool Compare(std::string_view variable, std::string_view op, std::string_view va
 
 }  // namespace
 
-bool EvaluateCondition(std::string_view variable, std::string_view opCode, std::string_view value,
-                       std::string_view negate) {
-  return Compare(variable, opCode, value) != IsTrue(negate);
-}
-
-bool EvaluateCondition(std::size_t statementIndex) {
-  std::string variable = GetParam(statementIndex, 1);
-  const std::string op = GetParam(statementIndex, 2);
-  std::string value = GetParam(statementIndex, 3);
-  const std::string negate = GetParam(statementIndex, 4);
-  if (!GetVar("LANGUAGE").empty()) {
-    const std::string key = GetParam(statementIndex, 0);
-    variable = TranslateParam(variable, key, 1);
-    value = TranslateParam(value, key, 2);
-  }
-  return EvaluateCondition(variable, op, value, negate);
+bool EvaluateCondition(const TVariableManager& vars, std::string_view variable, std::string_view opCode,
+                       std::string_view value, std::string_view negate) {
+  return Compare(vars, variable, opCode, value) != IsTrue(negate);
 }
 
 std::array<std::int32_t, 4> ReadVersion(std::string_view text) {

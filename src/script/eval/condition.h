@@ -18,14 +18,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "script/store/variable_manager.h"
+
 namespace kem {
 
-// Reads the statement's parameters (through TranslateParam with k = 1 and 2 for
-// parameters 1 and 3 while the variable LANGUAGE is not empty) and evaluates them.
-bool EvaluateCondition(std::size_t statementIndex);
-
-// The same on raw parameter texts (no translation).
-bool EvaluateCondition(std::string_view variable, std::string_view opCode,
+// Evaluates the condition's parameter texts against the store. The interpreter passes
+// parameters 1 and 3 through the translation (k = 1 and 2) while a language is selected.
+bool EvaluateCondition(const TVariableManager& vars, std::string_view variable, std::string_view opCode,
                        std::string_view value, std::string_view negate);
 
 // Up to four components: before each "." an integer (anything else raises StatementError

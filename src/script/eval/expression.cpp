@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "script/statement_error.h"
+#include "engine/statement_error.h"
 
 namespace kem {
 namespace {

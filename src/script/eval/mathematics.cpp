@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "script/params/statement_params.h"
-#include "script/statement_error.h"
+#include "engine/statement_error.h"
 
 namespace kem {
 namespace {
@@ -47,7 +47,7 @@ void ResetRandomGenerator() {
   g.multiplier = g.increment = g.state = 0;
 }
 
-std::string MathOperation(std::int64_t code, std::int64_t a, std::int64_t b, std::string_view param1) {
+std::string MathOperation(std::int64_t code, std::int64_t a, std::int64_t b, std::string_view text1) {
   const U64 ua = static_cast<U64>(a);
   const U64 ub = static_cast<U64>(b);
   switch (code) {
@@ -74,9 +74,8 @@ std::string MathOperation(std::int64_t code, std::int64_t a, std::int64_t b, std
     }
     case 10: return std::to_string(~a);
     case 11: {
-      std::string text = ExpandVars(param1);
-      if (text.empty()) return "0";
-      return std::to_string(static_cast<unsigned char>(text[0]));
+      if (text1.empty()) return "0";
+      return std::to_string(static_cast<unsigned char>(text1[0]));
     }
     case 12: return std::string(1, static_cast<char>(ua & 0xFF));
     case 13: {

@@ -3,7 +3,7 @@
 //
 //   0 a+b   1 a-b   2 a*b   3 a/b (toward zero)   4 remainder (sign of a)
 //   5 and   6 or    7 xor   8 a<<b   9 a>>b logical (low 8 bits of b; 64 or more gives 0)
-//   10 not a   11 character code of the first character of ExpandVars(parameter 1)
+//   10 not a   11 character code of the first character of the expanded parameter 1
 //   12 the character whose code is the low 8 bits of a
 //   13 a+b, and seeds the generator's multiplier with a and increment with b
 //   14 low 32 bits of a as a signed number; the generator's state becomes that value
@@ -20,9 +20,9 @@ namespace kem {
 
 inline constexpr std::string_view kDivisionByZeroMessage = "Division by zero";
 
-// param1 is the statement's raw parameter 1; only code 11 reads it (after ExpandVars).
+// text1 is the statement's parameter 1 after expansion; only code 11 reads it.
 // A code outside 0 to 15 yields "0". Code 11 with an empty text yields "0".
-std::string MathOperation(std::int64_t code, std::int64_t a, std::int64_t b, std::string_view param1);
+std::string MathOperation(std::int64_t code, std::int64_t a, std::int64_t b, std::string_view text1);
 
 // Which operands a code reads: a for every code but 11; b for codes below 10 and 13.
 bool MathReadsA(std::int64_t code) noexcept;

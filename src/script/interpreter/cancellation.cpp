@@ -1,18 +1,17 @@
 #include "script/interpreter/cancellation.h"
 
-#include "launcher/caption.h"
-#include "script/interpreter/engine_state.h"
 #include "script/interpreter/interpreter.h"
 #include "script/store/variable_manager.h"
 
 namespace kem {
 
 void WaitForWorker(Interpreter& interpreter, const WorkerWait& wait) {
+  TVariableManager& vars = interpreter.Vars();
   bool terminateAsked = false;
   while (!wait.Finished()) {
-    if (!terminateAsked && IsTrue(GetVar("VRAX_IsCancelled"))) {
+    if (!terminateAsked && IsTrue(vars.Get("VRAX_IsCancelled"))) {
       terminateAsked = true;
-      Variables().SetLocked("VRAX_LastActiveTick", GetVar("VRAX_LastDelegateTick"));
+      vars.Set("VRAX_LastActiveTick", vars.Get("VRAX_LastDelegateTick"));
       if (wait.RequestTerminate) wait.RequestTerminate();
       if (wait.StartWatchdog) wait.StartWatchdog();
     }
@@ -21,19 +20,21 @@ void WaitForWorker(Interpreter& interpreter, const WorkerWait& wait) {
 }
 
 bool FinishCancellation(Interpreter& interpreter, std::string_view originLabel) {
-  if (!IsTrue(GetVar("VRAX_IsCancelled"))) return false;
-  if (!IsTrue(GetVar("ABORTEDONERROR")) && !interpreter.Silent()) {
-    auto& hooks = interpreter.Hooks();
-    if (hooks.PromptProgressState) hooks.PromptProgressState(true, true);
-    interpreter.Host().ShowErrorBox(Engine().WindowHandleOfNonModal, std::string(kSetupCancelledMessage),
-                                    WindowCaption());
-    if (hooks.PromptProgressState) hooks.PromptProgressState(false, false);
+  TVariableManager& vars = interpreter.Vars();
+  EngineContext& ctx = interpreter.Context();
+  if (!IsTrue(vars.Get("VRAX_IsCancelled"))) return false;
+  if (!IsTrue(vars.Get("ABORTEDONERROR")) && !interpreter.Silent()) {
+    auto& progress = interpreter.Hooks().Progress;
+    if (progress.PromptState) progress.PromptState(true, true);
+    interpreter.Machine().Ui.ShowErrorBox(ctx.State.WindowHandleOfNonModal, std::string(kSetupCancelledMessage),
+                                          ctx.WindowCaption());
+    if (progress.PromptState) progress.PromptState(false, false);
   }
-  if (IsTrue(GetVar("ABORTONERROR"))) {
+  if (IsTrue(vars.Get("ABORTONERROR"))) {
     interpreter.EndScript();
     return true;
   }
-  SetVar("ABORTEDONERROR", "TRUE", originLabel);
+  vars.SetVar("ABORTEDONERROR", "TRUE", originLabel);
   return false;
 }
 

@@ -4,15 +4,10 @@
 #include <exception>
 
 #include "common/text.h"
-#include "launcher/caption.h"
-#include "launcher/message_table.h"
-#include "launcher/startup_globals.h"
-#include "launcher/trace_log.h"
 #include "script/eval/condition.h"
-#include "script/interpreter/engine_state.h"
 #include "script/numbers/int_text.h"
 #include "script/params/statement_params.h"
-#include "script/statement_error.h"
+#include "engine/statement_error.h"
 #include "script/store/predefined_vars.h"
 #include "script/store/variable_manager.h"
 #include "script/validation/script_validation.h"
@@ -48,28 +43,27 @@ std::string ChangeExtension(std::string_view path, std::string_view ext) {
   return base + (dot == std::string::npos ? name : name.substr(0, dot)) + std::string(ext);
 }
 
-// Holds the store's lock over several reads (the lock is recursive). The refresh before
-// each statement writes a variable only when it does not hold the value already: the
-// same effect as writing it, for a look-up when nothing changed.
-class StoreReadLock {
- public:
-  StoreReadLock() { Variables().Enter(false); }
-  ~StoreReadLock() { Variables().Leave(false); }
-  StoreReadLock(const StoreReadLock&) = delete;
-  StoreReadLock& operator=(const StoreReadLock&) = delete;
-};
+// "Statement N (file, line L): " or "Script: " before a message in the trace log.
+std::string TracePosition(const SetupData& data, std::size_t index) {
+  if (index >= data.StatementCount()) return "Script: ";
+  auto [file, line] = SourcePosition(index < data.SourceMap.Count() ? std::string_view(data.SourceMap[index])
+                                                                    : std::string_view());
+  return "Statement " + std::to_string(index) + " (" + file + ", line " + std::to_string(line) + "): ";
+}
 
 }  // namespace
 
 // --- StatementTable -------------------------------------------------------------------
 
-void StatementTable::Add(std::string name, StatementHandler handler) {
-  handlers_.insert_or_assign(std::move(name), std::move(handler));
+void StatementTable::Add(StatementKind kind, StatementHandler handler) {
+  if (kind == StatementKind::Unknown) return;
+  handlers_[static_cast<std::size_t>(kind)] = std::move(handler);
 }
 
-const StatementHandler* StatementTable::Find(std::string_view name) const {
-  auto it = handlers_.find(name);
-  return it == handlers_.end() ? nullptr : &it->second;
+const StatementHandler* StatementTable::Find(StatementKind kind) const {
+  if (kind == StatementKind::Unknown) return nullptr;
+  const StatementHandler& h = handlers_[static_cast<std::size_t>(kind)];
+  return h ? &h : nullptr;
 }
 
 // --- Helpers ---------------------------------------------------------------------------
@@ -87,46 +81,58 @@ std::pair<std::string, long long> SourcePosition(std::string_view entry) {
   return {name, line + 1};
 }
 
+std::string ResumeEntryName(std::string_view productCode) {
+  if (productCode.size() < 2) return {};
+  return std::string(productCode.substr(1, 8));
+}
+
 void DefaultBootstrap(Interpreter& interpreter) {
   const SetupData& data = interpreter.Data();
-  ScriptHost& host = interpreter.Host();
-  const auto& g = Startup();
-  bool admin = host.IsAdministrator();
-  SetVar("PRODUCTCODE", data.ProductCode, kOriginBootstrap);
-  SetVar("REVISIONCODE", data.RevisionCode, kOriginBootstrap);
-  SetVar("DATADIR", g.DataFolder, kOriginBootstrap);
-  SetVar("NEEDSUPGRADE", "FALSE", kOriginBootstrap);
-  SetVar("MAINTENANCE", "FALSE", kOriginBootstrap);
-  std::string base = admin ? WithTrailingBackslash(host.ProgramFilesFolder()) : ParentFolder(host.DocumentsFolder());
-  SetVar("TARGETDIR", base + data.ProductTitle + "\\", kOriginBootstrap);
-  SetVar("STARTMENU", data.ProductTitle, kOriginBootstrap);
-  SetVar("ALLUSERS", BoolText(admin), kOriginBootstrap);
-  SetVar("NEWINSTANCE", "FALSE", kOriginBootstrap);
+  TVariableManager& vars = interpreter.Vars();
+  const Services& machine = interpreter.Machine();
+  const auto& g = interpreter.Context().Startup;
+  bool admin = machine.Process.IsAdministrator();
+  vars.SetVar("PRODUCTCODE", data.ProductCode, kOriginBootstrap);
+  vars.SetVar("REVISIONCODE", data.RevisionCode, kOriginBootstrap);
+  vars.SetVar("DATADIR", g.DataFolder, kOriginBootstrap);
+  vars.SetVar("NEEDSUPGRADE", "FALSE", kOriginBootstrap);
+  vars.SetVar("MAINTENANCE", "FALSE", kOriginBootstrap);
+  std::string base = admin ? WithTrailingBackslash(machine.Shell.ProgramFilesFolder())
+                           : ParentFolder(machine.Shell.DocumentsFolder());
+  vars.SetVar("TARGETDIR", base + data.ProductTitle + "\\", kOriginBootstrap);
+  vars.SetVar("STARTMENU", data.ProductTitle, kOriginBootstrap);
+  vars.SetVar("ALLUSERS", BoolText(admin), kOriginBootstrap);
+  vars.SetVar("NEWINSTANCE", "FALSE", kOriginBootstrap);
 }
 
 // --- Interpreter -----------------------------------------------------------------------
 
-Interpreter::Interpreter(SetupData& data, ScriptHost& host, const StatementTable& statements, InterpreterHooks hooks)
-    : data_(data), host_(host), statements_(statements), hooks_(std::move(hooks)) {}
+Interpreter::Interpreter(EngineContext& context, Services services, const StatementTable& statements,
+                         InterpreterHooks hooks)
+    : ctx_(context), services_(services), statements_(statements), hooks_(std::move(hooks)) {}
 
 Interpreter::~Interpreter() = default;
-
-bool Interpreter::Silent() const { return Startup().SilentMode; }
 
 std::string Interpreter::Param(std::size_t index, int n) const {
   if (index < paramBlocks_.size() && n >= 0) {
     std::ptrdiff_t block = paramBlocks_[index];
     if (block == HashedStringList::npos) return {};
     std::size_t at = static_cast<std::size_t>(block) + static_cast<std::size_t>(n);
-    if (at < data_.ParameterLines.Count()) return data_.ParameterLines[at];
+    if (at < ctx_.Data.ParameterLines.Count()) return ctx_.Data.ParameterLines[at];
   }
-  return GetParam(data_, index, n);  // raises the list-index error
+  return GetParam(ctx_.Data, index, n);  // raises the list-index error
+}
+
+std::string Interpreter::Translated(std::string_view text, std::string_view key, int k) const {
+  if (!LanguageSelected()) return std::string(text);
+  return ctx_.Translate(text, key, k);
 }
 
 std::string Interpreter::FailureText(std::size_t index, std::string_view message) const {
-  std::string entry = index < data_.SourceMap.Count() ? data_.SourceMap[index] : std::string();
+  const SetupData& data = ctx_.Data;
+  std::string entry = index < data.SourceMap.Count() ? data.SourceMap[index] : std::string();
   auto [file, line] = SourcePosition(entry);
-  std::string text = Message(20);
+  std::string text = ctx_.Message(20);
   text += "\r\rSource File: ";
   text += file;
   text += "\rLine Number: ";
@@ -137,142 +143,144 @@ std::string Interpreter::FailureText(std::size_t index, std::string_view message
 }
 
 bool Interpreter::SingleInstance() const {
-  return ExpandCompilerVars(data_.CompilerVariables, "#SINGLEINSTANCE#") == "TRUE";
+  return ExpandCompilerVars(ctx_.Data.CompilerVariables, "#SINGLEINSTANCE#") == "TRUE";
 }
 
 std::string Interpreter::SingleInstanceMarker() const {
-  return Startup().TempFolder + data_.RevisionCode + ".kem";
+  return ctx_.Startup.TempFolder + ctx_.Data.RevisionCode + ".kem";
 }
 
 void Interpreter::Run(const std::function<bool(std::size_t)>& callback, const std::string& databasePath) {
-  ScriptDataScope scope(data_);
   databasePath_ = databasePath;
   endRequested_ = false;
-  auto& g = Startup();
-  const std::size_t count = data_.StatementCount();
+  runEnded_ = false;
+  if (PrepareRun()) StatementCycle(callback);
+  if (hooks_.AfterRun) hooks_.AfterRun(*this);
+}
 
-  // 1. Per-run state of the other parts; the root folder.
-  Trace("    <Variables>");
-  Engine().PlatformMode = "Win32";
-  Engine().WindowHandleOfNonModal = 0;
-  Engine().LastDisplayedKey.clear();
-  Engine().PendingUnbindKey.clear();
-  SetCommandLineOverrides(false, {});
-  if (hooks_.ResetRunState) hooks_.ResetRunState(*this);
+bool Interpreter::PrepareRun() {
+  const SetupData& data = ctx_.Data;
+  auto& g = ctx_.Startup;
+  TVariableManager& vars = ctx_.Vars;
+  const std::size_t count = data.StatementCount();
+  if (data.Kinds.size() != count) ResolveStatementKinds(ctx_.Data);
+
+  // Per-run state of the other parts; the root folder.
+  ctx_.Trace("    <Variables>");
+  ctx_.State.ResetForRun();
+  vars.SetCommandLineOverrides(false, {});
+  if (hooks_.ResetRun) hooks_.ResetRun(*this);
   rootFolder_ = g.ProgramFolder;
   if (!rootFolder_.empty() && rootFolder_.back() == '\\') rootFolder_.pop_back();
-  Trace("    </Variables>");
+  ctx_.Trace("    </Variables>");
 
-  // 2. Validation: a failure ends the process at once.
-  Trace("    <CompileScript>");
+  // Validation: a failure ends the process at once.
+  ctx_.Trace("    <CompileScript>");
   paramBlocks_.resize(count);
-  for (std::size_t i = 0; i < count; ++i) paramBlocks_[i] = data_.ParameterLines.IndexOf(data_.StatementIds[i]);
+  for (std::size_t i = 0; i < count; ++i) paramBlocks_[i] = data.ParameterLines.IndexOf(data.StatementIds[i]);
   std::vector<std::string> validatorLabels;
-  if (auto failure = ValidateScript(data_, validatorLabels, &paramBlocks_)) {
-    if (!TraceLogPath().empty()) {
-      std::string where;
-      if (failure->statementIndex < count) {
-        auto [file, line] = SourcePosition(data_.SourceMap.Count() > failure->statementIndex
-                                               ? std::string_view(data_.SourceMap[failure->statementIndex])
-                                               : std::string_view());
-        where = "Statement " + std::to_string(failure->statementIndex) + " (" + file + ", line " +
-                std::to_string(line) + "): ";
-      } else {
-        where = "Script: ";
-      }
-      Trace("      " + where + failure->message);
-    }
-    host_.TerminateProcess(kValidationExitCode);
+  if (auto failure = ValidateScript(data, validatorLabels, &paramBlocks_)) {
+    ctx_.Trace("      " + TracePosition(data, failure->statementIndex) + failure->message);
+    services_.Process.TerminateProcess(kValidationExitCode);
   }
-  Trace("    </CompileScript>");
+  ctx_.Trace("    </CompileScript>");
 
-  // 3. A fresh store with the progress channel and the "Pre-Initialization" values.
-  ClearVars();
-  if (hooks_.ResetComponents) hooks_.ResetComponents(*this);
-  FillProgressChannel(std::to_string(host_.TickCount()));
-  FillPreInitialization(data_.ProductTitle, host_.IsAdministrator());
+  // A fresh store with the progress channel and the "Pre-Initialization" values.
+  vars.Clear();
+  FillProgressChannel(vars, std::to_string(services_.Process.TickCount()));
+  FillPreInitialization(vars, data.ProductTitle, services_.Process.IsAdministrator());
 
-  // 4. Bootstrap.
-  Trace("    <BootStrap>");
+  ctx_.Trace("    <BootStrap>");
   if (hooks_.Bootstrap)
     hooks_.Bootstrap(*this);
   else
     DefaultBootstrap(*this);
-  Trace("    </BootStrap>");
+  ctx_.Trace("    </BootStrap>");
   rootFolder_ += '\\';
 
-  // 5, 6. Control state, statement kinds and the label table.
+  // Control state, statement handlers and the label table.
   state_ = ControlState{};
-  Engine().WindowHandleOfNonModal = 0;
-  kinds_.assign(count, Kind::None);
+  ctx_.State.WindowHandleOfNonModal = 0;
+  std::optional<Failure> failure;
+  ResolveStatements(failure);
+  if (failure) {
+    // A label whose parameters are cut off fails like a statement: the box, the trace
+    // line and the exit code of a failed run.
+    StatementFailure(failure->index, failure->message);
+    return false;
+  }
+
+  // Nothing runs without the database or a patch package beside it.
+  if (databasePath_.empty() ||
+      (!services_.Files.FileExists(databasePath_) && !services_.Files.FileExists(ChangeExtension(databasePath_, ".msp"))))
+    return false;
+
+  singleInstance_ = SingleInstance();
+  if (singleInstance_) {
+    std::string marker = SingleInstanceMarker();
+    if (services_.Files.FileExists(marker)) return false;
+    services_.Files.CreateEmptyFile(marker);
+  }
+
+  // The "Initialization" variables.
+  ctx_.Trace("    <vrax>");
+  state_.programCounter = 0;
+  InitializationVariables();
+
+  // A resume entry left from an earlier run would start the setup again at the next
+  // logon; a "Reboot and Resume" of this run writes it anew.
+  if (std::string entry = ResumeEntryName(data.ProductCode); !entry.empty()) services_.Registry.DeleteRunOnce(entry);
+
+  // Other parts' preparation, language.
+  if (hooks_.PrepareRun) {
+    hooks_.PrepareRun(*this);
+  } else {
+    vars.SetVar("LANGUAGE", "", kOriginInitialization);
+  }
+  lastLanguage_ = vars.Get("LANGUAGE");
+
+  // Command-line assignments.
+  vars.SetCommandLineOverrides(g.SilentMode, g.CommandLineAssignments);
+  vars.InjectCommandLineAssignments();
+
+  lastProgressText_ = vars.Get("PROGRESSTEXT");
+  lastProgress_ = TryTextToInt32(vars.Get("PROGRESS")).value_or(0);
+  return true;
+}
+
+void Interpreter::ResolveStatements(std::optional<Failure>& failure) {
+  const SetupData& data = ctx_.Data;
+  const std::size_t count = data.StatementCount();
   commented_.assign(count, 0);
   handlers_.assign(count, nullptr);
   isPlugin_.assign(count, 0);
   labels_.clear();
   labelIndex_.clear();
   std::unordered_map<std::string_view, bool> pluginNames;
-  for (const auto& p : data_.PluginStatements) pluginNames.emplace(p, true);
+  for (const auto& p : data.PluginStatements) pluginNames.emplace(p, true);
   for (std::size_t i = 0; i < count; ++i) {
-    const std::string& name = data_.StatementNames[i];
-    commented_[i] = i < data_.CommentFlags.Count() && data_.CommentFlags[i] == "C";
-    Kind k = Kind::None;
-    if (name == "If") k = Kind::If;
-    else if (name == "Else If") k = Kind::ElseIf;
-    else if (name == "Else") k = Kind::Else;
-    else if (name == "End") k = Kind::End;
-    else if (name == "Wizard Loop") k = Kind::WizardLoop;
-    else if (name == "Label") k = Kind::Label;
-    else if (name == "GoTo Label") k = Kind::GoToLabel;
-    else if (name == "Comment") k = Kind::Comment;
-    else if (name == "Ignore") k = Kind::Ignore;
-    else if (name == "Display Dialog") k = Kind::DisplayDialog;
-    kinds_[i] = k;
-    handlers_[i] = statements_.Find(name);
-    isPlugin_[i] = pluginNames.contains(name);
-    if (k == Kind::Label) {
-      std::string label = UpperCase(GetParam(i, 1));
-      labelIndex_.emplace(label, i);  // the first label of a name wins
-      labels_.emplace_back(std::move(label), i);
+    const StatementKind kind = KindOf(i);
+    commented_[i] = data.CommentFlags[i] == "C";
+    handlers_[i] = statements_.Find(kind);
+    isPlugin_[i] = pluginNames.contains(data.StatementNames[i]);
+    if (kind != StatementKind::Label) continue;
+    std::string label;
+    try {
+      label = ctx_.Text().UpperCase(Param(i, 1));
+    } catch (const std::exception& e) {
+      if (!failure) failure = Failure{i, e.what()};
+      continue;
     }
+    labelIndex_.emplace(label, i);  // the first label of a name wins
+    labels_.emplace_back(std::move(label), i);
   }
+}
 
-  // 7. Nothing runs without the database or a patch package beside it.
-  if (databasePath.empty() ||
-      (!host_.FileExists(databasePath) && !host_.FileExists(ChangeExtension(databasePath, ".msp"))))
-    return;
-
-  // 8. Single instance.
-  singleInstance_ = SingleInstance();
-  if (singleInstance_) {
-    std::string marker = SingleInstanceMarker();
-    if (host_.FileExists(marker)) return;
-    host_.CreateEmptyFile(marker);
-  }
-
-  // 9. The "Initialization" variables.
-  Trace("    <vrax>");
-  state_.programCounter = 0;
-  if (hooks_.DefinePredefinedComponent) hooks_.DefinePredefinedComponent(*this);
-  InitializationVariables();
-
-  // 10. Other parts' preparation, language.
-  if (hooks_.PrepareRun) {
-    hooks_.PrepareRun(*this);
-  } else {
-    SetVar("LANGUAGE", "", kOriginInitialization);
-  }
-  lastLanguage_ = GetVar("LANGUAGE");
-
-  // 11. Command-line assignments.
-  SetCommandLineOverrides(g.SilentMode, g.CommandLineAssignments);
-  InjectCommandLineAssignments();
-
-  lastProgressText_ = GetVar("PROGRESSTEXT");
-  lastProgress_ = TryTextToInt32(GetVar("PROGRESS")).value_or(0);
-
-  // The statement cycle.
+void Interpreter::StatementCycle(const std::function<bool(std::size_t)>& callback) {
+  const std::size_t count = ctx_.Data.StatementCount();
+  TVariableManager& vars = ctx_.Vars;
   while (state_.programCounter < count) {
-    if (state_.programCounter % kPumpInterval == 0) host_.PumpMessages();
+    if (cycles_++ % kPumpInterval == 0) services_.Ui.PumpMessages();
     RefreshFromVariables();
     if (state_.skipToBranch) BranchSkip();
     if (state_.skipToEnd) EndSkip();
@@ -286,13 +294,13 @@ void Interpreter::Run(const std::function<bool(std::size_t)>& callback, const st
     {
       bool cancelled, held;
       {
-        StoreReadLock lock;
-        cancelled = Variables().TryGet("VRAX_IsCancelled", scratch_) && IsTrue(scratch_);
-        held = Variables().TryGet("ABORT", scratch_) && scratch_ == (cancelled ? "TRUE" : "FALSE");
+        TVariableManager::ReadLock lock(vars);
+        cancelled = vars.TryGet("VRAX_IsCancelled", scratch_) && IsTrue(scratch_);
+        held = vars.TryGet("ABORT", scratch_) && scratch_ == (cancelled ? "TRUE" : "FALSE");
       }
-      if (!held) SetVar("ABORT", cancelled ? "TRUE" : "FALSE", kOriginCancelState);
+      if (!held) vars.SetVar("ABORT", cancelled ? "TRUE" : "FALSE", kOriginCancelState);
     }
-    if (Engine().WindowHandleOfNonModal != 0) BetweenStatementsProgress();
+    if (ctx_.State.WindowHandleOfNonModal != 0) BetweenStatementsProgress();
 
     if (callback && !callback(index)) {
       ExitScriptStep();
@@ -315,104 +323,105 @@ void Interpreter::Run(const std::function<bool(std::size_t)>& callback, const st
 }
 
 void Interpreter::InitializationVariables() {
-  const auto& g = Startup();
+  const auto& g = ctx_.Startup;
+  const SetupData& data = ctx_.Data;
   InitializationValues v;
-  v.IisHost = host_.LoopbackHostName();
+  v.IisHost = services_.Network.LoopbackHostName();
   v.ExeFile = g.ProgramPath;
   v.ExeDir = g.ProgramFolder;
-  v.UserName = host_.RegisteredOwner();
-  v.UserCompany = host_.RegisteredOrganization();
-  v.ProductVersion = data_.ProductVersion;
+  v.UserName = services_.Registry.RegisteredOwner();
+  v.UserCompany = services_.Registry.RegisteredOrganization();
+  v.ProductVersion = data.ProductVersion;
   v.Silent = g.SilentMode;
-  v.Logged = TraceLogPath();
+  v.Logged = ctx_.Log.Path();
   v.CmdLine = g.CommandTail;
   if (!g.OuterPackagePath.empty()) {
     v.SfxPath = WithTrailingBackslash(FolderPart(g.OuterPackagePath));
     v.SfxFile = FileNamePart(g.OuterPackagePath);
   }
   if (!g.GroupPolicyPath.empty()) v.GpoPath = WithTrailingBackslash(FolderPart(g.GroupPolicyPath));
-  v.Title = data_.ProductTitle;
-  v.Company = data_.CompanyName;
-  lastClockSecond_ = host_.ClockSecond();
-  date_ = host_.ShortDate();
-  time_ = host_.LongTime();
+  v.Title = data.ProductTitle;
+  v.Company = data.CompanyName;
+  lastClockSecond_ = services_.Shell.ClockSecond();
+  date_ = services_.Shell.ShortDate();
+  time_ = services_.Shell.LongTime();
   v.Date = date_;
   v.Time = time_;
   v.TempDir = g.TempDirVariable;
   v.SupportDir = g.SupportFolder;
   v.MsiFile = databasePath_;
-  FillInitialization(v);
+  FillInitialization(ctx_.Vars, v);
 }
 
 void Interpreter::RefreshFromVariables() {
-  auto& g = Startup();
-  auto& vars = Variables();
+  auto& g = ctx_.Startup;
+  TVariableManager& vars = ctx_.Vars;
   std::string& value = scratch_;
   std::string& title = scratch2_;
   bool silent, brandingOff;
   {
     // One hold of the store's lock for the reads.
-    StoreReadLock lock;
+    TVariableManager::ReadLock lock(vars);
     if (!vars.TryGet("LOGGED", value)) value.clear();
     if (!vars.TryGet("TITLE", title)) title.clear();
     silent = vars.TryGet("SILENT", scratch3_) && IsTrue(scratch3_);
     brandingOff = vars.TryGet("VRAXLOGO", scratch3_) && scratch3_ == "TRUE";
   }
-  if (value != TraceLogPath()) SetTraceLogPath(value);
+  if (!ctx_.Log.PathIs(value)) ctx_.Log.SetPath(value);
   if (silent != g.SilentMode) {
     g.SilentMode = silent;
-    SetCommandLineOverrides(silent, g.CommandLineAssignments);
+    vars.SetCommandLineOverrides(silent, g.CommandLineAssignments);
   }
-  if (title != CaptionTitle()) SetCaptionTitle(title);
-  SetBrandingOff(brandingOff);
+  if (title != ctx_.Caption.Title()) ctx_.Caption.SetTitle(title);
+  ctx_.Caption.SetBrandingOff(brandingOff);
 
   if (hooks_.BeforeStatement) hooks_.BeforeStatement(*this);
 
   // The clock is formatted again only when it has moved on.
-  std::int64_t second = host_.ClockSecond();
+  std::int64_t second = services_.Shell.ClockSecond();
   if (second != lastClockSecond_) {
     lastClockSecond_ = second;
-    date_ = host_.ShortDate();
-    time_ = host_.LongTime();
+    date_ = services_.Shell.ShortDate();
+    time_ = services_.Shell.LongTime();
   }
   bool dateHeld, timeHeld, languageDefined;
   {
-    StoreReadLock lock;
+    TVariableManager::ReadLock lock(vars);
     dateHeld = vars.TryGet("DATE", scratch3_) && scratch3_ == date_;
     timeHeld = vars.TryGet("TIME", scratch3_) && scratch3_ == time_;
     languageDefined = vars.TryGet("LANGUAGE", value);
   }
-  if (!dateHeld) SetVar("DATE", date_, kOriginInitialization);
-  if (!timeHeld) SetVar("TIME", time_, kOriginInitialization);
+  if (!dateHeld) vars.SetVar("DATE", date_, kOriginInitialization);
+  if (!timeHeld) vars.SetVar("TIME", time_, kOriginInitialization);
   if (!languageDefined) value.clear();
   if (value != lastLanguage_) {
     lastLanguage_ = value;
     if (hooks_.LanguageChanged) hooks_.LanguageChanged(*this, lastLanguage_);
   }
   // Written back; a defined variable holds the value just read already.
-  if (!languageDefined) SetVar("LANGUAGE", lastLanguage_, kOriginInitialization);
+  if (!languageDefined) vars.SetVar("LANGUAGE", lastLanguage_, kOriginInitialization);
 }
 
 void Interpreter::SkipToSameLevel(bool stopAtBranches) {
-  const std::size_t count = kinds_.size();
+  const std::size_t count = ctx_.Data.StatementCount();
   long nesting = 0;
   std::size_t& pc = state_.programCounter;
   for (;;) {
     ++pc;
     if (pc > count) break;  // ran off the end of the script: nothing follows
     const std::size_t i = pc - 1;
-    const Kind k = kinds_[i];
+    const StatementKind k = KindOf(i);
     const bool c = commented_[i];
     bool opened = false;
-    if ((k == Kind::If || k == Kind::WizardLoop) && !c) {
+    if ((k == StatementKind::If || k == StatementKind::WizardLoop) && !c) {
       ++nesting;
       opened = true;
     }
-    if (k == Kind::End && !c) {
+    if (k == StatementKind::End && !c) {
       --nesting;
       if (nesting >= 0) opened = true;
     }
-    const bool stops = k == Kind::End || (stopAtBranches && (k == Kind::Else || k == Kind::ElseIf));
+    const bool stops = k == StatementKind::End || (stopAtBranches && (k == StatementKind::Else || k == StatementKind::ElseIf));
     if (stops && nesting <= 0 && !opened && !c) break;
   }
 }
@@ -421,12 +430,12 @@ void Interpreter::BranchSkip() {
   SkipToSameLevel(/*stopAtBranches=*/true);
   std::size_t& pc = state_.programCounter;
   state_.skipToBranch = false;
-  if (pc > kinds_.size()) return;
-  const Kind stop = kinds_[pc - 1];
-  if (stop == Kind::ElseIf && !state_.skipToEnd) {
+  if (pc > ctx_.Data.StatementCount()) return;
+  const StatementKind stop = KindOf(pc - 1);
+  if (stop == StatementKind::ElseIf && !state_.skipToEnd) {
     --pc;  // fetched again and evaluated as a condition
     state_.evaluateElseIf = true;
-  } else if (stop == Kind::End) {
+  } else if (stop == StatementKind::End) {
     --pc;  // fetched again: it closes the chain
   }
 }
@@ -434,11 +443,11 @@ void Interpreter::BranchSkip() {
 void Interpreter::EndSkip() {
   SkipToSameLevel(/*stopAtBranches=*/false);
   state_.skipToEnd = false;
-  if (state_.programCounter <= kinds_.size()) --state_.programCounter;
+  if (state_.programCounter <= ctx_.Data.StatementCount()) --state_.programCounter;
 }
 
 Interpreter::Fetch Interpreter::FetchNext() {
-  const std::size_t count = kinds_.size();
+  const std::size_t count = ctx_.Data.StatementCount();
   if (state_.programCounter > count) return Fetch::EndOfScript;
   if (state_.inWizardLoop) return WizardMove();
   std::size_t& pc = state_.programCounter;
@@ -449,16 +458,16 @@ Interpreter::Fetch Interpreter::FetchNext() {
 }
 
 void Interpreter::LeaveWizardLoopForward() {
-  const std::size_t count = kinds_.size();
+  const std::size_t count = ctx_.Data.StatementCount();
   std::size_t& pc = state_.programCounter;
-  while (pc <= count && !(kinds_[pc - 1] == Kind::End && !commented_[pc - 1])) ++pc;
+  while (pc <= count && !(KindOf(pc - 1) == StatementKind::End && !commented_[pc - 1])) ++pc;
   state_.inWizardLoop = false;
   state_.leftWizardLoop = true;
   if (pc <= count) --pc;  // the "End" is fetched and dispatched next
 }
 
 Interpreter::Fetch Interpreter::WizardMove() {
-  const std::size_t count = kinds_.size();
+  const std::size_t count = ctx_.Data.StatementCount();
   std::size_t& pc = state_.programCounter;
   if (state_.wizardStep != 1 && state_.wizardStep != -1) {
     if (pc == 0) pc = 1;
@@ -470,17 +479,17 @@ Interpreter::Fetch Interpreter::WizardMove() {
     pc += state_.wizardStep;
     if (pc > count) return Fetch::EndOfScript;
     const std::size_t i = pc - 1;
-    const Kind k = kinds_[i];
-    if (!commented_[i] && (k == Kind::DisplayDialog || k == Kind::WizardLoop || k == Kind::End)) break;
+    const StatementKind k = KindOf(i);
+    if (!commented_[i] && (k == StatementKind::DisplayDialog || k == StatementKind::WizardLoop || k == StatementKind::End)) break;
   }
-  const Kind k = kinds_[pc - 1];
-  if (k == Kind::End) {
+  const StatementKind k = KindOf(pc - 1);
+  if (k == StatementKind::End) {
     state_.inWizardLoop = false;
     state_.leftWizardLoop = true;
     --pc;
     return Fetch::NextCycle;
   }
-  if (k == Kind::WizardLoop) {
+  if (k == StatementKind::WizardLoop) {
     LeaveWizardLoopForward();
     return pc > count ? Fetch::EndOfScript : Fetch::NextCycle;
   }
@@ -488,19 +497,19 @@ Interpreter::Fetch Interpreter::WizardMove() {
 }
 
 void Interpreter::Dispatch(std::size_t index) {
-  switch (kinds_[index]) {
-    case Kind::End:
+  switch (KindOf(index)) {
+    case StatementKind::End:
       if (state_.leftWizardLoop) {
         state_.leftWizardLoop = false;
       } else if (state_.openChains > 0) {
         --state_.openChains;
       }
       return;
-    case Kind::Else:
+    case StatementKind::Else:
       state_.leftWizardLoop = false;
       state_.skipToEnd = true;
       return;
-    case Kind::ElseIf: {
+    case StatementKind::ElseIf: {
       state_.leftWizardLoop = false;
       bool evaluate = state_.evaluateElseIf || state_.openChains == 0;
       state_.evaluateElseIf = false;
@@ -511,23 +520,23 @@ void Interpreter::Dispatch(std::size_t index) {
       if (!Condition(index)) state_.skipToBranch = true;
       return;
     }
-    case Kind::If:
+    case StatementKind::If:
       state_.leftWizardLoop = false;
       state_.evaluateElseIf = false;
       ++state_.openChains;
       if (!Condition(index)) state_.skipToBranch = true;
       return;
-    case Kind::WizardLoop:
+    case StatementKind::WizardLoop:
       state_.leftWizardLoop = false;
       state_.inWizardLoop = true;
       state_.wizardStep = 1;
       return;
-    case Kind::GoToLabel:
+    case StatementKind::GoToLabel:
       GoToLabel(index);
       return;
-    case Kind::Label:
-    case Kind::Comment:
-    case Kind::Ignore:
+    case StatementKind::Label:
+    case StatementKind::Comment:
+    case StatementKind::Ignore:
       state_.leftWizardLoop = false;
       return;
     default:
@@ -542,15 +551,15 @@ bool Interpreter::Condition(std::size_t index) const {
   std::string value = Param(index, 3);
   if (LanguageSelected()) {
     std::string id = Param(index, 0);
-    variable = TranslateParam(variable, id, 1);
-    value = TranslateParam(value, id, 2);
+    variable = ctx_.Translate(variable, id, 1);
+    value = ctx_.Translate(value, id, 2);
   }
-  return EvaluateCondition(variable, Param(index, 2), value, Param(index, 4));
+  return EvaluateCondition(ctx_.Vars, variable, Param(index, 2), value, Param(index, 4));
 }
 
 void Interpreter::GoToLabel(std::size_t index) {
   std::string label = Param(index, 1);
-  auto it = labelIndex_.find(UpperCase(label));
+  auto it = labelIndex_.find(ctx_.Text().UpperCase(label));
   if (it == labelIndex_.end()) throw StatementError("LABEL undefined: " + label);
   const int step = state_.wizardStep;
   state_ = ControlState{};
@@ -559,60 +568,68 @@ void Interpreter::GoToLabel(std::size_t index) {
 }
 
 void Interpreter::BetweenStatementsProgress() {
-  std::string text = GetVar("PROGRESSTEXT");
-  std::int64_t position = TryTextToInt32(GetVar("PROGRESS")).value_or(0);
+  std::string text = ctx_.Vars.Get("PROGRESSTEXT");
+  std::int64_t position = TryTextToInt32(ctx_.Vars.Get("PROGRESS")).value_or(0);
   if (text == lastProgressText_ && position == lastProgress_) return;
   lastProgressText_ = text;
   lastProgress_ = position;
-  if (hooks_.WriteProgress) hooks_.WriteProgress(text, position);
-  if (!Silent()) host_.PumpMessages();
+  if (hooks_.Progress.Write) hooks_.Progress.Write(text, position);
+  if (!Silent()) services_.Ui.PumpMessages();
 }
 
 void Interpreter::StatementFailure(std::size_t index, std::string_view message) {
+  // A failed run never reports success: administrators read the exit code.
+  if (ctx_.Startup.ExitCode == 0) ctx_.Startup.ExitCode = kStatementFailureExitCode;
+  ctx_.Trace("      " + TracePosition(ctx_.Data, index) + std::string(message));
   if (!Silent()) {
-    if (hooks_.PromptProgressState) hooks_.PromptProgressState(true, true);
-    host_.ShowErrorBox(0, FailureText(index, message), WindowCaption());
+    if (hooks_.Progress.PromptState) hooks_.Progress.PromptState(true, true);
+    services_.Ui.ShowErrorBox(0, FailureText(index, message), ctx_.WindowCaption());
   }
   ExitScriptStep();
 }
 
 void Interpreter::ExitScriptStep() {
-  if (singleInstance_) host_.RemoveFile(SingleInstanceMarker());
+  if (runEnded_) return;
+  runEnded_ = true;
+  if (singleInstance_) services_.Files.RemoveFile(SingleInstanceMarker());
   if (hooks_.ExitScript) hooks_.ExitScript(*this);
-  Engine().WindowHandleOfNonModal = 0;
-  Engine().LastDisplayedKey.clear();
-  Engine().PendingUnbindKey.clear();
+  ctx_.State.WindowHandleOfNonModal = 0;
+  ctx_.State.LastDisplayedKey.clear();
+  ctx_.State.PendingUnbindKey.clear();
 }
 
 void Interpreter::EndOfRun() {
-  Trace("    </vrax>");
-  Trace("    <ExitScript>");
+  ctx_.Trace("    </vrax>");
+  ctx_.Trace("    <ExitScript>");
   ExitScriptStep();
-  Trace("    </ExitScript>");
+  ctx_.Trace("    </ExitScript>");
   RemovableMediaEnding();
 }
 
 void Interpreter::RemovableMediaEnding() {
-  std::string exeDir = GetVar("EXEDIR");
-  if (exeDir.empty() || host_.IsFixedDrive(exeDir) || host_.FolderExists(exeDir)) return;
-  auto& g = Startup();
+  std::string exeDir = ctx_.Vars.Get("EXEDIR");
+  if (exeDir.empty() || services_.Files.IsFixedDrive(exeDir) || services_.Files.FolderExists(exeDir)) return;
+  auto& g = ctx_.Startup;
+  SetupData& data = ctx_.Data;
   if (hooks_.WriteInstanceData) hooks_.WriteInstanceData(*this);
-  data_.StatementNames.Clear();
-  data_.StatementIds.Clear();
-  data_.ParameterLines.Clear();
-  data_.CommentFlags.Clear();
-  data_.StatementMedia.Clear();
-  data_.PluginStatements.clear();
-  Trace("  </RunScript>");
-  Trace("  <Free>");
-  Trace("  </Free>");
-  Trace("  <CachedSupportDir>");
-  if (!g.SupportFolder.empty() && host_.FolderExists(g.SupportFolder)) host_.RemoveFolderTree(g.SupportFolder);
-  Trace("  </CachedSupportDir>");
-  Trace("  <RemovableMediaPrematureEject>");
-  Trace("  </RemovableMediaPrematureEject>");
-  Trace("</Vantrel>");
-  host_.TerminateProcess(g.ExitCode);
+  data.StatementNames.Clear();
+  data.StatementIds.Clear();
+  data.ParameterLines.Clear();
+  data.CommentFlags.Clear();
+  data.StatementMedia.Clear();
+  data.PluginStatements.clear();
+  data.Kinds.clear();
+  ctx_.Trace("  </RunScript>");
+  ctx_.Trace("  <Free>");
+  ctx_.Trace("  </Free>");
+  ctx_.Trace("  <CachedSupportDir>");
+  if (!g.SupportFolder.empty() && services_.Files.FolderExists(g.SupportFolder))
+    services_.Files.RemoveFolderTree(g.SupportFolder);
+  ctx_.Trace("  </CachedSupportDir>");
+  ctx_.Trace("  <RemovableMediaPrematureEject>");
+  ctx_.Trace("  </RemovableMediaPrematureEject>");
+  ctx_.Trace("</Vantrel>");
+  services_.Process.TerminateProcess(g.ExitCode);
 }
 
 }  // namespace kem

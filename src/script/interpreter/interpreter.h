@@ -14,17 +14,20 @@
 // evaluated.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "launcher/setup_data.h"
-#include "script/interpreter/script_host.h"
+#include "engine/engine_context.h"
+#include "engine/services.h"
+#include "engine/statement_kinds.h"
 
 namespace kem {
 
@@ -34,55 +37,60 @@ class Interpreter;
 // raised as exceptions (StatementError) carrying the message shown to the user.
 using StatementHandler = std::function<void(Interpreter&, std::size_t statementIndex)>;
 
-// Statement names (compared exactly) to their handlers. The control statements are the
-// interpreter's own and never looked up here.
+// Statement kinds to their handlers. The control statements are the interpreter's own
+// and never looked up here.
 class StatementTable {
  public:
-  void Add(std::string name, StatementHandler handler);
-  const StatementHandler* Find(std::string_view name) const;
+  void Add(StatementKind kind, StatementHandler handler);
+  const StatementHandler* Find(StatementKind kind) const;
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-  };
-  std::unordered_map<std::string, StatementHandler, Hash, std::equal_to<>> handlers_;
+  std::array<StatementHandler, kStatementKindCount> handlers_{};
 };
 
-// What other subsystems plug into a run. Every entry is optional.
+// What other subsystems plug into a run, named after the phase they serve. Every entry is
+// optional.
 struct InterpreterHooks {
-  // Preparation step 1: reset the per-run state of other subsystems.
-  std::function<void(Interpreter&)> ResetRunState;
-  // Preparation step 3: reset the component list.
-  std::function<void(Interpreter&)> ResetComponents;
-  // Preparation step 4: the installer cache's bootstrap. Without it the interpreter's
-  // first-install bootstrap runs (DefaultBootstrap).
+  // Reset run: the per-run state of other subsystems (components included) goes back to
+  // its start, before validation.
+  std::function<void(Interpreter&)> ResetRun;
+  // Bootstrap: the installer cache identifies an installed instance and publishes the
+  // product's values. Without it the interpreter's first-install bootstrap runs
+  // (DefaultBootstrap).
   std::function<void(Interpreter&)> Bootstrap;
-  // Preparation step 9: define the predefined component.
-  std::function<void(Interpreter&)> DefinePredefinedComponent;
-  // Preparation step 10: patch and maintenance preparation, removal of the resume entry,
-  // queuing of the switch properties, language selection (sets LANGUAGE). Without it
-  // LANGUAGE is set empty.
+  // Prepare run: after the "Initialization" variables; defines the predefined component,
+  // prepares patch and maintenance runs, queues the switch properties, selects the
+  // language (sets LANGUAGE). Without it LANGUAGE is set empty. The resume entry is
+  // removed by the interpreter itself just before.
   std::function<void(Interpreter&)> PrepareRun;
-  // Before every statement: the installer cache's refresh (OVERRIDECACHE, UNINSTALLLINK,
+  // Before statement: the installer cache's refresh (OVERRIDECACHE, UNINSTALLLINK,
   // ENGINECACHE).
   std::function<void(Interpreter&)> BeforeStatement;
-  // LANGUAGE differs from the language loaded last: reload the translation tables.
+  // Language changed: LANGUAGE differs from the language loaded last; reload the
+  // translation tables.
   std::function<void(Interpreter&, const std::string& language)> LanguageChanged;
-  // A statement whose name is listed in PluginStatements.
+  // Plug-in statement: a statement whose name is listed in PluginStatements.
   std::function<void(Interpreter&, std::size_t statementIndex)> PluginStatement;
-  // The exit-script step: close a text file left open, hide the dialogs, free the run's
-  // dialog lists, hide the tray icon.
+  // Exit script: close a text file left open, hide the dialogs, free the run's dialog
+  // lists, hide the tray icon.
   std::function<void(Interpreter&)> ExitScript;
-  // Removable-media ending: write the instance data before the process ends.
+  // Write instance data: the removable-media ending stores the instance data before the
+  // process ends.
   std::function<void(Interpreter&)> WriteInstanceData;
-  // The taskbar state around modal prompts.
-  std::function<void(bool prompt, bool error)> PromptProgressState;
-  // "Set Variable" of PROGRESS or PROGRESSTEXT: show the text and position (0..100) now.
-  std::function<void(const std::string& text, std::int64_t position)> RefreshProgress;
-  // Between statements while a non-modal dialog is up and PROGRESS or PROGRESSTEXT
-  // changed: write the progress channel (text, 0..100, position).
-  std::function<void(const std::string& text, std::int64_t position)> WriteProgress;
+  // After run: the run is over (normally, by a statement failure or by the callback);
+  // the installer cache keeps the run's instance data.
+  std::function<void(Interpreter&)> AfterRun;
+
+  // The progress display.
+  struct Progress {
+    // The taskbar state around modal prompts.
+    std::function<void(bool prompt, bool error)> PromptState;
+    // "Set Variable" of PROGRESS or PROGRESSTEXT: show the text and position (0..100) now.
+    std::function<void(const std::string& text, std::int64_t position)> Refresh;
+    // Between statements while a non-modal dialog is up and PROGRESS or PROGRESSTEXT
+    // changed: write the progress channel (text, 0..100, position).
+    std::function<void(const std::string& text, std::int64_t position)> Write;
+  } Progress;
 };
 
 // Interpreter state of one run (exposed for tests and the dialog statements).
@@ -97,21 +105,30 @@ struct ControlState {
   int wizardStep = 0;              // +1 Next, -1 Back, 0 Cancel
 };
 
+// The exit code a run ends with when a statement fails while the exit code is still 0:
+// installers report a fatal error this way.
+inline constexpr int kStatementFailureExitCode = 1603;
+
 class Interpreter {
  public:
-  Interpreter(SetupData& data, ScriptHost& host, const StatementTable& statements, InterpreterHooks hooks = {});
+  Interpreter(EngineContext& context, Services services, const StatementTable& statements,
+              InterpreterHooks hooks = {});
   ~Interpreter();
   Interpreter(const Interpreter&) = delete;
   Interpreter& operator=(const Interpreter&) = delete;
 
-  // Runs the script. callback, when given, receives the statement index before each
-  // dispatch; false ends the run (exit-script step only). databasePath is the installer
-  // database the script runs with. The process exit code is Startup().ExitCode.
+  // Runs the script over the context's setup data. callback, when given, receives the
+  // statement index before each dispatch; false ends the run (exit-script step only).
+  // databasePath is the installer database the script runs with. The process exit code
+  // is the context's Startup.ExitCode.
   void Run(const std::function<bool(std::size_t)>& callback, const std::string& databasePath);
 
   // --- For statement handlers -------------------------------------------------------
-  SetupData& Data() { return data_; }
-  ScriptHost& Host() { return host_; }
+  EngineContext& Context() { return ctx_; }
+  SetupData& Data() { return ctx_.Data; }
+  TVariableManager& Vars() { return ctx_.Vars; }
+  const TVariableManager& Vars() const { return ctx_.Vars; }
+  const Services& Machine() const { return services_; }
   InterpreterHooks& Hooks() { return hooks_; }
   const ControlState& Control() const { return state_; }
   const std::string& DatabasePath() const { return databasePath_; }
@@ -122,11 +139,14 @@ class Interpreter {
   void SetWizardStep(int step) { state_.wizardStep = step; }
   // GetParam of the statement, with the parameter block looked up once per run.
   std::string Param(std::size_t statementIndex, int n) const;
+  // The context's translation of a statement text while a language is selected; the text
+  // unchanged otherwise.
+  std::string Translated(std::string_view text, std::string_view key, int k) const;
   // A language is selected: variable LANGUAGE (as refreshed before the statement) is not
   // empty.
   bool LanguageSelected() const { return !lastLanguage_.empty(); }
-  // The engine runs silently (Startup().SilentMode, refreshed from SILENT).
-  bool Silent() const;
+  // The engine runs silently (Startup.SilentMode, refreshed from SILENT).
+  bool Silent() const { return ctx_.Startup.SilentMode; }
   // The label table: upper-cased names with the index of their "Label" statement.
   const std::vector<std::pair<std::string, std::size_t>>& Labels() const { return labels_; }
   // The folder of the running engine, with a trailing backslash after the bootstrap.
@@ -136,17 +156,24 @@ class Interpreter {
   std::string FailureText(std::size_t statementIndex, std::string_view message) const;
 
  private:
-  enum class Kind : std::uint8_t {
-    None, If, ElseIf, Else, End, WizardLoop, Label, GoToLabel, Comment, Ignore, DisplayDialog, Plugin, Handler
-  };
   enum class Fetch { Dispatch, NextCycle, EndOfScript };
+  struct Failure {
+    std::size_t index;
+    std::string message;
+  };
 
-  void Prepare();
-  bool PrepareAfterBootstrap();
+  // The phases of a run. PrepareRun returns false when the run ends before the first
+  // statement (no database, another instance running, a statement failure while the
+  // label table is read).
+  bool PrepareRun();
+  void StatementCycle(const std::function<bool(std::size_t)>& callback);
+  void EndOfRun();
+
+  void ResolveStatements(std::optional<Failure>& failure);
   void InitializationVariables();
   void RefreshFromVariables();
-  // Moves the program counter to the next uncommented "End" (or, with stopAtBranches, "Else"
-  // or "Else If") of the current nesting level, or past the end of the script.
+  // Moves the program counter to the next uncommented "End" (or, with stopAtBranches,
+  // "Else" or "Else If") of the current nesting level, or past the end of the script.
   void SkipToSameLevel(bool stopAtBranches);
   void BranchSkip();
   void EndSkip();
@@ -159,21 +186,23 @@ class Interpreter {
   void BetweenStatementsProgress();
   void StatementFailure(std::size_t index, std::string_view message);
   void ExitScriptStep();
-  void EndOfRun();
   void RemovableMediaEnding();
-  bool SkippedOnFetch(std::size_t index) const { return commented_[index] || kinds_[index] == Kind::Ignore; }
+  StatementKind KindOf(std::size_t index) const { return ctx_.Data.Kinds[index]; }
+  bool SkippedOnFetch(std::size_t index) const {
+    return commented_[index] || KindOf(index) == StatementKind::Ignore;
+  }
   bool SingleInstance() const;
   std::string SingleInstanceMarker() const;
 
-  SetupData& data_;
-  ScriptHost& host_;
+  EngineContext& ctx_;
+  Services services_;
   const StatementTable& statements_;
   InterpreterHooks hooks_;
   std::string databasePath_;
   std::string rootFolder_;
+  bool runEnded_ = false;  // the exit-script step ran
 
   // Per statement, resolved once before the first statement.
-  std::vector<Kind> kinds_;
   std::vector<char> commented_;
   std::vector<const StatementHandler*> handlers_;
   std::vector<char> isPlugin_;
@@ -183,6 +212,9 @@ class Interpreter {
 
   ControlState state_;
   bool endRequested_ = false;
+  // Cycles of the statement loop; pending window messages are processed every
+  // kPumpInterval cycles, whatever the statement indexes.
+  std::uint64_t cycles_ = 0;
 
   // Last values seen by the per-statement refresh.
   std::string lastLanguage_;
@@ -193,6 +225,10 @@ class Interpreter {
   bool singleInstance_ = false;
   std::string scratch_, scratch2_, scratch3_;
 };
+
+// The value name of the resume entry: the first eight hexadecimal digits of the product
+// code (its characters 2 to 9); empty for a code without them.
+std::string ResumeEntryName(std::string_view productCode);
 
 // The first-install bootstrap used until the installer cache supplies its own: publishes
 // PRODUCTCODE, REVISIONCODE, DATADIR, TARGETDIR (program files folder for an

@@ -2,24 +2,25 @@
 // scope while the script's 64-bit mode is on (PlatformMode other than "Win32").
 #pragma once
 
-#include "script/interpreter/engine_state.h"
-#include "script/interpreter/script_host.h"
+#include "engine/engine_state.h"
+#include "engine/services/files.h"
 
 namespace kem {
 
 class RedirectionGuard {
  public:
-  explicit RedirectionGuard(ScriptHost& host) : host_(host), active_(Engine().PlatformMode != "Win32") {
-    if (active_) host_.SetFileSystemRedirectionOff(true);
+  RedirectionGuard(const EngineState& state, FileService& files)
+      : files_(files), active_(state.PlatformMode != "Win32") {
+    if (active_) files_.SetFileSystemRedirectionOff(true);
   }
   ~RedirectionGuard() {
-    if (active_) host_.SetFileSystemRedirectionOff(false);
+    if (active_) files_.SetFileSystemRedirectionOff(false);
   }
   RedirectionGuard(const RedirectionGuard&) = delete;
   RedirectionGuard& operator=(const RedirectionGuard&) = delete;
 
  private:
-  ScriptHost& host_;
+  FileService& files_;
   bool active_;
 };
 

@@ -1,6 +1,6 @@
 #include "script/numbers/int_text.h"
 
-#include "script/statement_error.h"
+#include "engine/statement_error.h"
 
 namespace kem {
 namespace {

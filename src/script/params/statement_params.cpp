@@ -1,38 +1,19 @@
 #include "script/params/statement_params.h"
 
 #include <algorithm>
-#include <atomic>
-#include <stdexcept>
 
 #include "common/text.h"
-#include "script/statement_error.h"
+#include "engine/statement_error.h"
 #include "script/store/variable_manager.h"
 
 namespace kem {
 namespace {
 
-std::atomic<const SetupData*> g_scriptData{nullptr};
-std::atomic<TranslateHook> g_translateHook{nullptr};
-
 [[noreturn]] void ListIndexError(std::size_t position) {
   throw StatementError("List index out of bounds (" + std::to_string(position) + ")");
 }
 
-const SetupData& RequireScriptData() {
-  const SetupData* data = g_scriptData.load();
-  if (!data) throw std::logic_error("No setup data is set for the script");
-  return *data;
-}
-
 }  // namespace
-
-void SetScriptData(const SetupData* data) { g_scriptData.store(data); }
-
-const SetupData* ScriptData() { return g_scriptData.load(); }
-
-ScriptDataScope::ScriptDataScope(const SetupData& data) : previous_(g_scriptData.exchange(&data)) {}
-
-ScriptDataScope::~ScriptDataScope() { g_scriptData.store(previous_); }
 
 std::string GetParam(const SetupData& data, std::size_t statementIndex, int n) {
   if (statementIndex >= data.StatementIds.Count()) ListIndexError(statementIndex);
@@ -45,16 +26,8 @@ std::string GetParam(const SetupData& data, std::size_t statementIndex, int n) {
   return data.ParameterLines[at];
 }
 
-std::string GetParam(std::size_t statementIndex, int n) {
-  return GetParam(RequireScriptData(), statementIndex, n);
-}
-
-std::string ExpandVars(std::string_view text) { return Variables().Expand(text); }
-
-std::string ExpandVarsQuoted(std::string_view text) { return Variables().ExpandQuoted(text); }
-
-std::string ExpandPath(std::string_view text) {
-  std::string s = ExpandVars(text);
+std::string ExpandPath(const TVariableManager& vars, std::string_view text) {
+  std::string s = vars.Expand(text);
   const bool unc = StartsWith(s, "\\\\");
   std::string out;
   out.reserve(s.size() + 1);
@@ -68,22 +41,9 @@ std::string ExpandPath(std::string_view text) {
   return out;
 }
 
-std::string VarNameOf(std::string_view text) {
-  if (text.size() < 3 || text.front() != '$' || text.back() != '$') return {};
-  std::string_view name = text.substr(1, text.size() - 2);
-  if (name.find('$') != std::string_view::npos) return {};
-  return std::string(name);
-}
-
-std::string VarNameOrText(std::string_view text) {
-  std::string name = VarNameOf(text);
-  if (name.empty()) name.assign(text);
-  return name;
-}
-
-void EnsureResultVariable(std::string_view name, std::string_view statementName) {
-  if (name.empty() || VarExists(name)) return;
-  SetVar(UpperCase(name), "", ActionLabel(statementName));
+void EnsureResultVariable(TVariableManager& vars, std::string_view name, std::string_view statementName) {
+  if (name.empty() || vars.Exists(name)) return;
+  vars.SetVar(UpperCase(name), "", ActionLabel(statementName));
 }
 
 std::string ActionLabel(std::string_view statementName) {
@@ -91,14 +51,6 @@ std::string ActionLabel(std::string_view statementName) {
   label += " Action";
   return label;
 }
-
-std::string TranslateParam(std::string_view text, std::string_view key, int k) {
-  TranslateHook hook = g_translateHook.load();
-  if (!hook) return std::string(text);
-  return hook(text, key, k);
-}
-
-void SetTranslateHook(TranslateHook hook) { g_translateHook.store(hook); }
 
 namespace {
 
@@ -150,10 +102,6 @@ std::string ExpandCompilerVars(const HashedStringList& vars, std::string_view te
   return current;
 }
 
-std::string ExpandCompilerVars(std::string_view text) {
-  return ExpandCompilerVars(RequireScriptData().CompilerVariables, text);
-}
-
 std::pair<std::string, std::string> SplitAt(std::string_view text, std::string_view separator) {
   std::size_t p = separator.empty() ? std::string_view::npos : text.find(separator);
   if (p == std::string_view::npos) return {std::string(text), std::string()};
@@ -164,10 +112,6 @@ std::string CommandHeader(const SetupData& data, std::size_t statementIndex, boo
   std::string header = LookUpCommandHeader(data.CommandHeaders, statementIndex);
   if (header.empty() && !allowEmpty) throw StatementError(std::string(kNoCommandHeaderMessage));
   return header;
-}
-
-std::string CommandHeader(std::size_t statementIndex, bool allowEmpty) {
-  return CommandHeader(RequireScriptData(), statementIndex, allowEmpty);
 }
 
 }  // namespace kem

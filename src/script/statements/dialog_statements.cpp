@@ -1,15 +1,14 @@
 #include "script/statements/dialog_statements.h"
 
 #include "common/text.h"
-#include "script/interpreter/engine_state.h"
 #include "script/interpreter/interpreter.h"
 #include "script/params/statement_params.h"
 #include "script/store/variable_manager.h"
 
 namespace kem {
 
-std::uintptr_t SilentDialogPresenter(Interpreter&, const std::string&, bool modal, std::string& custom) {
-  SetVar("VRAX_IsCancelled", "FALSE", "ShowDesign");
+std::uintptr_t SilentDialogPresenter(Interpreter& in, const std::string&, bool modal, std::string& custom) {
+  in.Vars().SetVar("VRAX_IsCancelled", "FALSE", "ShowDesign");
   custom.clear();
   // A non-modal display leaves no window behind: it is recorded as none.
   return modal ? kDialogNext : 0;
@@ -30,10 +29,11 @@ namespace {
 
 void DisplayDialog(const DialogPresenter& present, Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Display Dialog";
-  auto& engine = Engine();
+  auto& engine = in.Context().State;
+  TVariableManager& vars = in.Vars();
   std::string condition = in.Param(i, 4);
   if (!condition.empty()) {
-    if (IsTrue(GetVar(VarNameOrText(condition))) == IsTrue(in.Param(i, 6))) return;  // skipped
+    if (IsTrue(vars.Get(VarNameOrText(condition))) == IsTrue(in.Param(i, 6))) return;  // skipped
   }
   std::string key = std::to_string(i);
   engine.LastDisplayedKey = key;
@@ -47,19 +47,19 @@ void DisplayDialog(const DialogPresenter& present, Interpreter& in, std::size_t 
   } else if (IsTrue(in.Param(i, 3))) {
     code = present(in, key, true, custom);
     engine.WindowHandleOfNonModal = 0;
-    SetVar("WINDOWHANDLE", "0", kName);
+    vars.SetVar("WINDOWHANDLE", "0", kName);
     engine.PendingUnbindKey = key;
   } else {
     std::uintptr_t handle = present(in, key, false, custom);
     engine.WindowHandleOfNonModal = handle;
-    SetVar("WINDOWHANDLE", std::to_string(handle), kName);
+    vars.SetVar("WINDOWHANDLE", std::to_string(handle), kName);
     code = kDialogNotModal;
   }
 
   std::string result = in.Param(i, 2);
   if (!result.empty()) {
-    EnsureResultVariable(result, kName);
-    SetVarChecked(result, DialogResultText(code, custom), ActionLabel(kName));
+    EnsureResultVariable(vars, result, kName);
+    vars.SetVarChecked(result, DialogResultText(code, custom), ActionLabel(kName));
   }
   if (in.InWizardLoop()) {
     if (code == kDialogCancel) in.SetWizardStep(0);
@@ -68,24 +68,24 @@ void DisplayDialog(const DialogPresenter& present, Interpreter& in, std::size_t 
   }
 }
 
-void HideDialog(Interpreter&, std::size_t) {
-  auto& engine = Engine();
+void HideDialog(Interpreter& in, std::size_t) {
+  auto& engine = in.Context().State;
   if (!engine.LastDisplayedKey.empty()) {
     engine.PendingUnbindKey = engine.LastDisplayedKey;
     engine.LastDisplayedKey.clear();
   }
   engine.WindowHandleOfNonModal = 0;
-  SetVar("WINDOWHANDLE", "0", "Hide Dialog");
+  in.Vars().SetVar("WINDOWHANDLE", "0", "Hide Dialog");
 }
 
 }  // namespace
 
 void RegisterDialogStatements(StatementTable& table, DialogPresenter presenter) {
   if (!presenter) presenter = SilentDialogPresenter;
-  table.Add("Display Dialog", [present = std::move(presenter)](Interpreter& in, std::size_t i) {
+  table.Add(StatementKind::DisplayDialog, [present = std::move(presenter)](Interpreter& in, std::size_t i) {
     DisplayDialog(present, in, i);
   });
-  table.Add("Hide Dialog", HideDialog);
+  table.Add(StatementKind::HideDialog, HideDialog);
 }
 
 }  // namespace kem

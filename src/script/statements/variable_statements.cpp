@@ -6,12 +6,11 @@
 #include "common/text.h"
 #include "script/eval/expression.h"
 #include "script/eval/mathematics.h"
-#include "script/interpreter/engine_state.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/redirection_guard.h"
 #include "script/numbers/int_text.h"
 #include "script/params/statement_params.h"
-#include "script/statement_error.h"
+#include "engine/statement_error.h"
 #include "script/store/variable_manager.h"
 
 namespace kem {
@@ -22,13 +21,15 @@ constexpr std::string_view kNewLineMarker = "$NEWLINE$";
 
 // The result variable a parameter names ($NAME$ or NAME), upper-cased and created empty
 // when missing.
-std::string ResultVariable(std::string_view param, std::string_view statement) {
-  std::string name = UpperCase(VarNameOrText(param));
-  EnsureResultVariable(name, statement);
+std::string ResultVariable(Interpreter& in, std::string_view param, std::string_view statement) {
+  std::string name = in.Context().Text().UpperCase(VarNameOrText(param));
+  EnsureResultVariable(in.Vars(), name, statement);
   return name;
 }
 
-std::string CrLfToMarker(std::string_view text) { return ReplaceText(text, "\r\n", kNewLineMarker, false, true); }
+std::string CrLfToMarker(std::string_view text) {
+  return ReplaceText(Latin1Rules(), text, "\r\n", kNewLineMarker, false, true);
+}
 
 // 1-based character access as the runtime's Copy: positions before 1 count from 1,
 // counts below 0 give the empty text.
@@ -82,9 +83,10 @@ std::string WithBackslashUnlessEmpty(std::string s) { return s.empty() ? s : Wit
 
 void SetVariable(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Set Variable";
+  TVariableManager& vars = in.Vars();
   std::string value = in.Param(i, 2);
-  if (in.LanguageSelected()) value = TranslateParam(value, in.Param(i, 0), 1);
-  value = ExpandVars(value);
+  if (in.LanguageSelected()) value = in.Translated(value, in.Param(i, 0), 1);
+  value = vars.Expand(value);
 
   std::string name = in.Param(i, 1);
   bool persistent = false;
@@ -93,74 +95,77 @@ void SetVariable(Interpreter& in, std::size_t i) {
     name.resize(pos);
   }
   name = VarNameOrText(name);
-  EnsureResultVariable(name, kName);
-  SetVarChecked(name, value, "Set Variable Action");
-  if (persistent && !name.empty()) AddSavedVariable(name);
-  if (SameText(name, "ABORT")) SetVar("VRAX_IsCancelled", value, "Set Variable Tricke");
+  EnsureResultVariable(vars, name, kName);
+  vars.SetVarChecked(name, value, "Set Variable Action");
+  EngineState& state = in.Context().State;
+  if (persistent && !name.empty()) state.AddSavedVariable(name);
+  if (SameText(name, "ABORT")) vars.SetVar("VRAX_IsCancelled", value, "Set Variable Tricke");
 
   if (SameText(name, "PROGRESS") || SameText(name, "PROGRESSTEXT")) {
     struct ActiveScope {
-      ActiveScope() { Engine().WorkerActive = true; }
-      ~ActiveScope() { Engine().WorkerActive = false; }
-    } active;
-    std::int32_t position = TextToInt32(GetVar("PROGRESS"));
-    if (auto& refresh = in.Hooks().RefreshProgress) refresh(GetVar("PROGRESSTEXT"), position);
+      explicit ActiveScope(EngineState& s) : state(s) { state.WorkerActive = true; }
+      ~ActiveScope() { state.WorkerActive = false; }
+      EngineState& state;
+    } active(state);
+    std::int32_t position = TextToInt32(vars.Get("PROGRESS"));
+    if (auto& refresh = in.Hooks().Progress.Refresh) refresh(vars.Get("PROGRESSTEXT"), position);
   }
 }
 
 // --- "Localization Variable" -------------------------------------------------------------
 
 void LocalizationVariable(Interpreter& in, std::size_t i) {
+  TVariableManager& vars = in.Vars();
   std::string name = VarNameOrText(in.Param(i, 1));
-  EnsureResultVariable(name, "Localization Variable");
+  EnsureResultVariable(vars, name, "Localization Variable");
   std::string value = in.Param(i, 2);
-  if (in.LanguageSelected()) value = TranslateParam(value, "ZOZADORU$" + name + "$ZOZADORU", 1);
-  SetVarChecked(name, ExpandVars(value), "Localization Variable Action");
+  if (in.LanguageSelected()) value = in.Translated(value, "ZOZADORU$" + name + "$ZOZADORU", 1);
+  vars.SetVarChecked(name, vars.Expand(value), "Localization Variable Action");
 }
 
 // --- "Get Environment", "Get Temporary File" ---------------------------------------------
 
 void GetEnvironment(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Get Environment";
-  std::string name = ExpandVars(in.Param(i, 1));
+  std::string name = in.Vars().Expand(in.Param(i, 1));
   std::string result;
   {
-    RedirectionGuard guard(in.Host());
+    RedirectionGuard guard(in.Context().State, in.Machine().Files);
     if (!name.empty()) {
-      result = in.Host().ExpandEnvironmentName(name);
+      result = in.Machine().Shell.ExpandEnvironmentName(name);
     } else {
-      for (const std::string& entry : in.Host().EnvironmentStrings()) {
+      for (const std::string& entry : in.Machine().Shell.EnvironmentStrings()) {
         if (!result.empty()) result += kNewLineMarker;
         result += entry;
       }
     }
   }
-  std::string var = ResultVariable(in.Param(i, 2), kName);
-  SetVar(var, result, ActionLabel(kName));
+  std::string var = ResultVariable(in, in.Param(i, 2), kName);
+  in.Vars().SetVar(var, result, ActionLabel(kName));
 }
 
 void GetTemporaryFile(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Get Temporary File";
-  std::string var = ResultVariable(in.Param(i, 1), kName);
+  std::string var = ResultVariable(in, in.Param(i, 1), kName);
   std::string path;
   {
-    RedirectionGuard guard(in.Host());
-    path = in.Host().CreateTempFileName(GetVar("TEMPDIR"), "kem");
+    RedirectionGuard guard(in.Context().State, in.Machine().Files);
+    path = in.Machine().Files.CreateTempFileName(in.Vars().Get("TEMPDIR"), "kem");
   }
-  SetVar(var, path, ActionLabel(kName));
+  in.Vars().SetVar(var, path, ActionLabel(kName));
 }
 
 // --- "Convert Path", "Convert Case" -------------------------------------------------------
 
-std::string LongPathOf(ScriptHost& host, std::string path, int depth = 0) {
+std::string LongPathOf(FileService& files, std::string path, int depth = 0) {
   std::erase(path, '"');
   if (!path.empty() && path.back() == '\\') path.pop_back();
   auto cut = path.find_last_of("\\:");
   if (cut == std::string::npos || depth > 260) return path;
   std::string parent = path[cut] == ':' ? path.substr(0, cut + 1) : path.substr(0, cut);
   if (parent == path || cut + 1 >= path.size()) return path;
-  std::string longParent = LongPathOf(host, parent, depth + 1);
-  std::optional<std::string> stored = host.StoredName(path);
+  std::string longParent = LongPathOf(files, parent, depth + 1);
+  std::optional<std::string> stored = files.StoredName(path);
   if (!stored) return path;
   return longParent + "\\" + *stored;
 }
@@ -168,71 +173,79 @@ std::string LongPathOf(ScriptHost& host, std::string path, int depth = 0) {
 void ConvertPath(Interpreter& in, std::size_t i) {
   std::string var = in.Param(i, 1);
   bool toShort = IsTrue(in.Param(i, 2));
-  std::string value = ExpandPath(GetVar(var));
+  TVariableManager& vars = in.Vars();
+  FileService& files = in.Machine().Files;
+  std::string value = ExpandPath(vars, vars.Get(var));
   std::string result;
   {
-    RedirectionGuard guard(in.Host());
+    RedirectionGuard guard(in.Context().State, files);
     if (toShort) {
       // A path the system cannot shorten (it does not exist) stays as it is.
-      result = in.Host().ShortPathName(value).value_or(value);
+      result = files.ShortPathName(value).value_or(value);
     } else {
-      result = LongPathOf(in.Host(), value);
+      result = LongPathOf(files, value);
     }
   }
-  SetVarChecked(var, result, "Convert Path Action");
+  vars.SetVarChecked(var, result, "Convert Path Action");
 }
 
 void ConvertCase(Interpreter& in, std::size_t i) {
   std::string var = in.Param(i, 1);
   bool upper = IsTrue(in.Param(i, 2));
-  std::string value = ExpandPath(GetVar(var));
-  value = upper ? in.Host().AnsiUpperCase(value) : in.Host().AnsiLowerCase(value);
-  SetVarChecked(var, value, "Convert Case Action");
+  TVariableManager& vars = in.Vars();
+  std::string value = ExpandPath(vars, vars.Get(var));
+  value = upper ? in.Machine().Shell.AnsiUpperCase(value) : in.Machine().Shell.AnsiLowerCase(value);
+  vars.SetVarChecked(var, value, "Convert Case Action");
 }
 
 // --- "Replace String" ----------------------------------------------------------------------
 
 void ReplaceString(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Replace String";
-  std::string var = UpperCase(VarNameOrText(in.Param(i, 1)));
-  std::string value = CrLfToMarker(GetVar(var));
-  std::string find = CrLfToMarker(ExpandVars(in.Param(i, 2)));
-  std::string replacement = CrLfToMarker(ExpandVars(in.Param(i, 3)));
+  TVariableManager& vars = in.Vars();
+  const TextRules& text = in.Context().Text();
+  std::string var = text.UpperCase(VarNameOrText(in.Param(i, 1)));
+  std::string value = CrLfToMarker(vars.Get(var));
+  std::string find = CrLfToMarker(vars.Expand(in.Param(i, 2)));
+  std::string replacement = CrLfToMarker(vars.Expand(in.Param(i, 3)));
   bool ignoreCase = IsTrue(in.Param(i, 4));
   bool all = IsTrue(in.Param(i, 5));
-  SetVar(var, ReplaceText(value, find, replacement, ignoreCase, all), ActionLabel(kName));
+  vars.SetVar(var, ReplaceText(text, value, find, replacement, ignoreCase, all), ActionLabel(kName));
 }
 
 // --- "Extract Path" --------------------------------------------------------------------------
 
 void ExtractPath(Interpreter& in, std::size_t i) {
   std::string var = in.Param(i, 1);
-  std::string value = ExpandPath(GetVar(var));
+  TVariableManager& vars = in.Vars();
+  std::string value = ExpandPath(vars, vars.Get(var));
   std::int32_t code = TextToInt32(in.Param(i, 2));
-  SetVarChecked(var, ExtractPathPart(value, code), "Extract Path Action");
+  vars.SetVarChecked(var, ExtractPathPart(value, code), "Extract Path Action");
 }
 
 // --- "Parse String" --------------------------------------------------------------------------
 
 void ParseString(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Parse String";
-  std::string source = ExpandPath(in.Param(i, 1));
-  std::string separator = ExpandPath(in.Param(i, 2));
+  TVariableManager& vars = in.Vars();
+  const TextRules& text = in.Context().Text();
+  std::string source = ExpandPath(vars, in.Param(i, 1));
+  std::string separator = ExpandPath(vars, in.Param(i, 2));
   std::string first = in.Param(i, 3);
   std::string second = in.Param(i, 4);
   std::int32_t mode = TextToInt32(in.Param(i, 5));
   bool trim = IsTrue(in.Param(i, 6));
   bool ignoreCase = IsTrue(in.Param(i, 7));
-  auto [a, b] = ParseText(source, separator, mode, trim, ignoreCase);
+  auto [a, b] = ParseText(text, source, separator, mode, trim, ignoreCase);
   if (!first.empty()) {
-    std::string var = UpperCase(first);
-    EnsureResultVariable(var, kName);
-    SetVar(var, a, ActionLabel(kName));
+    std::string var = text.UpperCase(first);
+    EnsureResultVariable(vars, var, kName);
+    vars.SetVar(var, a, ActionLabel(kName));
   }
   if (!second.empty()) {
-    std::string var = UpperCase(second);
-    EnsureResultVariable(var, kName);
-    SetVar(var, b, ActionLabel(kName));
+    std::string var = text.UpperCase(second);
+    EnsureResultVariable(vars, var, kName);
+    vars.SetVar(var, b, ActionLabel(kName));
   }
 }
 
@@ -240,31 +253,33 @@ void ParseString(Interpreter& in, std::size_t i) {
 
 void Mathematics(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Mathematics";
+  TVariableManager& vars = in.Vars();
   std::string var = in.Param(i, 4);
-  if (!var.empty()) EnsureResultVariable(var, kName);
-  std::string p1 = in.Param(i, 1);
+  if (!var.empty()) EnsureResultVariable(vars, var, kName);
+  std::string p1 = vars.Expand(in.Param(i, 1));
   std::int64_t code = TextToInt64(in.Param(i, 3));
-  std::int64_t a = MathReadsA(code) ? TextToInt64(ExpandVars(p1)) : 0;
-  std::int64_t b = MathReadsB(code) ? TextToInt64(ExpandVars(in.Param(i, 2))) : 0;
+  std::int64_t a = MathReadsA(code) ? TextToInt64(p1) : 0;
+  std::int64_t b = MathReadsB(code) ? TextToInt64(vars.Expand(in.Param(i, 2))) : 0;
   std::string result = MathOperation(code, a, b, p1);
-  if (!var.empty()) SetVarChecked(var, result, ActionLabel(kName));
+  if (!var.empty()) vars.SetVarChecked(var, result, ActionLabel(kName));
 }
 
 void EvaluateExpressionStatement(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Evaluate Expression";
+  TVariableManager& vars = in.Vars();
   std::string var = in.Param(i, 2);
-  EnsureResultVariable(var, kName);
-  std::string result = EvaluateExpression(ExpandVarsQuoted(in.Param(i, 1)));
-  SetVarChecked(var, result, ActionLabel(kName));
+  EnsureResultVariable(vars, var, kName);
+  std::string result = EvaluateExpression(vars.ExpandQuoted(in.Param(i, 1)));
+  vars.SetVarChecked(var, result, ActionLabel(kName));
 }
 
 }  // namespace
 
-std::string ReplaceText(std::string_view value, std::string_view find, std::string_view replacement,
-                        bool ignoreCase, bool all) {
+std::string ReplaceText(const TextRules& text, std::string_view value, std::string_view find,
+                        std::string_view replacement, bool ignoreCase, bool all) {
   if (find.empty()) return std::string(value);
-  std::string haystack = ignoreCase ? UpperCase(value) : std::string(value);
-  std::string needle = ignoreCase ? UpperCase(find) : std::string(find);
+  std::string haystack = ignoreCase ? text.UpperCase(value) : std::string(value);
+  std::string needle = ignoreCase ? text.UpperCase(find) : std::string(find);
   std::string result;
   std::size_t from = 0;
   for (;;) {
@@ -301,16 +316,17 @@ std::string ExtractPathPart(std::string_view path, std::int32_t code) {
     case 5:
       return WithBackslashUnlessEmpty(DrivePart(path));
     case 6:
-      return ReplaceText(path, "\\\\", "\\", false, true);
+      return ReplaceText(Latin1Rules(), path, "\\\\", "\\", false, true);
     default:
       return std::string(path);
   }
 }
 
-std::pair<std::string, std::string> ParseText(std::string_view source, std::string_view separatorOrCount,
-                                              std::int32_t mode, bool trim, bool ignoreCase) {
-  std::string s = ignoreCase ? LowerCase(source) : std::string(source);
-  std::string t = ignoreCase ? LowerCase(separatorOrCount) : std::string(separatorOrCount);
+std::pair<std::string, std::string> ParseText(const TextRules& text, std::string_view source,
+                                              std::string_view separatorOrCount, std::int32_t mode, bool trim,
+                                              bool ignoreCase) {
+  std::string s = ignoreCase ? text.LowerCase(source) : std::string(source);
+  std::string t = ignoreCase ? text.LowerCase(separatorOrCount) : std::string(separatorOrCount);
   const auto len = static_cast<long long>(source.size());
   long long p = 0, k = 0, c = 0;
   switch (mode) {
@@ -366,17 +382,17 @@ std::pair<std::string, std::string> ParseText(std::string_view source, std::stri
 }
 
 void RegisterVariableStatements(StatementTable& table) {
-  table.Add("Set Variable", SetVariable);
-  table.Add("Localization Variable", LocalizationVariable);
-  table.Add("Get Environment", GetEnvironment);
-  table.Add("Get Temporary File", GetTemporaryFile);
-  table.Add("Convert Path", ConvertPath);
-  table.Add("Convert Case", ConvertCase);
-  table.Add("Replace String", ReplaceString);
-  table.Add("Extract Path", ExtractPath);
-  table.Add("Parse String", ParseString);
-  table.Add("Mathematics", Mathematics);
-  table.Add("Evaluate Expression", EvaluateExpressionStatement);
+  table.Add(StatementKind::SetVariable, SetVariable);
+  table.Add(StatementKind::LocalizationVariable, LocalizationVariable);
+  table.Add(StatementKind::GetEnvironment, GetEnvironment);
+  table.Add(StatementKind::GetTemporaryFile, GetTemporaryFile);
+  table.Add(StatementKind::ConvertPath, ConvertPath);
+  table.Add(StatementKind::ConvertCase, ConvertCase);
+  table.Add(StatementKind::ReplaceString, ReplaceString);
+  table.Add(StatementKind::ExtractPath, ExtractPath);
+  table.Add(StatementKind::ParseString, ParseString);
+  table.Add(StatementKind::Mathematics, Mathematics);
+  table.Add(StatementKind::EvaluateExpression, EvaluateExpressionStatement);
 }
 
 }  // namespace kem

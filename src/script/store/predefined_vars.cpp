@@ -4,33 +4,33 @@
 
 namespace kem {
 
-void FillProgressChannel(std::string_view tickCount) {
-  RawSet("VRAX_thProgress", "0");
-  RawSet("VRAX_thMax", "100");
-  RawSet("VRAX_thMin", "0");
-  RawSet("VRAX_thProgressText", "");
-  RawSet("VRAX_thFinished", "FALSE");
-  RawSet("VRAX_thCancelled", "FALSE");
-  RawSet("VRAX_IsCancelled", "FALSE");
-  RawSet("VRAX_LastDelegateTick", tickCount);
-  RawSet("VRAX_LastActiveTick", tickCount);
+void FillProgressChannel(TVariableManager& vars, std::string_view tickCount) {
+  vars.Set("VRAX_thProgress", "0");
+  vars.Set("VRAX_thMax", "100");
+  vars.Set("VRAX_thMin", "0");
+  vars.Set("VRAX_thProgressText", "");
+  vars.Set("VRAX_thFinished", "FALSE");
+  vars.Set("VRAX_thCancelled", "FALSE");
+  vars.Set("VRAX_IsCancelled", "FALSE");
+  vars.Set("VRAX_LastDelegateTick", tickCount);
+  vars.Set("VRAX_LastActiveTick", tickCount);
 }
 
-void FillPreInitialization(std::string_view productTitle, bool allUsers) {
+void FillPreInitialization(TVariableManager& vars, std::string_view productTitle, bool allUsers) {
   const auto origin = kOriginPreInitialization;
-  SetVar("TARGETDIR", "", origin);
-  SetVar("STARTMENU", productTitle, origin);
-  SetVar("ALLUSERS", BoolText(allUsers), origin);
+  vars.SetVar("TARGETDIR", "", origin);
+  vars.SetVar("STARTMENU", productTitle, origin);
+  vars.SetVar("ALLUSERS", BoolText(allUsers), origin);
 }
 
-void FillInitialization(const InitializationValues& v) {
+void FillInitialization(TVariableManager& vars, const InitializationValues& v) {
   const auto origin = kOriginInitialization;
-  auto set = [&](std::string_view name, std::string_view value) { SetVar(name, value, origin); };
+  auto set = [&](std::string_view name, std::string_view value) { vars.SetVar(name, value, origin); };
   set("VRAX_COMPRESS_INSTALLER_CACHE", "TRUE");
   set("VRAX_DISABLE_ROLLBACK", "FALSE");
   set("VRAX_DISABLE_VISTA_RESTART_MANAGER", "FALSE");
   set("IISHOST", v.IisHost);
-  if (!VarExists("OVERRIDECACHE")) set("OVERRIDECACHE", "");
+  if (!vars.Exists("OVERRIDECACHE")) set("OVERRIDECACHE", "");
   set("VRAXLOGO", "");
   set("SELECTED", "0");
   set("WINDOWHANDLE", "0");

@@ -1,8 +1,8 @@
 // The predefined variables the engine sets before the first statement runs. The
 // Windows side gathers the values (user name, folders, dates, host name, ...); these
-// functions write them into the process-wide store in the engine's fixed order.
+// functions write them into the run's store in the engine's fixed order.
 //
-// Order of a run's preparation: ClearVars, FillProgressChannel, FillPreInitialization,
+// Order of a run's preparation: clearing the store, FillProgressChannel, FillPreInitialization,
 // the installer cache's bootstrap (origin "Bootstrap"), FillInitialization, then the
 // interpreter's own steps and finally InjectCommandLineAssignments.
 #pragma once
@@ -10,18 +10,20 @@
 #include <string>
 #include <string_view>
 
+#include "script/store/variable_manager.h"
+
 namespace kem {
 
 // The progress channel's reserved variables, written with RawSet:
 // VRAX_thProgress "0", VRAX_thMax "100", VRAX_thMin "0", VRAX_thProgressText empty,
 // VRAX_thFinished, VRAX_thCancelled and VRAX_IsCancelled "FALSE", and
 // VRAX_LastDelegateTick and VRAX_LastActiveTick the tick count (decimal milliseconds).
-void FillProgressChannel(std::string_view tickCount);
+void FillProgressChannel(TVariableManager& vars, std::string_view tickCount);
 
 // TARGETDIR empty, STARTMENU the product title, ALLUSERS "TRUE" when the user is an
 // administrator of a Windows NT family system (elevated on Vista and later). Origin
 // "Pre-Initialization".
-void FillPreInitialization(std::string_view productTitle, bool allUsers);
+void FillPreInitialization(TVariableManager& vars, std::string_view productTitle, bool allUsers);
 
 // Values of the "Initialization" variables that come from the machine or the run.
 // Folders end with a backslash.
@@ -50,6 +52,6 @@ struct InitializationValues {
 // Writes the "Initialization" variables in the engine's order, from
 // VRAX_COMPRESS_INSTALLER_CACHE to MSIFILE. OVERRIDECACHE is created empty only when it
 // is not yet defined; NEWLINE is CR LF.
-void FillInitialization(const InitializationValues& values);
+void FillInitialization(TVariableManager& vars, const InitializationValues& values);
 
 }  // namespace kem

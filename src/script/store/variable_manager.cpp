@@ -3,49 +3,38 @@
 #include <algorithm>
 
 #include "common/text.h"
-#include "script/params/statement_params.h"
 
 namespace kem {
 
-namespace {
-
-// The shared letter-case folding as a table, so that hashing and comparing a name costs
-// one load per character.
-struct FoldTable {
-  unsigned char upper[256];
-  FoldTable() {
-    for (int c = 0; c < 256; ++c) upper[c] = static_cast<unsigned char>(FoldUpper(static_cast<char>(c)));
-  }
-};
-
-const FoldTable& Fold() {
-  static const FoldTable table;
-  return table;
-}
-
-}  // namespace
-
 // Not noexcept on purpose: the map then keeps each node's hash code, and a look-up
 // compares codes before it compares names instead of re-hashing every node it passes.
-std::size_t TVariableManager::Hash::operator()(std::string_view s) const {
-  const unsigned char* up = Fold().upper;
-  std::uint64_t h = 1469598103934665603ull;
-  for (char c : s) {
-    h ^= up[static_cast<unsigned char>(c)];
-    h *= 1099511628211ull;
-  }
-  return static_cast<std::size_t>(h ^ (h >> 29));
-}
+std::size_t TVariableManager::Hash::operator()(std::string_view s) const { return rules->Hash(s); }
 
 bool TVariableManager::Equal::operator()(std::string_view a, std::string_view b) const noexcept {
-  if (a.size() != b.size()) return false;
-  const unsigned char* up = Fold().upper;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (up[static_cast<unsigned char>(a[i])] != up[static_cast<unsigned char>(b[i])]) return false;
-  return true;
+  return rules->SameText(a, b);
 }
 
-TVariableManager::TVariableManager(bool lockReads) : lockReads_(lockReads) {}
+TVariableManager::TVariableManager(bool lockReads)
+    : lockReads_(lockReads), index_(0, Hash{&rules_}, Equal{&rules_}) {}
+
+void TVariableManager::SetTextRules(const TextRules& rules) {
+  std::lock_guard guard(lock_);
+  rules_ = rules;
+  // The hash and the comparison changed: index every name again (the first spelling of
+  // names that now compare equal keeps the entry).
+  index_.clear();
+  std::vector<Entry> entries = std::move(entries_);
+  entries_.clear();
+  for (Entry& e : entries) {
+    auto it = index_.find(e.name);
+    if (it != index_.end()) {
+      entries_[it->second].value = std::move(e.value);
+      continue;
+    }
+    index_.emplace(e.name, entries_.size());
+    entries_.push_back(std::move(e));
+  }
+}
 
 void TVariableManager::Set(std::string_view name, std::string_view value) {
   if (name.empty()) return;
@@ -57,10 +46,6 @@ void TVariableManager::Set(std::string_view name, std::string_view value) {
   }
   entries_.push_back(Entry{std::string(name), std::string(value)});
   index_.emplace(std::string(name), entries_.size() - 1);
-}
-
-void TVariableManager::SetLocked(std::string_view name, std::string_view value) {
-  Set(name, value);
 }
 
 void TVariableManager::Clear() {
@@ -237,80 +222,47 @@ std::string TVariableManager::ExpandQuoted(std::string_view text) const {
   return ExpandWith(*this, text, true, replacements);
 }
 
-TVariableManager& Variables() {
-  static TVariableManager store(true);
-  return store;
-}
-
 // --- Command-line override rule ---
 
-namespace {
-
-struct Overrides {
-  std::mutex lock;
-  bool silent = false;
-  std::vector<std::string> assignments;
-};
-
-Overrides& CommandLine() {
-  static Overrides o;
-  return o;
+void TVariableManager::SetCommandLineOverrides(bool silentMode, std::vector<std::string> assignments) {
+  std::lock_guard guard(lock_);
+  overrideSilent_ = silentMode;
+  overrideAssignments_ = std::move(assignments);
 }
 
-}  // namespace
-
-void SetCommandLineOverrides(bool silentMode, std::vector<std::string> assignments) {
-  Overrides& o = CommandLine();
-  std::lock_guard guard(o.lock);
-  o.silent = silentMode;
-  o.assignments = std::move(assignments);
-}
-
-bool IsProtectedByCommandLine(std::string_view name) {
-  Overrides& o = CommandLine();
-  std::lock_guard guard(o.lock);
-  if (!o.silent || name.empty()) return false;
+bool TVariableManager::IsProtectedByCommandLine(std::string_view name) const {
+  std::lock_guard guard(lock_);
+  if (!overrideSilent_ || name.empty()) return false;
   // Any NAME entry (even position) protects the variable, also when the same text occurs
   // earlier as a VALUE.
-  for (std::size_t i = 0; i < o.assignments.size(); i += 2)
-    if (SameText(o.assignments[i], name)) return true;
+  for (std::size_t i = 0; i < overrideAssignments_.size(); i += 2)
+    if (rules_.SameText(overrideAssignments_[i], name)) return true;
   return false;
 }
 
-void InjectCommandLineAssignments() {
+void TVariableManager::InjectCommandLineAssignments() {
   std::vector<std::string> pairs;
   {
-    Overrides& o = CommandLine();
-    std::lock_guard guard(o.lock);
-    pairs = o.assignments;
+    std::lock_guard guard(lock_);
+    pairs = overrideAssignments_;
   }
   for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
-    SetVar(UpperCase(pairs[i]), pairs[i + 1], kOriginCommandLine);
+    SetVar(rules_.UpperCase(pairs[i]), pairs[i + 1], kOriginCommandLine);
 }
 
-// --- Module-level helpers ---
-
-std::string GetVar(std::string_view name) { return Variables().Get(name); }
-
-bool VarExists(std::string_view name) { return Variables().Exists(name); }
-
-void SetVar(std::string_view name, std::string_view value, std::string_view origin) {
+void TVariableManager::SetVar(std::string_view name, std::string_view value, std::string_view origin) {
   if (name.empty()) return;
-  if (Variables().Exists(name))
+  if (Exists(name))
     SetVarChecked(name, value, origin);
   else
-    Variables().Set(name, value);
+    Set(name, value);
 }
 
-void SetVarChecked(std::string_view name, std::string_view value, std::string_view origin) {
+void TVariableManager::SetVarChecked(std::string_view name, std::string_view value, std::string_view origin) {
   if (name.empty()) return;
   if (origin != kOriginCommandLine && IsProtectedByCommandLine(name)) return;
-  Variables().SetLocked(name, value);
+  Set(name, value);
 }
-
-void RawSet(std::string_view name, std::string_view value) { Variables().Set(name, value); }
-
-void ClearVars() { Variables().Clear(); }
 
 bool IsTrue(std::string_view text) noexcept {
   return text == "-1" || SameText(text, "TRUE");
@@ -389,40 +341,51 @@ std::vector<std::string> SplitCommaText(std::string_view text) {
   return list;
 }
 
-std::string ExportVars() {
+std::string TVariableManager::Export() const {
   std::vector<std::string> list;
-  Variables().Dump(list);
+  Dump(list);
   return CommaText(list);
 }
 
-void ImportVars(std::string_view text) {
+void TVariableManager::Import(std::string_view text) {
   std::vector<std::string> list = SplitCommaText(text);
-  TVariableManager& store = Variables();
-  store.Clear();
-  for (std::size_t i = 0; i + 1 < list.size(); i += 2) store.Set(list[i], list[i + 1]);
+  std::lock_guard guard(lock_);
+  Clear();
+  for (std::size_t i = 0; i + 1 < list.size(); i += 2) Set(list[i], list[i + 1]);
 }
 
 // --- Reference helpers ---
 
-std::string VarValueExpanded(std::string_view ref) {
-  std::string name = VarNameOrText(ref);
-  std::string value;
-  if (!Variables().TryGet(name, value)) return {};
-  return ExpandVars(value);
+std::string VarNameOf(std::string_view text) {
+  if (text.size() < 3 || text.front() != '$' || text.back() != '$') return {};
+  std::string_view name = text.substr(1, text.size() - 2);
+  if (name.find('$') != std::string_view::npos) return {};
+  return std::string(name);
 }
 
-std::string VarValueOrMarker(std::string_view ref) {
-  std::string name = VarNameOrText(ref);
-  std::string value;
-  if (!Variables().TryGet(name, value)) return std::string(kUndefinedMarker);
-  return ExpandVars(value);
-}
-
-bool VarRefDefined(std::string_view text, bool plainIsEnough) {
+std::string VarNameOrText(std::string_view text) {
   std::string name = VarNameOf(text);
-  if (!name.empty()) return VarExists(name);
+  if (name.empty()) name.assign(text);
+  return name;
+}
+
+std::string TVariableManager::ValueExpanded(std::string_view ref) const {
+  std::string value;
+  if (!TryGet(VarNameOrText(ref), value)) return {};
+  return Expand(value);
+}
+
+std::string TVariableManager::ValueOrMarker(std::string_view ref) const {
+  std::string value;
+  if (!TryGet(VarNameOrText(ref), value)) return std::string(kUndefinedMarker);
+  return Expand(value);
+}
+
+bool TVariableManager::RefDefined(std::string_view text, bool plainIsEnough) const {
+  std::string name = VarNameOf(text);
+  if (!name.empty()) return Exists(name);
   if (plainIsEnough) return true;
-  return VarExists(text);
+  return Exists(text);
 }
 
 }  // namespace kem

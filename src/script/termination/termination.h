@@ -18,12 +18,13 @@ inline constexpr std::string_view kRunOnceKey = "SOFTWARE\\Microsoft\\Windows\\C
 
 struct ResumeEntry {
   std::string valueName;  // the first eight hexadecimal digits of the product code
-  std::string command;    // the package that started the engine, or the engine; then the command tail
+  std::string command;    // the package that started the engine, or the engine, quoted; then the command tail
 };
 
 // The entry that starts the setup again after the restart: value name from the product
 // code (characters 2 to 9), command from the "/m=" path when one was given, otherwise the
-// running engine's path, followed by a blank and the command tail when there is one.
+// running engine's path, in double quotes, followed by a blank and the command tail when
+// there is one.
 ResumeEntry MakeResumeEntry(std::string_view productCode, std::string_view outerPackagePath,
                             std::string_view programPath, std::string_view commandTail);
 

@@ -36,9 +36,8 @@ class Validator {
   std::optional<ValidationFailure> Run() {
     labels_.clear();
     labelSet_.clear();
-    ClearVars();
-    for (std::string_view name : kPredeclared)
-      SetVar(name, "", name == "PROGRESSMODE" ? kOriginInitialization : kOriginCompilation);
+    symbols_.Clear();
+    for (std::string_view name : kPredeclared) symbols_.Set(name, "");
 
     if (auto f = BlockBalance()) return f;
     if (auto f = Labels()) return f;
@@ -49,7 +48,9 @@ class Validator {
 
  private:
   std::size_t Count() const { return data_.StatementCount(); }
-  const std::string& Name(std::size_t i) const { return data_.StatementNames[i]; }
+  StatementKind Kind(std::size_t i) const {
+    return i < data_.Kinds.size() ? data_.Kinds[i] : ResolveStatementKind(data_.StatementNames[i]);
+  }
   bool Commented(std::size_t i) const { return i < data_.CommentFlags.Count() && data_.CommentFlags[i] == "C"; }
 
   // Raw parameter; a block that ends early reads as empty here: the pass reports script
@@ -67,9 +68,9 @@ class Validator {
 
   // Every variable of the pass holds the empty text, so declaring one that exists
   // changes nothing.
-  static void Declare(std::string_view name) {
-    if (name.empty() || VarExists(name)) return;
-    SetVar(UpperCase(name), "", kOriginCompilation);
+  void Declare(std::string_view name) const {
+    if (name.empty() || symbols_.Exists(name)) return;
+    symbols_.Set(UpperCase(name), "");
   }
   void DeclareParam(std::size_t i, int n) const { Declare(Param(i, n)); }
 
@@ -79,14 +80,14 @@ class Validator {
     long openers = 0, closers = 0, nesting = 0;
     for (std::size_t i = 0; i < Count(); ++i) {
       if (Commented(i)) continue;
-      const std::string& name = Name(i);
-      if (name == "If" || name == "Wizard Loop") {
+      const StatementKind kind = Kind(i);
+      if (kind == StatementKind::If || kind == StatementKind::WizardLoop) {
         ++openers;
         ++nesting;
-      } else if (name == "End") {
+      } else if (kind == StatementKind::End) {
         ++closers;
         --nesting;
-      } else if (name == "Label" && nesting != 0) {
+      } else if (kind == StatementKind::Label && nesting != 0) {
         return Fail(i, std::string(kNestedLabelMessage));
       }
     }
@@ -97,7 +98,7 @@ class Validator {
 
   std::optional<ValidationFailure> Labels() {
     for (std::size_t i = 0; i < Count(); ++i) {
-      if (Name(i) != "Label") continue;
+      if (Kind(i) != StatementKind::Label) continue;
       std::string label = Param(i, 1);
       std::string upper = UpperCase(label);
       if (!labelSet_.insert(upper).second) return Fail(i, std::string(kLabelRedefinedMessage) + label);
@@ -108,19 +109,19 @@ class Validator {
 
   void PersistentVariables() const {
     for (std::size_t i = 0; i < Count(); ++i) {
-      if (Name(i) != "Set Variable") continue;
+      if (Kind(i) != StatementKind::SetVariable) continue;
       std::string p1 = Param(i, 1);
       auto pos = p1.find(kPersistMarker);
       if (pos == std::string::npos) continue;
       if (std::string_view(p1).substr(pos + kPersistMarker.size()) != "TRUE") continue;
       std::string name = UpperCase(std::string_view(p1).substr(0, pos));
-      if (!name.empty() && !VarExists(name)) SetVar(name, "", kOriginCompilation);
+      Declare(name);
     }
   }
 
   std::optional<ValidationFailure> MustExist(std::size_t i, int n) const {
     std::string p = Param(i, n);
-    if (!VarExists(p)) return Fail(i, std::string(kVariableNotDefinedMessage) + p);
+    if (!symbols_.Exists(p)) return Fail(i, std::string(kVariableNotDefinedMessage) + p);
     return std::nullopt;
   }
 
@@ -132,84 +133,84 @@ class Validator {
   }
 
   std::optional<ValidationFailure> Check(std::size_t i) const {
-    const std::string& name = Name(i);
-    if (name == "Web Media Block") {
+    const StatementKind kind = Kind(i);
+    if (kind == StatementKind::WebMediaBlock) {
       std::string p1 = Param(i, 1);
       if (!p1.empty() && Param(i, 2).empty()) return Fail(i, std::string(kWebBlockUrlMessage));
       if (!IsLegalFileName(p1)) return Fail(i, std::string(kWebBlockNameMessage));
-    } else if (name == "Get Folder Location" || name == "Get INI File Settings" ||
-               name == "Check File Version" || name == "Get System Settings" ||
-               name == "Get OS or SP Level" || name == "Read Registry" || name == "Check Registry" ||
-               name == "Does File/Folder Exist" || name == "Localization Variable" ||
-               name == "Get Temporary File" || name == "Get IIS Property" || name == "Get IIS Site List") {
+    } else if (kind == StatementKind::GetFolderLocation || kind == StatementKind::GetIniFileSettings ||
+               kind == StatementKind::CheckFileVersion || kind == StatementKind::GetSystemSettings ||
+               kind == StatementKind::GetOsOrSpLevel || kind == StatementKind::ReadRegistry || kind == StatementKind::CheckRegistry ||
+               kind == StatementKind::DoesFileFolderExist || kind == StatementKind::LocalizationVariable ||
+               kind == StatementKind::GetTemporaryFile || kind == StatementKind::GetIisProperty || kind == StatementKind::GetIisSiteList) {
       DeclareParam(i, 1);
-    } else if (name == "Mathematics") {
+    } else if (kind == StatementKind::Mathematics) {
       DeclareParam(i, 4);
-    } else if (name == "Is MSI Setup Installed") {
+    } else if (kind == StatementKind::IsMsiSetupInstalled) {
       return RequiredThenDeclare(i, 2);
-    } else if (name == "Extract 7Zip Archive") {
+    } else if (kind == StatementKind::Extract7ZipArchive) {
       DeclareParam(i, 3);
-    } else if (name == "Run Light Mode Setup" || name == "Get File Version" || name == "Get Environment" ||
-               name == "Get IIS Site Index") {
+    } else if (kind == StatementKind::RunLightModeSetup || kind == StatementKind::GetFileVersion || kind == StatementKind::GetEnvironment ||
+               kind == StatementKind::GetIisSiteIndex) {
       DeclareParam(i, 2);
-    } else if (name == "Read from Text File") {
+    } else if (kind == StatementKind::ReadFromTextFile) {
       DeclareParam(i, 2);
       DeclareParam(i, 3);
-    } else if (name == "Parse String") {
+    } else if (kind == StatementKind::ParseString) {
       DeclareParam(i, 3);
       DeclareParam(i, 4);
-    } else if (name == "Delete Files") {
+    } else if (kind == StatementKind::DeleteFiles) {
       if (!IsTrue(Param(i, 3)) && !IsTrue(Param(i, 4))) return Fail(i, std::string(kDeleteModeMessage));
-    } else if (name == "Install Files") {
+    } else if (kind == StatementKind::InstallFiles) {
       if (Param(i, 3).empty()) return Fail(i, std::string(kInstallFilesTargetMessage));
-    } else if (name == "Convert Path" || name == "Convert Case" || name == "Extract Path" ||
-               name == "Replace String") {
+    } else if (kind == StatementKind::ConvertPath || kind == StatementKind::ConvertCase || kind == StatementKind::ExtractPath ||
+               kind == StatementKind::ReplaceString) {
       return MustExist(i, 1);
-    } else if (name == "Evaluate Expression") {
+    } else if (kind == StatementKind::EvaluateExpression) {
       DeclareParam(i, 2);
       if (!ExpressionSyntaxOk(Param(i, 1))) return Fail(i, std::string(kExpressionSyntaxMessage));
-    } else if (name == "Run Program") {
+    } else if (kind == StatementKind::RunProgram) {
       DeclareParam(i, 4);
-    } else if (name == "Run Program As") {
+    } else if (kind == StatementKind::RunProgramAs) {
       DeclareParam(i, 8);
-    } else if (name == "Set Variable") {
+    } else if (kind == StatementKind::SetVariable) {
       std::string p1 = Param(i, 1);
       auto pos = p1.find(kPersistMarker);
       if (pos != std::string::npos) p1.resize(pos);
       Declare(p1);
-    } else if (name == "GoTo Label") {
+    } else if (kind == StatementKind::GoToLabel) {
       std::string p1 = Param(i, 1);
       if (!labelSet_.contains(UpperCase(p1))) return Fail(i, std::string(kLabelUndefinedMessage) + p1);
-    } else if (name == "Find All Files") {
+    } else if (kind == StatementKind::FindAllFiles) {
       return RequiredThenDeclare(i, 4);
-    } else if (name == "Check Disk Space") {
+    } else if (kind == StatementKind::CheckDiskSpace) {
       return RequiredThenDeclare(i, 1);
-    } else if (name == "If" || name == "Else If") {
+    } else if (kind == StatementKind::If || kind == StatementKind::ElseIf) {
       std::string p1 = Param(i, 1);
       if (p1.empty()) return Fail(i, std::string(kVariableRequiredMessage));
       std::string p3 = Param(i, 3);
-      bool leftOk = VarRefDefined(p1, false);
-      bool rightOk = VarRefDefined(p3, true);
+      bool leftOk = symbols_.RefDefined(p1, false);
+      bool rightOk = symbols_.RefDefined(p3, true);
       if (!rightOk) return Fail(i, std::string(kVariableNotDefinedMessage) + p3);
       if (!leftOk) return Fail(i, std::string(kVariableNotDefinedMessage) + p1);
-    } else if (name == "MessageBox") {
+    } else if (kind == StatementKind::MessageBox) {
       DeclareParam(i, 5);
-    } else if (name == "Check Service") {
+    } else if (kind == StatementKind::CheckService) {
       DeclareParam(i, 3);
-    } else if (name == "Check Process") {
+    } else if (kind == StatementKind::CheckProcess) {
       DeclareParam(i, 2);
-    } else if (name == "Register Library") {
+    } else if (kind == StatementKind::RegisterLibrary) {
       DeclareParam(i, 3);
-    } else if (name == "Apply Changes") {
+    } else if (kind == StatementKind::ApplyChanges) {
       DeclareParam(i, 2);
-    } else if (name == "Apply Patch" || name == "IIS Anonymous User") {
+    } else if (kind == StatementKind::ApplyPatch || kind == StatementKind::IisAnonymousUser) {
       DeclareParam(i, 1);
-    } else if (name == "Display Dialog") {
+    } else if (kind == StatementKind::DisplayDialog) {
       if (Param(i, 1).empty()) return Fail(i, std::string(kDialogNameMessage));
       DeclareParam(i, 2);
       std::string p4 = Param(i, 4);
-      if (!p4.empty() && !VarRefDefined(p4, false)) return Fail(i, std::string(kVariableNotDefinedMessage) + p4);
-    } else if (name == "Get Component State" || name == "Get Component Space") {
+      if (!p4.empty() && !symbols_.RefDefined(p4, false)) return Fail(i, std::string(kVariableNotDefinedMessage) + p4);
+    } else if (kind == StatementKind::GetComponentState || kind == StatementKind::GetComponentSpace) {
       DeclareParam(i, 2);
     }
     return std::nullopt;
@@ -226,12 +227,12 @@ class Validator {
   std::optional<ValidationFailure> WizardLoops() const {
     bool inside = false;
     for (std::size_t i = 0; i < Count(); ++i) {
-      const std::string& name = Name(i);
-      if (name == "Wizard Loop") {
+      const StatementKind kind = Kind(i);
+      if (kind == StatementKind::WizardLoop) {
         inside = true;
-      } else if (name == "End" && inside) {
+      } else if (kind == StatementKind::End && inside) {
         inside = false;
-      } else if (inside && name != "Display Dialog" && name != "Comment" && name != "Ignore" && !Commented(i)) {
+      } else if (inside && kind != StatementKind::DisplayDialog && kind != StatementKind::Comment && kind != StatementKind::Ignore && !Commented(i)) {
         return Fail(i, std::string(kWizardLoopContentMessage));
       }
     }
@@ -243,6 +244,9 @@ class Validator {
   std::unordered_set<std::string> labelSet_;
   // Position of each statement's parameter block in ParameterLines (npos: none).
   mutable std::vector<std::ptrdiff_t> blocks_;
+  // The variables the script declares before it uses them: names only, every value
+  // empty. A symbol table of the pass's own, never the store a script runs with.
+  mutable TVariableManager symbols_{false};
 };
 
 }  // namespace

@@ -2,11 +2,11 @@
 // parameters, variable references, expression syntax and the contents of wizard loops,
 // statement by statement in script order, stopping at the first problem.
 //
-// The pass declares the variables a script defines before it uses them by creating them
-// empty in the process-wide variable store (origin "Compilation"); it clears the store
-// first. The interpreter clears the store again afterwards, so these declarations never
-// reach a running script. The builder calls the same function to reject a script before
-// it is packaged.
+// The pass declares the variables a script defines before it uses them in a symbol table
+// of its own (the predefined variables first); the store a script runs with is never
+// touched. The builder calls the same function to reject a script before it is packaged.
+// Statements are told apart by their resolved kinds (SetupData::Kinds; resolved here
+// when the data carries none).
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/setup_data.h"
+#include "engine/setup_data.h"
 
 namespace kem {
 

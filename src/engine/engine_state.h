@@ -1,0 +1,35 @@
+// Engine-wide state that the interpreter resets per run and that statements of several
+// subsystems read and write. Main thread only, except WorkerActive.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kem {
+
+struct EngineState {
+  // "Win32", "x64" or "ia64": the script's 64-bit mode. Anything but "Win32" switches the
+  // WOW64 file-system redirection off around the statements that touch files.
+  std::string PlatformMode = "Win32";
+  // Names of the variables saved with the product's cached data ("Set Variable" with the
+  // persistence marker, and names read from an instance data file). Only grows.
+  std::vector<std::string> SavedVariables;
+  // Set while a statement waits for a worker thread (or refreshes the progress display).
+  std::atomic<bool> WorkerActive{false};
+  // The non-modal dialog on screen (0: none), mirrored in variable WINDOWHANDLE.
+  std::uintptr_t WindowHandleOfNonModal = 0;
+  // Keys (statement indexes in decimal) of the dialog displayed last and of a dialog to
+  // unbind at the next display.
+  std::string LastDisplayedKey;
+  std::string PendingUnbindKey;
+
+  // Adds name to SavedVariables unless it is listed already (without regard to case).
+  void AddSavedVariable(const std::string& name);
+  // Back to the values a run starts with (SavedVariables and WorkerActive stay).
+  void ResetForRun();
+};
+
+
+}  // namespace kem

@@ -1,0 +1,45 @@
+// Files and folders on Windows: the launcher's helpers and the file service. Free of
+// <windows.h>.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/services/files.h"
+
+namespace kem::platform {
+
+bool FileExists(const std::string& path);    // an existing file, not a folder
+bool FolderExists(const std::string& path);
+
+enum class ClaimResult { Created, Exists, Failed };
+// Creates the folder. Created only when this call created it; Exists when anything by
+// that name is there already; Failed for any other failure (for example a folder of that
+// name still being deleted).
+ClaimResult ClaimNewFolder(const std::string& path);
+// Creates the folder and its parents when missing.
+void EnsureFolder(const std::string& path);
+std::uint64_t FileSize(const std::string& path);  // raises when the file cannot be opened
+// Reads the file from the offset to its end.
+std::string ReadFileFrom(const std::string& path, std::uint64_t offset);
+// Copies with overwrite and sets the copy's attributes to normal; false when the source
+// cannot be copied.
+bool CopyFileNormal(const std::string& from, const std::string& to);
+// Deletes the folder's contents recursively, clearing attributes first. Links (reparse
+// points) are removed themselves, never followed and never have their target's
+// attributes changed.
+void DeleteFolderContents(const std::string& folder);
+bool RemoveFolder(const std::string& folder);
+// Three sweeps over the contents, then the folder itself.
+void RemoveFolderTree(const std::string& folder);
+
+// The system's temporary folder as an ANSI path that names it exactly, ending with a
+// backslash: the long path when the code page can hold it, otherwise its short (8.3)
+// form, otherwise the Windows folder's "Temp\". Never a drive root in place of a path
+// that did not fit. Raises std::runtime_error when no usable folder is found.
+std::string SystemTempFolder();
+
+std::unique_ptr<FileService> CreateFileService();
+
+}  // namespace kem::platform

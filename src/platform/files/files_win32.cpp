@@ -1,0 +1,265 @@
+#include "platform/files/files.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/handles.h"
+
+namespace kem::platform {
+namespace {
+
+std::string WithoutTrailingBackslash(const std::string& p) {
+  std::string r = p;
+  while (r.size() > 3 && r.back() == '\\') r.pop_back();
+  return r;
+}
+
+// The ANSI form of a wide text, or nothing when the code page cannot hold every character.
+std::optional<std::string> ExactAnsi(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  BOOL lossy = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, &lossy);
+  if (n <= 0 || lossy) return std::nullopt;
+  std::string r(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), r.data(), n, nullptr, &lossy);
+  if (lossy) return std::nullopt;
+  return r;
+}
+
+std::wstring ShortWidePath(const std::wstring& path) {
+  DWORD n = GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (n == 0) return {};
+  std::wstring r(n, L'\0');
+  n = GetShortPathNameW(path.c_str(), r.data(), n);
+  if (n == 0 || n >= r.size()) return {};
+  r.resize(n);
+  return r;
+}
+
+// "X:\" or "\\server\share\" of a path.
+std::string RootOf(const std::string& path) {
+  if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2) + "\\";
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
+    auto server = path.find('\\', 2);
+    if (server == std::string::npos) return path + "\\";
+    auto share = path.find('\\', server + 1);
+    return (share == std::string::npos ? path : path.substr(0, share)) + "\\";
+  }
+  return path;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::string& path) {
+  DWORD a = GetFileAttributesA(WithoutTrailingBackslash(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+ClaimResult ClaimNewFolder(const std::string& path) {
+  if (CreateDirectoryA(WithoutTrailingBackslash(path).c_str(), nullptr)) return ClaimResult::Created;
+  DWORD e = GetLastError();
+  if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) return ClaimResult::Exists;
+  return ClaimResult::Failed;
+}
+
+void EnsureFolder(const std::string& path) {
+  std::string p = WithoutTrailingBackslash(path);
+  if (p.empty() || FolderExists(p)) return;
+  auto slash = p.find_last_of('\\');
+  if (slash != std::string::npos && slash > 2) EnsureFolder(p.substr(0, slash));
+  CreateDirectoryA(p.c_str(), nullptr);
+}
+
+std::uint64_t FileSize(const std::string& path) {
+  UniqueHandle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f.Valid()) throw std::runtime_error("Unable to open " + path);
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(f.Get(), &size)) throw std::runtime_error("Unable to read the size of " + path);
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::string ReadFileFrom(const std::string& path, std::uint64_t offset) {
+  UniqueHandle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f.Valid()) throw std::runtime_error("Unable to open " + path);
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(f.Get(), &size)) throw std::runtime_error("Unable to read the size of " + path);
+  std::uint64_t total = static_cast<std::uint64_t>(size.QuadPart);
+  if (offset >= total) return {};
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(f.Get(), at, nullptr, FILE_BEGIN)) throw std::runtime_error("Unable to read " + path);
+  std::string data(static_cast<std::size_t>(total - offset), '\0');
+  std::size_t done = 0;
+  while (done < data.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 20));
+    DWORD got = 0;
+    if (!ReadFile(f.Get(), data.data() + done, chunk, &got, nullptr) || got == 0)
+      throw std::runtime_error("Unable to read " + path);
+    done += got;
+  }
+  return data;
+}
+
+bool CopyFileNormal(const std::string& from, const std::string& to) {
+  if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) return false;
+  SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return true;
+}
+
+void DeleteFolderContents(const std::string& folder) {
+  std::string base = folder;
+  if (base.empty()) return;
+  if (base.back() != '\\') base.push_back('\\');
+  WIN32_FIND_DATAA fd;
+  FindHandle h(FindFirstFileA((base + "*").c_str(), &fd));
+  if (!h.Valid()) return;
+  do {
+    std::string name = fd.cFileName;
+    if (name == "." || name == "..") continue;
+    std::string full = base + name;
+    const bool folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      // A link is removed itself: never followed, and its target's attributes stay.
+      if (folder) RemoveDirectoryA(full.c_str());
+      else DeleteFileA(full.c_str());
+      continue;
+    }
+    SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (folder) {
+      DeleteFolderContents(full);
+      RemoveDirectoryA(full.c_str());
+    } else {
+      DeleteFileA(full.c_str());
+    }
+  } while (FindNextFileA(h.Get(), &fd));
+}
+
+bool RemoveFolder(const std::string& folder) { return RemoveDirectoryA(WithoutTrailingBackslash(folder).c_str()) != 0; }
+
+void RemoveFolderTree(const std::string& folder) {
+  if (folder.empty() || !FolderExists(folder)) return;
+  for (int sweep = 0; sweep < 3; ++sweep) DeleteFolderContents(folder);
+  RemoveFolder(folder);
+}
+
+std::string SystemTempFolder() {
+  // The wide call takes any length and any character; the ANSI form must name the same
+  // folder, so a path the code page cannot hold goes through its short form.
+  DWORD n = GetTempPathW(0, nullptr);
+  std::wstring wide;
+  if (n > 0) {
+    wide.assign(n, L'\0');
+    n = GetTempPathW(n, wide.data());
+    wide.resize(n < wide.size() ? n : 0);
+  }
+  std::optional<std::string> ansi;
+  if (!wide.empty()) {
+    ansi = ExactAnsi(wide);
+    if (!ansi) {
+      std::wstring shortPath = ShortWidePath(wide);
+      if (!shortPath.empty()) ansi = ExactAnsi(shortPath);
+    }
+  }
+  if (!ansi || ansi->empty()) {
+    // Last resort: the Windows folder's own temporary folder, created when missing.
+    std::vector<wchar_t> windows(MAX_PATH + 1, L'\0');
+    UINT w = GetWindowsDirectoryW(windows.data(), static_cast<UINT>(windows.size()));
+    if (w == 0 || w >= windows.size()) throw std::runtime_error("No usable temporary folder");
+    std::wstring temp(windows.data(), w);
+    if (temp.back() != L'\\') temp.push_back(L'\\');
+    temp += L"Temp\\";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    ansi = ExactAnsi(temp);
+    if (!ansi) throw std::runtime_error("No usable temporary folder");
+  }
+  std::string r = *ansi;
+  if (r.back() != '\\') r.push_back('\\');
+  return r;
+}
+
+namespace {
+
+class Win32FileService final : public FileService {
+ public:
+  ~Win32FileService() override {
+    if (redirectionDepth_ > 0) RevertRedirection();
+  }
+
+  bool FileExists(const std::string& path) override { return platform::FileExists(path); }
+  bool FolderExists(const std::string& path) override { return platform::FolderExists(path); }
+  bool IsFixedDrive(const std::string& path) override { return GetDriveTypeA(RootOf(path).c_str()) == DRIVE_FIXED; }
+  bool CreateEmptyFile(const std::string& path) override {
+    UniqueHandle h(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return h.Valid();
+  }
+  bool RemoveFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+  void RemoveFolderTree(const std::string& folder) override { platform::RemoveFolderTree(folder); }
+  std::string CreateTempFileName(const std::string& folder, const std::string& prefix) override {
+    char buf[MAX_PATH + 1] = {};
+    if (GetTempFileNameA(folder.c_str(), prefix.c_str(), 0, buf) == 0) return {};
+    return buf;
+  }
+  std::optional<std::string> ShortPathName(const std::string& path) override {
+    DWORD n = GetShortPathNameA(path.c_str(), nullptr, 0);
+    if (n == 0) return std::nullopt;
+    std::vector<char> buf(n + 1, '\0');
+    n = GetShortPathNameA(path.c_str(), buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0 || n >= buf.size()) return std::nullopt;
+    return std::string(buf.data(), n);
+  }
+  std::optional<std::string> StoredName(const std::string& path) override {
+    // A wildcard would match some other name.
+    if (path.find_first_of("*?") != std::string::npos) return std::nullopt;
+    WIN32_FIND_DATAA fd;
+    FindHandle h(FindFirstFileA(path.c_str(), &fd));
+    if (!h.Valid()) return std::nullopt;
+    return std::string(fd.cFileName);
+  }
+  void SetFileSystemRedirectionOff(bool off) override {
+    if (off) {
+      if (redirectionDepth_++ == 0) DisableRedirection();
+    } else if (redirectionDepth_ > 0 && --redirectionDepth_ == 0) {
+      RevertRedirection();
+    }
+  }
+
+ private:
+  using DisableFn = BOOL(WINAPI*)(PVOID*);
+  using RevertFn = BOOL(WINAPI*)(PVOID);
+
+  static FARPROC Kernel32(const char* name) {
+    HMODULE k = GetModuleHandleA("kernel32.dll");
+    return k ? GetProcAddress(k, name) : nullptr;
+  }
+  void DisableRedirection() {
+    if (auto fn = reinterpret_cast<DisableFn>(reinterpret_cast<void*>(Kernel32("Wow64DisableWow64FsRedirection"))))
+      redirected_ = fn(&oldValue_) != 0;
+  }
+  void RevertRedirection() {
+    if (!redirected_) return;
+    if (auto fn = reinterpret_cast<RevertFn>(reinterpret_cast<void*>(Kernel32("Wow64RevertWow64FsRedirection"))))
+      fn(oldValue_);
+    redirected_ = false;
+  }
+
+  int redirectionDepth_ = 0;
+  bool redirected_ = false;
+  PVOID oldValue_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<FileService> CreateFileService() { return std::make_unique<Win32FileService>(); }
+
+}  // namespace kem::platform
