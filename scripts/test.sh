@@ -25,6 +25,12 @@ step() { printf '\n=== %s\n' "$*"; }
 step "dependencies"
 as_root bash "$ROOT/scripts/install-deps.sh" || { echo "dependency installation failed"; exit 1; }
 
+passed=0
+failed=0
+
+step "layering"
+if bash "$ROOT/scripts/check-layering.sh"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+
 step "native build (sanitizers)"
 cmake -S . -B "$BUILD/native" -G Ninja -DKEM_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
 cmake --build "$BUILD/native" -j"$JOBS" || exit 1
@@ -34,8 +40,6 @@ cmake -S . -B "$BUILD/win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cm
   -DKEMBUILD_EXE="$BUILD/native/tools/kembuild/kembuild" >/dev/null || exit 1
 cmake --build "$BUILD/win32" -j"$JOBS" || exit 1
 
-passed=0
-failed=0
 count() {  # reads a CTest log, adds its figures
   local line total fails
   line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -n 1)
