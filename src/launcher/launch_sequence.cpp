@@ -8,6 +8,7 @@
 #include "engine/engine_context.h"
 #include "engine/stub_size.h"
 #include "launcher/command_line.h"
+#include "launcher/support_folder.h"
 #include "media/archive_operations.h"
 #include "platform/files/files.h"
 #include "platform/process/process.h"
@@ -19,11 +20,6 @@
 
 namespace kem {
 namespace {
-
-// Upper bound of support folder numbers tried before start-up gives up, and of folders
-// in a row that cannot be created for another reason than existing already.
-constexpr int kMaxSupportFolders = 100000;
-constexpr int kMaxFailedSupportFolders = 1000;
 
 // An early end with one of the launcher's own exit codes (13 to 16).
 struct StartupExit {
@@ -63,27 +59,6 @@ void LoadTranslationsFromLibrary(EngineContext& ctx) {
   } catch (const std::exception&) {
     // A library without readable appended data keeps the built-in English texts.
   }
-}
-
-// Claims the first "kem" + N in the temporary folder that this run creates itself. A name
-// that exists (or cannot be created, for example while a folder of that name is still
-// being deleted) moves on to the next N.
-std::string ClaimSupportFolder(const std::string& tempFolder) {
-  int failures = 0;
-  for (int n = 1; n <= kMaxSupportFolders; ++n) {
-    std::string candidate = tempFolder + "kem" + std::to_string(n);
-    switch (platform::ClaimNewFolder(candidate)) {
-      case platform::ClaimResult::Created:
-        return candidate + "\\";
-      case platform::ClaimResult::Exists:
-        break;
-      case platform::ClaimResult::Failed:
-        if (++failures >= kMaxFailedSupportFolders)
-          throw std::runtime_error("Unable to create a support folder in " + tempFolder);
-        break;
-    }
-  }
-  throw std::runtime_error("No free support folder in " + tempFolder);
 }
 
 }  // namespace
@@ -169,7 +144,7 @@ int RunLaunchSequence() {
     ctx.Trace("    </GlobalLists>");
 
     ctx.Trace("    <SupportDir>");
-    g.SupportFolder = ClaimSupportFolder(g.TempFolder);
+    g.SupportFolder = ClaimSupportFolder(g.TempFolder, &platform::ClaimNewFolder);
     ctx.Trace("    </SupportDir>");
 
     // Unpack the support archive.

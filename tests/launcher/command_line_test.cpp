@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <stdexcept>
+
+#include "launcher/support_folder.h"
+
 namespace kem {
 namespace {
 
@@ -57,6 +62,45 @@ TEST(CommandLine, CommandTail) {
   EXPECT_EQ(ComputeCommandTail("C:\\setup.exe"), "");
   EXPECT_EQ(ComputeCommandTail(""), "");
   EXPECT_EQ(ComputeCommandTail("\"unterminated"), "");
+}
+
+TEST(CommandLine, PathsOfADoubleByteCodePageKeepTheirCharacters) {
+  // Code page 932: "\x83\x5C" (katakana SO) ends in a backslash, "\x83\x41" (katakana A)
+  // in an "A", "\x8A\x41" starts with a byte code page 1252 would fold.
+  const std::string path = "C:\\\x83\x5C\x83\x41\\\x8A\x41Log.TXT";
+  const auto r = ParseArguments({"/L=" + path}, TextRules::ForCodePage(932));
+  EXPECT_EQ(r.TraceLogPath, "c:\\\x83\x5C\x83\x41\\\x8A\x41log.txt");
+  EXPECT_NE(ParseArguments({"/L=" + path}).TraceLogPath, r.TraceLogPath);  // what 1252 rules would do
+}
+
+TEST(SupportFolder, TheFirstNumberThisRunCreates) {
+  struct Case {
+    const char* name;
+    std::map<int, FolderClaim> answers;  // by number; Created when not listed
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"first free", {}, "T\\kem1\\"},
+      {"existing names are passed", {{1, FolderClaim::Exists}, {2, FolderClaim::Exists}}, "T\\kem3\\"},
+      // A name that cannot be created (a folder of that name still being deleted) is
+      // passed too, instead of ending the run.
+      {"failures are passed", {{1, FolderClaim::Failed}, {2, FolderClaim::Exists}, {3, FolderClaim::Failed}},
+       "T\\kem4\\"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto claim = [&](const std::string& path) {
+      int n = std::stoi(path.substr(path.rfind("kem") + 3));
+      auto it = c.answers.find(n);
+      return it == c.answers.end() ? FolderClaim::Created : it->second;
+    };
+    EXPECT_EQ(ClaimSupportFolder("T\\", claim), c.expected);
+  }
+  // Bounded: a temporary folder where nothing can be created ends with an error.
+  int calls = 0;
+  EXPECT_THROW(ClaimSupportFolder("T\\", [&](const std::string&) { ++calls; return FolderClaim::Failed; }),
+               std::runtime_error);
+  EXPECT_EQ(calls, kMaxFailedSupportFolders);
 }
 
 TEST(CommandLine, SplitArguments) {

@@ -7,6 +7,11 @@
 
 namespace kem {
 
+// The outcome of creating a folder that must be new: created by this call; something of
+// that name exists already; any other failure (for example a folder of that name still
+// being deleted).
+enum class FolderClaim { Created, Exists, Failed };
+
 class FileService {
  public:
   virtual ~FileService() = default;

@@ -13,11 +13,8 @@ namespace kem::platform {
 bool FileExists(const std::string& path);    // an existing file, not a folder
 bool FolderExists(const std::string& path);
 
-enum class ClaimResult { Created, Exists, Failed };
-// Creates the folder. Created only when this call created it; Exists when anything by
-// that name is there already; Failed for any other failure (for example a folder of that
-// name still being deleted).
-ClaimResult ClaimNewFolder(const std::string& path);
+// Creates the folder that must be new (see FolderClaim).
+FolderClaim ClaimNewFolder(const std::string& path);
 // Creates the folder and its parents when missing.
 void EnsureFolder(const std::string& path);
 std::uint64_t FileSize(const std::string& path);  // raises when the file cannot be opened
@@ -34,10 +31,11 @@ bool RemoveFolder(const std::string& folder);
 // Three sweeps over the contents, then the folder itself.
 void RemoveFolderTree(const std::string& folder);
 
-// The system's temporary folder as an ANSI path that names it exactly, ending with a
-// backslash: the long path when the code page can hold it, otherwise its short (8.3)
-// form, otherwise the Windows folder's "Temp\". Never a drive root in place of a path
-// that did not fit. Raises std::runtime_error when no usable folder is found.
+// The system's temporary folder (also one longer than MAX_PATH) as an ANSI path that
+// names it exactly, ending with a backslash: the long path when the code page can hold it
+// and it leaves room for the support folder, otherwise its short (8.3) form, otherwise the
+// Windows folder's "Temp\". Never a drive root. Raises std::runtime_error when no usable
+// folder is found.
 std::string SystemTempFolder();
 
 std::unique_ptr<FileService> CreateFileService();

@@ -64,11 +64,11 @@ bool FolderExists(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-ClaimResult ClaimNewFolder(const std::string& path) {
-  if (CreateDirectoryA(WithoutTrailingBackslash(path).c_str(), nullptr)) return ClaimResult::Created;
+FolderClaim ClaimNewFolder(const std::string& path) {
+  if (CreateDirectoryA(WithoutTrailingBackslash(path).c_str(), nullptr)) return FolderClaim::Created;
   DWORD e = GetLastError();
-  if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) return ClaimResult::Exists;
-  return ClaimResult::Failed;
+  if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) return FolderClaim::Exists;
+  return FolderClaim::Failed;
 }
 
 void EnsureFolder(const std::string& path) {
@@ -153,39 +153,111 @@ void RemoveFolderTree(const std::string& folder) {
   RemoveFolder(folder);
 }
 
-std::string SystemTempFolder() {
-  // The wide call takes any length and any character; the ANSI form must name the same
-  // folder, so a path the code page cannot hold goes through its short form.
+namespace {
+
+// Room the support folder needs below the temporary folder in an ANSI path of at most
+// MAX_PATH characters: "kem" and a number, a backslash, and an 8.3 file name.
+constexpr std::size_t kTempFolderReserve = 24;
+
+std::wstring WithTrailingBackslashW(std::wstring path) {
+  if (!path.empty() && path.back() != L'\\') path.push_back(L'\\');
+  return path;
+}
+
+// The form of a path the wide calls take at any length: "\\?\X:\..." or "\\?\UNC\...".
+std::wstring ExtendedPath(const std::wstring& path) {
+  if (path.size() < MAX_PATH || path.rfind(L"\\\\?\\", 0) == 0) return path;
+  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+  return L"\\\\?\\" + path;
+}
+
+std::wstring WithoutExtendedPrefix(const std::wstring& path) {
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
+
+std::wstring EnvironmentWide(const wchar_t* name) {
+  DWORD n = GetEnvironmentVariableW(name, nullptr, 0);
+  if (n == 0) return {};
+  std::wstring value(n, L'\0');
+  n = GetEnvironmentVariableW(name, value.data(), n);
+  if (n == 0 || n >= value.size()) return {};
+  value.resize(n);
+  return value;
+}
+
+std::wstring FullWidePath(const std::wstring& path) {
+  DWORD n = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return {};
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return {};
+  full.resize(n);
+  return full;
+}
+
+// The folder the system names for temporary files, ending with a backslash. GetTempPathW
+// refuses one longer than MAX_PATH; the same look-up (TMP, TEMP, USERPROFILE) is then
+// made here.
+std::wstring TempPathWide() {
   DWORD n = GetTempPathW(0, nullptr);
-  std::wstring wide;
   if (n > 0) {
-    wide.assign(n, L'\0');
-    n = GetTempPathW(n, wide.data());
-    wide.resize(n < wide.size() ? n : 0);
-  }
-  std::optional<std::string> ansi;
-  if (!wide.empty()) {
-    ansi = ExactAnsi(wide);
-    if (!ansi) {
-      std::wstring shortPath = ShortWidePath(wide);
-      if (!shortPath.empty()) ansi = ExactAnsi(shortPath);
+    std::wstring wide(n, L'\0');
+    DWORD got = GetTempPathW(n, wide.data());
+    if (got > 0 && got < n) {
+      wide.resize(got);
+      return WithTrailingBackslashW(wide);
     }
   }
-  if (!ansi || ansi->empty()) {
-    // Last resort: the Windows folder's own temporary folder, created when missing.
-    std::vector<wchar_t> windows(MAX_PATH + 1, L'\0');
-    UINT w = GetWindowsDirectoryW(windows.data(), static_cast<UINT>(windows.size()));
-    if (w == 0 || w >= windows.size()) throw std::runtime_error("No usable temporary folder");
-    std::wstring temp(windows.data(), w);
-    if (temp.back() != L'\\') temp.push_back(L'\\');
-    temp += L"Temp\\";
-    CreateDirectoryW(temp.c_str(), nullptr);
-    ansi = ExactAnsi(temp);
-    if (!ansi) throw std::runtime_error("No usable temporary folder");
+  for (const wchar_t* name : {L"TMP", L"TEMP", L"USERPROFILE"}) {
+    std::wstring value = EnvironmentWide(name);
+    if (value.empty()) continue;
+    std::wstring full = FullWidePath(value);
+    if (!full.empty()) return WithTrailingBackslashW(full);
   }
-  std::string r = *ansi;
-  if (r.back() != '\\') r.push_back('\\');
-  return r;
+  return {};
+}
+
+// The short (8.3) form of an existing folder, at any length.
+std::wstring ShortFolderPath(const std::wstring& folder) {
+  std::wstring shortPath = WithoutExtendedPrefix(ShortWidePath(ExtendedPath(folder)));
+  return shortPath.empty() ? shortPath : WithTrailingBackslashW(shortPath);
+}
+
+// A folder the engine can name in ANSI calls: exact, short enough for the support folder
+// and its files, and never a drive root.
+bool UsableTempFolder(const std::string& ansi) {
+  return !ansi.empty() && ansi.size() + kTempFolderReserve <= MAX_PATH && RootOf(ansi) != ansi;
+}
+
+// The ANSI form of the folder: the long path when the code page holds it and it is short
+// enough, otherwise the short path (the folder is created first when missing).
+std::optional<std::string> AnsiFolder(const std::wstring& folder) {
+  if (folder.empty()) return std::nullopt;
+  if (std::optional<std::string> ansi = ExactAnsi(folder); ansi && UsableTempFolder(*ansi)) return ansi;
+  std::wstring shortPath = ShortFolderPath(folder);
+  if (shortPath.empty() && CreateDirectoryW(ExtendedPath(folder).c_str(), nullptr)) shortPath = ShortFolderPath(folder);
+  if (shortPath.empty()) return std::nullopt;
+  std::optional<std::string> ansi = ExactAnsi(shortPath);
+  if (!ansi || !UsableTempFolder(*ansi)) return std::nullopt;
+  return ansi;
+}
+
+}  // namespace
+
+std::string SystemTempFolder() {
+  // The wide look-up takes any length and any character; the ANSI form must name the same
+  // folder.
+  if (std::optional<std::string> ansi = AnsiFolder(TempPathWide())) return *ansi;
+  // Last resort: the Windows folder's own temporary folder, created when missing.
+  std::vector<wchar_t> windows(MAX_PATH + 1, L'\0');
+  UINT w = GetWindowsDirectoryW(windows.data(), static_cast<UINT>(windows.size()));
+  if (w == 0 || w >= windows.size()) throw std::runtime_error("No usable temporary folder");
+  std::wstring temp = WithTrailingBackslashW(std::wstring(windows.data(), w)) + L"Temp\\";
+  CreateDirectoryW(temp.c_str(), nullptr);
+  if (std::optional<std::string> ansi = AnsiFolder(temp)) return *ansi;
+  throw std::runtime_error("No usable temporary folder");
 }
 
 namespace {
