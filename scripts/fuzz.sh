@@ -26,7 +26,7 @@ if [ $# -gt 0 ] && [[ $1 =~ ^[0-9]+$ ]]; then
 fi
 if [ "$seconds" -lt 1 ]; then echo "fuzz.sh: SECONDS must be at least 1" >&2; exit 2; fi
 case "${1:-}" in
-  -h | --help) sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  -h | --help) sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
 esac
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ not found; run scripts/install-deps.sh first" >&2; exit 1; }
@@ -37,7 +37,10 @@ if [ ! -f "$BUILD/fuzz/build.ninja" ]; then
 fi
 build_targets=()
 for t in "$@"; do build_targets+=(--target "$t"); done
-cmake --build "$BUILD/fuzz" -j"$JOBS" "${build_targets[@]}" || { echo "fuzz.sh: the fuzz build failed" >&2; exit 1; }
+if ! cmake --build "$BUILD/fuzz" -j"$JOBS" "${build_targets[@]}"; then
+  echo "fuzz.sh: the fuzz build failed${1:+ (are $* fuzz targets?)}" >&2
+  exit 1
+fi
 
 declare -A binary
 while IFS= read -r path; do
