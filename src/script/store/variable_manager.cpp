@@ -56,20 +56,17 @@ void TVariableManager::Clear() {
 
 bool TVariableManager::Exists(std::string_view name) const {
   if (name.empty()) return false;
-  Enter(false);
-  bool found = index_.find(name) != index_.end();
-  Leave(false);
-  return found;
+  ReadLock lock(*this);
+  return index_.find(name) != index_.end();
 }
 
 bool TVariableManager::TryGet(std::string_view name, std::string& value) const {
   if (name.empty()) return false;
-  Enter(false);
+  ReadLock lock(*this);  // the copy may throw: the lock is released all the same
   auto it = index_.find(name);
-  bool found = it != index_.end();
-  if (found) value = entries_[it->second].value;
-  Leave(false);
-  return found;
+  if (it == index_.end()) return false;
+  value = entries_[it->second].value;
+  return true;
 }
 
 std::string TVariableManager::Get(std::string_view name) const {
@@ -79,10 +76,8 @@ std::string TVariableManager::Get(std::string_view name) const {
 }
 
 std::size_t TVariableManager::Count() const {
-  Enter(false);
-  std::size_t n = entries_.size();
-  Leave(false);
-  return n;
+  ReadLock lock(*this);
+  return entries_.size();
 }
 
 std::size_t TVariableManager::Dump(std::vector<std::string>& list) const {
