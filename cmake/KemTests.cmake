@@ -47,7 +47,10 @@ function(kem_add_wine_command name)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENVIRONMENT}")
   endif()
   if(T_CP932)
-    if(NOT TEST wine_cp932_setup)
+    # Once per build tree ("if(TEST)" sees only the tests of the current folder).
+    get_property(cp932_registered GLOBAL PROPERTY KEM_WINE_CP932_REGISTERED)
+    if(NOT cp932_registered)
+      set_property(GLOBAL PROPERTY KEM_WINE_CP932_REGISTERED TRUE)
       add_test(NAME wine_cp932_setup COMMAND ${KEM_HARNESS} start ${KEM_WINE_STATE_CP932})
       add_test(NAME wine_cp932_cleanup COMMAND ${KEM_HARNESS} stop ${KEM_WINE_STATE_CP932})
       set_tests_properties(wine_cp932_setup PROPERTIES FIXTURES_SETUP wine_cp932 TIMEOUT 600 LABELS wine

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "support/engine_runner.h"
 #include "support/script_builder.h"
@@ -30,6 +31,9 @@ class Launcher : public ::testing::Test {
     b.Add("Display Dialog", {"Welcome", "DIALOGRESULT", "TRUE", ""});
     b.Add("Display Dialog", {"Finish", "DIALOGRESULT", "TRUE", ""}, /*commentedOut=*/true);
     return ComposeSetup(dir_, "setup", b.Data(), o);
+  }
+  std::string Compose(ScriptBuilder& script, const SetupOptions& o = {}) {
+    return ComposeSetup(dir_, "setup", script.Data(), o);
   }
 
   std::string TracePath() const { return dir_ + "\\trace.log"; }
@@ -67,7 +71,7 @@ TEST_F(Launcher, NoSetupDataExits13WithThreeTraceLines) {
   EXPECT_EQ(ReadFileBytes(TracePath()), wide);
 }
 
-TEST_F(Launcher, MissingArchiveExits14AndLeavesAnEmptySupportFolder) {
+TEST_F(Launcher, MissingArchiveExits14AndRemovesItsSupportFolder) {
   SetupOptions o;
   o.WithArchive = false;
   RunResult r = Run(Compose(o), "-S /L=" + TracePath());
@@ -77,19 +81,54 @@ TEST_F(Launcher, MissingArchiveExits14AndLeavesAnEmptySupportFolder) {
             Lines({"<Vantrel>", "  <SetupSplash>", "    <StubSize>", "    </StubSize>", "    <StubData>",
                    "    </StubData>", "    <GlobalLists>", "    </GlobalLists>", "    <SupportDir>", "    </SupportDir>",
                    "    <ExtractArchive>"}));
-  EXPECT_TRUE(PathExists(temp_ + "\\kem1"));
+  EXPECT_FALSE(PathExists(temp_ + "\\kem1"));
 }
 
-TEST_F(Launcher, SupportFolderNumberSkipsExistingFolders) {
+// The script reads its support folder's number from SUPPORTDIR and exits with 100 + N.
+TEST_F(Launcher, SupportFolderNumberSkipsExistingNames) {
+  if (!HasLibrary()) GTEST_SKIP() << "kem.lib is not built";
   MakeFolder(temp_ + "\\kem1");
   MakeFolder(temp_ + "\\kem2");
+  WriteFileBytes(temp_ + "\\kem2\\keep.txt", "another setup's file");
   WriteFileBytes(temp_ + "\\kem3", "a file, not a folder");
-  SetupOptions o;
-  o.WithArchive = false;
-  RunResult r = Run(Compose(o), "/s");
-  EXPECT_EQ(r.ExitCode, 14u);
-  EXPECT_TRUE(PathExists(temp_ + "\\kem4"));
-  EXPECT_FALSE(PathExists(temp_ + "\\kem5"));
+  ScriptBuilder script;
+  AddExitWithSupportFolderNumber(script);
+  RunResult r = Run(Compose(script), "/s");
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 104u);
+  EXPECT_TRUE(PathExists(temp_ + "\\kem1"));
+  EXPECT_TRUE(PathExists(temp_ + "\\kem2\\keep.txt"));
+  EXPECT_EQ(ReadFileBytes(temp_ + "\\kem3"), "a file, not a folder");
+  EXPECT_FALSE(PathExists(temp_ + "\\kem4"));
+}
+
+// The launcher's early exits remove the support folder they claimed (after 16 it holds every
+// support file and the database copy) and nothing else in the temporary folder.
+TEST_F(Launcher, EarlyExitsRemoveTheirOwnSupportFolderOnly) {
+  struct Case {
+    const char* what;
+    DWORD code;
+    SetupOptions options;
+    bool needsLibrary;
+  };
+  std::vector<Case> cases(3);
+  cases[0] = {"no support archive", 14, {}, false};
+  cases[0].options.WithArchive = false;
+  cases[1] = {"damaged support archive", 15, {}, false};
+  cases[1].options.ArchiveBytes = "this is not an archive at all";
+  cases[2] = {"no installer database", 16, {}, true};
+  cases[2].options.WithMsi = false;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needsLibrary && !HasLibrary()) continue;
+    RemoveTree(temp_);
+    MakeFolder(temp_ + "\\kem1");
+    WriteFileBytes(temp_ + "\\kem1\\keep.txt", "another setup's file");
+    RunResult r = Run(Compose(c.options), "/s");
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.ExitCode, c.code);
+    EXPECT_EQ(FolderEntriesW(Widen(temp_)), (std::vector<std::wstring>{L"kem1\\", L"kem1\\keep.txt"}));
+  }
 }
 
 TEST_F(Launcher, DamagedArchiveExits15) {
@@ -100,6 +139,7 @@ TEST_F(Launcher, DamagedArchiveExits15) {
   std::string trace = ReadTraceLog(TracePath());
   EXPECT_NE(trace.find("    <ExtractArchive>\r\n"), std::string::npos);
   EXPECT_EQ(trace.find("</ExtractArchive>"), std::string::npos);
+  EXPECT_FALSE(PathExists(temp_ + "\\kem1"));
 }
 
 TEST_F(Launcher, MissingDatabaseExits16) {
@@ -111,6 +151,7 @@ TEST_F(Launcher, MissingDatabaseExits16) {
   std::string trace = ReadTraceLog(TracePath());
   EXPECT_NE(trace.find("    </ExtractArchive>\r\n    <ExtractResource>\r\n"), std::string::npos);
   EXPECT_EQ(trace.find("</Vantrel>"), std::string::npos);
+  EXPECT_FALSE(PathExists(temp_ + "\\kem1"));
 }
 
 TEST_F(Launcher, PatchOnlyRunsAndCleansUp) {

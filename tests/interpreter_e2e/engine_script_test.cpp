@@ -82,7 +82,7 @@ TEST_F(EngineScript, StatementFailureBoxShowsThePositionAndTheRunEndsWhenDismiss
     PostMessageA(box, WM_COMMAND, IDOK, 0);
   });
   ASSERT_FALSE(r.TimedOut);
-  EXPECT_EQ(r.ExitCode, 0u);  // the failure keeps the exit code; the next statement never ran
+  EXPECT_EQ(r.ExitCode, 1603u);  // a failure while the exit code is 0; the next statement never ran
   EXPECT_NE(text.find("Runtime error in setup script:"), std::string::npos) << text;
   EXPECT_NE(text.find("Source File: setup"), std::string::npos) << text;
   EXPECT_NE(text.find("Line Number: 2"), std::string::npos) << text;
@@ -102,6 +102,34 @@ TEST_F(EngineScript, CommandLineValuesOverrideTheScriptOnlyWhenSilent) {
   RunResult shown = Run("TARGETDIR=D:\\App");
   ASSERT_FALSE(shown.TimedOut);
   EXPECT_EQ(shown.ExitCode, 22u);
+}
+
+// A resume entry left by an earlier run of the same product (named after the first eight
+// hexadecimal digits of the product code) would start the setup again at the next logon:
+// a run removes it. Another product's entry stays.
+TEST_F(EngineScript, StaleResumeEntryOfTheProductIsRemoved) {
+  const char* key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+  const std::string own = script_.Data().ProductCode.substr(1, 8);
+  const std::string other = own == "00000000" ? "11111111" : "00000000";
+  HKEY runOnce = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &runOnce, nullptr),
+            ERROR_SUCCESS);
+  const std::string command = "\"C:\\Stale\\setup.exe\" /s";
+  for (const std::string& name : {own, other})
+    RegSetValueExA(runOnce, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>(command.size() + 1));
+  script_.Add("Terminate with Exit Code", {"3"});
+  RunResult r = Run("/s");
+  auto exists = [&](const std::string& name) {
+    return RegQueryValueExA(runOnce, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  };
+  const bool ownLeft = exists(own), otherLeft = exists(other);
+  for (const std::string& name : {own, other}) RegDeleteValueA(runOnce, name.c_str());  // never run at a later start
+  RegCloseKey(runOnce);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 3u);
+  EXPECT_FALSE(ownLeft) << own;
+  EXPECT_TRUE(otherLeft) << other;
 }
 
 }  // namespace

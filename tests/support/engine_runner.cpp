@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <cwchar>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -68,6 +71,110 @@ void RemoveTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring r(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), r.data(), n);
+  return r;
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string r(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), r.data(), n, nullptr, nullptr);
+  return r;
+}
+
+namespace {
+
+std::wstring Extended(const std::wstring& path) {
+  if (path.size() < MAX_PATH || path.rfind(L"\\\\", 0) == 0) return path;
+  return L"\\\\?\\" + path;
+}
+
+}  // namespace
+
+bool PathExistsW(const std::wstring& path) {
+  return GetFileAttributesW(Extended(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTreeW(const std::wstring& path) {
+  const std::wstring p = Extended(path);
+  DWORD a = GetFileAttributesW(p.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return;
+  if (!(a & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetFileAttributesW(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(p.c_str());
+    return;
+  }
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW(Extended(path + L"\\*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring n = fd.cFileName;
+      if (n != L"." && n != L"..") RemoveTreeW(path + L"\\" + n);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+  }
+  RemoveDirectoryW(p.c_str());
+}
+
+void MakeFolderW(const std::wstring& path) {
+  auto slash = path.find_last_of(L'\\');
+  if (slash != std::wstring::npos && slash > 2 && !PathExistsW(path.substr(0, slash))) MakeFolderW(path.substr(0, slash));
+  CreateDirectoryW(Extended(path).c_str(), nullptr);
+}
+
+void WriteFileW(const std::wstring& path, const std::string& bytes) {
+  HANDLE h = CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + Narrow(path));
+  DWORD written = 0;
+  WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
+std::wstring ShortPathW(const std::wstring& path) {
+  const std::wstring p = Extended(path);
+  DWORD n = GetShortPathNameW(p.c_str(), nullptr, 0);
+  if (n == 0) return {};
+  std::wstring r(n, L'\0');
+  n = GetShortPathNameW(p.c_str(), r.data(), n);
+  if (n == 0 || n >= r.size()) return {};
+  r.resize(n);
+  if (r.rfind(L"\\\\?\\", 0) == 0) r.erase(0, 4);
+  return r;
+}
+
+namespace {
+
+void CollectEntries(const std::wstring& folder, const std::wstring& prefix, std::vector<std::wstring>& out) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW(Extended(folder + L"\\*").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring n = fd.cFileName;
+    if (n == L"." || n == L"..") continue;
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      out.push_back(prefix + n + L"\\");
+      CollectEntries(folder + L"\\" + n, prefix + n + L"\\", out);
+    } else {
+      out.push_back(prefix + n);
+    }
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+}
+
+}  // namespace
+
+std::vector<std::wstring> FolderEntriesW(const std::wstring& folder) {
+  std::vector<std::wstring> entries;
+  CollectEntries(folder, L"", entries);
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
 void MakeFolder(const std::string& path) {
   auto slash = path.find_last_of('\\');
   if (slash != std::string::npos && slash > 2 && !PathExists(path.substr(0, slash))) MakeFolder(path.substr(0, slash));
@@ -96,51 +203,123 @@ std::string ComposeSetup(const std::string& dir, const std::string& baseName, co
   return base + ".exe";
 }
 
-RunResult RunEngine(const std::string& exe, const std::string& args, DWORD timeoutMs, const std::string& tempFolder,
-                    const std::function<void(DWORD)>& whileRunning) {
-  std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
-  std::string env;
-  if (!tempFolder.empty()) {
-    // The parent's environment with TEMP and TMP replaced.
-    LPCH block = GetEnvironmentStringsA();
-    for (LPCH p = block; *p; p += strlen(p) + 1) {
-      std::string var = p;
-      if (_strnicmp(var.c_str(), "TEMP=", 5) == 0 || _strnicmp(var.c_str(), "TMP=", 4) == 0) continue;
-      env += var;
-      env.push_back('\0');
-    }
-    FreeEnvironmentStringsA(block);
-    env += "TEMP=" + tempFolder;
-    env.push_back('\0');
-    env += "TMP=" + tempFolder;
-    env.push_back('\0');
-    env.push_back('\0');
+namespace {
+
+// The test's environment block with the given variables replaced or added.
+std::wstring EnvironmentBlock(const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
+  std::wstring block;
+  LPWCH own = GetEnvironmentStringsW();
+  for (LPWCH p = own; *p; p += wcslen(p) + 1) {
+    std::wstring var = p;
+    bool replaced = false;
+    for (const auto& [name, value] : changes)
+      if (var.size() > name.size() && var[name.size()] == L'=' && _wcsnicmp(var.c_str(), name.c_str(), name.size()) == 0)
+        replaced = true;
+    if (replaced) continue;
+    block += var;
+    block.push_back(L'\0');
   }
-  STARTUPINFOA si{};
+  FreeEnvironmentStringsW(own);
+  for (const auto& [name, value] : changes) {
+    block += name + L"=" + value;
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
+}  // namespace
+
+EngineProcess::EngineProcess(const std::string& exe, const std::string& args, const StartOptions& o) {
+  std::wstring cmd = L"\"" + Widen(exe) + L"\"" + (args.empty() ? L"" : L" " + Widen(args));
+  std::vector<std::pair<std::wstring, std::wstring>> changes = o.Environment;
+  if (!o.TempFolder.empty()) {
+    changes.emplace_back(L"TEMP", o.TempFolder);
+    changes.emplace_back(L"TMP", o.TempFolder);
+  }
+  std::wstring env;
+  if (!changes.empty()) env = EnvironmentBlock(changes);
+  std::wstring dir = Widen(o.WorkingFolder.empty() ? exe.substr(0, exe.find_last_of('\\')) : o.WorkingFolder);
+  STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
-  std::string dir = exe.substr(0, exe.find_last_of('\\'));
-  if (!CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, env.empty() ? nullptr : env.data(),
-                      dir.c_str(), &si, &pi))
+  if (!CreateProcessW(Widen(exe).c_str(), cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                      env.empty() ? nullptr : env.data(), dir.c_str(), &si, &pi))
     throw std::runtime_error("cannot start " + exe);
+  CloseHandle(pi.hThread);
+  process_ = pi.hProcess;
+  id_ = pi.dwProcessId;
+}
+
+EngineProcess::~EngineProcess() {
+  if (Running()) {
+    TerminateProcess(process_, 999);
+    WaitForSingleObject(process_, 5000);
+  }
+  CloseHandle(process_);
+}
+
+bool EngineProcess::Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+RunResult EngineProcess::Wait(DWORD timeoutMs, const std::function<void(DWORD)>& whileRunning) {
   RunResult r;
-  r.ProcessId = pi.dwProcessId;
+  r.ProcessId = id_;
   const DWORD start = GetTickCount();
   for (;;) {
-    DWORD w = WaitForSingleObject(pi.hProcess, 50);
+    DWORD w = WaitForSingleObject(process_, 50);
     if (w == WAIT_OBJECT_0) break;
     if (GetTickCount() - start > timeoutMs) {
       r.TimedOut = true;
-      TerminateProcess(pi.hProcess, 999);
-      WaitForSingleObject(pi.hProcess, 5000);
+      TerminateProcess(process_, 999);
+      WaitForSingleObject(process_, 5000);
       break;
     }
-    if (whileRunning) whileRunning(pi.dwProcessId);
+    if (whileRunning) whileRunning(id_);
   }
-  GetExitCodeProcess(pi.hProcess, &r.ExitCode);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  GetExitCodeProcess(process_, &r.ExitCode);
   return r;
+}
+
+RunResult RunEngine(const std::string& exe, const std::string& args, const StartOptions& options, DWORD timeoutMs,
+                    const std::function<void(DWORD)>& whileRunning) {
+  EngineProcess process(exe, args, options);
+  return process.Wait(timeoutMs, whileRunning);
+}
+
+RunResult RunEngine(const std::string& exe, const std::string& args, DWORD timeoutMs, const std::string& tempFolder,
+                    const std::function<void(DWORD)>& whileRunning) {
+  StartOptions options;
+  options.TempFolder = Widen(tempFolder);
+  return RunEngine(exe, args, options, timeoutMs, whileRunning);
+}
+
+void AddWaitForFile(ScriptBuilder& script, const std::string& folder, const std::string& name) {
+  std::string lower = name, upper = name;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  script.Add("Label", {"WaitForRelease"});
+  script.Add("Set Variable", {"RELEASE", folder + "\\" + lower});
+  script.Add("Convert Path", {"RELEASE", "FALSE"});
+  script.Add("If", {"RELEASE", "1", upper, "TRUE"});
+  script.Add("GoTo Label", {"WaitForRelease"});
+  script.Add("End");
+}
+
+void AddExitWithSupportFolderNumber(ScriptBuilder& script, const std::string& supportFile) {
+  if (!supportFile.empty()) {
+    std::string upper = supportFile;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    script.Add("Set Variable", {"OWNFILE", "$SUPPORTDIR$" + upper});
+    script.Add("Convert Path", {"OWNFILE", "FALSE"});
+    script.Add("If", {"OWNFILE", "1", supportFile, "TRUE"});
+    script.Add("Terminate with Exit Code", {"99"});
+    script.Add("End");
+  }
+  script.Add("Set Variable", {"NUMBER", "$SUPPORTDIR$"});
+  script.Add("Replace String", {"NUMBER", "$TEMPDIR$kem", "", "FALSE", "FALSE"});
+  script.Add("Replace String", {"NUMBER", "\\", "", "FALSE", "TRUE"});
+  script.Add("Mathematics", {"$NUMBER$", "100", "0", "CODE"});
+  script.Add("Terminate with Exit Code", {"$CODE$"});
 }
 
 std::string ReadTraceLog(const std::string& path) {

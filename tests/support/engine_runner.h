@@ -6,9 +6,11 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/setup_data.h"
+#include "support/script_builder.h"
 
 namespace kem::test {
 
@@ -48,10 +50,49 @@ struct RunResult {
   DWORD ProcessId = 0;
 };
 
+// How a program is started. The environment is the test's own with these changes.
+struct StartOptions {
+  std::wstring TempFolder;     // TEMP and TMP when not empty
+  std::string WorkingFolder;   // the current folder; the program's folder when empty
+  std::vector<std::pair<std::wstring, std::wstring>> Environment;  // further variables
+};
+
+// A started program. A process still running when the object goes is ended.
+class EngineProcess {
+ public:
+  EngineProcess(const std::string& exe, const std::string& args, const StartOptions& options = {});
+  ~EngineProcess();
+  EngineProcess(const EngineProcess&) = delete;
+  EngineProcess& operator=(const EngineProcess&) = delete;
+
+  DWORD Id() const { return id_; }
+  bool Running() const;
+  // Waits for the end; `whileRunning` is called repeatedly meanwhile (for example to
+  // dismiss a box). A process that outlives the timeout is ended (TimedOut).
+  RunResult Wait(DWORD timeoutMs = 60000, const std::function<void(DWORD pid)>& whileRunning = {});
+
+ private:
+  HANDLE process_ = nullptr;
+  DWORD id_ = 0;
+};
+
 // Starts the program with the arguments; `tempFolder`, when given, becomes its TEMP and TMP.
 // `whileRunning` is called repeatedly while the process runs (for example to dismiss a box).
 RunResult RunEngine(const std::string& exe, const std::string& args, DWORD timeoutMs = 60000,
                     const std::string& tempFolder = {}, const std::function<void(DWORD pid)>& whileRunning = {});
+RunResult RunEngine(const std::string& exe, const std::string& args, const StartOptions& options,
+                    DWORD timeoutMs = 60000, const std::function<void(DWORD pid)>& whileRunning = {});
+
+// Script fragments for setups whose outcome the test reads from outside.
+//
+// Waits until the file FOLDER\NAME exists. The script asks for the name in lower case and
+// "Convert Path" gives the stored name, so the test creates the file with `name` in upper
+// case (ASCII) to release the script.
+void AddWaitForFile(ScriptBuilder& script, const std::string& folder, const std::string& name);
+// Ends the script with exit code 100 + N, N the number of its support folder
+// (TEMPDIR + "kem" + N + "\"), or with 99 when its support file `supportFile` (lower case,
+// ASCII; none when empty) is no longer in that folder.
+void AddExitWithSupportFolderNumber(ScriptBuilder& script, const std::string& supportFile = "readme.txt");
 
 // The trace log decoded from UTF-16LE to ANSI, and its raw bytes.
 std::string ReadTraceLog(const std::string& path);
@@ -69,5 +110,21 @@ std::string WindowText(HWND window);
 bool PathExists(const std::string& path);
 void RemoveTree(const std::string& path);
 void MakeFolder(const std::string& path);
+
+// Texts between the process code page and UTF-16.
+std::wstring Widen(const std::string& text);
+std::string Narrow(const std::wstring& text);
+
+// The same for names the code page cannot hold and paths of any length (the wide calls,
+// through "\\?\" where a path is longer than MAX_PATH).
+bool PathExistsW(const std::wstring& path);
+void RemoveTreeW(const std::wstring& path);
+void MakeFolderW(const std::wstring& path);
+void WriteFileW(const std::wstring& path, const std::string& bytes);
+// The short (8.3) form of an existing path; empty when there is none.
+std::wstring ShortPathW(const std::wstring& path);
+// The entries of a folder below it, sorted, folders with a trailing backslash
+// ("docs\", "docs\licence.txt", "readme.txt").
+std::vector<std::wstring> FolderEntriesW(const std::wstring& folder);
 
 }  // namespace kem::test

@@ -18,16 +18,75 @@ std::string WithoutTrailingBackslash(const std::string& p) {
   return r;
 }
 
+std::wstring WideFromAnsi(const std::string& text) {
+  if (text.empty()) return {};
+  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring r(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), r.data(), n);
+  return r;
+}
+
 // The ANSI form of a wide text, or nothing when the code page cannot hold every character.
+// A best-fit replacement ("O" for an omega) names another file, so it counts as lossy, and
+// the text must come back unchanged.
 std::optional<std::string> ExactAnsi(const std::wstring& wide) {
   if (wide.empty()) return std::string();
   BOOL lossy = FALSE;
-  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, &lossy);
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, &lossy);
   if (n <= 0 || lossy) return std::nullopt;
   std::string r(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), r.data(), n, nullptr, &lossy);
-  if (lossy) return std::nullopt;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()), r.data(), n, nullptr,
+                      &lossy);
+  if (lossy || WideFromAnsi(r) != wide) return std::nullopt;
   return r;
+}
+
+std::wstring WithTrailingBackslashW(std::wstring path) {
+  if (!path.empty() && path.back() != L'\\') path.push_back(L'\\');
+  return path;
+}
+
+// The form of a path the wide calls take at any length: "\\?\X:\..." or "\\?\UNC\...".
+std::wstring ExtendedPath(const std::wstring& path) {
+  if (path.size() < MAX_PATH || path.rfind(L"\\\\?\\", 0) == 0) return path;
+  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+  return L"\\\\?\\" + path;
+}
+
+std::wstring WithoutExtendedPrefix(const std::wstring& path) {
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
+
+// The folder's contents through the wide calls, so that names the code page cannot hold
+// (support files are unpacked under their UTF-16 names) and paths longer than MAX_PATH are
+// removed as well. Links (reparse points) are removed themselves, never followed.
+void DeleteFolderContentsWide(const std::wstring& folder) {
+  const std::wstring base = WithTrailingBackslashW(folder);
+  WIN32_FIND_DATAW fd;
+  FindHandle h(FindFirstFileW(ExtendedPath(base + L"*").c_str(), &fd));
+  if (!h.Valid()) return;
+  do {
+    const std::wstring name = fd.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring full = ExtendedPath(base + name);
+    const bool isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      if (isFolder) RemoveDirectoryW(full.c_str());
+      else DeleteFileW(full.c_str());
+      continue;
+    }
+    SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (isFolder) {
+      DeleteFolderContentsWide(base + name);
+      RemoveDirectoryW(full.c_str());
+    } else {
+      DeleteFileW(full.c_str());
+    }
+  } while (FindNextFileW(h.Get(), &fd));
 }
 
 std::wstring ShortWidePath(const std::wstring& path) {
@@ -118,34 +177,15 @@ bool CopyFileNormal(const std::string& from, const std::string& to) {
 }
 
 void DeleteFolderContents(const std::string& folder) {
-  std::string base = folder;
-  if (base.empty()) return;
-  if (base.back() != '\\') base.push_back('\\');
-  WIN32_FIND_DATAA fd;
-  FindHandle h(FindFirstFileA((base + "*").c_str(), &fd));
-  if (!h.Valid()) return;
-  do {
-    std::string name = fd.cFileName;
-    if (name == "." || name == "..") continue;
-    std::string full = base + name;
-    const bool folder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-      // A link is removed itself: never followed, and its target's attributes stay.
-      if (folder) RemoveDirectoryA(full.c_str());
-      else DeleteFileA(full.c_str());
-      continue;
-    }
-    SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (folder) {
-      DeleteFolderContents(full);
-      RemoveDirectoryA(full.c_str());
-    } else {
-      DeleteFileA(full.c_str());
-    }
-  } while (FindNextFileA(h.Get(), &fd));
+  if (folder.empty()) return;
+  DeleteFolderContentsWide(WideFromAnsi(folder));
 }
 
-bool RemoveFolder(const std::string& folder) { return RemoveDirectoryA(WithoutTrailingBackslash(folder).c_str()) != 0; }
+bool RemoveFolder(const std::string& folder) {
+  std::wstring wide = WideFromAnsi(folder);
+  while (wide.size() > 3 && wide.back() == L'\\') wide.pop_back();
+  return RemoveDirectoryW(ExtendedPath(wide).c_str()) != 0;
+}
 
 void RemoveFolderTree(const std::string& folder) {
   if (folder.empty() || !FolderExists(folder)) return;
@@ -158,24 +198,6 @@ namespace {
 // Room the support folder needs below the temporary folder in an ANSI path of at most
 // MAX_PATH characters: "kem" and a number, a backslash, and an 8.3 file name.
 constexpr std::size_t kTempFolderReserve = 24;
-
-std::wstring WithTrailingBackslashW(std::wstring path) {
-  if (!path.empty() && path.back() != L'\\') path.push_back(L'\\');
-  return path;
-}
-
-// The form of a path the wide calls take at any length: "\\?\X:\..." or "\\?\UNC\...".
-std::wstring ExtendedPath(const std::wstring& path) {
-  if (path.size() < MAX_PATH || path.rfind(L"\\\\?\\", 0) == 0) return path;
-  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-  return L"\\\\?\\" + path;
-}
-
-std::wstring WithoutExtendedPrefix(const std::wstring& path) {
-  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
-  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
-  return path;
-}
 
 std::wstring EnvironmentWide(const wchar_t* name) {
   DWORD n = GetEnvironmentVariableW(name, nullptr, 0);
