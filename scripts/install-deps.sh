@@ -76,6 +76,17 @@ else
   fi
 fi
 
+# The Japanese locale for the Wine suites' code-page-932 twins: Wine takes the ANSI code page
+# from the Unix locale (LC_ALL=ja_JP.UTF-8 gives 932).
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+  if ! command -v localedef >/dev/null 2>&1 || [ ! -d /usr/share/i18n/locales ]; then
+    apt-get update -q || log "apt-get update reported an error (tolerated)"
+    apt-get install -y -q --no-install-recommends locales
+  fi
+  log "generating the ja_JP.UTF-8 locale"
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+fi
+
 # Cross-built static libraries for MinGW (liblzma from xz-utils, libjpeg from libjpeg-turbo).
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 "$HERE/build-mingw-libs.sh"
