@@ -60,7 +60,9 @@ step "win32 tests under Wine"
 (cd "$BUILD/win32" && ctest --output-on-failure -j"$JOBS") 2>&1 | tee "$BUILD/win32-tests.log"
 count "$BUILD/win32-tests.log"
 # The cleanup fixture stops the run's wineserver and Xvfb; make sure of it even after a crash.
-"$ROOT/scripts/wine-harness.sh" stop "$BUILD/win32/wine" >/dev/null 2>&1
+for state in "$BUILD/win32/wine" "$BUILD/win32/wine-cp932"; do
+  "$ROOT/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1
+done
 
 if [ "$FUZZ_RUNS" != 0 ]; then
   step "fuzzing ($FUZZ_RUNS runs per target, seed 1)"
