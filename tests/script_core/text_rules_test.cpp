@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "script/params/statement_params.h"
 #include "script/store/variable_manager.h"
 
 namespace kem {
@@ -96,6 +97,20 @@ TEST(TextRules, TheVariableStoreFollowsItsRules) {
   std::vector<std::string> dump;
   merging.Dump(dump);
   EXPECT_EQ(dump[0], "\xC9t\xE9");
+}
+
+TEST(TextRules, ExpandPathKeepsASeparatorAfterADoubleByteCharacter) {
+  // "\x95\x5C" ends in a backslash byte; the separator after it must survive the collapse
+  // of doubled backslashes.
+  TVariableManager vars;
+  vars.SetTextRules(TextRules::ForCodePage(932));
+  vars.Set("DIR", "C:\\" + kHyou + "\\");
+  EXPECT_EQ(ExpandPath(vars, "$DIR$README.TXT"), "C:\\" + kHyou + "\\README.TXT");
+  EXPECT_EQ(ExpandPath(vars, "C:\\\\" + kSo + "\\\\x"), "C:\\" + kSo + "\\x");
+  // Code page 1252 has no lead bytes: the same bytes are two separators there.
+  TVariableManager latin;
+  latin.Set("DIR", "C:\\" + kHyou + "\\");
+  EXPECT_EQ(ExpandPath(latin, "$DIR$README.TXT"), "C:\\\x95\\README.TXT");
 }
 
 }  // namespace

@@ -12,9 +12,17 @@
 namespace kem::platform {
 namespace {
 
+// Whether the byte at pos is the second byte of a double-byte character of the process's
+// code page (in code page 932 that byte can be a backslash).
+bool IsTrailByte(const std::string& s, std::size_t pos) {
+  std::size_t i = 0;
+  while (i < pos) i += IsDBCSLeadByte(static_cast<BYTE>(s[i])) ? 2 : 1;
+  return i > pos;
+}
+
 std::string WithoutTrailingBackslash(const std::string& p) {
   std::string r = p;
-  while (r.size() > 3 && r.back() == '\\') r.pop_back();
+  while (r.size() > 3 && r.back() == '\\' && !IsTrailByte(r, r.size() - 1)) r.pop_back();
   return r;
 }
 

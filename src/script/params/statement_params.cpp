@@ -28,11 +28,18 @@ std::string GetParam(const SetupData& data, std::size_t statementIndex, int n) {
 
 std::string ExpandPath(const TVariableManager& vars, std::string_view text) {
   std::string s = vars.Expand(text);
+  const TextRules& rules = vars.Rules();
   const bool unc = StartsWith(s, "\\\\");
   std::string out;
   out.reserve(s.size() + 1);
   for (std::size_t i = 0; i < s.size(); ++i) {
     out.push_back(s[i]);
+    if (rules.IsLeadByte(s[i])) {
+      // A double-byte character whose second byte is a backslash (code page 932 has
+      // several) is no separator: both bytes are copied as they are.
+      if (i + 1 < s.size()) out.push_back(s[++i]);
+      continue;
+    }
     if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == '\\') ++i;
   }
   // A UNC path keeps its two leading backslashes (also when it was written with every

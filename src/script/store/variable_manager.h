@@ -49,6 +49,7 @@ class TVariableManager {
   // The letter-case rules names compare by (code page 1252 until set). Existing names
   // are indexed again under the new rules.
   void SetTextRules(const TextRules& rules);
+  const TextRules& Rules() const { return rules_; }
 
   // --- Plain store operations (no override rule) -----------------------------------
   // Inserts or replaces; an empty name is ignored.
