@@ -4,6 +4,16 @@
 
 namespace kem {
 
+bool NamesSetupFile(std::string_view fullPath, std::string_view programFolder, std::string_view baseName,
+                    const TextRules& rules) {
+  std::string folder(programFolder);
+  std::string base(baseName);
+  for (const std::string& own : {folder + base + ".exe", folder + base + ".msi", folder + base + ".msp",
+                                 folder + base + ".res", folder + "kem.lib", folder + "setup.bmp"})
+    if (rules.SameText(fullPath, own)) return true;
+  return false;
+}
+
 bool IsSwitch(std::string_view argument, std::string_view name) {
   if (argument.size() < 2 || (argument[0] != '/' && argument[0] != '-')) return false;
   return SameText(argument.substr(1), name);
@@ -15,7 +25,8 @@ std::optional<std::string> FindValueArgument(const std::vector<std::string>& arg
     // Lower-cased by the code page's rules: the second byte of a double-byte character is
     // never taken for a letter.
     std::string lower = rules.LowerCase(a);
-    if (lower.find(marker) != std::string::npos) return lower.size() > 3 ? lower.substr(3) : std::string();
+    // Only at the start: "X=a/l=evil.log" is an assignment, not a trace log at the root.
+    if (lower.starts_with(marker)) return lower.substr(marker.size());
   }
   return std::nullopt;
 }

@@ -15,9 +15,9 @@ namespace kem {
 // the switch name, without regard to letter case.
 bool IsSwitch(std::string_view argument, std::string_view name);
 
-// The first argument whose lower-cased text holds the marker anywhere; the value is that
-// lower-cased argument without its first three characters. Letter case follows the rules
-// of the command line's code page.
+// The first argument whose lower-cased text starts with the marker; the value is the rest
+// of that lower-cased argument. Letter case follows the rules of the command line's code
+// page.
 std::optional<std::string> FindValueArgument(const std::vector<std::string>& arguments, std::string_view marker,
                                              const TextRules& rules = Latin1Rules());
 
@@ -33,6 +33,12 @@ struct ParsedCommandLine {
   std::string DataPathOverride;
   std::vector<std::string> Assignments;  // NAME, VALUE, NAME, VALUE, ...
 };
+
+// Whether fullPath names one of the setup's own files beside the engine (the program,
+// its database or patch, support archive, kem.lib, the splash picture): a trace log
+// there would overwrite the setup itself.
+bool NamesSetupFile(std::string_view fullPath, std::string_view programFolder, std::string_view baseName,
+                    const TextRules& rules);
 
 // Interprets the arguments (without the program's own path).
 ParsedCommandLine ParseArguments(const std::vector<std::string>& arguments, const TextRules& rules = Latin1Rules());

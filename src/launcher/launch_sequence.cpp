@@ -107,6 +107,13 @@ int RunLaunchSequence() {
     g.OuterPackagePath = cl.OuterPackagePath;
     g.DataPathOverride = cl.DataPathOverride;
     g.CommandLineAssignments = cl.Assignments;
+    // A trace log that names one of the setup's own files would overwrite it: none then.
+    if (!cl.TraceLogPath.empty()) {
+      const std::string full = platform::FullPath(cl.TraceLogPath);
+      if (processText.SameText(full, g.ProgramPath) ||
+          NamesSetupFile(full, g.ProgramFolder, g.BaseName, processText))
+        cl.TraceLogPath.clear();
+    }
     ctx.Log.SetPath(cl.TraceLogPath);
   } catch (const std::exception& e) {
     showStartupError(nullptr, ctx.Message(5) + e.what());

@@ -93,6 +93,8 @@ TEST_F(RunTest, ValidationFailureEndsTheProcessWith314BeforeAnythingRuns) {
   EXPECT_EQ(lines[2], "    <CompileScript>");
   EXPECT_NE(lines[3].find("LABEL undefined: missing"), std::string::npos) << lines[3];
   EXPECT_NE(lines[3].find("setup, line 4"), std::string::npos) << lines[3];
+  // The run's support folder does not stay behind in TEMP.
+  EXPECT_EQ(host.removedTrees, (std::vector<std::string>{"C:\\Temp\\kem1\\"}));
 }
 
 TEST_F(RunTest, DeclarationsOfTheValidationPassDoNotReachTheScript) {

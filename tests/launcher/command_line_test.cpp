@@ -36,12 +36,27 @@ TEST(CommandLine, ValueArguments) {
   EXPECT_EQ(r.GroupPolicyPath, "\\\\server\\policy");
   EXPECT_EQ(r.OuterPackagePath, "c:\\outer\\pkg.exe");
   EXPECT_EQ(r.DataPathOverride, "d:\\data");
-  // A marker later in an argument still matches; the first three characters are dropped.
-  auto later = ParseArguments({"xx/l=c:\\a.log"});
-  EXPECT_EQ(later.TraceLogPath, "l=c:\\a.log");
+  // A marker inside an argument is part of that argument: the assignment stays an
+  // assignment and names no trace log (it used to send the log to "\\l=evil.log").
+  auto inside = ParseArguments({"X=a/l=evil.log", "xx-p=d:\\data", "y/g=c:\\x", "z/m=c:\\y"});
+  EXPECT_EQ(inside.TraceLogPath, "");
+  EXPECT_EQ(inside.DataPathOverride, "");
+  EXPECT_EQ(inside.GroupPolicyPath, "");
+  EXPECT_EQ(inside.OuterPackagePath, "");
+  ASSERT_EQ(inside.Assignments.size(), 8u);  // each is an assignment NAME=VALUE
+  EXPECT_EQ(inside.Assignments[1], "a/l=evil.log");
   // The first matching argument wins, and "/l=" is preferred to "-l=".
   auto first = ParseArguments({"-l=c:\\one", "/l=c:\\two", "/l=c:\\three"});
   EXPECT_EQ(first.TraceLogPath, "c:\\two");
+}
+
+TEST(CommandLine, ATraceLogNeverNamesTheSetupsOwnFiles) {
+  const TextRules& rules = Latin1Rules();
+  for (const char* own : {"C:\\Setup\\SETUP.EXE", "c:\\setup\\setup.msi", "C:\\Setup\\setup.res",
+                          "C:\\Setup\\Kem.Lib", "C:\\Setup\\setup.msp", "C:\\Setup\\setup.bmp"})
+    EXPECT_TRUE(NamesSetupFile(own, "C:\\Setup\\", "setup", rules)) << own;
+  for (const char* other : {"C:\\Setup\\setup.log", "C:\\Other\\setup.exe", "C:\\Setup\\setup.exe.log"})
+    EXPECT_FALSE(NamesSetupFile(other, "C:\\Setup\\", "setup", rules)) << other;
 }
 
 TEST(CommandLine, Assignments) {

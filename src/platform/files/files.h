@@ -38,6 +38,10 @@ void RemoveFolderTree(const std::string& folder);
 // folder is found.
 std::string SystemTempFolder();
 
+// The full form of a path (relative to the current folder); the path itself when the
+// system cannot give one.
+std::string FullPath(const std::string& path);
+
 std::unique_ptr<FileService> CreateFileService();
 
 }  // namespace kem::platform

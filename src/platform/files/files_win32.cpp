@@ -290,6 +290,17 @@ std::string SystemTempFolder() {
   throw std::runtime_error("No usable temporary folder");
 }
 
+std::string FullPath(const std::string& path) {
+  if (path.empty()) return path;
+  DWORD n = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return path;
+  std::string full(n, '\0');
+  n = GetFullPathNameA(path.c_str(), n, full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return path;
+  full.resize(n);
+  return full;
+}
+
 namespace {
 
 class Win32FileService final : public FileService {

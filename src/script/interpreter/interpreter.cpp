@@ -181,6 +181,8 @@ bool Interpreter::PrepareRun() {
   std::vector<std::string> validatorLabels;
   if (auto failure = ValidateScript(data, validatorLabels, &paramBlocks_)) {
     ctx_.Trace("      " + TracePosition(data, failure->statementIndex) + failure->message);
+    // The process ends at once, but not before the support folder of this run is gone.
+    if (!g.SupportFolder.empty()) services_.Files.RemoveFolderTree(g.SupportFolder);
     services_.Process.TerminateProcess(kValidationExitCode);
   }
   ctx_.Trace("    </CompileScript>");
