@@ -82,7 +82,11 @@ void DeleteFolderContentsWide(const std::wstring& folder) {
     if (name == L"." || name == L"..") continue;
     const std::wstring full = ExtendedPath(base + name);
     const bool isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    // The entry's own attributes, read again now: a link put in place of a file or folder
+    // since the search listed it is removed itself, never followed.
+    const DWORD now = GetFileAttributesW(full.c_str());
+    if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_REPARSE_POINT))) {
       if (isFolder) RemoveDirectoryW(full.c_str());
       else DeleteFileW(full.c_str());
       continue;
