@@ -97,7 +97,31 @@ std::string TextRules::UpperCase(std::string_view s) const { return Map(s, upper
 
 std::string TextRules::LowerCase(std::string_view s) const { return Map(s, lower_); }
 
+namespace {
+
+// The single-byte case: every byte folds on its own.
+bool SameTextSingleByte(std::string_view a, std::string_view b, const unsigned char* upper) noexcept {
+  if (a.size() != b.size()) return false;
+  const auto* pa = reinterpret_cast<const unsigned char*>(a.data());
+  const auto* pb = reinterpret_cast<const unsigned char*>(b.data());
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (pa[i] != pb[i] && upper[pa[i]] != upper[pb[i]]) return false;
+  return true;
+}
+
+std::size_t HashSingleByte(std::string_view s, const unsigned char* upper) noexcept {
+  std::uint64_t h = 1469598103934665603ull;
+  for (char c : s) {
+    h ^= upper[static_cast<unsigned char>(c)];
+    h *= 1099511628211ull;
+  }
+  return static_cast<std::size_t>(h ^ (h >> 32));
+}
+
+}  // namespace
+
 bool TextRules::SameText(std::string_view a, std::string_view b) const noexcept {
+  if (!doubleByte_) return SameTextSingleByte(a, b, upper_.data());
   if (a.size() != b.size()) return false;
   const auto* pa = reinterpret_cast<const unsigned char*>(a.data());
   const auto* pb = reinterpret_cast<const unsigned char*>(b.data());
@@ -114,6 +138,7 @@ bool TextRules::SameText(std::string_view a, std::string_view b) const noexcept 
 }
 
 std::size_t TextRules::Hash(std::string_view s) const noexcept {
+  if (!doubleByte_) return HashSingleByte(s, upper_.data());
   // FNV-1a over the folded bytes; trail bytes go in as they are.
   std::uint64_t h = 1469598103934665603ull;
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -144,9 +169,9 @@ std::string UpperCase(std::string_view s) { return Latin1Rules().UpperCase(s); }
 
 std::string LowerCase(std::string_view s) { return Latin1Rules().LowerCase(s); }
 
-bool SameText(std::string_view a, std::string_view b) noexcept { return Latin1Rules().SameText(a, b); }
+bool SameText(std::string_view a, std::string_view b) noexcept { return SameTextSingleByte(a, b, kLatin1Upper.data()); }
 
-std::size_t HashTextIgnoreCase(std::string_view s) noexcept { return Latin1Rules().Hash(s); }
+std::size_t HashTextIgnoreCase(std::string_view s) noexcept { return HashSingleByte(s, kLatin1Upper.data()); }
 
 bool StartsWith(std::string_view s, std::string_view prefix) noexcept {
   return s.substr(0, prefix.size()) == prefix;
