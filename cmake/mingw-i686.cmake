@@ -8,7 +8,8 @@ set(CMAKE_RC_COMPILER ${KEM_MINGW_TRIPLE}-windres)
 set(CMAKE_AR ${KEM_MINGW_TRIPLE}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB ${KEM_MINGW_TRIPLE}-ranlib CACHE FILEPATH "")
 set(CMAKE_STRIP ${KEM_MINGW_TRIPLE}-strip CACHE FILEPATH "")
-# Static cross-built libraries (liblzma, libjpeg) live under /opt/kem-mingw.
+# Static cross-built libraries (liblzma, libjpeg, the small libgcrypt with its libgpg-error)
+# live under /opt/kem-mingw (scripts/build-mingw-libs.sh).
 set(CMAKE_FIND_ROOT_PATH /usr/${KEM_MINGW_TRIPLE} /opt/kem-mingw)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -15,6 +15,7 @@ NATIVE_PKGS=(
   libgcrypt20-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   zlib1g-dev libjpeg62-turbo-dev libz-mingw-w64-dev
   nasm bc openssl
+  nsis  # bench/footprint: the empty installer the engine is compared with
 )
 I386_PKGS=(wine32:i386)
 
