@@ -508,6 +508,159 @@ TEST_F(BuilderTest, EngineProblemsAreReported) {
   EXPECT_FALSE(fs::exists(root_ / "out"));
 }
 
+// --- Project text and the code page ----------------------------------------------------
+
+// Titles and company names in UTF-8: what the code page holds reaches the setup data in the
+// code page and the installer database as the same text; anything else is refused with the
+// manifest line, and no text ever breaks the database.
+TEST_F(BuilderTest, TitlesAreConvertedToTheCodePageOrRefused) {
+  const std::string longTitle = [] {
+    std::string t;
+    for (int i = 0; i < 10000; ++i) t += "\xC3\xA9";  // é
+    return t;
+  }();
+  struct Case {
+    const char* name;
+    std::string codePage;
+    std::string title;           // as written, UTF-8
+    std::string setupDataTitle;  // empty: refused
+  } cases[] = {
+      {"ASCII", "1252", "Hello", "Hello"},
+      {"letters of 1252", "1252", "Caf\xC3\xA9 \xE2\x82\xAC", "Caf\xE9 \x80"},
+      {"letters of 1250", "1250", "\xC5\x81\xC3\xB3\x64\xC5\xBA", "\xA3\xF3\x64\x9F"},  // Łódź
+      {"outside the code page", "1252", "ok \xE2\x9C\x93", ""},                         // ✓
+      {"not UTF-8", "1252", "Caf\xE9", ""},
+      {"10,000 characters", "1252", longTitle, std::string(10000, '\xE9')},
+      {"double-byte", "932", "\xE6\x97\xA5\xE6\x9C\xAC", "\x93\xFA\x96\x7B"},  // 日本
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string manifest = kManifest;
+    manifest.replace(manifest.find("title = Test Product"), 20, "title = " + c.title);
+    manifest.replace(manifest.find("code-page = 1250"), 16, "code-page = " + c.codePage);
+    manifest += "company = \"" + c.title + "\"\n";
+    manifest.erase(manifest.find("company = \"  Kem"), manifest.find('\n', manifest.find("company = \"  Kem")) + 1 -
+                                                          manifest.find("company = \"  Kem"));
+    WriteAll(Project() / kManifestName, manifest);
+    Script("Set Variable \"T\" \"" + c.title + "\"\n");
+    fs::remove_all(root_ / "out");
+    if (c.setupDataTitle.empty()) {
+      auto ds = BuildErrors();
+      ASSERT_FALSE(ds.empty());
+      EXPECT_EQ(ds[0].file, kManifestName);
+      EXPECT_EQ(ds[0].line, 5u);
+      EXPECT_FALSE(fs::exists(root_ / "out"));
+      continue;
+    }
+    BuildResult r = Build();
+    SetupData d = ReadSetupData(r.compiled.setupDataText);
+    EXPECT_TRUE(d.ProductTitle == c.setupDataTitle);
+    EXPECT_TRUE(d.CompanyName == c.setupDataTitle);
+    EXPECT_TRUE(LookUpParameter(d.ParameterLines, d.StatementIds[0], 2) == c.setupDataTitle);
+    auto props = ReadPropertyTable((root_ / "out" / "test.msi").string());
+    std::map<std::string, std::string> p(props.begin(), props.end());
+    EXPECT_TRUE(p["ProductName"] == c.title);
+    EXPECT_TRUE(p["Manufacturer"] == c.title);
+  }
+}
+
+TEST_F(BuilderTest, ByteOrderMarksAndEscapes) {
+  WriteAll(Project() / kManifestName, std::string("\xEF\xBB\xBF") + kManifest);
+  Script("\xEF\xBB\xBFSet Variable \"A\" \"C:\\\\Program Files\\\\\"\n");
+  SetupData d = Compile();
+  ASSERT_EQ(d.StatementCount(), 1u);
+  EXPECT_EQ(d.StatementNames[0], "Set Variable");
+  EXPECT_EQ(d.ProductCode, "{6F1C2B7A-3D4E-4A5B-9C8D-0E1F2A3B4C5D}");
+  EXPECT_EQ(LookUpParameter(d.ParameterLines, d.StatementIds[0], 2), "C:\\Program Files\\");
+  // A single backslash before a letter that is no escape is refused, and says how to write it.
+  Script("Set Variable \"A\" \"C:\\Program\"\n");
+  auto ds = BuildErrors();
+  ASSERT_EQ(ds.size(), 1u);
+  EXPECT_EQ(ds[0].line, 1u);
+  EXPECT_THAT(ds[0].message, HasSubstr("\\\\"));
+}
+
+// --- Names and paths --------------------------------------------------------------------
+
+TEST_F(BuilderTest, SupportFilesTheEngineWouldRefuseOrFromOutsideAreRefused) {
+  WriteAll(root_ / "outside" / "secret.txt", "secret");
+  WriteAll(Project() / "support" / "fine.txt", "fine");
+  fs::create_directories(Project() / "links");
+  fs::create_symlink(root_ / "outside" / "secret.txt", Project() / "links" / "link.txt");
+  fs::create_symlink(Project() / "support" / "fine.txt", Project() / "links" / "inner.txt");
+  struct Case {
+    std::string path;     // as listed in [support-files]
+    std::string message;  // empty: accepted
+  } cases[] = {
+      {"support/fine.txt", ""},
+      {"links/inner.txt", ""},  // a link that stays inside the project
+      {"support/con.txt", "refuses this name"},
+      {"support/aux", "refuses this name"},
+      {"support/a:b.txt", "refuses this name"},
+      {"support/trail.", "dot or a blank"},
+      {"support/trail ", "dot or a blank"},
+      {"../outside/secret.txt", "outside the project folder"},
+      {"links/link.txt", "outside the project folder"},
+      {"support/\xE2\x9C\x93.txt", "code page"},
+  };
+  Script("Comment\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    if (c.path.rfind("support/", 0) == 0 && c.path != "support/fine.txt") WriteAll(Project() / c.path, "x");
+    Manifest("[support-files]\n\"" + c.path + "\"\n");
+    if (c.message.empty()) {
+      EXPECT_NO_THROW(Compile());
+      continue;
+    }
+    auto ds = BuildErrors();
+    ASSERT_EQ(ds.size(), 1u);
+    EXPECT_EQ(ds[0].file, kManifestName);
+    EXPECT_EQ(ds[0].line, 19u);
+    EXPECT_THAT(ds[0].message, HasSubstr(c.message));
+  }
+  // A named source folder lets the project use files from there.
+  Manifest("source-folder = ../outside\n[support-files]\n../outside/secret.txt\n");
+  CompiledSetup compiled = CompileProject(LoadProject(Project()));
+  ASSERT_EQ(compiled.supportFiles.size(), 1u);
+  EXPECT_EQ(compiled.supportFiles[0].bytes, "secret");
+  // A script from outside is refused before it is read: no line of it reaches a message.
+  WriteAll(root_ / "outside" / "passwd", "root:x:0:0:root:/root:/bin/bash\n");
+  std::string manifest = kManifest;
+  manifest.replace(manifest.find("script = main.kems"), 18, "script = ../outside/passwd");
+  WriteAll(Project() / kManifestName, manifest);
+  auto ds = BuildErrors();
+  ASSERT_EQ(ds.size(), 1u);
+  EXPECT_THAT(ds[0].message, HasSubstr("outside the project folder"));
+  EXPECT_THAT(ds[0].message, ::testing::Not(HasSubstr("root:")));
+}
+
+TEST_F(BuilderTest, OutputFolderMustLieOutsideTheProject) {
+  Script("Comment\n");
+  WriteAll(root_ / "a-file", "keep");
+  struct Case {
+    fs::path out;
+    std::string message;
+  } cases[] = {
+      {Project(), "inside the project folder"},
+      {Project() / "out", "inside the project folder"},
+      {Project() / ".." / "project" / "dialogs", "inside the project folder"},
+      {root_, "holds the project folder"},
+      {root_ / "a-file", "is a file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.out.string());
+    try {
+      BuildSetup({Project(), c.out, EngineDir()});
+      ADD_FAILURE() << "the build did not fail";
+    } catch (const BuildError& e) {
+      EXPECT_THAT(e.Diagnostics().at(0).message, HasSubstr(c.message));
+    }
+  }
+  EXPECT_FALSE(fs::exists(Project() / "setup.exe"));
+  EXPECT_FALSE(fs::exists(Project() / "test.exe"));
+  EXPECT_EQ(ReadAll(root_ / "a-file"), "keep");
+}
+
 // --- Statement IDs ----------------------------------------------------------------------
 
 TEST_F(BuilderTest, AssignedIdsAreTheBuildsIdsAndStayPut) {

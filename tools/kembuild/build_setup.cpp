@@ -1,9 +1,16 @@
 #include "kembuild/build_setup.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -31,8 +38,61 @@ void WriteBytes(const fs::path& p, const std::string& a, const std::string& b = 
   out.write(a.data(), static_cast<std::streamsize>(a.size()));
   out.write(b.data(), static_cast<std::streamsize>(b.size()));
   out.close();
-  if (!out) throw std::runtime_error("cannot write " + p.string());
+  if (!out) {
+    const int e = errno;
+    throw std::runtime_error("cannot write " + p.filename().string() +
+                             (e == ENOSPC ? ": the disk is full" : e ? std::string(": ") + std::strerror(e) : ""));
+  }
 }
+
+// While a build runs, SIGINT, SIGTERM and SIGHUP are taken by a thread of their own: it
+// stops the packing tool, removes the staging folder and then ends the process with the
+// signal, so that a stopped build leaves nothing behind.
+class SignalCleanup {
+ public:
+  explicit SignalCleanup(const fs::path& staging) : staging_(staging) {
+    sigset_t set = Signals();
+    sigaddset(&set, SIGUSR2);  // the stop request of the destructor
+    pthread_sigmask(SIG_BLOCK, &set, &previous_);
+    thread_ = std::thread([this, set] {
+      int sig = 0;
+      while (sigwait(&set, &sig) != 0) {
+      }
+      if (sig == SIGUSR2) return;
+      if (long child = RunningToolProcess(); child > 0) kill(static_cast<pid_t>(child), SIGKILL);
+      std::error_code ec;
+      fs::remove_all(staging_, ec);
+      signal(sig, SIG_DFL);
+      sigset_t one;
+      sigemptyset(&one);
+      sigaddset(&one, sig);
+      pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+      raise(sig);
+      _exit(128 + sig);
+    });
+  }
+  ~SignalCleanup() {
+    pthread_kill(thread_.native_handle(), SIGUSR2);
+    thread_.join();
+    pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  SignalCleanup(const SignalCleanup&) = delete;
+  SignalCleanup& operator=(const SignalCleanup&) = delete;
+
+  static sigset_t Signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+  }
+
+ private:
+  fs::path staging_;
+  sigset_t previous_{};
+  std::thread thread_;
+};
 
 // A private folder beside the output folder, removed when the build ends either way.
 class StagingFolder {
@@ -43,6 +103,7 @@ class StagingFolder {
     std::string name = "." + outputDir.filename().string() + ".kembuild-" + std::to_string(getpid());
     path_ = parent / name;
     fs::remove_all(path_);
+    cleanup_.emplace(path_);
     fs::create_directories(path_);
   }
   ~StagingFolder() {
@@ -53,20 +114,75 @@ class StagingFolder {
 
  private:
   fs::path path_;
+  std::optional<SignalCleanup> cleanup_;
 };
 
+// The folder of the running program.
+fs::path OwnFolder() {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path() : self.parent_path();
+}
+
+bool HoldsEngine(const fs::path& dir) {
+  std::error_code ec;
+  return fs::is_regular_file(dir / kEngineFileName, ec) && fs::is_regular_file(dir / kArchiveLibraryName, ec);
+}
+
+// bin/../share/kem/engine is where "cmake --install" puts the engine beside the builder.
 fs::path EngineFolder(const BuildOptions& o) {
   if (!o.engineDir.empty()) return o.engineDir;
   const char* env = std::getenv("KEM_ENGINE_DIR");
   if (env && *env) return env;
-  throw BuildError("", 0, "no engine folder: give --engine-dir DIR or set KEM_ENGINE_DIR to the folder "
-                          "that holds kemstub.exe and kem.lib");
+  for (const fs::path& candidate : DefaultEngineFolders())
+    if (HoldsEngine(candidate)) return candidate;
+  std::string looked;
+  for (const fs::path& candidate : DefaultEngineFolders()) looked += "\n  " + candidate.string();
+  throw BuildError("", 0, "cannot find the engine (kemstub.exe and kem.lib): give --engine-dir DIR or set "
+                          "KEM_ENGINE_DIR; looked in" + looked);
+}
+
+// Whether inner is folder or lies inside it (both made absolute, links resolved as far as
+// they exist).
+bool IsWithin(const fs::path& inner, const fs::path& folder) {
+  std::error_code ec;
+  fs::path a = fs::weakly_canonical(fs::absolute(inner), ec);
+  fs::path b = fs::weakly_canonical(fs::absolute(folder), ec);
+  auto ai = a.begin();
+  for (auto bi = b.begin(); bi != b.end(); ++bi, ++ai) {
+    if (bi->empty() && std::next(bi) == b.end()) break;  // trailing separator
+    if (ai == a.end() || *ai != *bi) return false;
+  }
+  return true;
+}
+
+void CheckOutputFolder(const BuildOptions& o) {
+  std::error_code ec;
+  if (fs::exists(o.outputDir, ec) && !fs::is_directory(o.outputDir, ec))
+    throw BuildError("", 0, "the output folder " + o.outputDir.string() + " is a file; name a folder with -o");
+  if (IsWithin(o.outputDir, o.projectDir))
+    throw BuildError("", 0, "the output folder " + o.outputDir.string() +
+                                " lies inside the project folder; choose a folder outside it");
+  if (IsWithin(o.projectDir, o.outputDir))
+    throw BuildError("", 0, "the output folder " + o.outputDir.string() +
+                                " holds the project folder; choose a folder outside it");
 }
 
 }  // namespace
 
+std::vector<fs::path> DefaultEngineFolders() {
+  const fs::path own = OwnFolder();
+  if (own.empty()) return {};
+  return {own.parent_path() / "share" / "kem" / "engine", own / "engine", own};
+}
+
 BuildResult BuildSetup(const BuildOptions& o) {
+  CheckOutputFolder(o);
   Project project = LoadProject(o.projectDir);
+  for (const auto& folder : project.sourceFolders)
+    if (IsWithin(o.outputDir, folder) || IsWithin(folder, o.outputDir))
+      throw BuildError("", 0, "the output folder " + o.outputDir.string() + " overlaps the source folder " +
+                                  folder.string() + "; choose a folder outside it");
   BuildResult r;
   r.compiled = CompileProject(project);
   for (const auto& s : project.statements) r.statementsWithoutId += s.id.empty() ? 1 : 0;

@@ -12,10 +12,16 @@ namespace kem::builder {
 inline constexpr const char* kEngineFileName = "kemstub.exe";
 inline constexpr const char* kArchiveLibraryName = "kem.lib";
 
+// Where a build looks for the engine when neither --engine-dir nor KEM_ENGINE_DIR names it:
+// the share folder that "cmake --install" fills (BIN/../share/kem/engine), then an engine
+// folder beside the builder, then the builder's own folder.
+std::vector<std::filesystem::path> DefaultEngineFolders();
+
 struct BuildOptions {
   std::filesystem::path projectDir;
   std::filesystem::path outputDir;
-  // Folder with kemstub.exe and kem.lib; empty: the environment variable KEM_ENGINE_DIR.
+  // Folder with kemstub.exe and kem.lib; empty: the environment variable KEM_ENGINE_DIR,
+  // then DefaultEngineFolders().
   std::filesystem::path engineDir;
 };
 

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "common/text.h"
+#include "kembuild/code_page.h"
 #include "kembuild/guid.h"
 #include "kembuild/quoted_text.h"
 #include "engine/statement_kinds.h"
@@ -233,6 +234,7 @@ CompiledSetup CompileProject(const Project& p) {
     }
     out.supportFiles.push_back({std::move(name), std::move(bytes)});
   };
+  const CodePage codePage(p.codePage);
   for (const auto& dlg : p.dialogs) {
     std::string bytes;
     try {
@@ -242,6 +244,14 @@ CompiledSetup CompileProject(const Project& p) {
       continue;
     }
     if (dlg.textForm) {
+      std::size_t badLine = 0;
+      std::string error;
+      auto converted = ConvertFileText(codePage, bytes, badLine, error);
+      if (!converted) {
+        ds.push_back({dlg.formPath, badLine, error});
+        continue;
+      }
+      bytes = std::move(*converted);
       try {
         auto compiled = kem::CompileTextForm(bytes, dlg.formPath);
         bytes.assign(reinterpret_cast<const char*>(compiled.data()), compiled.size());
@@ -259,6 +269,11 @@ CompiledSetup CompileProject(const Project& p) {
     if (!dlg.rulesPath.empty()) {
       try {
         rules = ReadProjectFile(p.dir, dlg.rulesPath);
+        std::size_t badLine = 0;
+        std::string error;
+        auto converted = ConvertFileText(codePage, rules, badLine, error);
+        if (converted) rules = std::move(*converted);
+        else ds.push_back({dlg.rulesPath, badLine, error});
       } catch (const BuildError& e) {
         ds.insert(ds.end(), e.Diagnostics().begin(), e.Diagnostics().end());
       }

@@ -18,7 +18,22 @@ std::string CompileTextForm(std::string_view text, const std::string& fileNameFo
   }
 }
 
+namespace {
+
+bool AsksForHelp(const std::vector<std::string>& args) {
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") return true;
+  return false;
+}
+
+}  // namespace
+
 int RunFormCompile(const std::vector<std::string>& args) {
+  if (AsksForHelp(args)) {
+    std::cout << "usage: kembuild form-compile TEXT_FORM BINARY_FORM\n"
+                 "Compiles a text form file into a binary form file (docs/form-files.md).\n";
+    return 0;
+  }
   if (args.size() != 2) {
     std::cerr << "usage: kembuild form-compile TEXT_FORM BINARY_FORM\n";
     return 2;
@@ -50,6 +65,11 @@ int RunFormCompile(const std::vector<std::string>& args) {
 }
 
 int RunFormText(const std::vector<std::string>& args) {
+  if (AsksForHelp(args)) {
+    std::cout << "usage: kembuild form-text BINARY_FORM\n"
+                 "Writes a binary form file as a text form file to standard output.\n";
+    return 0;
+  }
   if (args.size() != 1) {
     std::cerr << "usage: kembuild form-text BINARY_FORM\n";
     return 2;

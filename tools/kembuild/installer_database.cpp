@@ -3,9 +3,11 @@
 #include <libmsi.h>
 
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 
+#include "kembuild/code_page.h"
 #include "kembuild/guid.h"
 
 namespace kem::builder {
@@ -54,6 +56,46 @@ DatabaseTable SequenceTable(const std::string& name, std::vector<std::pair<const
   return t;
 }
 
+// The Feature table's title holds 64 bytes of the code page: cut at a character boundary.
+std::string FeatureTitle(const Project& p) {
+  if (p.title.size() <= 64) return p.title;
+  const CodePage cp(p.codePage);
+  std::string error;
+  auto back = cp.FromUtf8(TruncateForCodePage(cp, cp.ToUtf8(p.title), 64), error);
+  return back ? *back : p.title.substr(0, 64);
+}
+
+// The database holds its texts in its code page; libmsi takes UTF-8 and converts. A text
+// that the code page cannot hold would break libmsi's commit, so the database gets texts
+// made from code-page text only.
+class ToDatabaseText {
+ public:
+  explicit ToDatabaseText(std::uint32_t codePage) : cp_(codePage) {}
+  std::string operator()(const std::string& text) const {
+    for (char c : text)
+      if (static_cast<unsigned char>(c) >= 0x80) return cp_.ToUtf8(text);
+    return text;
+  }
+
+ private:
+  CodePage cp_;
+};
+
+// Sets the database's code page (the string pool's) through the import of the special
+// table _ForceCodepage.
+void ForceCodePage(LibmsiDatabase* db, std::uint32_t codePage, const std::string& databasePath) {
+  const std::string idt = databasePath + ".codepage.idt";
+  {
+    std::ofstream f(idt, std::ios::binary | std::ios::trunc);
+    f << "\r\n\r\n" << codePage << "\t_ForceCodepage\r\n";
+    if (!f) throw std::runtime_error("cannot write " + idt);
+  }
+  GError* error = nullptr;
+  const bool ok = libmsi_database_import(db, idt.c_str(), &error);
+  std::remove(idt.c_str());
+  if (!ok) Fail("cannot set the installer database's code page " + std::to_string(codePage), error);
+}
+
 }  // namespace
 
 DatabaseTable* InstallerDatabase::Find(const std::string& name) {
@@ -92,7 +134,7 @@ InstallerDatabase BaseDatabase(const Project& p, const std::vector<DeferredState
                         {"Level", "SHORT"},
                         {"Directory_", "CHAR(72)", true},
                         {"Attributes", "SHORT"}},
-                       {{std::string("Complete"), std::nullopt, p.title.substr(0, 64), std::nullopt,
+                       {{std::string("Complete"), std::nullopt, FeatureTitle(p), std::nullopt,
                          std::string("1"), std::string("1"), std::string("TARGETDIR"), std::string("0")}}});
   db.tables.push_back({"Component",
                        {{"Component", "CHAR(72)", false, true},
@@ -174,6 +216,8 @@ void WriteInstallerDatabase(const InstallerDatabase& model, const std::string& p
   GError* error = nullptr;
   GPtr<LibmsiDatabase> db(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_CREATE, path.c_str(), &error));
   if (!db) Fail("cannot create " + path, error);
+  const ToDatabaseText text(static_cast<std::uint32_t>(model.summary.codePage));
+  ForceCodePage(db.get(), static_cast<std::uint32_t>(model.summary.codePage), path);
 
   for (const auto& t : model.tables) {
     GPtr<LibmsiQuery> create(libmsi_query_new(db.get(), CreateTableSql(t).c_str(), &error));
@@ -197,7 +241,7 @@ void WriteInstallerDatabase(const InstallerDatabase& model, const std::string& p
         if (t.columns[i].integer())
           libmsi_record_set_int(rec.get(), field, std::stoi(*row[i]));
         else
-          libmsi_record_set_string(rec.get(), field, row[i]->c_str());
+          libmsi_record_set_string(rec.get(), field, text(*row[i]).c_str());
       }
       if (!libmsi_query_execute(insert.get(), rec.get(), &error)) Fail("cannot add a row to table " + t.name, error);
       libmsi_query_close(insert.get(), nullptr);
@@ -208,13 +252,13 @@ void WriteInstallerDatabase(const InstallerDatabase& model, const std::string& p
   GPtr<LibmsiSummaryInfo> si(libmsi_summary_info_new(db.get(), 20, &error));
   if (!si) Fail("cannot open the summary information", error);
   bool ok = libmsi_summary_info_set_int(si.get(), LIBMSI_PROPERTY_CODEPAGE, s.codePage, &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_TITLE, s.title.c_str(), &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_SUBJECT, s.subject.c_str(), &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_AUTHOR, s.author.c_str(), &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_KEYWORDS, s.keywords.c_str(), &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_COMMENTS, s.comments.c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_TITLE, text(s.title).c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_SUBJECT, text(s.subject).c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_AUTHOR, text(s.author).c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_KEYWORDS, text(s.keywords).c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_COMMENTS, text(s.comments).c_str(), &error) &&
             libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_TEMPLATE, s.templateText.c_str(), &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_LASTAUTHOR, s.author.c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_LASTAUTHOR, text(s.author).c_str(), &error) &&
             libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_UUID, s.revisionNumber.c_str(), &error) &&
             libmsi_summary_info_set_filetime(si.get(), LIBMSI_PROPERTY_CREATED_TM, s.createdTime, &error) &&
             libmsi_summary_info_set_filetime(si.get(), LIBMSI_PROPERTY_LASTSAVED_TM, s.savedTime, &error) &&

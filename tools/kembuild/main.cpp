@@ -1,6 +1,7 @@
 // kembuild: the setup builder's command line.
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -21,7 +22,9 @@ const char kHelp[] =
     "      installer database), kem.lib, and setup.bmp when the project has a splash\n"
     "      picture. BASE is the manifest's setup-name (default \"setup\"). DIR holds\n"
     "      kemstub.exe and kem.lib; without --engine-dir the environment variable\n"
-    "      KEM_ENGINE_DIR names it. Nothing is written when the build fails.\n"
+    "      KEM_ENGINE_DIR names it, else the engine installed with kembuild\n"
+    "      (BIN/../share/kem/engine) or kept beside it is used. OUT_DIR must lie outside\n"
+    "      the project folder. Nothing is written when the build fails or is stopped.\n"
     "  check PROJECT_DIR\n"
     "      Reads and checks the project as a build does, and writes nothing.\n"
     "  assign-ids PROJECT_DIR\n"
@@ -104,6 +107,10 @@ int main(int argc, char** argv) {
     return Usage("unknown command " + command);
   } catch (const kem::builder::BuildError& e) {
     PrintErrors(e);
+    return 1;
+  } catch (const std::filesystem::filesystem_error& e) {
+    std::cerr << "kembuild: error: " << (e.path1().empty() ? std::string() : e.path1().string() + ": ")
+              << e.code().message() << '\n';
     return 1;
   } catch (const std::exception& e) {
     std::cerr << "kembuild: error: " << e.what() << '\n';

@@ -4,20 +4,24 @@
 #include <charconv>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <system_error>
 
 #include "common/text.h"
+#include "kembuild/code_page.h"
 #include "kembuild/guid.h"
 #include "kembuild/quoted_text.h"
 #include "kembuild/script_parser.h"
+#include "media/sevenzip/extract.h"
 
 namespace fs = std::filesystem;
 
 namespace kem::builder {
 
 std::string FormatDiagnostic(const Diagnostic& d) {
-  std::string out = d.file.empty() ? std::string("project") : d.file;
+  std::string out = d.file.empty() ? std::string("kembuild") : d.file;
   if (d.line) out += ":" + std::to_string(d.line);
   out += ": error: " + d.message;
   return out;
@@ -43,15 +47,30 @@ std::string_view Trim(std::string_view s) {
 }
 
 // A manifest value: a quoted text (escapes as in scripts) or bare text, blanks trimmed.
-bool ParseValue(std::string_view raw, std::string& value, std::string& error) {
+// With a code page the text is converted to it; without one (paths) it must be UTF-8.
+bool ParseValue(std::string_view raw, std::string& value, std::string& error, const CodePage* codePage) {
   std::string_view v = Trim(raw);
   if (v.empty() || v.front() != '"') {
-    value = std::string(v);
+    if (!codePage) {
+      if (!IsUtf8(v)) {
+        error = "the text is not UTF-8; save the file as UTF-8";
+        return false;
+      }
+      value = std::string(v);
+      return true;
+    }
+    auto converted = codePage->FromUtf8(v, error);
+    if (!converted) return false;
+    value = std::move(*converted);
     return true;
   }
   std::size_t column = 0;
-  auto q = ParseQuoted(v, 0, error, column);
+  auto q = ParseQuoted(v, 0, error, column, codePage);
   if (!q) return false;
+  if (!codePage && !IsUtf8(q->text)) {
+    error = "a path must be UTF-8 text";
+    return false;
+  }
   if (!Trim(v.substr(q->end)).empty()) {
     error = "unexpected text after the quoted value";
     return false;
@@ -100,7 +119,67 @@ bool IsFileNameSafe(std::string_view n) {
   return true;
 }
 
+std::u16string Utf16(std::string_view utf8) {
+  std::u16string out;
+  const auto* b = reinterpret_cast<const unsigned char*>(utf8.data());
+  for (std::size_t i = 0; i < utf8.size();) {
+    std::uint32_t c = b[i];
+    std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    if (i + n > utf8.size()) break;
+    if (n == 2) c = ((c & 0x1Fu) << 6) | (b[i + 1] & 0x3Fu);
+    else if (n == 3) c = ((c & 0x0Fu) << 12) | ((b[i + 1] & 0x3Fu) << 6) | (b[i + 2] & 0x3Fu);
+    else if (n == 4)
+      c = ((c & 0x07u) << 18) | ((b[i + 1] & 0x3Fu) << 12) | ((b[i + 2] & 0x3Fu) << 6) | (b[i + 3] & 0x3Fu);
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i += n;
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string ArchiveNameProblem(std::string_view name, const CodePage& codePage) {
+  if (!IsUtf8(name)) return "the name is not UTF-8";
+  std::string error;
+  if (!codePage.FromUtf8(name, error)) return "the name cannot be written in the setup's code page: " + error;
+  // The engine refuses these names in its support archive; Windows would also drop a
+  // trailing dot or blank and so find another file.
+  if (name.empty() || name.back() == '.' || name.back() == ' ')
+    return "a file name cannot end with a dot or a blank";
+  if (!sevenzip::IsSafeEntryName(Utf16(name)))
+    return "the engine refuses this name (device names such as CON, AUX or NUL, \":\", \"..\", and the "
+           "characters < > \" | ? * are not allowed)";
+  return {};
+}
+
+std::string SourceFileProblem(const Project& p, const std::string& relative) {
+  std::error_code ec;
+  const fs::path path = p.dir / relative;
+  if (!fs::exists(path, ec)) return " not found";
+  const fs::path real = fs::canonical(path, ec);
+  if (ec) return " cannot be read";
+  auto inside = [&](const fs::path& folder) {
+    auto r = real.begin();
+    for (auto f = folder.begin(); f != folder.end(); ++f, ++r) {
+      if (f->empty()) break;
+      if (r == real.end() || *r != *f) return false;
+    }
+    return true;
+  };
+  bool allowed = inside(fs::canonical(p.dir, ec));
+  for (const auto& folder : p.sourceFolders) allowed = allowed || inside(folder);
+  if (!allowed)
+    return " lies outside the project folder (also through a link); name its folder with source-folder = "
+           "in [product] to use it";
+  if (!fs::is_regular_file(real, ec)) return " is not a file";
+  return {};
+}
 
 BuildError::BuildError(std::vector<Diagnostic> diagnostics)
     : std::runtime_error(JoinDiagnostics(diagnostics)), diagnostics_(std::move(diagnostics)) {}
@@ -128,9 +207,44 @@ Project LoadManifest(const fs::path& dir) {
   if (!fs::is_directory(dir, ec)) throw BuildError("", 0, "no project folder " + dir.string());
   const std::string file = kManifestName;
   if (!fs::is_regular_file(dir / file, ec)) throw BuildError(file, 0, "the project folder has no " + file);
-  const std::string text = ReadProjectFile(dir, file);
+  const std::string fileText = ReadProjectFile(dir, file);
+  const std::string_view text = WithoutBom(fileText);
 
   std::vector<Diagnostic> ds;
+  // The code page comes first: every other text of the manifest is converted to it.
+  std::size_t codePageLine = 0;
+  {
+    std::string scanSection;
+    std::size_t n = 0, at = 0;
+    while (at < text.size()) {
+      std::size_t eol = text.find('\n', at);
+      std::string_view line = text.substr(at, (eol == std::string::npos ? text.size() : eol) - at);
+      at = eol == std::string::npos ? text.size() : eol + 1;
+      ++n;
+      std::string_view t = Trim(line.substr(0, line.find('\r')));
+      if (!t.empty() && t.front() == '[' && t.back() == ']') scanSection = std::string(Trim(t.substr(1, t.size() - 2)));
+      std::size_t eq = t.find('=');
+      if (scanSection != "product" || eq == std::string_view::npos || Trim(t.substr(0, eq)) != "code-page") continue;
+      std::uint64_t number = 0;
+      std::string_view v = Trim(t.substr(eq + 1));
+      if (ParseUnsigned(v, number) && number <= 0xFFFFFFFFull) {
+        p.codePage = static_cast<std::uint32_t>(number);
+        codePageLine = n;
+      }
+    }
+  }
+  std::unique_ptr<CodePage> codePage;
+  try {
+    codePage = std::make_unique<CodePage>(p.codePage);
+  } catch (const std::invalid_argument& e) {
+    ds.push_back({file, codePageLine, std::string(e.what()) + " (for example 1252, 1250, 1251, 932)"});
+    p.codePage = 1252;
+    codePage = std::make_unique<CodePage>(p.codePage);
+  }
+  const CodePage* cp = codePage.get();
+  bool scriptNamed = false;
+  std::size_t splashLine = 0;
+  std::set<std::string> givenKeys;  // [product] keys written, also those whose value was refused
   std::string section;
   std::map<std::string, std::size_t> seenKeys;
   std::map<std::string, std::size_t> seenNames;  // per table: upper-cased "section/name"
@@ -138,7 +252,7 @@ Project LoadManifest(const fs::path& dir) {
   bool haveCode = false, haveRevision = false, haveTitle = false, haveVersion = false;
   while (start < text.size()) {
     std::size_t eol = text.find('\n', start);
-    std::string_view line(text.data() + start, (eol == std::string::npos ? text.size() : eol) - start);
+    std::string_view line = text.substr(start, (eol == std::string::npos ? text.size() : eol) - start);
     start = eol == std::string::npos ? text.size() : eol + 1;
     ++lineNo;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -164,7 +278,7 @@ Project LoadManifest(const fs::path& dir) {
     std::string error;
     if (section == "plugin-statements" || section == "support-files") {
       std::string item;
-      if (!ParseValue(t, item, error)) {
+      if (!ParseValue(t, item, error, section == "plugin-statements" ? cp : nullptr)) {
         fail(error);
         continue;
       }
@@ -180,10 +294,6 @@ Project LoadManifest(const fs::path& dir) {
           fail("support files are given by paths relative to the project folder");
           continue;
         }
-        if (!fs::is_regular_file(dir / item, ec)) {
-          fail("support file " + item + " not found");
-          continue;
-        }
         p.supportFiles.push_back({item, lineNo});
       }
       continue;
@@ -194,8 +304,10 @@ Project LoadManifest(const fs::path& dir) {
       continue;
     }
     std::string key(Trim(t.substr(0, eq)));
+    if (section == "product") givenKeys.insert(key);
     std::string value;
-    if (!ParseValue(t.substr(eq + 1), value, error)) {
+    const bool pathValue = section == "product" && (key == "script" || key == "splash" || key == "source-folder");
+    if (!ParseValue(t.substr(eq + 1), value, error, pathValue ? nullptr : cp)) {
       fail(error);
       continue;
     }
@@ -208,6 +320,12 @@ Project LoadManifest(const fs::path& dir) {
       continue;
     }
     if (section == "compiler-variables" || section == "component-sizes") {
+      auto convertedKey = cp->FromUtf8(key, error);
+      if (!convertedKey) {
+        fail(error);
+        continue;
+      }
+      key = std::move(*convertedKey);
       if (key == "$" || value == "$" || key.find('#') != std::string::npos) {
         fail("names cannot hold \"#\", and neither name nor value can be \"$\"");
         continue;
@@ -230,7 +348,7 @@ Project LoadManifest(const fs::path& dir) {
       continue;
     }
     // [product]
-    if (key != "script") {
+    if (key != "script" && key != "source-folder") {
       auto [it, fresh] = seenKeys.emplace(key, lineNo);
       if (!fresh) {
         fail(key + " is already given on line " + std::to_string(it->second));
@@ -278,20 +396,26 @@ Project LoadManifest(const fs::path& dir) {
     } else if (key == "code-page") {
       std::uint64_t n = 0;
       if (!ParseUnsigned(value, n) || n > 0xFFFFFFFFull) fail("code-page must be a decimal number, e.g. 1252");
-      else p.codePage = static_cast<std::uint32_t>(n);
     } else if (key == "setup-name") {
       if (!IsFileNameSafe(value)) fail("setup-name must be a plain file name without extension");
       else p.baseName = value;
     } else if (key == "splash") {
       std::string path = RelativePath(value);
-      if (IsAbsolutePath(path) || !fs::is_regular_file(dir / path, ec)) fail("splash picture " + path + " not found");
-      else p.splash = path;
+      if (path.empty() || IsAbsolutePath(path)) fail("the splash picture is given by a path relative to the project folder");
+      else {
+        p.splash = path;
+        splashLine = lineNo;
+      }
+    } else if (key == "source-folder") {
+      fs::path folder = fs::path(value).is_absolute() ? fs::path(value) : dir / value;
+      if (value.empty() || !fs::is_directory(folder, ec)) fail("source folder " + value + " not found");
+      else p.sourceFolders.push_back(fs::canonical(folder, ec));
     } else if (key == "script") {
+      scriptNamed = true;
       std::string path = RelativePath(value);
       if (path.empty() || IsAbsolutePath(path)) fail("scripts are given by paths relative to the project folder");
       else if (path.find('*') != std::string::npos)
         fail("a script path cannot hold \"*\" (it separates path and line in the source map)");
-      else if (!fs::is_regular_file(dir / path, ec)) fail("script file " + path + " not found");
       else if (std::any_of(p.scripts.begin(), p.scripts.end(), [&](auto& s) { return s.path == path; }))
         fail("script file " + path + " is named twice");
       else p.scripts.push_back({path, lineNo});
@@ -299,12 +423,38 @@ Project LoadManifest(const fs::path& dir) {
       fail("unknown key " + key + " in [product]");
     }
   }
-  if (!haveCode) ds.push_back({file, 0, "the product code (code = {...}) is missing"});
-  if (!haveRevision) ds.push_back({file, 0, "the revision code (revision = {...}) is missing"});
-  if (!haveTitle) ds.push_back({file, 0, "the product title (title = ...) is missing"});
-  if (!haveVersion) ds.push_back({file, 0, "the product version (version = ...) is missing"});
-  if (p.scripts.empty()) ds.push_back({file, 0, "no script file (script = ...) is named"});
-  if (p.splash.empty() && fs::is_regular_file(dir / "setup.bmp", ec)) p.splash = "setup.bmp";
+  if (!haveCode && !givenKeys.count("code")) ds.push_back({file, 0, "the product code (code = {...}) is missing"});
+  if (!haveRevision && !givenKeys.count("revision")) ds.push_back({file, 0, "the revision code (revision = {...}) is missing"});
+  if (!haveTitle && !givenKeys.count("title")) ds.push_back({file, 0, "the product title (title = ...) is missing"});
+  if (!haveVersion && !givenKeys.count("version")) ds.push_back({file, 0, "the product version (version = ...) is missing"});
+  if (!scriptNamed) ds.push_back({file, 0, "no script file (script = ...) is named"});
+
+  // Every file the manifest names must lie in the project folder or a named source folder,
+  // also after following links.
+  auto located = [&](const std::string& path, const std::string& what, std::size_t line) {
+    std::string problem = SourceFileProblem(p, path);
+    if (!problem.empty()) ds.push_back({file, line, what + " " + path + problem});
+    return problem.empty();
+  };
+  std::vector<SupportFile> scripts;
+  for (auto& script : p.scripts)
+    if (located(script.path, "script file", script.line)) scripts.push_back(script);
+  p.scripts = std::move(scripts);
+  if (!p.splash.empty() && !located(p.splash, "splash picture", splashLine)) p.splash.clear();
+  std::vector<SupportFile> supportFiles;
+  for (auto& f : p.supportFiles) {
+    if (!located(f.path, "support file", f.line)) continue;
+    std::string problem = ArchiveNameProblem(f.path.substr(f.path.find_last_of('/') + 1), *cp);
+    if (!problem.empty()) {
+      ds.push_back({file, f.line, "support file " + f.path + ": " + problem});
+      continue;
+    }
+    supportFiles.push_back(f);
+  }
+  p.supportFiles = std::move(supportFiles);
+  if (p.splash.empty() && !splashLine && fs::is_regular_file(dir / "setup.bmp", ec) &&
+      SourceFileProblem(p, "setup.bmp").empty())
+    p.splash = "setup.bmp";
   if (p.upgradeCode.empty() && haveCode) p.upgradeCode = DerivedGuid("upgrade-code|" + p.productCode);
   if (!ds.empty()) throw BuildError(std::move(ds));
   return p;
@@ -313,9 +463,10 @@ Project LoadManifest(const fs::path& dir) {
 Project LoadProject(const fs::path& dir) {
   Project p = LoadManifest(dir);
   std::vector<Diagnostic> ds;
+  const CodePage codePage(p.codePage);
   for (const auto& script : p.scripts) {
     std::string text = ReadProjectFile(dir, script.path, kManifestName, script.line);
-    ParseScript(text, script.path, p.statements, ds);
+    ParseScript(text, script.path, p.statements, ds, &codePage);
   }
 
   // Dialog forms: dialogs/NAME.dfm (binary) or dialogs/NAME.dfm.txt (text), rules beside.
@@ -331,6 +482,14 @@ Project LoadProject(const fs::path& dir) {
       bool text = EndsWith(n, ".dfm.txt");
       if (!text && !EndsWith(n, ".dfm")) continue;
       std::string name = n.substr(0, n.size() - (text ? 8 : 4));
+      if (std::string problem = SourceFileProblem(p, "dialogs/" + n); !problem.empty()) {
+        ds.push_back({"dialogs/" + n, 0, "the form file" + problem});
+        continue;
+      }
+      if (std::string problem = ArchiveNameProblem(name + ".dfm", codePage); !problem.empty()) {
+        ds.push_back({"dialogs/" + n, 0, problem});
+        continue;
+      }
       auto [it, fresh] = byName.emplace(UpperCase(name), p.dialogs.size());
       if (!fresh) {
         ds.push_back({"dialogs/" + n, 0, "dialog " + name + " has more than one form file"});
@@ -341,7 +500,13 @@ Project LoadProject(const fs::path& dir) {
       d.formPath = "dialogs/" + n;
       d.textForm = text;
       std::string rules = name + ".dfm.kemf";
-      if (std::find(names.begin(), names.end(), rules) != names.end()) d.rulesPath = "dialogs/" + rules;
+      if (std::find(names.begin(), names.end(), rules) != names.end()) {
+        d.rulesPath = "dialogs/" + rules;
+        if (std::string problem = SourceFileProblem(p, d.rulesPath); !problem.empty()) {
+          ds.push_back({d.rulesPath, 0, "the rules file" + problem});
+          continue;
+        }
+      }
       p.dialogs.push_back(std::move(d));
     }
   }

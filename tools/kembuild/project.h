@@ -89,6 +89,8 @@ struct Project {
   std::string baseName = "setup";  // output file names: base + ".exe", ".res", ".msi"
   std::string splash;              // project-relative path of the splash picture, or empty
   std::vector<SupportFile> scripts;
+  // Folders besides the project folder that may hold files the manifest names (canonical).
+  std::vector<std::filesystem::path> sourceFolders;
 
   std::vector<NamedValue> compilerVariables;
   std::vector<NamedValue> pluginStatements;  // value unused
@@ -105,6 +107,17 @@ Project LoadProject(const std::filesystem::path& dir);
 
 // Reads the manifest alone (used by LoadProject and the ID assignment).
 Project LoadManifest(const std::filesystem::path& dir);
+
+class CodePage;
+
+// Why a file the project names cannot be used (" not found", " lies outside the project
+// folder ..."), or empty when it can: it must exist and lie, links followed, in the project
+// folder or one of its source folders. relative is project-relative.
+std::string SourceFileProblem(const Project& project, const std::string& relative);
+
+// Why name (UTF-8) cannot be a file name in the support archive, or empty: the engine's
+// own rules for archive names, no trailing dot or blank, and the code page must hold it.
+std::string ArchiveNameProblem(std::string_view name, const CodePage& codePage);
 
 // Reads a whole file; raises BuildError naming the project-relative path when it cannot.
 std::string ReadProjectFile(const std::filesystem::path& dir, const std::string& relative,

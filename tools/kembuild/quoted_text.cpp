@@ -1,5 +1,7 @@
 #include "kembuild/quoted_text.h"
 
+#include "kembuild/code_page.h"
+
 namespace kem::builder {
 namespace {
 
@@ -13,9 +15,27 @@ int HexValue(char c) {
 }  // namespace
 
 std::optional<QuotedParse> ParseQuoted(std::string_view line, std::size_t pos, std::string& error,
-                                       std::size_t& errorColumn) {
+                                       std::size_t& errorColumn, const CodePage* codePage) {
   QuotedParse r;
   std::size_t i = pos + 1;
+  // Literal text is converted to the code page a run at a time; escapes give bytes as they are.
+  std::size_t runStart = i;
+  auto flush = [&](std::size_t runEnd) {
+    if (runEnd > runStart) {
+      std::string_view run = line.substr(runStart, runEnd - runStart);
+      if (!codePage) {
+        r.text += run;
+      } else {
+        auto converted = codePage->FromUtf8(run, error);
+        if (!converted) {
+          errorColumn = runStart;
+          return false;
+        }
+        r.text += *converted;
+      }
+    }
+    return true;
+  };
   for (;;) {
     if (i >= line.size()) {
       error = "unterminated quoted text";
@@ -24,6 +44,7 @@ std::optional<QuotedParse> ParseQuoted(std::string_view line, std::size_t pos, s
     }
     char c = line[i];
     if (c == '"') {
+      if (!flush(i)) return std::nullopt;
       r.end = i + 1;
       return r;
     }
@@ -33,10 +54,10 @@ std::optional<QuotedParse> ParseQuoted(std::string_view line, std::size_t pos, s
       return std::nullopt;
     }
     if (c != '\\') {
-      r.text += c;
       ++i;
       continue;
     }
+    if (!flush(i)) return std::nullopt;
     if (i + 1 >= line.size()) {
       error = "unterminated quoted text";
       errorColumn = pos;
@@ -62,10 +83,11 @@ std::optional<QuotedParse> ParseQuoted(std::string_view line, std::size_t pos, s
         break;
       }
       default:
-        error = std::string("unknown escape \\") + e;
+        error = std::string("unknown escape \\") + e + ": write \\\\ for a backslash (\"C:\\\\Program Files\")";
         errorColumn = i;
         return std::nullopt;
     }
+    runStart = i;
   }
 }
 
@@ -81,7 +103,7 @@ std::string Quote(std::string_view text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (u < 0x20 || u == 0x7F) {
+        if (u < 0x20 || u >= 0x7F) {
           out += "\\x";
           out += kHex[u >> 4];
           out += kHex[u & 15];

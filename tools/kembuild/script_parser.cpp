@@ -1,5 +1,6 @@
 #include "kembuild/script_parser.h"
 
+#include "kembuild/code_page.h"
 #include "kembuild/guid.h"
 #include "kembuild/quoted_text.h"
 
@@ -16,7 +17,8 @@ std::size_t SkipBlanks(std::string_view s, std::size_t i) {
 }  // namespace
 
 void ParseScript(std::string_view text, const std::string& file, std::vector<ScriptStatement>& out,
-                 std::vector<Diagnostic>& diagnostics) {
+                 std::vector<Diagnostic>& diagnostics, const CodePage* codePage) {
+  text = WithoutBom(text);
   std::size_t lineNo = 0;
   std::size_t start = 0;
   while (start < text.size()) {
@@ -58,7 +60,17 @@ void ParseScript(std::string_view text, const std::string& file, std::vector<Scr
       fail("statement name missing");
       continue;
     }
-    s.name = std::string(name);
+    if (codePage) {
+      std::string error;
+      auto converted = codePage->FromUtf8(name, error);
+      if (!converted) {
+        fail("statement name: " + error);
+        continue;
+      }
+      s.name = std::move(*converted);
+    } else {
+      s.name = std::string(name);
+    }
 
     bool ok = true;
     i = nameEnd;
@@ -73,7 +85,7 @@ void ParseScript(std::string_view text, const std::string& file, std::vector<Scr
       }
       std::string error;
       std::size_t column = 0;
-      auto q = ParseQuoted(line, i, error, column);
+      auto q = ParseQuoted(line, i, error, column, codePage);
       if (!q) {
         fail(error + " (column " + std::to_string(column + 1) + ")");
         ok = false;

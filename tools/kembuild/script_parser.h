@@ -16,10 +16,14 @@
 
 namespace kem::builder {
 
-// Parses a script file's text; appends its statements to out and its problems to
-// diagnostics. file is the project-relative path used in both.
+class CodePage;
+
+// Parses a script file's text (a leading byte-order mark is skipped); appends its statements
+// to out and its problems to diagnostics. file is the project-relative path used in both.
+// With a code page the text is UTF-8, and names and parameters are converted to the code
+// page; without one the bytes are taken as they are.
 void ParseScript(std::string_view text, const std::string& file, std::vector<ScriptStatement>& out,
-                 std::vector<Diagnostic>& diagnostics);
+                 std::vector<Diagnostic>& diagnostics, const CodePage* codePage = nullptr);
 
 // The source form of one statement (without the line end): the inverse of ParseScript
 // for one line.

@@ -5,8 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -37,11 +40,17 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+std::atomic<pid_t> runningTool{0};
+
 // Runs a program with arguments in a working folder; returns its exit status.
 int Run(const std::vector<std::string>& args, const fs::path& cwd) {
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("cannot start " + args[0]);
   if (pid == 0) {
+    // The builder blocks the stop signals while it builds; the tool takes them as usual.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     if (chdir(cwd.c_str()) != 0) _exit(126);
     // 7zz's normal output is noise here; its errors still reach standard error.
     int devnull = open("/dev/null", O_WRONLY);
@@ -52,15 +61,22 @@ int Run(const std::vector<std::string>& args, const fs::path& cwd) {
     execvp(argv[0], argv.data());
     _exit(127);
   }
+  runningTool = pid;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) throw std::runtime_error("lost track of " + args[0]);
+    if (errno != EINTR) {
+      runningTool = 0;
+      throw std::runtime_error("lost track of " + args[0]);
+    }
   }
+  runningTool = 0;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return 128;
 }
 
 }  // namespace
+
+long RunningToolProcess() noexcept { return runningTool.load(); }
 
 std::string EmptySevenZipArchive() {
   // Signature, version 0.4, start header CRC, then the start header: next header offset,

@@ -17,6 +17,9 @@ namespace kem::builder {
 void WriteSupportArchive(const std::vector<ArchiveEntry>& files, const std::filesystem::path& archivePath,
                          const std::filesystem::path& workDir);
 
+// The process id of the packing tool while it runs, else 0.
+long RunningToolProcess() noexcept;
+
 // The bytes of an empty 7z archive (what a project without support files gets).
 std::string EmptySevenZipArchive();
 
