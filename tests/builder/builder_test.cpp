@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -659,6 +661,46 @@ TEST_F(BuilderTest, OutputFolderMustLieOutsideTheProject) {
   EXPECT_FALSE(fs::exists(Project() / "setup.exe"));
   EXPECT_FALSE(fs::exists(Project() / "test.exe"));
   EXPECT_EQ(ReadAll(root_ / "a-file"), "keep");
+}
+
+// A build stopped by SIGINT or SIGTERM while it packs leaves nothing: no staging folder, no
+// output, no packing tool still running.
+TEST_F(BuilderTest, AStoppedBuildLeavesNothingBehind) {
+  std::string big(40u << 20, '\0');
+  std::uint64_t x = 88172645463325252ull;
+  for (std::size_t i = 0; i < big.size(); i += 8) {
+    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+    std::memcpy(&big[i], &x, 8);
+  }
+  WriteAll(Project() / "big.bin", big);
+  big.clear();
+  Manifest("[support-files]\nbig.bin\n");
+  Script("Comment\n");
+  for (int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      execl(KEMBUILD_EXE, KEMBUILD_EXE, "build", Project().c_str(), "-o", (root_ / "out").c_str(), "--engine-dir",
+            EngineDir().c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    // Wait until the packing tool works inside the staging folder.
+    const fs::path staging = root_ / (".out.kembuild-" + std::to_string(pid));
+    bool packing = false;
+    for (int i = 0; i < 600 && !packing; ++i) {
+      usleep(50000);
+      packing = fs::exists(staging / "support" / "big.bin");
+    }
+    ASSERT_TRUE(packing);
+    usleep(200000);
+    kill(pid, sig);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_FALSE(fs::exists(staging));
+    EXPECT_FALSE(fs::exists(root_ / "out"));
+  }
 }
 
 // --- Statement IDs ----------------------------------------------------------------------
