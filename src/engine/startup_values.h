@@ -1,6 +1,7 @@
 // Start-up values: set by the launcher, read by the interpreter and the statements.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct StartupValues {
   std::string TempDirVariable;         // second copy kept for TEMPDIR
   std::string ArchivePath;             // ProgramFolder + BaseName + ".res"
   std::string SupportFolder;           // TempFolder + "kem" + N + "\"
+  // Lets go of this run's ownership of the support folder; called once the folder has
+  // been removed (set by the launcher; empty in tests).
+  std::function<void()> ReleaseSupportFolder;
   std::string DataFolder;              // ProgramFolder + "data\"
   std::string ProgramDataFolder;       // the same text, kept as the program's own data folder
   int DialogCount = 0;

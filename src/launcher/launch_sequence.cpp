@@ -128,6 +128,9 @@ int RunLaunchSequence() {
     windows.Show(g.ProgramFolder + "setup.bmp", ctx.Message(23), ctx.Message(24));
   }
 
+  // The support folder's ownership: held from its claim to its removal (or the process end).
+  platform::SupportFolderLock supportLock;
+
   // From here to the script's return every exception ends the run with code 11.
   try {
     // Locate the setup data.
@@ -151,7 +154,12 @@ int RunLaunchSequence() {
     ctx.Trace("    </GlobalLists>");
 
     ctx.Trace("    <SupportDir>");
-    g.SupportFolder = ClaimSupportFolder(g.TempFolder, &platform::ClaimNewFolder);
+    // Folders of earlier runs that crashed or were killed go first; a running setup's
+    // folder is held by its lock and stays.
+    platform::RemoveStaleSupportFolders(g.TempFolder);
+    g.SupportFolder =
+        ClaimSupportFolder(g.TempFolder, [&](const std::string& path) { return supportLock.Claim(path); });
+    g.ReleaseSupportFolder = [&supportLock] { supportLock.Release(); };
     ctx.Trace("    </SupportDir>");
 
     // Unpack the support archive.
@@ -206,6 +214,7 @@ int RunLaunchSequence() {
     showStartupError(windows.Owner(), e.message);
     windows.Close();
     platform::RemoveFolderTree(g.SupportFolder);
+    supportLock.Release();
     platform::TerminateProcessNow(e.code);
   } catch (const std::exception& e) {
     showStartupError(nullptr, ctx.Message(5) + e.what());
@@ -219,6 +228,8 @@ int RunLaunchSequence() {
   // Remove the support folder.
   ctx.Trace("  <CachedSupportDir>");
   platform::RemoveFolderTree(g.SupportFolder);
+  supportLock.Release();
+  g.ReleaseSupportFolder = nullptr;
   ctx.Trace("  </CachedSupportDir>");
   ctx.Trace("</Vantrel>");
   return g.ExitCode;

@@ -356,5 +356,157 @@ TEST_F(Startup, DoubleByteSupportFileNamesAreUnpackedUnderTheirOwnNames) {
   EXPECT_THAT(FolderEntriesW(temp_), IsEmpty());
 }
 
+
+// Folders of earlier runs: a support folder whose lock file no running setup holds (left by
+// a crash or a kill) is removed at the next start, with its lock; a lock without its
+// folder goes too. The folder of a setup still running, and a "kem" folder without a lock
+// file (not known to be ours), stay untouched.
+TEST_F(Startup, StaleSupportFoldersAreRemovedAndHeldOnesStay) {
+  MakeFolderW(temp_ + L"\\kem5\\sub");
+  WriteFileW(temp_ + L"\\kem5\\sub\\left.txt", "left behind");
+  SetFileAttributesW((temp_ + L"\\kem5\\sub\\left.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  WriteFileW(temp_ + L"\\kem5.lock", "");
+  WriteFileW(temp_ + L"\\kem8.lock", "");
+  MakeFolderW(temp_ + L"\\kem6");
+  WriteFileW(temp_ + L"\\kem6\\mine.txt", "the user's");
+  // Names of another form are not support folders.
+  MakeFolderW(temp_ + L"\\kem07");
+  WriteFileW(temp_ + L"\\kem07.lock", "");
+
+  const std::string waiting = ComposeWaitingSetup();
+  StartOptions o;
+  o.TempFolder = temp_;
+  EngineProcess running(waiting, "/s", o);
+  ASSERT_TRUE(WaitFor(running, [&] { return PathExistsW(temp_ + L"\\kem1\\setup.msi"); }));
+
+  ScriptBuilder quick;
+  AddExitWithSupportFolderNumber(quick);
+  const std::string quickExe = ComposeSetup(dir_ + "-quick", "setup", quick.Data());
+  RunResult r = RunEngine(quickExe, "/s", o);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 102u);
+  EXPECT_EQ(FolderEntriesW(temp_), (std::vector<std::wstring>{L"kem07.lock", L"kem07\\", L"kem1.lock", L"kem1\\",
+                                                               L"kem1\\docs\\", L"kem1\\docs\\licence.txt",
+                                                               L"kem1\\readme.txt", L"kem1\\setup.msi", L"kem6\\",
+                                                               L"kem6\\mine.txt"}));
+  EXPECT_TRUE(running.Running());
+
+  Release();
+  RunResult first = running.Wait();
+  ASSERT_FALSE(first.TimedOut);
+  EXPECT_EQ(first.ExitCode, 101u) << "the running setup lost its support files";
+  EXPECT_EQ(FolderEntriesW(temp_),
+            (std::vector<std::wstring>{L"kem07.lock", L"kem07\\", L"kem6\\", L"kem6\\mine.txt"}));
+}
+
+// A setup killed while it runs leaves its folder and lock; the next setup removes both and
+// may take the same number again.
+TEST_F(Startup, TheFolderOfAKilledSetupIsRemovedByTheNextOne) {
+  const std::string waiting = ComposeWaitingSetup();
+  StartOptions o;
+  o.TempFolder = temp_;
+  {
+    EngineProcess killed(waiting, "/s", o);
+    ASSERT_TRUE(WaitFor(killed, [&] { return PathExistsW(temp_ + L"\\kem1\\setup.msi"); }));
+  }  // ended here, as by the task manager
+  for (int i = 0; i < 100 && !PathExistsW(temp_ + L"\\kem1.lock"); ++i) Sleep(50);
+  ASSERT_TRUE(PathExistsW(temp_ + L"\\kem1\\readme.txt"));
+
+  ScriptBuilder quick;
+  AddExitWithSupportFolderNumber(quick);
+  const std::string quickExe = ComposeSetup(dir_ + "-quick", "setup", quick.Data());
+  RunResult r = RunEngine(quickExe, "/s", o);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 101u);
+  EXPECT_THAT(FolderEntriesW(temp_), IsEmpty());
+}
+
+// Runs a program of the host system (under Wine; false elsewhere) on the host's names of
+// the given paths: `program path...`. The host program takes its arguments as they are,
+// without a shell's quoting (the test's paths hold no blanks).
+bool RunHostProgram(const std::string& program, const std::vector<std::wstring>& paths) {
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) return false;
+  std::string command = program;
+  for (const std::wstring& path : paths) {
+    char* name = unixName(path.c_str());
+    if (name == nullptr) return false;
+    command += std::string(" ") + name;
+    HeapFree(GetProcessHeap(), 0, name);
+  }
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  WaitForSingleObject(pi.hProcess, 10000);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return true;
+}
+
+// Makes a symbolic link at `link` to `target` (a folder when `folder`): through the system
+// call where it works; where it does not (Wine accepts the call but makes nothing), through
+// the host's own link program, which is what someone with access to the temporary folder
+// would use there. False when neither can make it.
+bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder) {
+  CreateSymbolicLinkW(link.c_str(), target.c_str(), folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
+  if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  return RunHostProgram("/bin/ln -s", {target, link}) && GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Links planted in the support folder while the setup runs, to a read-only file and to a
+// folder elsewhere: the targets stay whole. Links the system marks as such are removed with
+// the support folder where the system can remove a link by itself; a file link that looks
+// like a plain file (Wine shows host links so) cannot be removed without removing its
+// target, and stays, with its folder and lock.
+TEST_F(Startup, LinksPlantedInTheSupportFolderAreRemovedNotFollowed) {
+  const std::wstring outside = Widen(dir_) + L"-outside";
+  RemoveTreeW(outside);
+  MakeFolderW(outside + L"\\folder");
+  WriteFileW(outside + L"\\folder\\precious.txt", "precious");
+  WriteFileW(outside + L"\\readonly.txt", "read-only");
+  SetFileAttributesW((outside + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+
+  // Links an earlier run of this test left behind (it stopped before its clean-up).
+  const std::wstring folderLink = temp_ + L"\\kem1\\folder-link", fileLink = temp_ + L"\\kem1\\file-link";
+  if (PathExistsW(temp_ + L"\\kem1")) {
+    RunHostProgram("/bin/rm -f", {fileLink, folderLink});
+    RemoveTreeW(temp_);
+    MakeFolderW(temp_);
+  }
+
+  const std::string waiting = ComposeWaitingSetup();
+  StartOptions o;
+  o.TempFolder = temp_;
+  EngineProcess engine(waiting, "/s", o);
+  ASSERT_TRUE(WaitFor(engine, [&] { return PathExistsW(temp_ + L"\\kem1\\setup.msi"); }));
+  const bool madeFolderLink = MakeLink(folderLink, outside + L"\\folder", true);
+  const bool madeFileLink = MakeLink(fileLink, outside + L"\\readonly.txt", false);
+  if (!madeFolderLink && !madeFileLink) {
+    Release();
+    engine.Wait();
+    GTEST_SKIP() << "no way to make a link on this system";
+  }
+  Release();
+  RunResult r = engine.Wait();
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 101u);
+  // Whatever is left is the links (listed with what they lead to), their folder and its
+  // lock; every support file is gone.
+  for (const std::wstring& entry : FolderEntriesW(temp_))
+    EXPECT_TRUE(entry == L"kem1.lock" || entry == L"kem1\\" || entry.rfind(L"kem1\\file-link", 0) == 0 ||
+                entry.rfind(L"kem1\\folder-link", 0) == 0)
+        << Narrow(entry);
+  // The test's own clean-up, past the engine: the links themselves, by the host.
+  RunHostProgram("/bin/rm -f", {fileLink, folderLink});
+  EXPECT_EQ(FolderEntriesW(outside), (std::vector<std::wstring>{L"folder\\", L"folder\\precious.txt", L"readonly.txt"}));
+  EXPECT_EQ(ReadFileBytes(Narrow(outside) + "\\folder\\precious.txt"), "precious");
+  EXPECT_EQ(ReadFileBytes(Narrow(outside) + "\\readonly.txt"), "read-only");
+  EXPECT_NE(GetFileAttributesW((outside + L"\\readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  SetFileAttributesW((outside + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 }  // namespace
 }  // namespace kem::test

@@ -22,8 +22,8 @@ class FileService {
   // Creates (or truncates) an empty file; false on failure.
   virtual bool CreateEmptyFile(const std::string& path) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
-  // Deletes the folder's contents recursively (attributes cleared first; links are
-  // removed, never followed) and the folder.
+  // Deletes the folder's contents recursively (read-only attributes cleared where they
+  // stop a removal; links are removed, never followed) and the folder.
   virtual void RemoveFolderTree(const std::string& folder) = 0;
   // A unique temporary file name in folder with the prefix; the system creates the empty
   // file. Empty when the system refuses.

@@ -69,10 +69,43 @@ std::wstring WithoutExtendedPrefix(const std::wstring& path) {
   return path;
 }
 
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+std::wstring WithoutTrailingBackslashW(std::wstring path) {
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+// Where the system resolves a path to: the entry itself, or where a link leads. Opening
+// with FILE_FLAG_OPEN_REPARSE_POINT names the link itself where the system knows it as
+// one; some file systems show a file link as a plain file, and then this is its target.
+// Empty when the entry cannot be opened.
+std::wstring ResolvedPath(const std::wstring& path) {
+  UniqueHandle h(CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h.Valid()) return {};
+  DWORD n = GetFinalPathNameByHandleW(h.Get(), nullptr, 0, VOLUME_NAME_DOS);
+  if (n == 0) return {};
+  std::wstring r(n, L'\0');
+  n = GetFinalPathNameByHandleW(h.Get(), r.data(), n, VOLUME_NAME_DOS);
+  if (n == 0 || n >= r.size()) return {};
+  r.resize(n);
+  return WithoutTrailingBackslashW(WithoutExtendedPrefix(r));
+}
+
 // The folder's contents through the wide calls, so that names the code page cannot hold
 // (support files are unpacked under their UTF-16 names) and paths longer than MAX_PATH are
-// removed as well. Links (reparse points) are removed themselves, never followed.
-void DeleteFolderContentsWide(const std::wstring& folder) {
+// removed as well. `resolved` is the folder's own resolved path. Links are never
+// followed: those the system marks as reparse points are removed themselves; an entry that
+// resolves to anything but itself (a file link shown as a plain file, where deleting it
+// would delete its target) is left alone, as is one that cannot be opened to find out.
+// Where the system cannot resolve the folder's path at all (`resolved` empty; some
+// systems give no resolved path longer than MAX_PATH), only the attributes are checked.
+void DeleteFolderContentsWide(const std::wstring& folder, const std::wstring& resolved) {
   const std::wstring base = WithTrailingBackslashW(folder);
   WIN32_FIND_DATAW fd;
   FindHandle h(FindFirstFileW(ExtendedPath(base + L"*").c_str(), &fd));
@@ -91,14 +124,39 @@ void DeleteFolderContentsWide(const std::wstring& folder) {
       else DeleteFileW(full.c_str());
       continue;
     }
-    SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const std::wstring expected = resolved.empty() ? resolved : resolved + L"\\" + name;
+    if (!expected.empty() && !SamePath(ResolvedPath(base + name), expected)) continue;
+    // Attributes are changed only where they stop the removal.
     if (isFolder) {
-      DeleteFolderContentsWide(base + name);
-      RemoveDirectoryW(full.c_str());
-    } else {
+      DeleteFolderContentsWide(base + name, expected);
+      if (!RemoveDirectoryW(full.c_str()) && (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        RemoveDirectoryW(full.c_str());
+      }
+    } else if (!DeleteFileW(full.c_str()) && (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
       DeleteFileW(full.c_str());
     }
   } while (FindNextFileW(h.Get(), &fd));
+}
+
+// The same for a folder named by its path, which must itself be a real folder: not a
+// link, and resolving to its parent's resolved path and its own stored name.
+void DeleteFolderContentsWide(const std::wstring& path) {
+  const std::wstring folder = WithoutTrailingBackslashW(path);
+  const std::size_t slash = folder.find_last_of(L'\\');
+  if (slash == std::wstring::npos) return;
+  WIN32_FIND_DATAW fd;
+  {
+    FindHandle h(FindFirstFileW(ExtendedPath(folder).c_str(), &fd));
+    if (!h.Valid()) return;
+  }
+  if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
+  const std::wstring parent = ResolvedPath(folder.substr(0, slash + 1));
+  const std::wstring resolved = ResolvedPath(folder);
+  if (!parent.empty() && !resolved.empty() && !SamePath(resolved, WithTrailingBackslashW(parent) + fd.cFileName))
+    return;
+  DeleteFolderContentsWide(folder, resolved);
 }
 
 std::wstring ShortWidePath(const std::wstring& path) {
@@ -140,6 +198,118 @@ FolderClaim ClaimNewFolder(const std::string& path) {
   DWORD e = GetLastError();
   if (e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS) return FolderClaim::Exists;
   return FolderClaim::Failed;
+}
+
+namespace {
+
+constexpr wchar_t kLockSuffix[] = L".lock";
+
+// Opens a support folder's lock file without sharing: fails while anyone else has it open.
+HANDLE OpenLockExclusive(const std::wstring& lockPath, DWORD disposition) {
+  return CreateFileW(ExtendedPath(lockPath).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Marks an open file for deletion when its handle closes.
+void DeleteWhenClosed(HANDLE h) {
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = TRUE;
+  SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// The N of "kem" + N + ".lock" (letters in any case, N from 1 without leading zeros, no
+// more digits than a support folder number can have); 0 for any other name.
+unsigned SupportLockNumber(const std::wstring& name) {
+  constexpr std::size_t prefix = 3, suffix = 5;
+  if (name.size() <= prefix + suffix || name.size() > prefix + suffix + 6) return 0;
+  if (_wcsnicmp(name.c_str(), L"kem", prefix) != 0 || _wcsicmp(name.c_str() + name.size() - suffix, kLockSuffix) != 0)
+    return 0;
+  const std::wstring digits = name.substr(prefix, name.size() - prefix - suffix);
+  if (digits[0] == L'0') return 0;
+  unsigned n = 0;
+  for (wchar_t c : digits) {
+    if (c < L'0' || c > L'9') return 0;
+    n = n * 10 + static_cast<unsigned>(c - L'0');
+  }
+  return n;
+}
+
+}  // namespace
+
+SupportFolderLock::~SupportFolderLock() {
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+FolderClaim SupportFolderLock::Claim(const std::string& folder) {
+  std::wstring wide = WideFromAnsi(WithoutTrailingBackslash(folder));
+  if (wide.empty()) return FolderClaim::Failed;
+  if (!CreateDirectoryW(ExtendedPath(wide).c_str(), nullptr)) {
+    DWORD e = GetLastError();
+    return e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS ? FolderClaim::Exists : FolderClaim::Failed;
+  }
+  // A lock file left by a run that ended before its sweep could delete it is simply
+  // taken over; one held by a sweep (or a folder of that name) makes the claim fail.
+  HANDLE h = OpenLockExclusive(wide + kLockSuffix, OPEN_ALWAYS);
+  if (h == INVALID_HANDLE_VALUE) {
+    RemoveDirectoryW(ExtendedPath(wide).c_str());
+    return FolderClaim::Failed;
+  }
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+  handle_ = h;
+  folder_ = wide;
+  return FolderClaim::Created;
+}
+
+void SupportFolderLock::Release() {
+  if (handle_ == nullptr) return;
+  HANDLE h = static_cast<HANDLE>(handle_);
+  // While the folder is still there (something kept a file open), the lock file stays so
+  // that a later sweep removes the rest.
+  if (GetFileAttributesW(ExtendedPath(folder_).c_str()) == INVALID_FILE_ATTRIBUTES) DeleteWhenClosed(h);
+  CloseHandle(h);
+  handle_ = nullptr;
+}
+
+int RemoveStaleSupportFolders(const std::string& tempFolder, int limit) {
+  const std::wstring temp = WithTrailingBackslashW(WideFromAnsi(tempFolder));
+  if (temp.size() <= 1) return 0;
+  std::vector<std::wstring> locks;
+  WIN32_FIND_DATAW fd;
+  {
+    FindHandle h(FindFirstFileW(ExtendedPath(temp + L"kem*.lock").c_str(), &fd));
+    if (!h.Valid()) return 0;
+    do {
+      if (!(fd.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+          SupportLockNumber(fd.cFileName) != 0)
+        locks.push_back(fd.cFileName);
+    } while (FindNextFileW(h.Get(), &fd));
+  }
+  int removed = 0;
+  for (const std::wstring& lockName : locks) {
+    if (removed >= limit) break;
+    const std::wstring lockPath = temp + lockName;
+    // Held by a running setup (or by another setup's sweep): not ours to touch.
+    UniqueHandle lock(OpenLockExclusive(lockPath, OPEN_EXISTING));
+    if (!lock.Valid()) continue;
+    // The lock is held for the whole removal, so no setup can claim this number meanwhile.
+    const std::wstring folder = lockPath.substr(0, lockPath.size() - (std::size(kLockSuffix) - 1));
+    const DWORD attributes = GetFileAttributesW(ExtendedPath(folder).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      // Only a real folder is emptied; a link or a file in its place is removed itself.
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        for (int sweep = 0; sweep < 3; ++sweep) DeleteFolderContentsWide(folder);
+        RemoveDirectoryW(ExtendedPath(folder).c_str());
+      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveDirectoryW(ExtendedPath(folder).c_str());
+      } else {
+        DeleteFileW(ExtendedPath(folder).c_str());
+      }
+      if (GetFileAttributesW(ExtendedPath(folder).c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+      ++removed;
+    }
+    DeleteWhenClosed(lock.Get());
+  }
+  return removed;
 }
 
 void EnsureFolder(const std::string& path) {

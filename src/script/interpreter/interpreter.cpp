@@ -183,6 +183,7 @@ bool Interpreter::PrepareRun() {
     ctx_.Trace("      " + TracePosition(data, failure->statementIndex) + failure->message);
     // The process ends at once, but not before the support folder of this run is gone.
     if (!g.SupportFolder.empty()) services_.Files.RemoveFolderTree(g.SupportFolder);
+    if (g.ReleaseSupportFolder) g.ReleaseSupportFolder();
     services_.Process.TerminateProcess(kValidationExitCode);
   }
   ctx_.Trace("    </CompileScript>");
@@ -627,6 +628,7 @@ void Interpreter::RemovableMediaEnding() {
   ctx_.Trace("  <CachedSupportDir>");
   if (!g.SupportFolder.empty() && services_.Files.FolderExists(g.SupportFolder))
     services_.Files.RemoveFolderTree(g.SupportFolder);
+  if (g.ReleaseSupportFolder) g.ReleaseSupportFolder();
   ctx_.Trace("  </CachedSupportDir>");
   ctx_.Trace("  <RemovableMediaPrematureEject>");
   ctx_.Trace("  </RemovableMediaPrematureEject>");
