@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/component_tables.h"
+#include "engine/installer_state.h"
+
 namespace kem {
 
 struct EngineState {
@@ -24,6 +27,14 @@ struct EngineState {
   // unbind at the next display.
   std::string LastDisplayedKey;
   std::string PendingUnbindKey;
+  // The component tables (components/). Kept for the whole process; a first installation
+  // starts them afresh.
+  ComponentTables Components;
+  // Queued installer properties and the side lists (installer/).
+  InstallerState Installer;
+  // The access flag added to the registry statements' access rights: 0 on 32-bit
+  // Windows, KEY_WOW64_64KEY (256) or KEY_WOW64_32KEY (512) under WOW64.
+  std::uint32_t RegistryView = 0;
 
   // Adds name to SavedVariables unless it is listed already (without regard to case).
   void AddSavedVariable(const std::string& name);

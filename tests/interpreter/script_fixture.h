@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "components/component_statements.h"
 #include "engine/engine_context.h"
 #include "engine/services.h"
 #include "script/interpreter/interpreter.h"
@@ -21,6 +22,8 @@
 #include "script/statements/variable_statements.h"
 #include "script/store/variable_manager.h"
 #include "script/termination/termination.h"
+#include "installer/fake_installer.h"
+#include "installer/system_change_statements.h"
 #include "support/script_builder.h"
 
 namespace kem::test {
@@ -199,10 +202,12 @@ class ScriptTest : public ::testing::Test {
     ctx.Data = script.Build();
     if (prepare) prepare(ctx.Data);
     ctx.Data.PluginStatements.push_back("Mark");
-    ctx.Data.PluginStatements.push_back("Set 64 Bit Mode");
+    if (standIn64BitMode) ctx.Data.PluginStatements.push_back("Set 64 Bit Mode");
     StatementTable table;
     RegisterVariableStatements(table);
     RegisterTerminationStatements(table);
+    RegisterComponentStatements(table);
+    RegisterSystemChangeStatements(table, SystemChangeServices{installer, machine, fetchMedia});
     RegisterDialogStatements(table, [this](Interpreter& in, const std::string& key, bool modal, std::string& custom) {
       shownDialogs.push_back(key);
       if (dialogResults.empty()) return SilentDialogPresenter(in, key, modal, custom);
@@ -211,6 +216,8 @@ class ScriptTest : public ::testing::Test {
       return r;
     });
     InterpreterHooks runHooks = hooks;
+    AddComponentHooks(runHooks);
+    AddSystemChangeHooks(runHooks);
     auto pluginHook = hooks.PluginStatement;
     runHooks.PluginStatement = [this, pluginHook](Interpreter& in, std::size_t i) {
       const std::string& name = in.Data().StatementNames[i];
@@ -235,6 +242,12 @@ class ScriptTest : public ::testing::Test {
   ScriptBuilder script;
   FakeHost host;
   InterpreterHooks hooks;
+  // The installer and the machine as the system-change statements see them.
+  FakeInstaller installer;
+  FakeSystem machine;
+  WebMediaFetch fetchMedia;
+  // "Set 64 Bit Mode" runs as the stand-in plug-in above; false runs the real statement.
+  bool standIn64BitMode = true;
   // Changes the built setup data before a run (damaged data).
   std::function<void(SetupData&)> prepare;
   std::vector<std::string> marks;

@@ -1,6 +1,10 @@
 // The launcher's run-script call in the engine: the interpreter with the Windows services
 // and every statement group built so far.
+#include "components/component_statements.h"
+#include "installer/system_change_statements.h"
+#include "platform/installer/installer_win32.h"
 #include "platform/services_win32.h"
+#include "platform/system/system_win32.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/run_script.h"
 #include "script/statements/dialog_statements.h"
@@ -12,10 +16,17 @@ namespace kem {
 void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& hook, const std::string& databasePath) {
   platform::Win32Services services;
   StatementTable statements;
+  InterpreterHooks hooks;
   RegisterVariableStatements(statements);
   RegisterTerminationStatements(statements);
+  auto installer = platform::CreateInstallerService();
+  auto system = platform::CreateSystemService();
+  RegisterComponentStatements(statements);
+  RegisterSystemChangeStatements(statements, SystemChangeServices{*installer, *system, {}});
+  AddComponentHooks(hooks);
+  AddSystemChangeHooks(hooks);
   RegisterDialogStatements(statements);
-  Interpreter interpreter(context, services.Get(), statements);
+  Interpreter interpreter(context, services.Get(), statements, std::move(hooks));
   interpreter.Run(hook, databasePath);
 }
 

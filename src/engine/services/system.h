@@ -1,0 +1,65 @@
+// The machine as the system-change statements see it at once: running processes and
+// services, registry deletion, top-level windows, disk space, identifiers, and the files
+// the feature selections and the installer session read and write.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kem {
+
+struct TopLevelWindow {
+  std::uintptr_t Handle = 0;
+  std::string Title;
+  std::string ClassName;
+};
+
+// Registry roots by the index the statements use.
+enum class RegistryRoot { ClassesRoot = 0, CurrentUser = 1, LocalMachine = 2, Users = 3, CurrentConfig = 4 };
+
+class SystemService {
+ public:
+  virtual ~SystemService() = default;
+  // The engine runs as a 32-bit process on 64-bit Windows.
+  virtual bool IsWow64() = 0;
+  // Major and minor version of Windows.
+  virtual unsigned WindowsMajor() = 0;
+  virtual unsigned WindowsMinor() = 0;
+  // A new GUID as upper-case text in braces.
+  virtual std::string NewGuid() = 0;
+
+  // The executable names of the running processes (as the process snapshot gives them).
+  virtual std::vector<std::string> ProcessNames() = 0;
+  // The current state of a service (1 stopped ... 7 paused); 0 when the service manager or
+  // the service cannot be opened or queried. An empty machine means this computer.
+  virtual int ServiceState(const std::string& service, const std::string& machine) = 0;
+
+  // Deletes the key with its whole subtree; access adds view (0, 256 or 512).
+  virtual void DeleteRegistryTree(RegistryRoot root, const std::string& key, std::uint32_t view) = 0;
+  // Deletes the sub-key name (without sub-keys of its own) of parent in the 64-bit view.
+  virtual void DeleteRegistrySubKey64(RegistryRoot root, const std::string& parent, const std::string& name) = 0;
+  // Deletes a value of an existing key; nothing when the key cannot be opened.
+  virtual void DeleteRegistryValue(RegistryRoot root, const std::string& key, const std::string& value,
+                                   std::uint32_t view) = 0;
+
+  // The top-level windows in Z order.
+  virtual std::vector<TopLevelWindow> TopLevelWindows() = 0;
+  // Posts WM_CANCELMODE, then WM_CLOSE.
+  virtual void PostCancelAndClose(std::uintptr_t window) = 0;
+
+  // Bytes available to the user on the drive whose root is given; -1 when unknown.
+  virtual std::int64_t FreeDiskSpace(const std::string& root) = 0;
+
+  // Whole files (bytes as they are).
+  virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
+  virtual bool WriteFile(const std::string& path, const std::string& bytes) = 0;
+  // Writes bytes to a new file with an unpredictable name in a new folder that only the
+  // current user can open, and returns its path; empty when that fails.
+  virtual std::string CreatePrivateFile(const std::string& bytes) = 0;
+  // Removes such a file and its folder.
+  virtual void RemovePrivateFile(const std::string& path) = 0;
+};
+
+}  // namespace kem

@@ -1,0 +1,269 @@
+#include "platform/system/system_win32.h"
+
+#include <windows.h>
+#include <sddl.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "platform/handles.h"
+#include "platform/process/process.h"
+#include "platform/process/system_library.h"
+
+namespace kem::platform {
+namespace {
+
+HKEY RootKey(RegistryRoot root) {
+  switch (root) {
+    case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case RegistryRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::Users: return HKEY_USERS;
+    case RegistryRoot::CurrentConfig: return HKEY_CURRENT_CONFIG;
+  }
+  return HKEY_CURRENT_USER;
+}
+
+template <typename Fn>
+Fn Kernel32(const char* name) {
+  HMODULE k = GetModuleHandleA("kernel32.dll");
+  return k ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(k, name))) : nullptr;
+}
+
+template <typename Fn>
+Fn Advapi32(const char* name) {
+  HMODULE a = GetModuleHandleA("advapi32.dll");
+  return a ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(a, name))) : nullptr;
+}
+
+// A service manager or service handle.
+class ServiceHandle {
+ public:
+  explicit ServiceHandle(SC_HANDLE h) : h_(h) {}
+  ~ServiceHandle() {
+    if (h_) CloseServiceHandle(h_);
+  }
+  ServiceHandle(const ServiceHandle&) = delete;
+  ServiceHandle& operator=(const ServiceHandle&) = delete;
+  SC_HANDLE Get() const { return h_; }
+
+ private:
+  SC_HANDLE h_;
+};
+
+// Deletes the sub-keys of key (opened with the view), depth first, then name below parent.
+void DeleteTreeByHand(HKEY parent, const std::string& name, REGSAM view) {
+  {
+    RegistryKey key;
+    if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ | KEY_WRITE | view, key.Receive()) != ERROR_SUCCESS) return;
+    for (;;) {
+      char child[256];
+      DWORD size = sizeof(child);
+      if (RegEnumKeyExA(key.Get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      std::string before(child, size);
+      DeleteTreeByHand(key.Get(), before, view);
+      size = sizeof(child);
+      // A sub-key that cannot be removed would be found again for ever.
+      if (RegEnumKeyExA(key.Get(), 0, child, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+          std::string(child, size) == before)
+        break;
+    }
+  }
+  RegDeleteKeyA(parent, name.c_str());
+}
+
+std::string RandomName(const std::string& prefix) {
+  SystemLibrary ole32(L"ole32.dll");
+  auto create = ole32.Function<HRESULT(WINAPI*)(GUID*)>("CoCreateGuid");
+  GUID g{};
+  if (!create || create(&g) != S_OK) return {};
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%s%08lX%04X%04X%02X%02X%02X%02X%02X%02X%02X%02X", prefix.c_str(),
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
+                g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return buf;
+}
+
+// "D:P(A;OICI;FA;;;<sid>)": full access for the current user alone, nothing inherited.
+std::string OwnerOnlyDescriptor() {
+  UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())) return {};
+  DWORD size = 0;
+  GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buf(size ? size : 1);
+  if (!GetTokenInformation(token.Get(), TokenUser, buf.data(), size, &size)) return {};
+  char* sid = nullptr;
+  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buf.data())->User.Sid, &sid)) return {};
+  std::string sddl = std::string("D:P(A;OICI;FA;;;") + sid + ")";
+  LocalFree(sid);
+  return sddl;
+}
+
+BOOL CALLBACK CollectWindow(HWND w, LPARAM p) {
+  auto& list = *reinterpret_cast<std::vector<TopLevelWindow>*>(p);
+  char title[1024] = {}, cls[256] = {};
+  GetWindowTextA(w, title, sizeof title);
+  GetClassNameA(w, cls, sizeof cls);
+  list.push_back({reinterpret_cast<std::uintptr_t>(w), title, cls});
+  return TRUE;
+}
+
+class Win32SystemService final : public SystemService {
+ public:
+  bool IsWow64() override {
+    using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    auto fn = Kernel32<Fn>("IsWow64Process");
+    BOOL wow = FALSE;
+    return fn && fn(GetCurrentProcess(), &wow) && wow;
+  }
+  unsigned WindowsMajor() override { return WindowsVersion().Major; }
+  unsigned WindowsMinor() override { return WindowsVersion().Minor; }
+
+  std::string NewGuid() override {
+    SystemLibrary ole32(L"ole32.dll");
+    auto create = ole32.Function<HRESULT(WINAPI*)(GUID*)>("CoCreateGuid");
+    GUID g{};
+    if (!create || create(&g) != S_OK) return {};
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                  g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return buf;
+  }
+
+  std::vector<std::string> ProcessNames() override {
+    std::vector<std::string> names;
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.Valid()) return names;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry))
+      names.emplace_back(entry.szExeFile);
+    return names;
+  }
+
+  int ServiceState(const std::string& service, const std::string& machine) override {
+    ServiceHandle manager(OpenSCManagerA(machine.empty() ? nullptr : machine.c_str(), nullptr, SC_MANAGER_CONNECT));
+    if (!manager.Get()) return 0;
+    ServiceHandle svc(OpenServiceA(manager.Get(), service.c_str(), SERVICE_QUERY_STATUS));
+    if (!svc.Get()) return 0;
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(svc.Get(), &status)) return 0;
+    return static_cast<int>(status.dwCurrentState);
+  }
+
+  void DeleteRegistryTree(RegistryRoot root, const std::string& key, std::uint32_t view) override {
+    if (key.empty()) return;  // never the root itself
+    auto cut = key.find_last_of('\\');
+    RegistryKey parentKey;
+    HKEY parent = RootKey(root);
+    std::string name = key;
+    if (cut != std::string::npos) {
+      if (RegOpenKeyExA(parent, key.substr(0, cut).c_str(), 0, KEY_READ | KEY_WRITE | view, parentKey.Receive()) !=
+          ERROR_SUCCESS)
+        return;
+      parent = parentKey.Get();
+      name = key.substr(cut + 1);
+    }
+    DeleteTreeByHand(parent, name, view);
+  }
+
+  void DeleteRegistrySubKey64(RegistryRoot root, const std::string& parent, const std::string& name) override {
+    RegistryKey key;
+    if (RegOpenKeyExA(RootKey(root), parent.c_str(), 0, KEY_WRITE | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS)
+      return;
+    using Fn = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
+    if (auto deleteEx = Advapi32<Fn>("RegDeleteKeyExA"))
+      deleteEx(key.Get(), name.c_str(), KEY_WOW64_64KEY, 0);
+    else
+      RegDeleteKeyA(key.Get(), name.c_str());
+  }
+
+  void DeleteRegistryValue(RegistryRoot root, const std::string& key, const std::string& value,
+                           std::uint32_t view) override {
+    RegistryKey k;
+    if (RegOpenKeyExA(RootKey(root), key.c_str(), 0, KEY_READ | KEY_WRITE | view, k.Receive()) != ERROR_SUCCESS)
+      return;
+    RegDeleteValueA(k.Get(), value.c_str());
+  }
+
+  std::vector<TopLevelWindow> TopLevelWindows() override {
+    std::vector<TopLevelWindow> windows;
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+  }
+
+  void PostCancelAndClose(std::uintptr_t window) override {
+    HWND w = reinterpret_cast<HWND>(window);
+    PostMessageA(w, WM_CANCELMODE, 0, 0);
+    PostMessageA(w, WM_CLOSE, 0, 0);
+  }
+
+  std::int64_t FreeDiskSpace(const std::string& root) override {
+    ULARGE_INTEGER available{}, total{}, free{};
+    if (!GetDiskFreeSpaceExA(root.c_str(), &available, &total, &free)) return -1;
+    return static_cast<std::int64_t>(available.QuadPart);
+  }
+
+  std::optional<std::string> ReadFile(const std::string& path) override {
+    UniqueHandle h(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!h.Valid()) return std::nullopt;
+    std::string bytes;
+    char buf[65536];
+    DWORD got = 0;
+    while (::ReadFile(h.Get(), buf, sizeof buf, &got, nullptr) && got > 0) bytes.append(buf, got);
+    return bytes;
+  }
+
+  bool WriteFile(const std::string& path, const std::string& bytes) override {
+    return WriteNew(path, bytes, CREATE_ALWAYS);
+  }
+
+  std::string CreatePrivateFile(const std::string& bytes) override {
+    char temp[MAX_PATH + 1] = {};
+    DWORD n = GetTempPathA(MAX_PATH + 1, temp);
+    std::string sddl = OwnerOnlyDescriptor();
+    std::string folderName = RandomName("kemp");
+    if (n == 0 || n > MAX_PATH || sddl.empty() || folderName.empty()) return {};
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+      return {};
+    SECURITY_ATTRIBUTES sa{sizeof(sa), descriptor, FALSE};
+    std::string folder = std::string(temp, n);
+    if (folder.back() != '\\') folder += '\\';
+    folder += folderName;
+    // CreateDirectory fails when the name exists already: nobody can have put it there first.
+    BOOL created = CreateDirectoryA(folder.c_str(), &sa);
+    LocalFree(descriptor);
+    if (!created) return {};
+    std::string path = folder + "\\" + RandomName("p");
+    if (!WriteNew(path, bytes, CREATE_NEW)) {
+      DeleteFileA(path.c_str());
+      RemoveDirectoryA(folder.c_str());
+      return {};
+    }
+    return path;
+  }
+
+  void RemovePrivateFile(const std::string& path) override {
+    DeleteFileA(path.c_str());
+    auto cut = path.find_last_of('\\');
+    if (cut != std::string::npos) RemoveDirectoryA(path.substr(0, cut).c_str());
+  }
+
+ private:
+  static bool WriteNew(const std::string& path, const std::string& bytes, DWORD disposition) {
+    UniqueHandle h(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) return false;
+    DWORD written = 0;
+    return ::WriteFile(h.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<SystemService> CreateSystemService() { return std::make_unique<Win32SystemService>(); }
+
+}  // namespace kem::platform

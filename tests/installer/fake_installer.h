@@ -1,0 +1,179 @@
+// Stand-ins for the installer and system services: a Property table in memory, processes,
+// services, registry deletions, windows and files, recording what the engine asked.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "engine/services/installer.h"
+#include "engine/services/system.h"
+#include "engine/statement_error.h"
+
+namespace kem::test {
+
+// The database files of a fake installer: per path, the Property table and what else
+// the engine changed.
+struct FakePackage {
+  std::map<std::string, std::string> properties;
+  std::vector<std::string> sql;  // every statement executed, committed or not
+  std::map<unsigned, std::string> summary;
+  std::vector<std::string> componentIds = {"{OLD-1}", "{OLD-2}"};
+  int commits = 0;
+};
+
+class FakeInstallerDatabase : public InstallerDatabase {
+ public:
+  FakeInstallerDatabase(FakePackage& package, std::set<char> unheld) : package_(package), work_(package), unheld_(std::move(unheld)) {}
+  bool Execute(const std::string& sql) override {
+    package_.sql.push_back(sql);
+    const std::string insert = "INSERT INTO `Property` ( `Property` , `Value` ) VALUES ( '";
+    const std::string update = "UPDATE `Property` SET `Value`='";
+    if (sql.rfind(insert, 0) == 0) {
+      auto nameEnd = sql.find("' , '", insert.size());
+      std::string name = sql.substr(insert.size(), nameEnd - insert.size());
+      std::string value = sql.substr(nameEnd + 5, sql.size() - (nameEnd + 5) - 3);
+      return work_.properties.emplace(name, value).second;
+    }
+    if (sql.rfind(update, 0) == 0) {
+      const std::string where = "' WHERE `Property`='";
+      auto valueEnd = sql.rfind(where);
+      std::string value = sql.substr(update.size(), valueEnd - update.size());
+      std::string name = sql.substr(valueEnd + where.size(), sql.size() - (valueEnd + where.size()) - 1);
+      auto it = work_.properties.find(name);
+      if (it == work_.properties.end()) return true;
+      it->second = value;
+      return true;
+    }
+    return false;
+  }
+  bool RenewComponentIds(const std::function<std::string()>& newCode) override {
+    for (auto& id : work_.componentIds) id = newCode();
+    return true;
+  }
+  bool SetSummaryString(unsigned property, const std::string& value) override {
+    work_.summary[property] = value;
+    return true;
+  }
+  bool CanHold(const std::string& text) override {
+    for (char c : text)
+      if (unheld_.contains(c)) return false;
+    return true;
+  }
+  bool Commit() override {
+    auto sql = std::move(package_.sql);
+    int commits = package_.commits + 1;
+    package_ = work_;
+    package_.sql = std::move(sql);
+    package_.commits = commits;
+    return true;
+  }
+
+ private:
+  FakePackage& package_;
+  FakePackage work_;  // changes until Commit
+  std::set<char> unheld_;
+};
+
+class FakeInstaller : public InstallerService {
+ public:
+  std::map<std::string, int> productStates;
+  bool missing = false;  // no msi.dll
+  std::map<std::string, FakePackage> packages;
+  std::set<char> unheld;  // characters the database's code page cannot hold
+  int opens = 0;
+
+  int QueryProductState(const std::string& code) override {
+    if (missing) throw StatementError("Library not found: msi.dll");
+    auto it = productStates.find(code);
+    return it == productStates.end() ? -1 : it->second;
+  }
+  std::unique_ptr<InstallerDatabase> OpenDatabase(const std::string& path, std::uint32_t) override {
+    auto it = packages.find(path);
+    if (it == packages.end()) return nullptr;
+    ++opens;
+    return std::make_unique<FakeInstallerDatabase>(it->second, unheld);
+  }
+};
+
+class FakeSystem : public SystemService {
+ public:
+  struct Deletion {
+    std::string what;  // "tree", "subkey64" or "value"
+    RegistryRoot root;
+    std::string key;
+    std::string name;
+    std::uint32_t view;
+  };
+  bool wow64 = false;
+  unsigned major = 10, minor = 0;
+  int guids = 0;
+  std::vector<std::string> processes;
+  std::map<std::string, int> services;  // "machine|name" -> state
+  std::vector<Deletion> deletions;
+  std::vector<TopLevelWindow> windows;
+  std::vector<std::uintptr_t> closed;
+  std::map<std::string, std::int64_t> freeSpace;
+  std::map<std::string, std::string> files;
+  std::map<std::string, std::string> privateFiles;
+  std::vector<std::string> removedPrivateFiles;
+  bool privateFails = false;
+
+  bool IsWow64() override { return wow64; }
+  unsigned WindowsMajor() override { return major; }
+  unsigned WindowsMinor() override { return minor; }
+  std::string NewGuid() override {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "{00000000-0000-0000-0000-%012X}", ++guids);
+    return buf;
+  }
+  std::vector<std::string> ProcessNames() override { return processes; }
+  int ServiceState(const std::string& service, const std::string& machine) override {
+    auto it = services.find(machine + "|" + service);
+    return it == services.end() ? 0 : it->second;
+  }
+  void DeleteRegistryTree(RegistryRoot root, const std::string& key, std::uint32_t view) override {
+    deletions.push_back({"tree", root, key, "", view});
+  }
+  void DeleteRegistrySubKey64(RegistryRoot root, const std::string& parent, const std::string& name) override {
+    deletions.push_back({"subkey64", root, parent, name, 256});
+  }
+  void DeleteRegistryValue(RegistryRoot root, const std::string& key, const std::string& value,
+                           std::uint32_t view) override {
+    deletions.push_back({"value", root, key, value, view});
+  }
+  std::vector<TopLevelWindow> TopLevelWindows() override { return windows; }
+  void PostCancelAndClose(std::uintptr_t window) override { closed.push_back(window); }
+  std::int64_t FreeDiskSpace(const std::string& root) override {
+    auto it = freeSpace.find(root);
+    return it == freeSpace.end() ? -1 : it->second;
+  }
+  std::optional<std::string> ReadFile(const std::string& path) override {
+    auto it = files.find(path);
+    if (it == files.end()) return std::nullopt;
+    return it->second;
+  }
+  bool WriteFile(const std::string& path, const std::string& bytes) override {
+    files[path] = bytes;
+    return true;
+  }
+  std::string CreatePrivateFile(const std::string& bytes) override {
+    if (privateFails) return {};
+    std::string path = "C:\\Users\\me\\Temp\\private" + std::to_string(privateFiles.size() + 1) + "\\props";
+    privateFiles[path] = bytes;
+    return path;
+  }
+  void RemovePrivateFile(const std::string& path) override {
+    privateFiles.erase(path);
+    removedPrivateFiles.push_back(path);
+  }
+};
+
+}  // namespace kem::test
