@@ -470,8 +470,8 @@ TEST_F(BuilderTest, ProjectErrorsFailWithFileAndLineAndWriteNothing) {
 #ifdef KEM_HAVE_VALIDATION
       {"engine validation", "Comment\nIf \"$UNDEFINED$\" \"0\" \"1\" \"\"\nEnd\n", "", "main.kems", 2,
        "Variable not defined: $UNDEFINED$"},
-      {"engine validation, whole script", "If \"TITLE\" \"0\" \"1\" \"\"\n", "", "main.kems", 0,
-       "Insufficient END statements"},
+      // The engine's pass reports a missing End for the script as a whole; the builder names the If.
+      {"If without End", "If \"TITLE\" \"0\" \"1\" \"\"\n", "", "main.kems", 1, "this If has no End"},
 #endif
   };
   for (const auto& c : cases) {
@@ -508,6 +508,103 @@ TEST_F(BuilderTest, EngineProblemsAreReported) {
   fs::remove(EngineDir() / kEngineFileName);
   EXPECT_THAT(BuildErrors().at(0).message, HasSubstr("engine not found"));
   EXPECT_FALSE(fs::exists(root_ / "out"));
+}
+
+// --- What check finds ------------------------------------------------------------------
+
+// A good project, then one change at a time and the message it must give, located.
+TEST_F(BuilderTest, CheckFindsScriptMistakesWithTheirLines) {
+  const std::string good =
+      "Set Variable \"CODE\" \"0\"\n"              // 1
+      "Mathematics \"$CODE$\" \"2\" \"+\" \"CODE\"\n"  // 2
+      "If \"CODE\" \">\" \"1\"\n"                   // 3
+      "  Set Variable \"DIR\" \"#APPDIR#\"\n"        // 4
+      "Else\n"                                       // 5
+      "  Comment \"none\"\n"                         // 6
+      "End\n"                                        // 7
+      "Terminate with Exit Code \"$CODE$\"\n";       // 8
+  const std::string goodManifest = "[compiler-variables]\nAPPDIR = C:\\App\n";
+  Manifest(goodManifest);
+  Script(good);
+  ASSERT_TRUE(CompileProject(LoadProject(Project())).warnings.empty());
+
+  struct Case {
+    std::string from, to;  // a text of the good script and its replacement
+    std::size_t line;
+    bool warning;
+    std::string message;
+  } cases[] = {
+      {"Mathematics \"$CODE$\" \"2\" \"+\" \"CODE\"", "Mathematics \"$CODE$\" \"2\"", 2, false,
+       "Mathematics needs parameter 3 (operation"},
+      {"Mathematics \"$CODE$\" \"2\" \"+\"", "Mathematics \"$CODE$\" \"2\" \"plus\"", 2, false,
+       "is \"plus\", which is none of + (0), - (1)"},
+      {"\"2\" \"+\"", "\"2\" \"dvi\"", 2, false, "did you mean \"div\"?"},
+      {"\"2\" \"+\"", "\"two\" \"+\"", 2, false, "parameter 2 (b) of Mathematics must be a whole number"},
+      {"Set Variable \"CODE\" \"0\"", "Parse String \"a,b\" \",\" \"A\" \"CODE\"", 1, false,
+       "Parse String needs parameter 5 (mode"},
+      {"Set Variable \"CODE\" \"0\"",
+       "Set Variable \"CODE\" \"0\" \"\" \"\" \"\" \"\" \"\" \"\" \"\" \"\" \"\" \"\" \"\" \"\" \"\" \"\" \"\"", 1, false,
+       "Set Variable takes 2 parameters, not 17"},
+      {"Exit Code \"$CODE$\"", "Exit Code \"$CDOE$\"", 8, true,
+       "nothing in the project defines the variable CDOE; did you mean $CODE$?"},
+      {"#APPDIR#", "#APPDIRR#", 4, false, "unknown compiler variable #APPDIRR#; did you mean #APPDIR#?"},
+      {"If \"CODE\" \">\" \"1\"\n", "", 4, false, "\"Else\" outside any If block"},
+      {"End\n", "End\nEnd\n", 8, false, "End without an If or Wizard Loop"},
+      {"End\n", "", 3, false, "this If has no End"},
+      {"Terminate with", "terminate with", 8, false,
+       "statement names are case-sensitive; did you mean \"Terminate with Exit Code\"?"},
+      {"Set Variable \"DIR\"", "Set Varable \"DIR\"", 4, false, "did you mean \"Set Variable\"?"},
+      {"\"CODE\" \">\" \"1\"", "\"CODE\" \"bigger\" \"1\"", 3, false, "is \"bigger\", which is none of = (0)"},
+      {"\"CODE\" \">\" \"1\"", "\"CODE\" \"<>\" \"1\" \"TRUE\"", 3, false, "\"<>\" already negates"},
+      {"\"CODE\" \">\" \"1\"", "\"CODE\" \">\" \"1\" \"maybe\"", 3, false, "must be TRUE or FALSE, not \"maybe\""},
+      {"Exit Code \"$CODE$\"", "Exit Code \"forty\"", 8, false, "must be a whole number, not \"forty\""},
+      {"Set Variable \"CODE\" \"0\"", "Get Folder Location \"CODE\" \"29\"", 1, false, "must lie between 0 and 28"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to);
+    std::string script = good;
+    ASSERT_NE(script.find(c.from), std::string::npos);
+    script.replace(script.find(c.from), c.from.size(), c.to);
+    Script(script);
+    std::vector<Diagnostic> found;
+    try {
+      found = CompileProject(LoadProject(Project())).warnings;
+    } catch (const BuildError& e) {
+      found = e.Diagnostics();
+    }
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(found[0].file, "main.kems");
+    EXPECT_EQ(found[0].line, c.line);
+    EXPECT_EQ(found[0].warning, c.warning);
+    EXPECT_THAT(found[0].message, HasSubstr(c.message));
+  }
+}
+
+// Readable names compile to the codes: the setup data is the very same as with codes.
+TEST_F(BuilderTest, ReadableNamesCompileToTheCodes) {
+  const std::string withCodes =
+      "Set Variable \"A\" \"7\"\n"
+      "If \"A\" \"0\" \"7\" \"TRUE\"\nEnd\n"
+      "If \"A\" \"5\" \"\"\nEnd\n"
+      "Mathematics \"$A$\" \"2\" \"4\" \"B\"\n"
+      "Extract Path \"A\" \"3\"\n"
+      "Parse String \"a,b\" \",\" \"C\" \"D\" \"1\"\n"
+      "MessageBox \"t\" \"m\" \"2\" \"4\" \"R\"\n"
+      "Read Registry \"R\" \"2\" \"Software\" \"x\"\n";
+  const std::string withNames =
+      "Set Variable \"A\" \"7\"\n"
+      "If \"A\" \"<>\" \"7\"\nEnd\n"
+      "If \"A\" \"DEFINED\" \"\"\nEnd\n"
+      "Mathematics \"$A$\" \"2\" \"mod\" \"B\"\n"
+      "Extract Path \"A\" \"folder\"\n"
+      "Parse String \"a,b\" \",\" \"C\" \"D\" \"at-last\"\n"
+      "MessageBox \"t\" \"m\" \"warning\" \"yes-no\" \"R\"\n"
+      "Read Registry \"R\" \"HKLM\" \"Software\" \"x\"\n";
+  Script(withCodes);
+  const std::string a = CompileProject(LoadProject(Project())).setupDataText;
+  Script(withNames);
+  const std::string b = CompileProject(LoadProject(Project())).setupDataText;
+  EXPECT_TRUE(a == b);
 }
 
 // --- Project text and the code page ----------------------------------------------------

@@ -9,6 +9,7 @@
 #include "kembuild/code_page.h"
 #include "kembuild/guid.h"
 #include "kembuild/quoted_text.h"
+#include "kembuild/statement_checks.h"
 #include "engine/statement_kinds.h"
 
 #include "kembuild/form_commands.h"
@@ -16,9 +17,6 @@
 
 namespace kem::builder {
 namespace {
-
-// Names that authored scripts carry and the engine passes over as no-ops.
-bool IsNoOpName(std::string_view name) { return name == "Code Folding Region" || name == "Compiler Variable End"; }
 
 bool CarriesFiles(StatementKind kind) {
   return kind == StatementKind::InstallFiles || kind == StatementKind::InstallAssembly ||
@@ -128,13 +126,15 @@ std::vector<std::string> ResolveStatementIds(const Project& project) {
   return ids;
 }
 
-CompiledSetup CompileProject(const Project& p) {
+CompiledSetup CompileProject(const Project& project) {
   std::vector<Diagnostic> ds;
+  CompiledSetup out;
+  // The statements as the engine gets them: readable enumeration names become codes.
+  Project p = project;
+  CheckStatements(project, p.statements, ds, out.warnings);
   const std::vector<std::string> ids = ResolveStatementIds(p);
   std::unordered_set<std::string> idSet(ids.begin(), ids.end());
 
-  std::set<std::string, std::less<>> plugins;
-  for (const auto& ps : p.pluginStatements) plugins.insert(ps.value.empty() ? ps.name : ps.value);
   std::map<std::string, std::string> dialogsByName;  // upper-cased name -> name
   for (const auto& d : p.dialogs) dialogsByName.emplace(UpperCase(d.name), d.name);
 
@@ -150,15 +150,12 @@ CompiledSetup CompileProject(const Project& p) {
                         it->second->file + ":" + std::to_string(it->second->line + 1)});
   }
 
-  CompiledSetup out;
   SetupData& d = out.data;
   StringList params;
   for (std::size_t i = 0; i < p.statements.size(); ++i) {
     const ScriptStatement& s = p.statements[i];
     auto fail = [&](std::string m) { ds.push_back({s.file, s.line + 1, std::move(m)}); };
     const StatementKind kind = ResolveStatementKind(s.name);
-    if (kind == StatementKind::Unknown && !IsNoOpName(s.name) && !plugins.count(s.name))
-      fail("unknown statement name \"" + s.name + "\"");
     if (!s.commentedOut && kind == StatementKind::DisplayDialog) {
       std::string dialog = s.params.empty() ? std::string() : s.params[0];
       if (dialog.empty()) fail("Display Dialog needs the dialog name as its first parameter");

@@ -20,6 +20,7 @@ struct CompiledSetup {
   std::string setupDataText;               // the bytes appended to the engine
   std::vector<ArchiveEntry> supportFiles;  // sorted by name
   std::vector<DeferredStatement> deferred; // statements with a command header, in script order
+  std::vector<Diagnostic> warnings;        // doubts found by the checks, in script order
 };
 
 // The ID of every statement, in script order: the ID written in the source, or for a

@@ -2,10 +2,13 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "engine/statement_kinds.h"
+#include "engine/statement_parameters.h"
 #include "kembuild/build_setup.h"
 
 #include "kembuild/form_commands.h"
@@ -34,6 +37,10 @@ const char kHelp[] =
     "      Compiles text form files into binary form files (see form-compile --help).\n"
     "  form-text ARGUMENTS\n"
     "      Turns binary form files into text form files (see form-text --help).\n"
+    "  statements [NAME | -o FILE]\n"
+    "      Prints the statement reference (docs/statements.md): every statement with its\n"
+    "      parameters, their kinds and the readable names of enumeration codes; with NAME,\n"
+    "      that statement only (letter case does not matter).\n"
     "  help, --help\n"
     "      Shows this text.\n"
     "\n"
@@ -63,6 +70,7 @@ int Build(const std::vector<std::string>& args) {
   if (o.projectDir.empty()) return Usage("build needs a project folder");
   if (o.outputDir.empty()) return Usage("build needs an output folder (-o OUT_DIR)");
   auto r = kem::builder::BuildSetup(o);
+  for (const auto& w : r.compiled.warnings) std::cerr << kem::builder::FormatDiagnostic(w) << '\n';
   if (r.statementsWithoutId)
     std::cerr << "kembuild: note: " << r.statementsWithoutId
               << " statement(s) have no ID in the source; run 'kembuild assign-ids' to keep their IDs stable\n";
@@ -74,9 +82,42 @@ int Check(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("check needs exactly one project folder");
   auto project = kem::builder::LoadProject(args[0]);
   auto compiled = kem::builder::CompileProject(project);
+  for (const auto& w : compiled.warnings) std::cerr << kem::builder::FormatDiagnostic(w) << '\n';
   std::cout << args[0] << ": " << compiled.data.StatementCount() << " statements, "
             << compiled.supportFiles.size() << " support files, no errors\n";
   return 0;
+}
+
+int Statements(const std::vector<std::string>& args) {
+  if (args.empty()) {
+    std::cout << kem::StatementReferenceMarkdown();
+    return 0;
+  }
+  if (args.size() == 2 && (args[0] == "-o" || args[0] == "--output")) {
+    // Written whole to a temporary name, then moved into place.
+    const std::string temp = args[1] + ".tmp";
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << kem::StatementReferenceMarkdown();
+    out.close();
+    if (!out || std::rename(temp.c_str(), args[1].c_str()) != 0) {
+      std::remove(temp.c_str());
+      std::cerr << "kembuild: error: cannot write " << args[1] << '\n';
+      return 1;
+    }
+    return 0;
+  }
+  std::string name;
+  for (const auto& a : args) name += (name.empty() ? "" : " ") + a;
+  if (auto kind = kem::FindStatementKindIgnoringCase(name)) {
+    std::cout << kem::StatementReferenceText(*kind);
+    return 0;
+  }
+  std::vector<std::string_view> names;
+  for (const auto& info : kem::StatementKinds()) names.push_back(info.name);
+  std::string close = kem::ClosestName(name, names);
+  std::cerr << "kembuild: no statement named \"" << name << "\""
+            << (close.empty() ? std::string() : "; did you mean \"" + close + "\"?") << '\n';
+  return 1;
 }
 
 int AssignIds(const std::vector<std::string>& args) {
@@ -101,6 +142,7 @@ int main(int argc, char** argv) {
     if (command == "build") return Build(args);
     if (command == "check") return Check(args);
     if (command == "assign-ids") return AssignIds(args);
+    if (command == "statements") return Statements(args);
     if (command == "form-compile" || command == "form-text") {
       return command == "form-compile" ? kem::RunFormCompile(args) : kem::RunFormText(args);
     }

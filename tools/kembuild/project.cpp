@@ -23,7 +23,7 @@ namespace kem::builder {
 std::string FormatDiagnostic(const Diagnostic& d) {
   std::string out = d.file.empty() ? std::string("kembuild") : d.file;
   if (d.line) out += ":" + std::to_string(d.line);
-  out += ": error: " + d.message;
+  out += (d.warning ? ": warning: " : ": error: ") + d.message;
   return out;
 }
 

@@ -26,6 +26,7 @@ struct Diagnostic {
   std::string file;  // path relative to the project folder, with "/"
   std::size_t line = 0;
   std::string message;
+  bool warning = false;  // a doubt that does not stop the build
 };
 std::string FormatDiagnostic(const Diagnostic& d);
 

@@ -251,6 +251,8 @@ class Validator {
 
 }  // namespace
 
+std::span<const std::string_view> PredeclaredVariables() noexcept { return kPredeclared; }
+
 bool IsLegalFileName(std::string_view text) noexcept {
   auto cut = text.find_last_of("\\:");
   std::string_view name = cut == std::string_view::npos ? text : text.substr(cut + 1);

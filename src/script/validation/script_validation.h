@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +62,10 @@ std::optional<ValidationFailure> ValidateScript(const SetupData& data);
 // ParameterLines (HashedStringList::npos for none), as the caller looked them up already.
 std::optional<ValidationFailure> ValidateScript(const SetupData& data, std::vector<std::string>& labels,
                                                 const std::vector<std::ptrdiff_t>* parameterBlocks = nullptr);
+
+// The variables the pass declares before it looks at any statement: the engine's
+// predefined variables.
+std::span<const std::string_view> PredeclaredVariables() noexcept;
 
 // Whether the file-name part of text (after the last backslash or colon) holds none of
 // / * ? " < > |. The empty text is legal.
