@@ -879,3 +879,60 @@ TEST_F(BuilderTest, CommandLine) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(BuilderTest, CommandLineMessages) {
+  // The statement reference, whole and for one statement in any letter case.
+  Outcome all = RunKembuild("statements", root_);
+  EXPECT_EQ(all.status, 0);
+  EXPECT_THAT(all.out, HasSubstr("## Parse String"));
+  EXPECT_THAT(all.out, HasSubstr("`div` (3)"));
+  Outcome one = RunKembuild("statements \"parse string\"", root_);
+  EXPECT_EQ(one.status, 0);
+  EXPECT_THAT(one.out, HasSubstr("`at-last` (1)"));
+  EXPECT_THAT(one.out, ::testing::Not(HasSubstr("## Mathematics")));
+  Outcome typo = RunKembuild("statements Mathematcs", root_);
+  EXPECT_EQ(typo.status, 1);
+  EXPECT_THAT(typo.err, HasSubstr("did you mean \"Mathematics\"?"));
+
+  // form commands answer --help instead of opening a file of that name.
+  for (const char* command : {"form-text --help", "form-compile --help"}) {
+    Outcome help = RunKembuild(command, root_);
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_THAT(help.out, HasSubstr("usage:")) << command;
+  }
+
+  // A missing script is one error, not two; a missing engine says where it was looked for.
+  std::string manifest = kManifest;
+  manifest.replace(manifest.find("script = main.kems"), 18, "script = gone.kems");
+  WriteAll(Project() / kManifestName, manifest);
+  Outcome missing = RunKembuild("check " + Project().string(), root_);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, std::string(kManifestName) + ":17: error: script file gone.kems not found\n");
+  Manifest("");
+  Script("Comment\n");
+  unsetenv("KEM_ENGINE_DIR");
+  Outcome noEngine = RunKembuild("build " + Project().string() + " -o " + (root_ / "o").string(), root_);
+  EXPECT_EQ(noEngine.status, 1);
+  EXPECT_THAT(noEngine.err, HasSubstr("kembuild: error: cannot find the engine"));
+  EXPECT_THAT(noEngine.err, HasSubstr("--engine-dir"));
+  EXPECT_FALSE(fs::exists(root_ / "o"));
+
+  // -o naming a file: one clear message, the file untouched.
+  WriteAll(root_ / "file", "keep");
+  Outcome toFile = RunKembuild(
+      "build " + Project().string() + " -o " + (root_ / "file").string() + " --engine-dir " + EngineDir().string(),
+      root_);
+  EXPECT_EQ(toFile.status, 1);
+  EXPECT_THAT(toFile.err, HasSubstr("is a file"));
+  EXPECT_EQ(ReadAll(root_ / "file"), "keep");
+
+  // Warnings are printed and do not fail the build.
+  Script("Terminate with Exit Code \"$CDOE$\"\n");
+  Outcome warned = RunKembuild("check " + Project().string(), root_);
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_THAT(warned.err, HasSubstr("main.kems:1: warning: "));
+}
+
+}  // namespace
