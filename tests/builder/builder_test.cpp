@@ -580,6 +580,67 @@ TEST_F(BuilderTest, CheckFindsScriptMistakesWithTheirLines) {
   }
 }
 
+#ifdef KEM_HAVE_FORMS
+// A good dialog with rules, then one change at a time and the message it must give.
+TEST_F(BuilderTest, CheckFindsDialogMistakesWithTheirLines) {
+  const std::string goodForm =
+      "object Welcome: TPoolTemplate\n"  // 1
+      "  Caption = 'Welcome'\n"          // 2
+      "  ActiveControl = Button1\n"      // 3
+      "  object Label1: TLabel\n"        // 4
+      "    Caption = 'Hello'\n"          // 5
+      "  end\n"                          // 6
+      "  object Button1: TButton\n"      // 7
+      "    Caption = '&Next >'\n"        // 8
+      "    Tag = 1\n"                    // 9
+      "  end\n"                          // 10
+      "end\n";
+  const std::string goodRules = "IF (Button1.Caption = x)  THEN  Label1.Caption := y;\n";
+  Script("Display Dialog \"Welcome\"\n");
+  struct Case {
+    std::string from, to;  // in the form, or in the rules when rules is set
+    bool rules;
+    std::string file;
+    std::size_t line;
+    std::string message;
+  } cases[] = {
+      {"TLabel", "TLable", false, "dialogs/Welcome.dfm.txt", 4, "TLable, which is no dialog control; did you mean TLabel?"},
+      {"    Caption = 'Hello'", "    Captoin = 'Hello'", false, "dialogs/Welcome.dfm.txt", 5,
+       "TLabel has no property Captoin; did you mean Caption?"},
+      {"object Label1: TLabel", "object Button1: TLabel", false, "dialogs/Welcome.dfm.txt", 7,
+       "the control name Button1 is used twice"},
+      {"ActiveControl = Button1", "ActiveControl = Button2", false, "dialogs/Welcome.dfm.txt", 3,
+       "ActiveControl names Button2, which the form does not have"},
+      {"Label1.Caption :=", "Label2.Caption :=", true, "dialogs/Welcome.dfm.kemf", 1,
+       "names the control Label2, which the form does not have"},
+      {"THEN", "THEM", true, "dialogs/Welcome.dfm.kemf", 1, "not a rule"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to);
+    std::string form = goodForm, rules = goodRules;
+    std::string& changed = c.rules ? rules : form;
+    ASSERT_NE(changed.find(c.from), std::string::npos);
+    changed.replace(changed.find(c.from), c.from.size(), c.to);
+    WriteAll(Project() / "dialogs/Welcome.dfm.txt", form);
+    WriteAll(Project() / "dialogs/Welcome.dfm.kemf", rules);
+    std::vector<Diagnostic> found;
+    try {
+      found = CompileProject(LoadProject(Project())).warnings;
+    } catch (const BuildError& e) {
+      found = e.Diagnostics();
+    }
+    ASSERT_FALSE(found.empty());
+    EXPECT_EQ(found[0].file, c.file);
+    EXPECT_EQ(found[0].line, c.line);
+    EXPECT_FALSE(found[0].warning);
+    EXPECT_THAT(found[0].message, HasSubstr(c.message));
+  }
+  WriteAll(Project() / "dialogs/Welcome.dfm.txt", goodForm);
+  WriteAll(Project() / "dialogs/Welcome.dfm.kemf", goodRules);
+  EXPECT_TRUE(CompileProject(LoadProject(Project())).warnings.empty());
+}
+#endif
+
 // Readable names compile to the codes: the setup data is the very same as with codes.
 TEST_F(BuilderTest, ReadableNamesCompileToTheCodes) {
   const std::string withCodes =

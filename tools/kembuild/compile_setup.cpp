@@ -12,6 +12,9 @@
 #include "kembuild/statement_checks.h"
 #include "engine/statement_kinds.h"
 
+#include "dialogs/forms/form_binary.h"
+#include "dialogs/forms/form_text.h"
+#include "kembuild/form_checks.h"
 #include "kembuild/form_commands.h"
 #include "script/validation/script_validation.h"
 
@@ -233,7 +236,8 @@ CompiledSetup CompileProject(const Project& project) {
   };
   const CodePage codePage(p.codePage);
   for (const auto& dlg : p.dialogs) {
-    std::string bytes;
+    std::string bytes, formText;
+    std::optional<forms::FormObject> form;
     try {
       bytes = ReadProjectFile(p.dir, dlg.formPath);
     } catch (const BuildError& e) {
@@ -250,6 +254,8 @@ CompiledSetup CompileProject(const Project& project) {
       }
       bytes = std::move(*converted);
       try {
+        form = forms::ParseTextForm(bytes, dlg.formPath);
+        formText = bytes;
         auto compiled = kem::CompileTextForm(bytes, dlg.formPath);
         bytes.assign(reinterpret_cast<const char*>(compiled.data()), compiled.size());
       } catch (const std::exception& e) {
@@ -259,6 +265,12 @@ CompiledSetup CompileProject(const Project& project) {
     } else if (!IsBinaryForm(bytes)) {
       ds.push_back({dlg.formPath, 0, "not a binary form file (no TPF0 signature)"});
       continue;
+    } else {
+      try {
+        form = forms::ReadBinaryForm(bytes, dlg.formPath);
+      } catch (const std::exception&) {
+        // Copied as it is; the engine's reader decides.
+      }
     }
     addFile(dlg.name + ".dfm", std::move(bytes), dlg.formPath, 0);
     // The engine loads a rules file beside every dialog: an empty one stands in for none.
@@ -275,6 +287,7 @@ CompiledSetup CompileProject(const Project& project) {
         ds.insert(ds.end(), e.Diagnostics().begin(), e.Diagnostics().end());
       }
     }
+    if (form) CheckDialog(*form, formText, dlg.formPath, rules, dlg.rulesPath, ds, out.warnings);
     addFile(dlg.name + ".dfm.kemf", std::move(rules), dlg.rulesPath.empty() ? dlg.formPath : dlg.rulesPath, 0);
   }
   for (const auto& f : p.supportFiles) {
