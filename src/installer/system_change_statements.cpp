@@ -12,6 +12,7 @@
 #include "engine/services/system.h"
 #include "engine/statement_error.h"
 #include "engine/statement_kinds.h"
+#include "installer/peripheral_statements.h"
 #include "installer/properties.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/redirection_guard.h"
@@ -361,6 +362,7 @@ void RegisterSystemChangeStatements(StatementTable& table, SystemChangeServices 
             [&system](Interpreter& in, std::size_t i) { SaveFeatureSelections(in, i, system); });
   table.Add(StatementKind::LoadFeatureSelections,
             [&system](Interpreter& in, std::size_t i) { LoadFeatureSelections(in, i, system); });
+  RegisterPeripheralStatements(table, system);
 }
 
 void AddSystemChangeHooks(InterpreterHooks& hooks) {

@@ -125,6 +125,12 @@ class FakeSystem : public SystemService {
   std::map<std::string, std::string> privateFiles;
   std::vector<std::string> removedPrivateFiles;
   bool privateFails = false;
+  struct Run {
+    std::string program, arguments, folder;
+  };
+  std::vector<Run> runs;
+  std::vector<int> exitCodes;  // answers of the runs in order; 0 when they run out
+  std::vector<std::string> shares;
 
   bool IsWow64() override { return wow64; }
   unsigned WindowsMajor() override { return major; }
@@ -151,6 +157,22 @@ class FakeSystem : public SystemService {
   }
   std::vector<TopLevelWindow> TopLevelWindows() override { return windows; }
   void PostCancelAndClose(std::uintptr_t window) override { closed.push_back(window); }
+  std::string WindowsFolder() override { return "C:\\Windows\\"; }
+  int RunHidden(const std::string& program, const std::string& arguments, const std::string& folder) override {
+    runs.push_back({program, arguments, folder});
+    if (exitCodes.empty()) return 0;
+    int code = exitCodes.front();
+    exitCodes.erase(exitCodes.begin());
+    return code;
+  }
+  bool CreateShare(const std::string& name, const std::string& path, const std::string& remark, int maxUsers) override {
+    shares.push_back("+" + name + "|" + path + "|" + remark + "|" + std::to_string(maxUsers));
+    return true;
+  }
+  bool DeleteShare(const std::string& name) override {
+    shares.push_back("-" + name);
+    return true;
+  }
   std::int64_t FreeDiskSpace(const std::string& root) override {
     auto it = freeSpace.find(root);
     return it == freeSpace.end() ? -1 : it->second;

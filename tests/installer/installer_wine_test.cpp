@@ -187,6 +187,12 @@ TEST(SystemWin32, ProcessesServicesWindowsAndIdentifiers) {
   EXPECT_NE(guid, system->NewGuid());
   EXPECT_GT(system->FreeDiskSpace("C:\\"), 0);
 
+  // A program run hidden and waited for gives its exit code; a missing one -1.
+  std::string windows = system->WindowsFolder();
+  ASSERT_EQ(windows.back(), '\\');
+  EXPECT_EQ(system->RunHidden(windows + "system32\\cmd.exe", "/c exit 3", "C:\\"), 3);
+  EXPECT_EQ(system->RunHidden(windows + "Microsoft.NET\\Framework\\v0\\ngen.exe", "install \"x\"", "C:\\"), -1);
+
   // A window of our own is listed and gets the close request.
   HWND w = CreateWindowExA(0, "STATIC", "Kem terminate target", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(w, nullptr);

@@ -49,6 +49,18 @@ class SystemService {
   // Posts WM_CANCELMODE, then WM_CLOSE.
   virtual void PostCancelAndClose(std::uintptr_t window) = 0;
 
+  // The Windows folder, with a trailing backslash.
+  virtual std::string WindowsFolder() = 0;
+  // Runs program with the command-line arguments in workingFolder, hidden, and waits for
+  // its end. The exit code; -1 when it cannot be started.
+  virtual int RunHidden(const std::string& program, const std::string& arguments,
+                        const std::string& workingFolder) = 0;
+  // Creates the network share name for path (maxUsers -1: no limit) / removes it; false
+  // when the system refuses.
+  virtual bool CreateShare(const std::string& name, const std::string& path, const std::string& remark,
+                           int maxUsers) = 0;
+  virtual bool DeleteShare(const std::string& name) = 0;
+
   // Bytes available to the user on the drive whose root is given; -1 when unknown.
   virtual std::int64_t FreeDiskSpace(const std::string& root) = 0;
 

@@ -10,6 +10,7 @@
 #include "platform/handles.h"
 #include "platform/process/process.h"
 #include "platform/process/system_library.h"
+#include "platform/text/text.h"
 
 namespace kem::platform {
 namespace {
@@ -109,6 +110,11 @@ BOOL CALLBACK CollectWindow(HWND w, LPARAM p) {
   return TRUE;
 }
 
+std::wstring Wide(const std::string& text) {
+  std::u16string w = AnsiToUtf16(text);
+  return std::wstring(w.begin(), w.end());
+}
+
 class Win32SystemService final : public SystemService {
  public:
   bool IsWow64() override {
@@ -198,6 +204,62 @@ class Win32SystemService final : public SystemService {
     HWND w = reinterpret_cast<HWND>(window);
     PostMessageA(w, WM_CANCELMODE, 0, 0);
     PostMessageA(w, WM_CLOSE, 0, 0);
+  }
+
+  std::string WindowsFolder() override {
+    char buf[MAX_PATH + 1] = {};
+    UINT n = GetWindowsDirectoryA(buf, MAX_PATH + 1);
+    std::string folder(buf, n <= MAX_PATH ? n : 0);
+    if (!folder.empty() && folder.back() != '\\') folder += '\\';
+    return folder;
+  }
+
+  int RunHidden(const std::string& program, const std::string& arguments, const std::string& folder) override {
+    if (GetFileAttributesA(program.c_str()) == INVALID_FILE_ATTRIBUTES) return -1;
+    std::string command = "\"" + program + "\" " + arguments;
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &si, &pi))
+      return -1;
+    UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    WaitForSingleObject(process.Get(), INFINITE);
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process.Get(), &code)) return -1;
+    return static_cast<int>(code);
+  }
+
+  bool CreateShare(const std::string& name, const std::string& path, const std::string& remark,
+                   int maxUsers) override {
+    struct ShareInfo2 {  // SHARE_INFO_2
+      LPWSTR netname;
+      DWORD type;
+      LPWSTR remark;
+      DWORD permissions;
+      DWORD maxUses;
+      DWORD currentUses;
+      LPWSTR path;
+      LPWSTR password;
+    };
+    using Fn = DWORD(WINAPI*)(LPWSTR, DWORD, LPBYTE, LPDWORD);
+    SystemLibrary netapi(L"netapi32.dll");
+    auto add = netapi.Function<Fn>("NetShareAdd");
+    if (!add) return false;
+    std::wstring n = Wide(name), p = Wide(path), r = Wide(remark);
+    ShareInfo2 info{n.data(), 0 /* STYPE_DISKTREE */, r.data(), 0, static_cast<DWORD>(maxUsers), 0, p.data(), nullptr};
+    DWORD bad = 0;
+    return add(nullptr, 2, reinterpret_cast<LPBYTE>(&info), &bad) == 0;
+  }
+
+  bool DeleteShare(const std::string& name) override {
+    using Fn = DWORD(WINAPI*)(LPWSTR, LPWSTR, DWORD);
+    SystemLibrary netapi(L"netapi32.dll");
+    auto del = netapi.Function<Fn>("NetShareDel");
+    std::wstring n = Wide(name);
+    return del && del(nullptr, n.data(), 0) == 0;
   }
 
   std::int64_t FreeDiskSpace(const std::string& root) override {

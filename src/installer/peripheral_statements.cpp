@@ -1,0 +1,116 @@
+#include "installer/peripheral_statements.h"
+
+#include "engine/services/system.h"
+#include "script/interpreter/interpreter.h"
+#include "script/interpreter/redirection_guard.h"
+#include "script/numbers/int_text.h"
+#include "script/params/statement_params.h"
+#include "script/store/variable_manager.h"
+
+namespace kem {
+namespace {
+
+struct FrameworkVersion {
+  const char* Folder;
+  bool Old;  // 1.1: ngen knows no "install" verb
+};
+constexpr FrameworkVersion kVersions[] = {{"v4.0.30319", false}, {"v2.0.50727", false}, {"v1.1.4322", true}};
+
+std::string Plain(Interpreter& in, std::string_view raw) { return ExpandPath(in.Vars(), in.Vars().Expand(raw)); }
+
+std::string FolderOf(const std::string& path) {
+  auto cut = path.find_last_of("\\:");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+// Fields of a parameter joined by "|".
+std::vector<std::string> Fields(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (;;) {
+    auto bar = text.find('|', start);
+    out.push_back(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  return out;
+}
+
+bool FlagOr(const std::vector<std::string>& f, std::size_t i, bool whenEmpty) {
+  if (i >= f.size() || f[i].empty()) return whenEmpty;
+  return IsTrue(f[i]);
+}
+
+void RunTool(Interpreter& in, SystemService& system, AssemblyTool tool, const std::string& assembly, bool install,
+             bool codeBase) {
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  for (const auto& run : AssemblyToolRuns(tool, system.WindowsFolder(), assembly, install, codeBase)) {
+    int code = system.RunHidden(run.Program, run.Arguments, FolderOf(assembly));
+    in.Context().Trace("      " + run.Program + " " + run.Arguments + ": " + std::to_string(code));
+    if (code == 0) break;
+  }
+}
+
+void CreateShare(Interpreter& in, std::size_t i, SystemService& system) {
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  std::string name = in.Vars().Expand(in.Param(i, 1));
+  std::string path = Plain(in, in.Param(i, 2));
+  std::string remark = in.Vars().Expand(in.Param(i, 3));
+  int maxUsers = TryTextToInt32(in.Vars().Expand(in.Param(i, 4))).value_or(-1);
+  if (maxUsers < 1) maxUsers = -1;
+  if (!system.CreateShare(name, path, remark, maxUsers)) in.Context().Trace("      Share not created: " + name);
+}
+
+void DeleteShare(Interpreter& in, std::size_t i, SystemService& system) {
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  std::string name = in.Vars().Expand(in.Param(i, 1));
+  if (!system.DeleteShare(name)) in.Context().Trace("      Share not deleted: " + name);
+}
+
+}  // namespace
+
+std::vector<AssemblyToolRun> AssemblyToolRuns(AssemblyTool tool, std::string_view windowsFolder,
+                                              std::string_view assembly, bool install, bool codeBase) {
+  std::vector<AssemblyToolRun> runs;
+  std::string folder(windowsFolder);
+  if (!folder.empty() && folder.back() != '\\') folder += '\\';
+  for (const auto& v : kVersions) {
+    std::string base = folder + "Microsoft.NET\\Framework\\" + v.Folder + "\\";
+    std::string program, verb;
+    switch (tool) {
+      case AssemblyTool::NativeImages:
+        program = "ngen.exe";
+        verb = v.Old ? (install ? "" : "/delete") : (install ? "install" : "uninstall");
+        break;
+      case AssemblyTool::InstallerClass:
+        program = "installutil.exe";
+        verb = install ? "" : "/u";
+        break;
+      case AssemblyTool::RegisterAssembly:
+        program = "regasm.exe";
+        verb = install ? "/tlb" : "/tlb /unregister";
+        if (codeBase) verb += " /codebase";
+        break;
+    }
+    runs.push_back({base + program, verb + " \"" + std::string(assembly) + "\""});
+  }
+  return runs;
+}
+
+void RegisterPeripheralStatements(StatementTable& table, SystemService& system) {
+  table.Add(StatementKind::CreateShare, [&system](Interpreter& in, std::size_t i) { CreateShare(in, i, system); });
+  table.Add(StatementKind::DeleteShare, [&system](Interpreter& in, std::size_t i) { DeleteShare(in, i, system); });
+  table.Add(StatementKind::GenerateNativeImages, [&system](Interpreter& in, std::size_t i) {
+    auto f = Fields(in.Param(i, 1));
+    RunTool(in, system, AssemblyTool::NativeImages, Plain(in, f[0]), FlagOr(f, 1, true), false);
+  });
+  table.Add(StatementKind::RunDotNetInstallerClass, [&system](Interpreter& in, std::size_t i) {
+    RunTool(in, system, AssemblyTool::InstallerClass, Plain(in, in.Param(i, 1)), IsTrue(in.Param(i, 2)), false);
+  });
+  table.Add(StatementKind::RegisterAssembly, [&system](Interpreter& in, std::size_t i) {
+    auto f = Fields(in.Param(i, 1));
+    RunTool(in, system, AssemblyTool::RegisterAssembly, Plain(in, f[0]), FlagOr(f, 1, true), FlagOr(f, 2, false));
+  });
+}
+
+}  // namespace kem

@@ -1,0 +1,39 @@
+// The peripheral statements that act at once: network shares ("Create Share", "Delete
+// Share") and the managed-code assembly tools ("Generate Native Images", "Run .NET
+// Installer Class", "Register Assembly").
+//
+// "Create Share": 1 share name, 2 folder, 3 remark, 4 most users at once (empty or not a
+// number: no limit). "Delete Share": 1 share name. Both run with the WOW64 redirection
+// off in 64-bit mode. A share the system refuses is written to the trace log; the script
+// goes on.
+//
+// The assembly tools run ngen.exe, installutil.exe or regasm.exe of the .NET Framework
+// under the Windows folder, hidden and waited for, in the assembly's folder: version
+// 4.0.30319 first, then 2.0.50727, then 1.1.4322 while the previous one does not end with
+// exit code 0. The arguments are the verb, a blank and the quoted assembly path.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kem {
+
+class StatementTable;
+class SystemService;
+
+void RegisterPeripheralStatements(StatementTable& table, SystemService& system);
+
+enum class AssemblyTool { NativeImages, InstallerClass, RegisterAssembly };
+
+// One run of a tool: program path and arguments, in the order they are tried.
+struct AssemblyToolRun {
+  std::string Program;
+  std::string Arguments;
+};
+// The runs for an assembly. install: install / register (false: uninstall / unregister);
+// codeBase adds " /codebase" to a registration.
+std::vector<AssemblyToolRun> AssemblyToolRuns(AssemblyTool tool, std::string_view windowsFolder,
+                                              std::string_view assembly, bool install, bool codeBase);
+
+}  // namespace kem
