@@ -10,6 +10,7 @@
 #include "launcher/command_line.h"
 #include "launcher/support_folder.h"
 #include "media/archive_operations.h"
+#include "platform/dialogs/dialog_host.h"
 #include "platform/files/files.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
@@ -17,6 +18,7 @@
 #include "platform/ui/startup_windows.h"
 #include "platform/ui/ui.h"
 #include "script/interpreter/run_script.h"
+#include "script/params/statement_params.h"
 
 namespace kem {
 namespace {
@@ -91,6 +93,9 @@ int RunLaunchSequence() {
   };
 
   platform::StartupWindows windows;
+  // The wizard pages: preloaded at start-up, shown by the script's dialog statements.
+  std::unique_ptr<FileService> dialogFiles = platform::CreateFileService();
+  platform::DialogHost dialogHost(ctx, *dialogFiles);
   try {
     // Temporary folder.
     g.TempFolder = platform::SystemTempFolder();
@@ -185,15 +190,19 @@ int RunLaunchSequence() {
     g.DataFolder = g.ProgramFolder + "data\\";
     g.ProgramDataFolder = g.DataFolder;
 
-    // Dialogs: counted for the progress bar; each is preloaded by the dialog runtime.
+    // Dialogs: one page preloaded per uncommented "Display Dialog", the bar advancing
+    // with each. A missing dialog file ends the start-up (exit 11, naming the file).
     ctx.Trace("    <Dialogs>");
     int dialogs = 0;
     for (std::size_t i = 0; i < ctx.Data.StatementCount(); ++i)
       if (ctx.Data.Kinds[i] == StatementKind::DisplayDialog && ctx.Data.CommentFlags[i] != "C") ++dialogs;
     g.DialogCount = dialogs;
-    if (windows.Created()) {
-      windows.SetProgressRange(dialogs);
-      for (int d = 0; d < dialogs; ++d) windows.Advance();
+    if (windows.Created()) windows.SetProgressRange(dialogs);
+    dialogHost.Init(g.SupportFolder);
+    for (std::size_t i = 0; i < ctx.Data.StatementCount(); ++i) {
+      if (ctx.Data.Kinds[i] != StatementKind::DisplayDialog || ctx.Data.CommentFlags[i] == "C") continue;
+      dialogHost.Load(std::to_string(i), g.SupportFolder + GetParam(ctx.Data, i, 1) + ".dfm");
+      if (windows.Created()) windows.Advance();
     }
     ctx.Trace("    </Dialogs>");
 
@@ -201,7 +210,12 @@ int RunLaunchSequence() {
     ctx.Trace("  </SetupSplash>");
 
     ctx.Trace("  <RunScript>");
-    RunScript(ctx, nullptr, g.SupportFolder + g.BaseName + ".msi");
+    DialogOperations pages = dialogHost.Operations();
+    pages.Progress = [&dialogHost](const std::string& text, std::int64_t position) {
+      dialogHost.WriteProgress(text, position);
+    };
+    pages.Close = [&dialogHost](Interpreter&) { dialogHost.HideAll(); };
+    RunScript(ctx, nullptr, g.SupportFolder + g.BaseName + ".msi", &pages);
     ctx.Trace("  </RunScript>");
 
     // Free the per-run lists.

@@ -119,4 +119,48 @@ class SidHolder {
   PSID sid_ = nullptr;
 };
 
+// A GDI object (font, brush, bitmap, pen).
+class GdiObject {
+ public:
+  GdiObject() = default;
+  explicit GdiObject(HGDIOBJ o) : obj_(o) {}
+  ~GdiObject() { Reset(); }
+  GdiObject(GdiObject&& o) noexcept : obj_(std::exchange(o.obj_, nullptr)) {}
+  GdiObject& operator=(GdiObject&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      obj_ = std::exchange(o.obj_, nullptr);
+    }
+    return *this;
+  }
+  GdiObject(const GdiObject&) = delete;
+  GdiObject& operator=(const GdiObject&) = delete;
+  HGDIOBJ Get() const { return obj_; }
+  void Reset() {
+    if (obj_) DeleteObject(obj_);
+    obj_ = nullptr;
+  }
+
+ private:
+  HGDIOBJ obj_ = nullptr;
+};
+
+// A window this program created; destroyed with its children.
+class WindowHandle {
+ public:
+  WindowHandle() = default;
+  explicit WindowHandle(HWND w) : w_(w) {}
+  ~WindowHandle() { Reset(); }
+  WindowHandle(const WindowHandle&) = delete;
+  WindowHandle& operator=(const WindowHandle&) = delete;
+  HWND Get() const { return w_; }
+  void Reset(HWND w = nullptr) {
+    if (w_ && IsWindow(w_)) DestroyWindow(w_);
+    w_ = w;
+  }
+
+ private:
+  HWND w_ = nullptr;
+};
+
 }  // namespace kem::platform

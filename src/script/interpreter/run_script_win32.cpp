@@ -13,7 +13,8 @@
 
 namespace kem {
 
-void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& hook, const std::string& databasePath) {
+void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& hook, const std::string& databasePath,
+               const DialogOperations* dialogs) {
   platform::Win32Services services;
   StatementTable statements;
   InterpreterHooks hooks;
@@ -25,7 +26,18 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   RegisterSystemChangeStatements(statements, SystemChangeServices{*installer, *system, {}});
   AddComponentHooks(hooks);
   AddSystemChangeHooks(hooks);
-  RegisterDialogStatements(statements);
+  if (dialogs) {
+    RegisterDialogStatements(statements, *dialogs);
+    hooks.Progress.Write = dialogs->Progress;
+    // The pages leave the screen at the end of the script, after whatever else ends there.
+    if (dialogs->Close)
+      hooks.ExitScript = [before = std::move(hooks.ExitScript), close = dialogs->Close](Interpreter& in) {
+        if (before) before(in);
+        close(in);
+      };
+  } else {
+    RegisterDialogStatements(statements);
+  }
   Interpreter interpreter(context, services.Get(), statements, std::move(hooks));
   interpreter.Run(hook, databasePath);
 }

@@ -1,5 +1,7 @@
 #include "script/statements/dialog_statements.h"
 
+#include <memory>
+
 #include "common/text.h"
 #include "script/interpreter/interpreter.h"
 #include "script/params/statement_params.h"
@@ -27,7 +29,8 @@ std::string DialogResultText(std::uintptr_t code, const std::string& custom) {
 
 namespace {
 
-void DisplayDialog(const DialogPresenter& present, Interpreter& in, std::size_t i) {
+void DisplayDialog(const DialogOperations& ops, Interpreter& in, std::size_t i) {
+  const DialogPresenter& present = ops.Present;
   static constexpr std::string_view kName = "Display Dialog";
   auto& engine = in.Context().State;
   TVariableManager& vars = in.Vars();
@@ -37,7 +40,11 @@ void DisplayDialog(const DialogPresenter& present, Interpreter& in, std::size_t 
   }
   std::string key = std::to_string(i);
   engine.LastDisplayedKey = key;
-  engine.PendingUnbindKey.clear();
+  if (!engine.PendingUnbindKey.empty()) {
+    if (ops.Unbind) ops.Unbind(in, engine.PendingUnbindKey);
+    engine.PendingUnbindKey.clear();
+  }
+  if (ops.Bind) ops.Bind(in, key);
 
   std::string custom;
   std::uintptr_t code;
@@ -68,8 +75,9 @@ void DisplayDialog(const DialogPresenter& present, Interpreter& in, std::size_t 
   }
 }
 
-void HideDialog(Interpreter& in, std::size_t) {
+void HideDialog(const DialogOperations& ops, Interpreter& in, std::size_t) {
   auto& engine = in.Context().State;
+  if (ops.Hide) ops.Hide(in);
   if (!engine.LastDisplayedKey.empty()) {
     engine.PendingUnbindKey = engine.LastDisplayedKey;
     engine.LastDisplayedKey.clear();
@@ -81,11 +89,16 @@ void HideDialog(Interpreter& in, std::size_t) {
 }  // namespace
 
 void RegisterDialogStatements(StatementTable& table, DialogPresenter presenter) {
-  if (!presenter) presenter = SilentDialogPresenter;
-  table.Add(StatementKind::DisplayDialog, [present = std::move(presenter)](Interpreter& in, std::size_t i) {
-    DisplayDialog(present, in, i);
-  });
-  table.Add(StatementKind::HideDialog, HideDialog);
+  DialogOperations ops;
+  ops.Present = std::move(presenter);
+  RegisterDialogStatements(table, std::move(ops));
+}
+
+void RegisterDialogStatements(StatementTable& table, DialogOperations operations) {
+  if (!operations.Present) operations.Present = SilentDialogPresenter;
+  auto ops = std::make_shared<const DialogOperations>(std::move(operations));
+  table.Add(StatementKind::DisplayDialog, [ops](Interpreter& in, std::size_t i) { DisplayDialog(*ops, in, i); });
+  table.Add(StatementKind::HideDialog, [ops](Interpreter& in, std::size_t i) { HideDialog(*ops, in, i); });
 }
 
 }  // namespace kem

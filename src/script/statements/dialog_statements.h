@@ -34,7 +34,26 @@ std::uintptr_t SilentDialogPresenter(Interpreter&, const std::string& key, bool 
 // result upper-cased; empty for any other code.
 std::string DialogResultText(std::uintptr_t code, const std::string& custom);
 
+// What the statements do with the preloaded pages on screen. Every entry is optional;
+// without Present the silent presenter stands in.
+struct DialogOperations {
+  DialogPresenter Present;
+  // Fills the page of the key from the variables (a value that does not fit its control
+  // raises the statement's failure); the non-modal page on screen does not repaint
+  // meanwhile.
+  std::function<void(Interpreter&, const std::string& key)> Bind;
+  // Detaches the page that stays on screen behind the next one.
+  std::function<void(Interpreter&, const std::string& key)> Unbind;
+  // Takes the current (non-modal) page off the screen.
+  std::function<void(Interpreter&)> Hide;
+  // Between statements: the progress text and position reach the non-modal page.
+  std::function<void(const std::string& text, std::int64_t position)> Progress;
+  // The end of the script: every page leaves the screen.
+  std::function<void(Interpreter&)> Close;
+};
+
 // Adds "Display Dialog" and "Hide Dialog"; presenter defaults to SilentDialogPresenter.
 void RegisterDialogStatements(StatementTable& table, DialogPresenter presenter = {});
+void RegisterDialogStatements(StatementTable& table, DialogOperations operations);
 
 }  // namespace kem

@@ -1,0 +1,700 @@
+#include "dialogs/runtime/dialog_runtime.h"
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "common/text.h"
+#include "dialogs/forms/property_text.h"
+
+namespace kem::dialogs {
+
+using forms::Control;
+using forms::ControlKind;
+using forms::Value;
+
+namespace {
+
+constexpr std::string_view kNewline = "$NEWLINE$";
+
+std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
+  if (from.empty()) return text;
+  std::size_t at = 0;
+  while ((at = text.find(from, at)) != std::string::npos) {
+    text.replace(at, from.size(), to);
+    at += to.size();
+  }
+  return text;
+}
+
+// Lines of a text separated by CR LF, LF or CR.
+std::vector<std::string> SplitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' || c == '\n') {
+      lines.push_back(std::move(line));
+      line.clear();
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      line.push_back(c);
+    }
+  }
+  if (!line.empty()) lines.push_back(std::move(line));
+  return lines;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string s;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i) s += "\r\n";
+    s += lines[i];
+  }
+  return s;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string FileNameOfPath(const std::string& path) {
+  auto p = path.find_last_of("\\/");
+  return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+}  // namespace
+
+std::string CollapseBackslashes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    out.push_back(text[i]);
+    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') ++i;
+  }
+  // A UNC path keeps its two leading backslashes (also when they were doubled).
+  if (StartsWith(text, "\\\\") && !StartsWith(out, "\\\\")) out.insert(out.begin(), '\\');
+  return out;
+}
+
+std::string FolderPartOf(std::string_view path) {
+  auto cut = path.find_last_of("\\:");
+  return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
+}
+
+std::string WithBackslash(std::string_view folder) {
+  std::string s(folder);
+  if (s.empty() || s.back() != '\\') s.push_back('\\');
+  return s;
+}
+
+std::optional<Control> Dialog::Find(std::string_view name) {
+  if (SameText(name, model.Form().Name())) return model.Form();
+  return model.FindComponent(name);
+}
+
+ListState& Dialog::List(std::string_view name) { return lists[UpperCase(name)]; }
+
+struct DialogRuntime::BindingGuard {
+  explicit BindingGuard(bool& flag) : flag_(flag), saved_(flag) { flag_ = true; }
+  ~BindingGuard() { flag_ = saved_; }
+  bool& flag_;
+  bool saved_;
+};
+
+DialogRuntime::DialogRuntime(EngineContext& context, FileService& files) : ctx_(context), files_(files) {}
+
+void DialogRuntime::Init(const std::string& supportFolder) {
+  supportFolder_ = supportFolder;
+  if (!supportFolder_.empty() && supportFolder_.back() != '/') supportFolder_ = WithBackslash(supportFolder_);
+  RecentreNext = true;
+  dialogs_.clear();
+  ctx_.Vars.SetVar("VRAX_IsCancelled", "FALSE", "ShowDesign");
+}
+
+Dialog& DialogRuntime::Load(const std::string& key, const std::string& path) {
+  auto d = std::make_unique<Dialog>();
+  d->key = ctx_.Text().UpperCase(key);
+  d->path = path;
+  d->fileName = FileNameOfPath(path);
+  d->model = forms::FormModel::LoadFile(path);
+  d->model.Form().Set("Hint", Value::Str(d->fileName));
+  // A dialog without rules has no rules file; that is an empty one.
+  const std::string rulesPath = path + ".kemf";
+  if (files_.FileExists(rulesPath)) d->rules = forms::LoadRulesFile(rulesPath);
+
+  // Properties and classes the runtime does not know are ignored; the trace names them
+  // once per dialog file.
+  std::set<std::string> unknown;
+  for (const std::string& cls : d->model.UnregisteredClasses()) unknown.insert(cls);
+  auto scan = [&](const Control& c) {
+    for (const forms::Property& p : c.Object().properties)
+      if (!c.Info(p.name)) unknown.insert(c.ClassName() + "." + p.name);
+  };
+  scan(d->model.Form());
+  for (const Control& c : d->model.Components()) scan(c);
+  if (!unknown.empty()) {
+    std::string line = "      Ignored in " + d->fileName + ":";
+    for (const std::string& u : unknown) line += " " + u;
+    ctx_.Trace(line);
+  }
+  dialogs_.push_back(std::move(d));
+  return *dialogs_.back();
+}
+
+Dialog* DialogRuntime::Find(std::string_view key) {
+  for (auto& d : dialogs_)
+    if (ctx_.Text().SameText(d->key, key)) return d.get();
+  return nullptr;
+}
+
+std::vector<Dialog*> DialogRuntime::All() {
+  std::vector<Dialog*> all;
+  for (auto& d : dialogs_) all.push_back(d.get());
+  return all;
+}
+
+bool DialogRuntime::Exists(const std::string& path) { return !path.empty() && files_.FileExists(path); }
+
+std::string DialogRuntime::NearestExistingFolder(std::string path) {
+  path = CollapseBackslashes(path);
+  if (path.empty()) return path;
+  // Each step removes at least one character, so the walk ends.
+  while (!files_.FolderExists(path)) {
+    std::string shorter = path;
+    if (!shorter.empty() && shorter.back() == '\\') shorter.pop_back();
+    std::string parent = WithBackslash(FolderPartOf(shorter));
+    if (parent == path || parent.size() >= path.size() + 1) break;
+    path = parent;
+  }
+  return path;
+}
+
+// --- Texts ------------------------------------------------------------------------
+
+std::string DialogRuntime::TemplateText(const Dialog& d, const std::string& control, const std::string& designText) {
+  std::string key = ctx_.Text().UpperCase(d.fileName + "." + control);
+  return templates_.try_emplace(std::move(key), designText).first->second;
+}
+
+std::string DialogRuntime::DialogText(const Dialog& d, const std::string& control) {
+  auto it = templates_.find(ctx_.Text().UpperCase(d.fileName + "." + control));
+  return ctx_.Vars.Expand(it == templates_.end() ? std::string() : it->second);
+}
+
+void DialogRuntime::CaptionText(Dialog& d, Control& c, const std::string& controlName) {
+  TemplateText(d, controlName, c.Caption());
+  c.Set("Caption", Value::Str(DialogText(d, controlName)));
+}
+
+void DialogRuntime::ItemText(Dialog& d, Control& c) {
+  TemplateText(d, c.Name(), JoinLines(c.Strings("Items")));
+  std::vector<std::string> items = SplitLines(DialogText(d, c.Name()));
+  std::vector<std::string> kept;
+  for (std::string& item : items)
+    if (!item.empty()) kept.push_back(std::move(item));
+  c.Set("Items", Value::StringList(kept));
+}
+
+// --- Binding ----------------------------------------------------------------------
+
+void DialogRuntime::Bind(Dialog& d) {
+  if (ctx_.Startup.SilentMode) return;
+  const std::string seed = NearestExistingFolder(ctx_.Vars.ValueExpanded("$TARGETDIR$"));
+  {
+    BindingGuard guard(binding_);
+    std::vector<Control> work;
+    for (Control& c : d.model.Components())
+      if (!SameText(c.Name(), "cmpFormDesigner")) work.push_back(c);
+    work.push_back(d.model.Form());
+    for (Control& c : work) BindControl(d, c, seed);
+    d.bound = true;
+    RefreshComponentTexts(d);
+    ApplyRules(d);
+  }
+  // Deferred handlers write the initial state of check list boxes back.
+  for (Control& c : d.model.Components()) {
+    if (c.Kind() != ControlKind::CheckListBox) continue;
+    if (c.Tag() == 1 || !c.Hint().empty()) ClickCheck(d, c.Name());
+  }
+}
+
+void DialogRuntime::BindControl(Dialog& d, Control& c, const std::string& seed) {
+  const ControlKind kind = c.Kind();
+  if (kind == ControlKind::Unknown || forms::IsNeverBound(kind)) return;
+  const std::string hint = c.Hint();
+  const std::string v = hint.empty() ? std::string() : ctx_.Vars.ValueExpanded(hint);
+  const bool defined = !hint.empty() && ctx_.Vars.ValueOrMarker(hint) != kUndefinedMarker;
+
+  auto findItem = [&](const std::vector<std::string>& items, std::string_view text) -> int {
+    for (std::size_t i = 0; i < items.size(); ++i)
+      if (ctx_.Text().SameText(items[i], text)) return static_cast<int>(i);
+    return -1;
+  };
+
+  switch (kind) {
+    case ControlKind::Form: {
+      CaptionText(d, c, d.fileName);
+      std::string caption = c.Caption();
+      if (ctx_.Caption.BrandingOff()) {
+        auto at = caption.find(kWizardSuffix);
+        if (at != std::string::npos) caption.erase(at, kWizardSuffix.size());
+      } else if (caption.find(kWizardSuffix) == std::string::npos) {
+        caption += kWizardSuffix;
+      }
+      c.Set("Caption", Value::Str(caption));
+      break;
+    }
+    case ControlKind::Label:
+    case ControlKind::Panel:
+    case ControlKind::GroupBox:
+    case ControlKind::TabSheet:
+    case ControlKind::Button:
+    case ControlKind::BitBtn:
+    case ControlKind::RzBmpButton:
+    case ControlKind::SpeedButton:
+      CaptionText(d, c, c.Name());
+      break;
+    case ControlKind::StaticText:
+      CaptionText(d, c, c.Name());
+      if (c.Tag() == 1) c.Set("Caption", Value::Str(ctx_.Vars.ValueExpanded("$PROGRESSTEXT$")));
+      break;
+    case ControlKind::RzCheckBox:
+    case ControlKind::RzRadioButton:
+      if (defined) c.Set("Checked", Value::Boolean(IsTrue(v)));
+      CaptionText(d, c, c.Name());
+      break;
+    case ControlKind::Edit: BindEdit(d, c, false); break;
+    case ControlKind::MaskEdit: BindEdit(d, c, true); break;
+    case ControlKind::Memo: BindMemo(d, c, false); break;
+    case ControlKind::RichEdit: BindMemo(d, c, true); break;
+    case ControlKind::ListBox: {
+      ItemText(d, c);
+      if (defined) {
+        int at = findItem(c.Strings("Items"), v);
+        if (at >= 0) d.List(c.Name()).selected = {at};
+      }
+      break;
+    }
+    case ControlKind::CheckListBox: {
+      ItemText(d, c);
+      std::vector<std::string> items = c.Strings("Items");
+      ListState& state = d.List(c.Name());
+      state.checked.resize(items.size(), false);
+      if (defined && c.Tag() != 1) {
+        for (const std::string& line : SplitLines(ReplaceAll(v, kNewline, "\r\n"))) {
+          int at = findItem(items, line);
+          if (at >= 0) state.checked[at] = true;
+        }
+      }
+      break;
+    }
+    case ControlKind::ComboBox: {
+      ItemText(d, c);
+      if (defined) {
+        if (c.Identifier("Style") == "csDropDownList") {
+          int at = findItem(c.Strings("Items"), v);
+          if (at >= 0) c.Set("ItemIndex", Value::Integer(at));
+        } else {
+          c.Set("Text", Value::Str(v));
+        }
+      }
+      break;
+    }
+    case ControlKind::TrackBar:
+      if (defined) {
+        std::optional<std::int64_t> n = forms::ParseIntegerText(v);
+        if (!n) throw std::runtime_error("'" + v + "' is not a valid integer value");
+        c.Set("Position", Value::Integer(*n));
+      }
+      break;
+    case ControlKind::ProgressBar:
+    case ControlKind::Gauge: {
+      if (c.Tag() != 1) break;
+      std::string progress = kind == ControlKind::Gauge ? ctx_.Vars.ValueOrMarker("$PROGRESS$")
+                                                        : ctx_.Vars.ValueExpanded("$PROGRESS$");
+      if (progress.empty() || progress == kUndefinedMarker) break;
+      std::int64_t p = forms::ParseIntegerText(progress).value_or(100);
+      p = std::clamp<std::int64_t>(p, 0, 100);
+      c.Set(kind == ControlKind::Gauge ? "Progress" : "Position", Value::Integer(p));
+      break;
+    }
+    case ControlKind::HTMLViewer:
+      if (c.Tag() == 1) LoadSpecialFile(d, c, false);
+      break;
+    case ControlKind::FlashFrame:
+      if (c.Tag() == 1) LoadSpecialFile(d, c, false);
+      break;
+    case ControlKind::FileListBox:
+    case ControlKind::DirectoryListBox:
+    case ControlKind::DriveComboBox:
+    case ControlKind::PTShellTree:
+    case ControlKind::PTShellList:
+    case ControlKind::PTShellCombo: {
+      // The folder the control shows, kept as its list state's text.
+      std::string shown;
+      if (defined) {
+        if (kind == ControlKind::DirectoryListBox || kind == ControlKind::PTShellTree || kind == ControlKind::PTShellCombo) {
+          if (files_.FolderExists(v)) shown = WithBackslash(v);
+        } else if (kind == ControlKind::DriveComboBox) {
+          if (!v.empty() && files_.FolderExists(v.substr(0, 1) + ":\\")) shown = v.substr(0, 1) + ":\\";
+        } else if (files_.FolderExists(FolderPartOf(v))) {
+          shown = FolderPartOf(v);
+        }
+      }
+      if (c.Tag() == 1) {
+        if (files_.FolderExists(seed)) shown = kind == ControlKind::DriveComboBox ? seed.substr(0, 1) + ":\\" : seed;
+        else if ((kind == ControlKind::DirectoryListBox || kind == ControlKind::PTShellTree) &&
+                 files_.FolderExists(FolderPartOf(seed)))
+          shown = FolderPartOf(seed);
+      }
+      if (!shown.empty()) d.documents[c.Name()] = shown;
+      break;
+    }
+    default: break;
+  }
+}
+
+void DialogRuntime::BindEdit(Dialog& d, Control& c, bool masked) {
+  std::string text = TemplateText(d, c.Name(), c.String("Text"));
+  const std::string hint = c.Hint();
+  if (!hint.empty() && ctx_.Vars.ValueOrMarker(hint) != kUndefinedMarker) {
+    text = ctx_.Vars.ValueExpanded(hint);
+    if (!masked) text = CollapseBackslashes(text);
+  }
+  if (text.empty()) {
+    switch (c.Tag()) {
+      case 1: text = "$STARTMENU$"; break;
+      case 2: text = "$TARGETDIR$"; break;
+      case 3: text = "$USERNAME$"; break;
+      case 4: text = "$USERCOMPANY$"; break;
+      default: break;
+    }
+  }
+  text = ctx_.Vars.Expand(text);
+  if (!masked) text = CollapseBackslashes(text);
+  c.Set("Text", Value::Str(text));
+}
+
+void DialogRuntime::BindMemo(Dialog& d, Control& c, bool rich) {
+  const std::string hint = c.Hint();
+  std::string text = TemplateText(d, c.Name(), JoinLines(c.Strings("Lines")));
+  c.Set("ReadOnly", Value::Boolean(hint.empty()));
+  const std::int64_t tag = c.Tag();
+  if ((tag == 1 || tag == 2) && c.Integer("MaxLength") < 1048576 && c.Integer("MaxLength") != kScrollEndMarker)
+    c.Set("MaxLength", Value::Integer(1048576));
+  if (!hint.empty() && ctx_.Vars.ValueOrMarker(hint) != kUndefinedMarker)
+    text = CollapseBackslashes(ctx_.Vars.ValueExpanded(hint));
+  else
+    text = ctx_.Vars.Expand(text);
+  text = ReplaceAll(std::move(text), kNewline, "\r\n");
+  c.Set("Lines", Value::StringList(SplitLines(text)));
+  if (rich) {
+    c.Set("ScrollBars", Value::Identifier("ssBoth"));
+    d.documents.erase(c.Name());
+  }
+  if (tag == 1 || tag == 2) LoadSpecialFile(d, c, rich);
+  // Scroll tracking: the first read-only memo (and the first read-only rich edit).
+  std::string& hooked = rich ? d.hookedRichEdit : d.hookedMemo;
+  if (hooked.empty() && c.Boolean("ReadOnly")) hooked = c.Name();
+}
+
+void DialogRuntime::LoadSpecialFile(Dialog& d, Control& c, bool rich) {
+  const std::string& s = supportFolder_;
+  const std::string l = ctx_.Vars.Get("LANGUAGE");
+  const ControlKind kind = c.Kind();
+  const std::int64_t tag = c.Tag();
+  std::vector<std::string> candidates;
+  std::string placeholder;
+  if (kind == ControlKind::HTMLViewer) {
+    candidates = {s + "index." + l + ".htm", s + "index.htm"};
+    placeholder =
+        "Add an index.htm file to your project to display it here, along with any other additional support/linked "
+        "files.";
+  } else if (kind == ControlKind::FlashFrame) {
+    candidates = {s + "movie." + l + ".swf", s + "movie.swf"};
+    placeholder = "Add a movie.swf file to your project to display it here.";
+  } else {
+    const std::string base = tag == 1 ? "readme" : "license";
+    if (rich) {
+      candidates = {s + base + "." + l + ".rtf", s + base + ".rtf", s + base + "." + l + ".txt", s + base + ".txt"};
+      placeholder = "Add a " + base + "." + l + ".rtf or " + base + ".rtf, or " + base + "." + l + ".txt or " + base +
+                    ".txt file to your project as a support file/creative to display it here.";
+    } else {
+      candidates = {s + base + "." + l + ".txt", s + base + ".txt"};
+      placeholder = "Add a " + base + "." + l + ".txt or " + base +
+                    ".txt file to your project as a support file/creative to display it here.";
+    }
+  }
+  for (const std::string& path : candidates) {
+    if (!Exists(path)) continue;
+    std::optional<std::string> content = ReadWholeFile(path);
+    if (!content) continue;
+    if (kind == ControlKind::FlashFrame) {
+      // The engine carries no movie player: the frame says so.
+      d.documents[c.Name()] = ctx_.Message(112);
+    } else if (kind == ControlKind::HTMLViewer) {
+      d.documents[c.Name()] = *content;
+    } else if (rich && EndsWith(LowerCase(path), ".rtf")) {
+      d.documents[c.Name()] = *content;
+      c.Set("Lines", Value::StringList({}));
+    } else {
+      c.Set("Lines", Value::StringList(SplitLines(*content)));
+    }
+    return;
+  }
+  if (kind == ControlKind::HTMLViewer || kind == ControlKind::FlashFrame)
+    d.documents[c.Name()] = placeholder;
+  else
+    c.Set("Lines", Value::StringList({placeholder}));
+}
+
+void DialogRuntime::Unbind(Dialog& d) {
+  if (ctx_.Startup.SilentMode) return;
+  BindingGuard guard(binding_);
+  d.bound = false;
+  d.hookedMemo.clear();
+  d.hookedRichEdit.clear();
+  RefreshComponentTexts(d);
+  ApplyRules(d);
+}
+
+void DialogRuntime::ApplyRules(Dialog& d) {
+  // A rule that names a control the page does not have is skipped as a whole: a missing
+  // control must not read as an empty text and fire the rule.
+  std::vector<forms::ControlRule> usable;
+  usable.reserve(d.rules.size());
+  for (const forms::ControlRule& r : d.rules)
+    if (d.Find(r.controlA) && d.Find(r.controlB)) usable.push_back(r);
+  forms::ModelPropertyAccess access(d.model);
+  forms::ApplyRules(usable, access);
+}
+
+void DialogRuntime::RefreshComponentTexts(Dialog&) {
+  // The component texts (static texts with Tag 2 to 6) come with the component tables.
+}
+
+void DialogRuntime::FormShow(Dialog&) {
+  targetAsShown_.clear();
+  targetTail_.clear();
+  if (!ctx_.Vars.Exists("TARGETDIR")) return;
+  targetAsShown_ = CollapseBackslashes(ctx_.Vars.Expand(ctx_.Vars.Get("TARGETDIR")));
+  std::string existing = NearestExistingFolder(targetAsShown_);
+  if (existing.empty()) return;
+  std::size_t n = WithBackslash(existing).size();
+  targetTail_ = n < targetAsShown_.size() ? targetAsShown_.substr(n) : std::string();
+}
+
+// --- Events -----------------------------------------------------------------------
+
+void DialogRuntime::Write(Control& c, std::string_view value, std::string_view origin) {
+  std::string name = ctx_.Text().UpperCase(c.Hint());
+  if (name.empty()) return;
+  ctx_.Vars.SetVar(name, value, origin);
+}
+
+void DialogRuntime::Click(Dialog& d, std::string_view name, DialogPort& port) {
+  std::optional<Control> found = d.Find(name);
+  if (!found || !d.bound) return;
+  Control& c = *found;
+  switch (c.Kind()) {
+    case ControlKind::Button:
+    case ControlKind::BitBtn:
+    case ControlKind::RzBmpButton:
+    case ControlKind::SpeedButton:
+    case ControlKind::Image:
+    case ControlKind::Label:
+    case ControlKind::Shape:
+      Navigate(d, c, port);
+      return;
+    default: break;
+  }
+  if (binding_) return;
+  switch (c.Kind()) {
+    case ControlKind::RzCheckBox: Write(c, BoolText(c.Boolean("Checked")), "CheckBox1Click"); break;
+    case ControlKind::RzRadioButton:
+      for (Control& r : d.model.Components())
+        if (r.Kind() == ControlKind::RzRadioButton && !r.Hint().empty())
+          Write(r, BoolText(r.Boolean("Checked")), "RadioButton1Click");
+      break;
+    case ControlKind::ListBox: {
+      std::vector<std::string> items = c.Strings("Items");
+      std::string value;
+      for (int i : d.List(c.Name()).selected)
+        if (i >= 0 && static_cast<std::size_t>(i) < items.size()) value += items[i] + std::string(kNewline);
+      Write(c, value, "ListBox1Click");
+      break;
+    }
+    case ControlKind::ComboBox: Write(c, c.String("Text"), "ComboBox1Click"); break;
+    default: return;
+  }
+  ApplyRules(d);
+}
+
+void DialogRuntime::Change(Dialog& d, std::string_view name, DialogPort& port) {
+  std::optional<Control> found = d.Find(name);
+  if (!found || !d.bound || binding_) return;
+  Control& c = *found;
+  switch (c.Kind()) {
+    case ControlKind::Edit: {
+      const std::string text = c.String("Text");
+      Write(c, text, "Edit1Change");
+      RefreshComponentTexts(d);
+      RefreshPathControls(d);
+      ApplyRules(d);
+      const std::int64_t max = c.Integer("MaxLength");
+      if (max != 0 && static_cast<std::int64_t>(text.size()) == max) port.FocusTabOrder(d, c.Integer("TabOrder") + 1);
+      return;
+    }
+    case ControlKind::MaskEdit:
+      Write(c, c.String("Text"), "MaskEdit1Change");
+      RefreshComponentTexts(d);
+      RefreshPathControls(d);
+      break;
+    case ControlKind::Memo:
+    case ControlKind::RichEdit:
+      if (c.Hint().empty()) return;
+      Write(c, ReplaceAll(JoinLines(c.Strings("Lines")), "\r\n", kNewline),
+            c.Kind() == ControlKind::Memo ? "Memo1Change" : "RichEdit1Change");
+      RefreshComponentTexts(d);
+      break;
+    case ControlKind::ComboBox: Write(c, c.String("Text"), "ComboBox1Change"); break;
+    case ControlKind::TrackBar: Write(c, std::to_string(c.Integer("Position")), "TrackBar1Change"); break;
+    default: return;
+  }
+  ApplyRules(d);
+}
+
+void DialogRuntime::ClickCheck(Dialog& d, std::string_view name) {
+  std::optional<Control> found = d.Find(name);
+  if (!found || !d.bound || found->Kind() != ControlKind::CheckListBox) return;
+  Control& c = *found;
+  if (c.Tag() != 1) {
+    std::vector<std::string> items = c.Strings("Items");
+    const ListState& state = d.List(c.Name());
+    std::string value;
+    for (std::size_t i = 0; i < items.size() && i < state.checked.size(); ++i)
+      if (state.checked[i]) value += items[i] + std::string(kNewline);
+    Write(c, value, "CheckListBox1ClickCheck");
+  }
+  RefreshComponentTexts(d);
+  ApplyRules(d);
+}
+
+void DialogRuntime::ScrolledToEnd(Dialog& d, std::string_view name) {
+  std::optional<Control> found = d.Find(name);
+  if (!found || found->Integer("MaxLength") == kScrollEndMarker) return;
+  found->Set("MaxLength", Value::Integer(kScrollEndMarker));
+  ApplyRules(d);
+}
+
+void DialogRuntime::Navigate(Dialog& d, Control& c, DialogPort& port) {
+  d.resultCode = kResultWaiting;
+  if (binding_) return;
+  switch (c.Tag()) {
+    case 1: d.resultCode = kResultNext; break;
+    case 2: d.resultCode = kResultBack; break;
+    case 3:
+      if (port.Confirm(d, ctx_.Message(40), ctx_.WindowCaption())) {
+        ctx_.Vars.SetVar("VRAX_IsCancelled", "TRUE", "ShowDesign");
+        c.Set("Enabled", Value::Boolean(false));
+        d.resultCode = kResultCancel;
+      }
+      break;
+    case 4: {
+      std::optional<std::string> folder = port.BrowseFolder(d);
+      if (!folder) break;
+      const bool button = c.Kind() == ControlKind::Button || c.Kind() == ControlKind::RzBmpButton;
+      if (button && folder->empty()) break;
+      BrowseTarget(d, *folder, port);
+      break;
+    }
+    case 5:
+      d.resultCode = kResultCustom;
+      d.customResult = c.Name();
+      break;
+    case 6: {
+      std::optional<std::string> folder = port.BrowseFolder(d);
+      if (!folder || folder->empty()) break;
+      ctx_.Vars.SetVar(ctx_.Text().UpperCase(c.Name()), WithBackslash(*folder), "SetCustomDirectoryEditText");
+      RefreshComponentTexts(d);
+      RefreshPathControls(d);
+      break;
+    }
+    default: break;
+  }
+  ApplyRules(d);
+}
+
+void DialogRuntime::BrowseTarget(Dialog& d, const std::string& folder, DialogPort& port) {
+  const std::string base = targetAsShown_.empty() ? folder : targetAsShown_;
+  std::string text;
+  if (!folder.empty()) {
+    // The chosen folder keeps the target only when the target lies inside it: the prefix
+    // must end at a folder boundary (C:\Prog is not a part of C:\Program Files\App\).
+    const std::string chosen = ctx_.Text().LowerCase(WithBackslash(folder));
+    const std::string lowerBase = ctx_.Text().LowerCase(WithBackslash(base));
+    text = StartsWith(lowerBase, chosen) ? base : WithBackslash(folder) + targetTail_;
+  }
+  for (Control& c : d.model.Components()) {
+    if (c.Kind() != ControlKind::Edit || c.Tag() != 2) continue;
+    c.Set("Text", Value::Str(text));
+    Change(d, c.Name(), port);
+  }
+  RefreshComponentTexts(d);
+  ApplyRules(d);
+}
+
+void DialogRuntime::RefreshPathControls(Dialog& d) {
+  BindingGuard guard(binding_);
+  for (Control& c : d.model.Components()) {
+    if (c.Tag() != 100) continue;
+    const std::string hint = c.Hint();
+    if (hint.empty()) continue;
+    const std::string p = CollapseBackslashes(ctx_.Vars.Expand(ctx_.Vars.Get(hint)));
+    switch (c.Kind()) {
+      case ControlKind::Edit:
+      case ControlKind::MaskEdit: c.Set("Text", Value::Str(p)); break;
+      case ControlKind::FileListBox:
+        if (files_.FileExists(p)) d.documents[c.Name()] = FolderPartOf(p);
+        else if (files_.FolderExists(p)) d.documents[c.Name()] = WithBackslash(p);
+        break;
+      case ControlKind::DirectoryListBox:
+      case ControlKind::PTShellTree:
+      case ControlKind::PTShellList:
+      case ControlKind::PTShellCombo:
+        if (files_.FolderExists(p)) d.documents[c.Name()] = WithBackslash(p);
+        break;
+      case ControlKind::DriveComboBox:
+        if (!p.empty() && files_.FolderExists(p.substr(0, 1) + ":\\")) d.documents[c.Name()] = p.substr(0, 1) + ":\\";
+        break;
+      default: break;
+    }
+  }
+}
+
+void DialogRuntime::RefreshProgress(Dialog& d, const std::string& text, std::int64_t position) {
+  const std::int64_t p = std::clamp<std::int64_t>(position, 0, 100);
+  for (Control& c : d.model.Components()) {
+    const std::int64_t tag = c.Tag();
+    if (tag != 1 && tag != 100) continue;
+    switch (c.Kind()) {
+      case ControlKind::StaticText:
+        if (tag == 1) c.Set("Caption", Value::Str(text));
+        break;
+      case ControlKind::ProgressBar: c.Set("Position", Value::Integer(p)); break;
+      case ControlKind::Gauge: c.Set("Progress", Value::Integer(p)); break;
+      default: break;
+    }
+  }
+  RefreshPathControls(d);
+  ApplyRules(d);
+}
+
+}  // namespace kem::dialogs

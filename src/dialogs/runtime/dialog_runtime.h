@@ -1,0 +1,181 @@
+// The dialog runtime: the preloaded wizard pages of a run, their binding to the script
+// variables, the control rules and the generic control handlers.
+//
+// A page's controls live in its form model: binding writes the variables' values into
+// the model's properties (Caption, Text, Lines, Checked, Position, ...), the rules read
+// and set the same properties, and the window half copies the model onto the screen
+// after every step and the user's input back into the model before it reports an event.
+// So everything that decides what a page shows or what it writes is here, and the
+// windows only draw.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "dialogs/forms/form_model.h"
+#include "dialogs/forms/form_rules.h"
+#include "engine/engine_context.h"
+#include "engine/services/files.h"
+
+namespace kem::dialogs {
+
+// Result codes of a display.
+inline constexpr int kResultWaiting = -1;
+inline constexpr int kResultCancel = 2;
+inline constexpr int kResultNext = 6;
+inline constexpr int kResultBack = 7;
+inline constexpr int kResultCustom = 8;
+
+// MaxLength of a memo or rich edit whose text was scrolled to its end.
+inline constexpr std::int64_t kScrollEndMarker = 2147483647;
+
+// State of a list control that its form model does not carry.
+struct ListState {
+  std::vector<int> selected;  // list box: selected items (one for a single-select list)
+  std::vector<bool> checked;  // check list box: one per item
+};
+
+// One preloaded page: its form model, rules and the state of its display.
+struct Dialog {
+  std::string key;       // statement index in decimal
+  std::string path;      // the dialog file
+  std::string fileName;  // without folder: the key of its text templates
+  forms::FormModel model;
+  std::vector<forms::ControlRule> rules;
+
+  int resultCode = kResultWaiting;
+  std::string customResult;
+  bool closingAllowed = true;
+  bool bound = false;  // handlers attached (between Bind and Unbind)
+  // Controls under scroll tracking (empty: none).
+  std::string hookedMemo, hookedRichEdit;
+  // What a control shows beyond its properties, by control name: the rich text of a rich
+  // edit read from an .rtf file, the document (or placeholder) of an HTML view or movie
+  // frame, the folder a file, folder, drive or shell control shows.
+  std::map<std::string, std::string> documents;
+  std::map<std::string, ListState> lists;  // by upper-cased control name
+  // Properties of the form file the page does not support, listed once in the trace.
+  bool unsupportedTraced = false;
+
+  std::optional<forms::Control> Find(std::string_view name);
+  ListState& List(std::string_view name);
+};
+
+// What the runtime asks of the window system while it handles an event.
+class DialogPort {
+ public:
+  virtual ~DialogPort() = default;
+  // A question box with Yes and No (No the default) owned by the page; true for Yes.
+  virtual bool Confirm(Dialog& dialog, const std::string& text, const std::string& caption) = 0;
+  // The folder browser owned by the page: nullopt when the user closed it without a
+  // choice; the empty text for an item without a file-system path.
+  virtual std::optional<std::string> BrowseFolder(Dialog& dialog) = 0;
+  // Moves the focus to the page's control with this tab order (nothing when none).
+  virtual void FocusTabOrder(Dialog& dialog, std::int64_t tabOrder) = 0;
+  // Shows product information (the About entry of the system menu).
+  virtual void About(Dialog&) {}
+};
+
+// "$NAME$" texts: every doubled backslash becomes one; a text that began with two
+// backslashes keeps one extra in front.
+std::string CollapseBackslashes(std::string_view text);
+// The folder part of a path with its trailing backslash ("" when there is none).
+std::string FolderPartOf(std::string_view path);
+// Folder with a trailing backslash.
+std::string WithBackslash(std::string_view folder);
+// The wizard suffix of page captions.
+inline constexpr std::string_view kWizardSuffix = " - Vantrel Wizard";
+
+class DialogRuntime {
+ public:
+  DialogRuntime(EngineContext& context, FileService& files);
+
+  // Remembers the support folder; the next page is centred; VRAX_IsCancelled "FALSE".
+  void Init(const std::string& supportFolder);
+  const std::string& SupportFolder() const { return supportFolder_; }
+
+  // Loads a page under its key. A missing or damaged dialog file raises FormError naming
+  // it; a missing rules file counts as an empty one.
+  Dialog& Load(const std::string& key, const std::string& path);
+  Dialog* Find(std::string_view key);
+  std::vector<Dialog*> All();
+
+  // Fills the page from the variables. Silent runs return at once. A bound value that
+  // does not fit its control raises std::runtime_error with the message the
+  // "Display Dialog" statement fails with.
+  void Bind(Dialog& dialog);
+  // Detaches the page's handlers, then refreshes the component texts and applies the
+  // rules.
+  void Unbind(Dialog& dialog);
+  // The page's rules over its current property texts.
+  void ApplyRules(Dialog& dialog);
+  // When the page is shown: the target path split for BrowseTarget.
+  void FormShow(Dialog& dialog);
+
+  // Events reported by the window half after it copied the user's input into the model.
+  // Click: buttons, labels, images, shapes (navigation by Tag), check boxes, radio
+  // buttons, list boxes and combo box selections. Change: edits, memos, combo box texts,
+  // track bars. ClickCheck: an item of a check list box was (un)checked. Each ends with
+  // the rules applied.
+  void Click(Dialog& dialog, std::string_view control, DialogPort& port);
+  void Change(Dialog& dialog, std::string_view control, DialogPort& port);
+  void ClickCheck(Dialog& dialog, std::string_view control);
+  // A memo or rich edit under scroll tracking reached the end of its text.
+  void ScrolledToEnd(Dialog& dialog, std::string_view control);
+
+  // The user chose a folder for the target: the Tag 2 edits keep the product's own
+  // sub-folders of the target path.
+  void BrowseTarget(Dialog& dialog, const std::string& folder, DialogPort& port);
+  // Re-reads every Tag 100 control from its variable.
+  void RefreshPathControls(Dialog& dialog);
+  // The progress channel's text and position reach the page's progress controls.
+  void RefreshProgress(Dialog& dialog, const std::string& text, std::int64_t position);
+
+  // The deepest existing folder of the target path (TARGETDIR collapsed), or the last
+  // candidate when none exists.
+  std::string NearestExistingFolder(std::string path);
+
+  bool BindingInProgress() const { return binding_; }
+  // Centring and the remembered place of the last page (used by the window half).
+  bool RecentreNext = true;
+  struct Placement {
+    int left = 0, top = 0, width = 0, height = 0;
+  } LastDialogPosition;
+
+  EngineContext& Context() { return ctx_; }
+
+ private:
+  struct BindingGuard;
+
+  std::string TemplateText(const Dialog& d, const std::string& control, const std::string& designText);
+  std::string DialogText(const Dialog& d, const std::string& control);
+  void CaptionText(Dialog& d, forms::Control& c, const std::string& controlName);
+  void ItemText(Dialog& d, forms::Control& c);
+  void BindControl(Dialog& d, forms::Control& c, const std::string& seed);
+  void BindEdit(Dialog& d, forms::Control& c, bool masked);
+  void BindMemo(Dialog& d, forms::Control& c, bool rich);
+  void LoadSpecialFile(Dialog& d, forms::Control& c, bool rich);
+  void Navigate(Dialog& d, forms::Control& c, DialogPort& port);
+  void Write(forms::Control& c, std::string_view value, std::string_view origin);
+  void RefreshComponentTexts(Dialog& d);
+  bool Exists(const std::string& path);
+
+  EngineContext& ctx_;
+  FileService& files_;
+  std::string supportFolder_;
+  std::vector<std::unique_ptr<Dialog>> dialogs_;
+  // Text templates: dialog file name + "." + control name (upper-cased) -> design text.
+  std::unordered_map<std::string, std::string> templates_;
+  bool binding_ = false;
+  // The target path as shown when the page opened, and the part below its deepest
+  // existing folder (BrowseTarget keeps it).
+  std::string targetAsShown_, targetTail_;
+};
+
+}  // namespace kem::dialogs

@@ -1,0 +1,383 @@
+// The dialog runtime over form models: binding, templates, writers, navigation, browse
+// target, scroll tracking with rules. The machine is a set of existing files and folders.
+#include "dialogs/runtime/dialog_runtime.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "common/text.h"
+
+namespace kem::dialogs {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FakeFiles : public FileService {
+ public:
+  std::set<std::string> folders;  // lower case, with trailing backslash
+  bool FileExists(const std::string& path) override { return fs::is_regular_file(path); }
+  bool FolderExists(const std::string& path) override {
+    return !path.empty() && folders.count(LowerCase(WithBackslash(path))) > 0;
+  }
+  bool IsFixedDrive(const std::string&) override { return true; }
+  bool CreateEmptyFile(const std::string&) override { return false; }
+  bool RemoveFile(const std::string&) override { return false; }
+  void RemoveFolderTree(const std::string&) override {}
+  std::string CreateTempFileName(const std::string&, const std::string&) override { return {}; }
+  std::optional<std::string> ShortPathName(const std::string&) override { return std::nullopt; }
+  std::optional<std::string> StoredName(const std::string&) override { return std::nullopt; }
+  void SetFileSystemRedirectionOff(bool) override {}
+};
+
+class FakePort : public DialogPort {
+ public:
+  std::vector<bool> answers;                    // Confirm answers, in order
+  std::optional<std::string> browsed;           // what the folder browser returns
+  std::vector<std::int64_t> focused;
+  int confirmations = 0;
+  std::string lastQuestion;
+  bool Confirm(Dialog&, const std::string& text, const std::string&) override {
+    lastQuestion = text;
+    bool yes = confirmations < static_cast<int>(answers.size()) && answers[confirmations];
+    ++confirmations;
+    return yes;
+  }
+  std::optional<std::string> BrowseFolder(Dialog&) override { return browsed; }
+  void FocusTabOrder(Dialog&, std::int64_t tabOrder) override { focused.push_back(tabOrder); }
+};
+
+class DialogRuntimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("kem-dialogs-" + std::to_string(::getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    runtime_.Init(dir_.string() + "/");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Writes the text form as NAME.dfm (and the rules beside it) and loads it.
+  Dialog& Load(const std::string& text, const std::string& rules = {}, bool withRules = true) {
+    std::string path = (dir_ / (std::to_string(count_) + ".dfm")).string();
+    WriteFile(path, forms::FormModel::FromText(text, "test").ToBinary());
+    if (withRules) WriteFile(path + ".kemf", rules);
+    return runtime_.Load(std::to_string(count_++), path);
+  }
+  void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::string Prop(Dialog& d, const std::string& control, const std::string& property) {
+    auto c = d.Find(control);
+    return c ? c->GetText(property).value_or("<none>") : "<no control>";
+  }
+  void Set(Dialog& d, const std::string& control, const std::string& property, const std::string& text) {
+    ASSERT_TRUE(d.Find(control)->SetText(property, text)) << control << "." << property;
+  }
+  std::string Var(const std::string& name) { return ctx_.Vars.Get(name); }
+
+  EngineContext ctx_;
+  FakeFiles files_;
+  FakePort port_;
+  DialogRuntime runtime_{ctx_, files_};
+  fs::path dir_;
+  int count_ = 0;
+};
+
+TEST_F(DialogRuntimeTest, EditTextsFollowTagDefaultsAndCollapseBackslashes) {
+  struct Case {
+    const char* name;
+    std::int64_t tag;
+    const char* design;
+    const char* hint;
+    std::optional<std::string> value;  // of the hinted variable; nullopt: undefined
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"undefined variable, Tag 2", 2, "", "DEST", std::nullopt, "C:\\Program Files\\App\\"},
+      {"defined but empty, Tag 2", 2, "", "DEST", "", "C:\\Program Files\\App\\"},
+      {"doubled backslashes", 0, "", "DEST", "C:\\\\Program Files\\\\App", "C:\\Program Files\\App"},
+      {"doubled UNC path", 0, "", "DEST", "\\\\\\\\server\\\\share", "\\\\server\\share"},
+      {"design text expanded", 0, "Name: $USERNAME$", "", std::nullopt, "Name: Ann"},
+      {"Tag 3 user name", 3, "", "", std::nullopt, "Ann"},
+      {"no default for other tags", 7, "", "DEST", "", ""},
+  };
+  ctx_.Vars.Set("TARGETDIR", "C:\\Program Files\\App\\");
+  ctx_.Vars.Set("USERNAME", "Ann");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.value) ctx_.Vars.Set("DEST", *c.value);
+    Dialog& d = Load(std::string("object D: TPoolTemplate\n object Edit1: TEdit\n  Tag = ") + std::to_string(c.tag) +
+                     "\n  Text = '" + c.design + "'\n  Hint = '" + c.hint + "'\n end\nend\n");
+    runtime_.Bind(d);
+    EXPECT_EQ(Prop(d, "Edit1", "Text"), c.shown);
+  }
+}
+
+TEST_F(DialogRuntimeTest, TemplatesExpandAfreshAtEveryBindingAndTheWizardSuffixIsAddedOnce) {
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n Caption = 'Setup - Vantrel Wizard'\n"
+      " object Label1: TLabel\n  Caption = 'Install to $TARGETDIR$'\n end\nend\n");
+  ctx_.Vars.Set("TARGETDIR", "C:\\A\\");
+  runtime_.Bind(d);
+  EXPECT_EQ(Prop(d, "Label1", "Caption"), "Install to C:\\A\\");
+  EXPECT_EQ(Prop(d, "D", "Caption"), "Setup - Vantrel Wizard");
+  runtime_.Unbind(d);
+  ctx_.Vars.Set("TARGETDIR", "D:\\B\\");
+  ctx_.Caption.SetBrandingOff(true);
+  runtime_.Bind(d);
+  EXPECT_EQ(Prop(d, "Label1", "Caption"), "Install to D:\\B\\");
+  EXPECT_EQ(Prop(d, "D", "Caption"), "Setup");
+
+  Dialog& plain = Load("object E: TPoolTemplate\n Caption = 'Welcome'\nend\n");
+  ctx_.Caption.SetBrandingOff(false);
+  runtime_.Bind(plain);
+  runtime_.Bind(plain);
+  EXPECT_EQ(Prop(plain, "E", "Caption"), "Welcome - Vantrel Wizard");
+}
+
+TEST_F(DialogRuntimeTest, ListsSelectAndWriteTheirItems) {
+  ctx_.Vars.Set("NEWLINE", "\r\n");
+  ctx_.Vars.Set("CHECKS", "A$NEWLINE$C");
+  ctx_.Vars.Set("CHOICE", "beta");
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n"
+      " object CheckListBox1: TCheckListBox\n  Hint = 'CHECKS'\n  Items.Strings = ('A' 'B' 'C')\n end\n"
+      " object ComboBox1: TComboBox\n  Hint = 'CHOICE'\n  Style = csDropDownList\n  Items.Strings = ('Alpha' 'Beta')\n end\n"
+      " object ListBox1: TListBox\n  Hint = 'LIST'\n  MultiSelect = True\n  Items.Strings = ('A' '' 'B' 'C')\n end\n"
+      "end\n");
+  runtime_.Bind(d);
+  EXPECT_EQ(d.List("CheckListBox1").checked, (std::vector<bool>{true, false, true}));
+  // The deferred click-check handler wrote the state back.
+  EXPECT_EQ(Var("CHECKS"), "A$NEWLINE$C$NEWLINE$");
+  EXPECT_EQ(Prop(d, "ComboBox1", "ItemIndex"), "1");
+  // Empty items are dropped.
+  EXPECT_EQ(d.Find("ListBox1")->Strings("Items"), (std::vector<std::string>{"A", "B", "C"}));
+
+  d.List("ListBox1").selected = {0, 2};
+  runtime_.Click(d, "ListBox1", port_);
+  EXPECT_EQ(Var("LIST"), "A$NEWLINE$C$NEWLINE$");
+}
+
+TEST_F(DialogRuntimeTest, AValueThatDoesNotFitItsControlFailsTheBinding) {
+  ctx_.Vars.Set("LEVEL", "high");
+  Dialog& d = Load("object D: TPoolTemplate\n object TrackBar1: TTrackBar\n  Hint = 'LEVEL'\n end\nend\n");
+  EXPECT_THROW(runtime_.Bind(d), std::runtime_error);
+  ctx_.Vars.Set("LEVEL", "7");
+  runtime_.Bind(d);
+  EXPECT_EQ(Prop(d, "TrackBar1", "Position"), "7");
+}
+
+TEST_F(DialogRuntimeTest, ProgressBarsClampThePercentage) {
+  const std::pair<const char*, const char*> cases[] = {{"250", "100"}, {"-4", "0"}, {"37", "37"}, {"lots", "100"}};
+  Dialog& d = Load("object D: TPoolTemplate\n object ProgressBar1: TProgressBar\n  Tag = 1\n end\nend\n");
+  for (auto [value, shown] : cases) {
+    ctx_.Vars.Set("PROGRESS", value);
+    runtime_.Bind(d);
+    EXPECT_EQ(Prop(d, "ProgressBar1", "Position"), shown) << value;
+  }
+}
+
+TEST_F(DialogRuntimeTest, TheTargetSeedIsTheDeepestExistingFolder) {
+  files_.folders = {"d:\\"};
+  EXPECT_EQ(runtime_.NearestExistingFolder("D:\\New\\Sub\\"), "D:\\");
+  EXPECT_EQ(runtime_.NearestExistingFolder("Q:\\Gone\\"), "Q:\\");  // none exists: the last candidate
+  EXPECT_EQ(runtime_.NearestExistingFolder(""), "");
+  ctx_.Vars.Set("TARGETDIR", "D:\\New\\Sub\\");
+  Dialog& d = Load("object D: TPoolTemplate\n object DirectoryListBox1: TDirectoryListBox\n  Tag = 1\n end\nend\n");
+  runtime_.Bind(d);
+  EXPECT_EQ(d.documents["DirectoryListBox1"], "D:\\");
+}
+
+TEST_F(DialogRuntimeTest, BrowseTargetKeepsTheProductsSubFolders) {
+  struct Case {
+    std::optional<std::string> chosen;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"D:\\Apps", "D:\\Apps\\Vendor\\App\\"},
+      {"C:\\Program Files", "C:\\Program Files\\Vendor\\App\\"},
+      // A folder whose name only starts like the target's is another folder.
+      {"C:\\Program", "C:\\Program\\Vendor\\App\\"},
+      {std::nullopt, "C:\\Program Files\\Vendor\\App\\"},  // browser cancelled
+  };
+  files_.folders = {"c:\\", "c:\\program files\\", "d:\\", "d:\\apps\\"};
+  for (const Case& c : cases) {
+    ctx_.Vars.Set("TARGETDIR", "C:\\Program Files\\Vendor\\App\\");
+    Dialog& d = Load(
+        "object D: TPoolTemplate\n"
+        " object Edit1: TEdit\n  Hint = 'TARGETDIR'\n  Tag = 2\n end\n"
+        " object Button1: TButton\n  Tag = 4\n end\nend\n");
+    runtime_.Bind(d);
+    runtime_.FormShow(d);
+    port_.browsed = c.chosen;
+    runtime_.Click(d, "Button1", port_);
+    EXPECT_EQ(Prop(d, "Edit1", "Text"), c.shown) << c.chosen.value_or("(cancelled)");
+    EXPECT_EQ(Var("TARGETDIR"), c.shown);
+  }
+}
+
+TEST_F(DialogRuntimeTest, AnEmptyChoiceEmptiesTheTargetThroughALabelButNotThroughAButton) {
+  files_.folders = {"c:\\"};
+  for (const char* kind : {"TLabel", "TButton"}) {
+    ctx_.Vars.Set("TARGETDIR", "C:\\App\\");
+    Dialog& d = Load(std::string("object D: TPoolTemplate\n object Edit1: TEdit\n  Hint = 'TARGETDIR'\n  Tag = 2\n end\n") +
+                     " object Browse1: " + kind + "\n  Tag = 4\n end\nend\n");
+    runtime_.Bind(d);
+    runtime_.FormShow(d);
+    port_.browsed = "";
+    runtime_.Click(d, "Browse1", port_);
+    EXPECT_EQ(Var("TARGETDIR"), std::string(kind) == "TLabel" ? "" : "C:\\App\\") << kind;
+  }
+}
+
+TEST_F(DialogRuntimeTest, NavigationControlsSetTheResult) {
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n"
+      " object Next1: TButton\n  Tag = 1\n end\n object Back1: TBitBtn\n  Tag = 2\n end\n"
+      " object Cancel1: TButton\n  Tag = 3\n end\n object Advanced: TSpeedButton\n  Tag = 5\n end\n"
+      " object Logo: TImage\n  Tag = 1\n end\n object Plain: TButton\n end\nend\n");
+  runtime_.Bind(d);
+  const std::pair<const char*, int> cases[] = {
+      {"Next1", kResultNext}, {"Back1", kResultBack}, {"Advanced", kResultCustom}, {"Logo", kResultNext},
+      {"Plain", kResultWaiting}};
+  for (auto [name, code] : cases) {
+    runtime_.Click(d, name, port_);
+    EXPECT_EQ(d.resultCode, code) << name;
+  }
+  runtime_.Click(d, "Advanced", port_);
+  EXPECT_EQ(d.customResult, "Advanced");
+
+  // Cancel: No keeps the page waiting, Yes cancels and disables the button.
+  port_.answers = {false, true};
+  runtime_.Click(d, "Cancel1", port_);
+  EXPECT_EQ(d.resultCode, kResultWaiting);
+  EXPECT_EQ(Var("VRAX_IsCancelled"), "FALSE");
+  EXPECT_EQ(port_.lastQuestion, "Are you sure you want to cancel?");
+  runtime_.Click(d, "Cancel1", port_);
+  EXPECT_EQ(d.resultCode, kResultCancel);
+  EXPECT_EQ(Var("VRAX_IsCancelled"), "TRUE");
+  EXPECT_EQ(Prop(d, "Cancel1", "Enabled"), "False");
+
+  // An unbound page ignores its controls.
+  d.resultCode = kResultWaiting;
+  runtime_.Unbind(d);
+  runtime_.Click(d, "Next1", port_);
+  EXPECT_EQ(d.resultCode, kResultWaiting);
+}
+
+TEST_F(DialogRuntimeTest, ANamedFolderButtonSetsItsVariableAndRefreshesLiveEdits) {
+  ctx_.Vars.Set("DATADIR", "C:\\Old\\");
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n object DATADIR: TButton\n  Tag = 6\n end\n"
+      " object Edit1: TEdit\n  Hint = 'DATADIR'\n  Tag = 100\n end\nend\n");
+  runtime_.Bind(d);
+  port_.browsed = "E:\\Data";
+  runtime_.Click(d, "DATADIR", port_);
+  EXPECT_EQ(Var("DATADIR"), "E:\\Data\\");
+  EXPECT_EQ(Prop(d, "Edit1", "Text"), "E:\\Data\\");
+}
+
+TEST_F(DialogRuntimeTest, WritersStoreTheUsersInput) {
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n"
+      " object Edit1: TEdit\n  Hint = 'code'\n  MaxLength = 5\n  TabOrder = 3\n end\n"
+      " object CheckBox1: TRzCheckBox\n  Hint = 'AGREE'\n end\n"
+      " object RadioButton1: TRzRadioButton\n  Hint = 'R1'\n  Checked = True\n end\n"
+      " object RadioButton2: TRzRadioButton\n  Hint = 'R2'\n end\n"
+      " object Memo1: TMemo\n  Hint = 'NOTES'\n end\nend\n");
+  runtime_.Bind(d);
+  Set(d, "Edit1", "Text", "1234");
+  runtime_.Change(d, "Edit1", port_);
+  EXPECT_EQ(Var("CODE"), "1234");
+  EXPECT_TRUE(port_.focused.empty());
+  Set(d, "Edit1", "Text", "12345");
+  runtime_.Change(d, "Edit1", port_);
+  EXPECT_EQ(port_.focused, (std::vector<std::int64_t>{4}));  // the next control in tab order
+
+  Set(d, "CheckBox1", "Checked", "True");
+  runtime_.Click(d, "CheckBox1", port_);
+  EXPECT_EQ(Var("AGREE"), "TRUE");
+  Set(d, "RadioButton1", "Checked", "False");
+  Set(d, "RadioButton2", "Checked", "True");
+  runtime_.Click(d, "RadioButton2", port_);
+  EXPECT_EQ(Var("R1"), "FALSE");
+  EXPECT_EQ(Var("R2"), "TRUE");
+  d.Find("Memo1")->Set("Lines", forms::Value::StringList({"one", "two"}));
+  runtime_.Change(d, "Memo1", port_);
+  EXPECT_EQ(Var("NOTES"), "one$NEWLINE$two");
+}
+
+TEST_F(DialogRuntimeTest, TheLicencePageEnablesNextOnlyAfterScrollingAndTicking) {
+  WriteFile((dir_ / "license.txt").string(), "Terms\r\nMore terms\r\n");
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n"
+      " object Memo1: TMemo\n  Tag = 2\n end\n"
+      " object Memo2: TMemo\n end\n"
+      " object CheckBox1: TRzCheckBox\n  Hint = 'ACCEPT'\n  Enabled = False\n end\n"
+      " object Button1: TButton\n  Tag = 1\n  Enabled = False\n end\n"
+      " object Other: TButton\n  Caption = 'kept'\n end\nend\n",
+      "IF (Memo1.MaxLength = 2147483647)  THEN  CheckBox1.Enabled := True;\r\n"
+      "IF (CheckBox1.Checked = True)  THEN  Button1.Enabled := True;\r\n"
+      "IF (CheckBox1.Checked = False)  THEN  Button1.Enabled := False;\r\n"
+      "IF (Ghost.Caption = )  THEN  Other.Caption := changed;\r\n");
+  runtime_.Bind(d);
+  EXPECT_EQ(d.Find("Memo1")->Strings("Lines"), (std::vector<std::string>{"Terms", "More terms"}));
+  EXPECT_EQ(d.hookedMemo, "Memo1");  // the first read-only memo
+  EXPECT_EQ(Prop(d, "Memo1", "ReadOnly"), "True");
+  EXPECT_EQ(Prop(d, "CheckBox1", "Enabled"), "False");
+  EXPECT_EQ(Prop(d, "Other", "Caption"), "kept");  // the rule on a missing control is skipped
+
+  // Ticking before the end was reached changes nothing the user can use.
+  runtime_.ScrolledToEnd(d, "Memo1");
+  EXPECT_EQ(Prop(d, "CheckBox1", "Enabled"), "True");
+  EXPECT_EQ(Prop(d, "Button1", "Enabled"), "False");
+  Set(d, "CheckBox1", "Checked", "True");
+  runtime_.Click(d, "CheckBox1", port_);
+  EXPECT_EQ(Prop(d, "Button1", "Enabled"), "True");
+  Set(d, "CheckBox1", "Checked", "False");
+  runtime_.Click(d, "CheckBox1", port_);
+  EXPECT_EQ(Prop(d, "Button1", "Enabled"), "False");
+}
+
+TEST_F(DialogRuntimeTest, SpecialFilesFallBackToPlaceholders) {
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n object Memo1: TMemo\n  Tag = 1\n end\n"
+      " object RichEdit1: TRichEdit\n  Tag = 2\n end\n object HTMLViewer1: THTMLViewer\n  Tag = 1\n end\nend\n");
+  runtime_.Bind(d);
+  EXPECT_EQ(d.Find("Memo1")->Strings("Lines"),
+            (std::vector<std::string>{
+                "Add a readme..txt or readme.txt file to your project as a support file/creative to display it here."}));
+  EXPECT_NE(d.documents["HTMLViewer1"].find("Add an index.htm file"), std::string::npos);
+
+  WriteFile((dir_ / "license.rtf").string(), "{\\rtf1 Terms}");
+  runtime_.Bind(d);
+  EXPECT_EQ(d.documents["RichEdit1"], "{\\rtf1 Terms}");
+}
+
+TEST_F(DialogRuntimeTest, LoadingNeedsTheDialogFileButNotItsRules) {
+  Dialog& d = Load("object D: TPoolTemplate\nend\n", {}, /*withRules=*/false);
+  EXPECT_TRUE(d.rules.empty());
+  EXPECT_EQ(d.fileName, "0.dfm");
+  try {
+    runtime_.Load("9", (dir_ / "missing.dfm").string());
+    FAIL() << "no error";
+  } catch (const forms::FormError& e) {
+    EXPECT_NE(std::string(e.what()).find("missing.dfm"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(DialogRuntimeTest, SilentRunsBindNothing) {
+  ctx_.Startup.SilentMode = true;
+  ctx_.Vars.Set("TARGETDIR", "C:\\A\\");
+  Dialog& d = Load("object D: TPoolTemplate\n object Label1: TLabel\n  Caption = '$TARGETDIR$'\n end\nend\n");
+  runtime_.Bind(d);
+  EXPECT_EQ(Prop(d, "Label1", "Caption"), "$TARGETDIR$");
+  EXPECT_FALSE(d.bound);
+}
+
+}  // namespace
+}  // namespace kem::dialogs

@@ -1,0 +1,22 @@
+# The support archive of the dialog tests: the example wizard's pages and the tests' own
+# forms compiled with the native kembuild, their rules files, and the example's support
+# files. Inputs: KEMBUILD, SEVENZIP, EXAMPLE, FORMS, STAGE, OUT.
+file(REMOVE_RECURSE ${STAGE})
+file(MAKE_DIRECTORY ${STAGE})
+file(GLOB texts ${EXAMPLE}/dialogs/*.dfm.txt ${FORMS}/*.dfm.txt)
+foreach(text ${texts})
+  get_filename_component(name ${text} NAME)
+  string(REGEX REPLACE "\\.txt$" "" binary ${name})
+  execute_process(COMMAND ${KEMBUILD} form-compile ${text} ${STAGE}/${binary} RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "form-compile failed for ${text}")
+  endif()
+endforeach()
+file(GLOB rules ${EXAMPLE}/dialogs/*.kemf ${FORMS}/*.kemf)
+file(GLOB support ${EXAMPLE}/support/*)
+file(COPY ${rules} ${support} DESTINATION ${STAGE})
+file(REMOVE ${OUT})
+execute_process(COMMAND ${SEVENZIP} a -t7z -bd -bso0 ${OUT} . WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "7zz failed")
+endif()

@@ -1,0 +1,545 @@
+// Wizard pages on screen, seen from outside the engine: setups made of the example
+// wizard's pages (and the tests' own Custom page) are started with CreateProcess and driven
+// through Win32 only — find the page, read its texts, type into edits, click with
+// BM_CLICK, answer the cancel question — so the tests would run on Windows as well.
+// Screenshots of the pages are written as BMP files into the folder named by argv[4].
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "support/engine_runner.h"
+#include "support/script_builder.h"
+
+namespace kem::test {
+namespace {
+
+const std::string kRoot = "C:\\kem-e2e\\dialogs";
+
+std::string ScreenshotFolder() {
+  std::vector<std::string> args = ::testing::internal::GetArgvs();
+  return args.size() > 4 ? WindowsPath(args[4]) : std::string();
+}
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// A control's text through WM_GETTEXT (another process's edit keeps its text itself).
+std::string Text(HWND h) {
+  char buf[8192] = {};
+  SendMessageTimeoutA(h, WM_GETTEXT, sizeof(buf), reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 5000, nullptr);
+  return buf;
+}
+
+BOOL CALLBACK CollectTextsProc(HWND h, LPARAM lp) {
+  *reinterpret_cast<std::string*>(lp) += Text(h) + "\n";
+  return TRUE;
+}
+
+// Every child's text, joined by line breaks.
+std::string Texts(HWND window) {
+  std::string s;
+  EnumChildWindows(window, CollectTextsProc, reinterpret_cast<LPARAM>(&s));
+  return s;
+}
+
+struct PageSearch {
+  DWORD pid;
+  std::string marker;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindPageProc(HWND hwnd, LPARAM lp) {
+  auto* s = reinterpret_cast<PageSearch*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  char cls[64] = {};
+  GetClassNameA(hwnd, cls, sizeof(cls));
+  if (pid != s->pid || !IsWindowVisible(hwnd) || std::string(cls) != "TPoolTemplate") return TRUE;
+  if (ChildTexts(hwnd).find(s->marker) == std::string::npos) return TRUE;
+  s->found = hwnd;
+  return FALSE;
+}
+
+// The visible page of the process that shows the marker text, or null.
+HWND FindPage(DWORD pid, const std::string& marker) {
+  PageSearch s{pid, marker};
+  EnumWindows(FindPageProc, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+struct PageCount {
+  DWORD pid;
+  int n = 0;
+};
+
+BOOL CALLBACK CountPagesProc(HWND h, LPARAM lp) {
+  auto* c = reinterpret_cast<PageCount*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  char cls[64] = {};
+  GetClassNameA(h, cls, sizeof(cls));
+  if (pid == c->pid && IsWindowVisible(h) && std::string(cls) == "TPoolTemplate") ++c->n;
+  return TRUE;
+}
+
+int VisiblePages(DWORD pid) {
+  PageCount c{pid};
+  EnumWindows(CountPagesProc, reinterpret_cast<LPARAM>(&c));
+  return c.n;
+}
+
+HWND WaitForPage(DWORD pid, const std::string& marker, int timeoutMs = 20000) {
+  for (int waited = 0; waited < timeoutMs; waited += 50) {
+    if (HWND h = FindPage(pid, marker)) return h;
+    Sleep(50);
+  }
+  // What is on screen instead, for the failure message.
+  if (HWND box = FindMessageBox(pid)) ADD_FAILURE() << "message box: " << ChildTexts(box);
+  if (HWND page = FindProcessWindow(pid, "TPoolTemplate")) ADD_FAILURE() << "page shown: " << ChildTexts(page);
+  return nullptr;
+}
+
+struct ChildSearch {
+  std::string text;
+  std::string cls;
+  int skip = 0;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindChildProc(HWND h, LPARAM lp) {
+  auto* s = reinterpret_cast<ChildSearch*>(lp);
+  char c[64] = {};
+  GetClassNameA(h, c, sizeof(c));
+  if (!s->cls.empty() && _stricmp(c, s->cls.c_str()) != 0) return TRUE;
+  if (!s->text.empty() && WindowText(h) != s->text) return TRUE;
+  if (s->skip-- > 0) return TRUE;
+  s->found = h;
+  return FALSE;
+}
+
+// The page's child with this text (or, with an empty text, the first of this class; skip
+// passes over as many matches first).
+HWND Child(HWND page, const std::string& text, const std::string& cls = {}, int skip = 0) {
+  ChildSearch s{text, cls, skip};
+  EnumChildWindows(page, FindChildProc, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+HWND FocusOf(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+void Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+  for (int waited = 0; waited < timeoutMs; waited += 25) {
+    if (condition()) return true;
+    Sleep(25);
+  }
+  return condition();
+}
+
+// Answers the engine's question box: IDYES or IDNO.
+bool Answer(DWORD pid, int button) {
+  HWND box = nullptr;
+  if (!WaitUntil([&] { return (box = FindMessageBox(pid)) != nullptr; })) return false;
+  PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+  return WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); });
+}
+
+// The window as it is on screen, written as a 24-bit BMP file.
+void SaveScreenshot(HWND window, const std::string& name) {
+  const std::string folder = ScreenshotFolder();
+  if (folder.empty()) return;
+  CreateDirectoryA(folder.c_str(), nullptr);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  Sleep(300);
+  RECT r;
+  GetWindowRect(window, &r);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 24;
+  void* bits = nullptr;
+  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  SelectObject(mem, old);
+  const int stride = ((w * 3 + 3) / 4) * 4;
+  BITMAPFILEHEADER fh{};
+  fh.bfType = 0x4D42;
+  fh.bfOffBits = sizeof(fh) + sizeof(bi.bmiHeader);
+  fh.bfSize = fh.bfOffBits + stride * h;
+  std::ofstream out(folder + "\\" + name + ".bmp", std::ios::binary);
+  out.write(reinterpret_cast<const char*>(&fh), sizeof(fh));
+  out.write(reinterpret_cast<const char*>(&bi.bmiHeader), sizeof(bi.bmiHeader));
+  out.write(static_cast<const char*>(bits), static_cast<std::streamsize>(stride) * h);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+}
+
+// Waits until FOLDER\NAME exists (created by the test in upper case; see AddWaitForFile),
+// under a label of its own so that a script can wait more than once.
+void WaitForFile(ScriptBuilder& script, const std::string& folder, const std::string& name) {
+  std::string upper = name;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string label = "Wait" + upper;
+  script.Add("Label", {label});
+  script.Add("Set Variable", {"RELEASE", folder + "\\" + name});
+  script.Add("Convert Path", {"RELEASE", "FALSE"});
+  script.Add("If", {"RELEASE", "1", upper, "TRUE"});
+  script.Add("GoTo Label", {label});
+  script.Add("End");
+}
+
+// Page markers: a text each page of the example shows.
+const char* kWelcome = "Click Next to continue, or Cancel to exit Setup.";
+const char* kLicense = "License Agreement";
+const char* kDestination = "Choose Install Location";
+const char* kReady = "Ready to Install";
+const char* kProgress = "Installing";
+const char* kFinish = "Click Finish to close this wizard.";
+const char* kCustom = "Code (five characters):";
+
+class Wizard : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { ParseEngineFilesFromTestArguments(); }
+
+  void SetUp() override {
+    name_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    dir_ = kRoot + "\\" + name_;
+    temp_ = dir_ + "-temp";
+    RemoveTree(temp_);
+    MakeFolder(temp_);
+  }
+
+  // Adds a wizard loop over the pages, then exit code 70 + the position of WIZARD's value
+  // in {NEXT, BACK, CANCEL, ADVANCED} (70 for none of them).
+  void WizardLoop(const std::vector<std::string>& pages) {
+    script_.Add("Wizard Loop");
+    for (const std::string& p : pages) script_.Add("Display Dialog", {p, "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+    script_.Add("End");
+    ExitByResult();
+  }
+  void ExitByResult() {
+    const char* results[] = {"NEXT", "BACK", "CANCEL", "ADVANCED"};
+    for (int i = 0; i < 4; ++i) {
+      script_.Add("If", {"WIZARD", "0", results[i], "FALSE"});
+      script_.Add("Terminate with Exit Code", {std::to_string(71 + i)});
+      script_.Add("End");
+    }
+    script_.Add("Terminate with Exit Code", {"70"});
+  }
+
+  std::unique_ptr<EngineProcess> Start(const std::string& args = {}) {
+    std::string exe = ComposeSetup(dir_, "setup", script_.Data());
+    StartOptions o;
+    o.TempFolder = Widen(temp_);
+    return std::make_unique<EngineProcess>(exe, args, o);
+  }
+
+  ScriptBuilder script_;
+  std::string name_, dir_, temp_;
+};
+
+TEST_F(Wizard, NextNextBackNextNextLeavesTheLoopWithNext) {
+  WizardLoop({"Welcome", "Destination", "Ready"});
+  auto p = Start();
+  std::vector<std::string> shown;
+  auto step = [&](const char* marker, const char* button) {
+    HWND page = WaitForPage(p->Id(), marker);
+    ASSERT_NE(page, nullptr) << "page not shown: " << marker;
+    shown.push_back(marker);
+    HWND b = Child(page, button);
+    ASSERT_NE(b, nullptr) << button;
+    Click(b);
+    // The page goes once the next one covers it.
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(page) || !p->Running(); })) << marker;
+  };
+  step(kWelcome, "&Next >");
+  step(kDestination, "&Next >");
+  step(kReady, "< &Back");
+  step(kDestination, "&Next >");
+  step(kReady, "&Install");
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 71u);  // NEXT
+  EXPECT_EQ(shown, (std::vector<std::string>{kWelcome, kDestination, kReady, kDestination, kReady}));
+}
+
+TEST_F(Wizard, BackOnTheFirstPageLeavesTheLoopWithBack) {
+  WizardLoop({"Welcome", "Destination"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), kWelcome);
+  ASSERT_NE(page, nullptr);
+  Click(Child(page, "< &Back"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 72u);  // BACK
+}
+
+TEST_F(Wizard, CancelAsksAndOnlyYesCancels) {
+  WizardLoop({"Welcome", "Destination"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), kWelcome);
+  ASSERT_NE(page, nullptr);
+  Click(Child(page, "Cancel"));
+  ASSERT_TRUE(Answer(p->Id(), IDNO));
+  Sleep(300);
+  EXPECT_TRUE(IsWindowVisible(page)) << "No must leave the page open";
+  EXPECT_TRUE(p->Running());
+  Click(Child(page, "Cancel"));
+  ASSERT_TRUE(Answer(p->Id(), IDYES));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 73u);  // CANCEL
+}
+
+TEST_F(Wizard, AnEditBoundToTargetdirWritesTheVariable) {
+  script_.Add("Set Variable", {"TARGETDIR", "C:\\Program Files\\Example\\"});
+  script_.Add("Wizard Loop");
+  script_.Add("Display Dialog", {"Destination", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  script_.Add("End");
+  script_.Add("If", {"TARGETDIR", "0", "D:\\Typed\\Here\\", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"81"});
+  script_.Add("End");
+  script_.Add("Terminate with Exit Code", {"80"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), kDestination);
+  ASSERT_NE(page, nullptr);
+  HWND edit = Child(page, "", "Edit");
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(Text(edit), "C:\\Program Files\\Example\\");
+  HWND next = Child(page, "&Next >");
+  // The rule keeps Next disabled while the folder is empty.
+  SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindowEnabled(next); }));
+  SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("D:\\Typed\\Here\\"));
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }));
+  Click(next);
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 81u);
+}
+
+TEST_F(Wizard, ATag5ButtonEndsTheDialogWithItsName) {
+  script_.Add("Set Variable", {"LEVEL", "3"});
+  script_.Add("Set Variable", {"CODE", ""});
+  script_.Add("Display Dialog", {"Custom", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  script_.Add("If", {"CODE", "0", "12345", "TRUE"});
+  script_.Add("Terminate with Exit Code", {"90"});
+  script_.Add("End");
+  ExitByResult();
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), kCustom);
+  ASSERT_NE(page, nullptr);
+  HWND code = Child(page, "", "Edit");
+  ASSERT_NE(code, nullptr);
+  // Typing the last allowed character moves the focus on to the next control.
+  SendMessageA(code, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("1234"));
+  Sleep(200);
+  EXPECT_NE(FocusOf(page), Child(page, "", "Edit", 1));
+  SendMessageA(code, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("12345"));
+  EXPECT_TRUE(WaitUntil([&] { return FocusOf(page) == Child(page, "", "Edit", 1); }));
+  EXPECT_EQ(SendMessageA(Child(page, "", "msctls_trackbar32"), TBM_GETPOS, 0, 0), 3);
+  Click(Child(page, "&Advanced"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 74u);  // ADVANCED
+}
+
+TEST_F(Wizard, AValueThatDoesNotFitItsControlFailsTheStatement) {
+  script_.Add("Set Variable", {"LEVEL", "high"});
+  script_.Add("Display Dialog", {"Custom", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"5"});
+  auto p = Start();
+  std::string text;
+  RunResult r = p->Wait(30000, [&](DWORD pid) {
+    if (HWND box = FindMessageBox(pid)) {
+      text = ChildTexts(box);
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+  });
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_NE(text.find("high"), std::string::npos) << text;
+  EXPECT_NE(r.ExitCode, 5u);
+}
+
+TEST_F(Wizard, NextIsEnabledOnlyAfterTheLicenceWasReadAndAccepted) {
+  WizardLoop({"License"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), kLicense);
+  ASSERT_NE(page, nullptr);
+  HWND next = Child(page, "&Next >");
+  HWND accept = Child(page, "I &accept the terms of the license agreement");
+  HWND memo = Child(page, "", "Edit");
+  ASSERT_TRUE(next && accept && memo);
+  EXPECT_NE(Text(memo).find("SOFTWARE LICENSE AGREEMENT"), std::string::npos);
+  EXPECT_FALSE(IsWindowEnabled(next));
+  EXPECT_FALSE(IsWindowEnabled(accept));
+  SaveScreenshot(page, "license-unread");
+  // Scrolling a little is not enough.
+  SendMessageA(memo, WM_VSCROLL, SB_PAGEDOWN, 0);
+  Sleep(200);
+  EXPECT_FALSE(IsWindowEnabled(accept));
+  SendMessageA(memo, WM_VSCROLL, SB_BOTTOM, 0);
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(accept) != FALSE; }));
+  EXPECT_FALSE(IsWindowEnabled(next));
+  Click(accept);
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }));
+  Click(accept);  // ticked off again: Next goes off
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowEnabled(next); }));
+  Click(accept);
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }));
+  Click(next);
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 71u);
+}
+
+TEST_F(Wizard, TheCloseBoxCannotCloseAPage) {
+  WizardLoop({"Welcome"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), kWelcome);
+  ASSERT_NE(page, nullptr);
+  PostMessageA(page, WM_SYSCOMMAND, SC_CLOSE, 0);
+  PostMessageA(page, WM_CLOSE, 0, 0);
+  Sleep(500);
+  EXPECT_TRUE(IsWindowVisible(page));
+  EXPECT_TRUE(p->Running());
+  // The Close entry of the system menu is greyed.
+  HMENU menu = GetSystemMenu(page, FALSE);
+  EXPECT_TRUE(GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
+  Click(Child(page, "&Next >"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 71u);
+}
+
+TEST_F(Wizard, ANonModalPageStaysUpWhileStatementsRunAndUpdates) {
+  const std::string release = temp_;
+  script_.Add("Set Variable", {"PAGE", ""});
+  script_.Add("Set Variable", {"PROGRESSTEXT", "Step one"});
+  script_.Add("Set Variable", {"PROGRESS", "10"});
+  script_.Add("Display Dialog", {"Progress", "PAGE", "FALSE", "", "TRUE", "FALSE"});
+  script_.Add("If", {"WINDOWHANDLE", "0", "0", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"91"});
+  script_.Add("End");
+  WaitForFile(script_, release, "one");
+  script_.Add("Set Variable", {"PROGRESSTEXT", "Step two"});
+  script_.Add("Set Variable", {"PROGRESS", "60"});
+  WaitForFile(script_, release, "two");
+  script_.Add("Hide Dialog");
+  script_.Add("If", {"WINDOWHANDLE", "0", "0", "FALSE"});
+  script_.Add("If", {"PAGE", "0", "NOTMODAL", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"92"});
+  script_.Add("End");
+  script_.Add("End");
+  script_.Add("Terminate with Exit Code", {"93"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), "Step one");
+  ASSERT_NE(page, nullptr);
+  HWND bar = Child(page, "", "msctls_progress32");
+  ASSERT_NE(bar, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) == 10; }));
+  SaveScreenshot(page, "progress-step-one");
+  WriteFileBytes(release + "\\ONE", "");
+  ASSERT_NE(WaitForPage(p->Id(), "Step two"), nullptr) << "the page did not follow PROGRESSTEXT";
+  EXPECT_TRUE(WaitUntil([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) == 60; }));
+  EXPECT_TRUE(IsWindowVisible(page));
+  WriteFileBytes(release + "\\TWO", "");
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 92u);
+  EXPECT_EQ(VisiblePages(p->Id()), 0);
+}
+
+TEST_F(Wizard, AMissingDialogFileEndsTheStartUpNamingIt) {
+  script_.Add("Display Dialog", {"Nowhere", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  auto p = Start("/update");
+  std::string text;
+  RunResult r = p->Wait(30000, [&](DWORD pid) {
+    if (HWND box = FindMessageBox(pid)) {
+      text = ChildTexts(box);
+      PostMessageA(box, WM_COMMAND, IDOK, 0);
+    }
+  });
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 11u);
+  EXPECT_NE(text.find("Nowhere.dfm"), std::string::npos) << text;
+}
+
+TEST_F(Wizard, SilentRunsShowNothingAndGoStraightThrough) {
+  WizardLoop({"Welcome", "License", "Nowhere"});
+  auto p = Start("/s");
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 71u);
+}
+
+// The example's pages one after the other, each saved as a screenshot.
+TEST_F(Wizard, EveryPageOfTheExample) {
+  script_.Add("Set Variable", {"TARGETDIR", "C:\\Program Files\\Wizard Example\\"});
+  script_.Add("Set Variable", {"PROGRESSTEXT", "Installing into C:\\Program Files\\Wizard Example\\ (40%)"});
+  script_.Add("Set Variable", {"PROGRESS", "40"});
+  script_.Add("Wizard Loop");
+  for (const char* page : {"Welcome", "License", "Destination", "Ready"})
+    script_.Add("Display Dialog", {page, "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  script_.Add("End");
+  script_.Add("Display Dialog", {"Progress", "PAGE", "FALSE", "", "TRUE", "FALSE"});
+  AddWaitForFile(script_, temp_, "shot");
+  script_.Add("Hide Dialog");
+  script_.Add("Display Dialog", {"Finish", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  ExitByResult();
+  const std::string dpi = std::getenv("KEM_SCREENSHOT_DPI") ? std::getenv("KEM_SCREENSHOT_DPI") : "96";
+  auto p = Start();
+  auto shoot = [&](const char* marker, const char* file) -> HWND {
+    HWND page = WaitForPage(p->Id(), marker);
+    EXPECT_NE(page, nullptr) << marker;
+    if (page) SaveScreenshot(page, std::string(file) + "-" + dpi);
+    return page;
+  };
+  HWND page = shoot(kWelcome, "1-welcome");
+  ASSERT_NE(page, nullptr);
+  Click(Child(page, "&Next >"));
+  page = WaitForPage(p->Id(), kLicense);
+  ASSERT_NE(page, nullptr);
+  SendMessageA(Child(page, "", "Edit"), WM_VSCROLL, SB_BOTTOM, 0);
+  HWND accept = Child(page, "I &accept the terms of the license agreement");
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(accept) != FALSE; }));
+  Click(accept);
+  HWND next = Child(page, "&Next >");
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }));
+  shoot(kLicense, "2-license");
+  Click(next);
+  page = shoot(kDestination, "3-destination");
+  ASSERT_NE(page, nullptr);
+  Click(Child(page, "&Next >"));
+  page = shoot(kReady, "4-ready");
+  ASSERT_NE(page, nullptr);
+  EXPECT_NE(Texts(page).find("C:\\Program Files\\Wizard Example\\"), std::string::npos);
+  Click(Child(page, "&Install"));
+  page = shoot(kProgress, "5-progress");
+  WriteFileBytes(temp_ + "\\SHOT", "");
+  page = shoot(kFinish, "6-finish");
+  ASSERT_NE(page, nullptr);
+  Click(Child(page, "&Finish"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 71u);
+}
+
+}  // namespace
+}  // namespace kem::test
