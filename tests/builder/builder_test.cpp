@@ -358,7 +358,7 @@ TEST_F(BuilderTest, BuildWritesTheSetupFolder) {
       {"readme.txt", "Read me\r\n"},
   };
   std::map<std::string, std::string> packed;
-  for (const auto& f : r.compiled.supportFiles) packed[f.name] = f.bytes;
+  for (const auto& f : r.compiled.supportFiles) packed[f.name] = EntryBytes(f);
   EXPECT_EQ(packed, expected);
 #ifdef KEM_HAVE_SEVENZIP
   // The engine's own 7z reader unpacks exactly these files.
@@ -782,7 +782,7 @@ TEST_F(BuilderTest, SupportFilesTheEngineWouldRefuseOrFromOutsideAreRefused) {
   Manifest("source-folder = ../outside\n[support-files]\n../outside/secret.txt\n");
   CompiledSetup compiled = CompileProject(LoadProject(Project()));
   ASSERT_EQ(compiled.supportFiles.size(), 1u);
-  EXPECT_EQ(compiled.supportFiles[0].bytes, "secret");
+  EXPECT_EQ(EntryBytes(compiled.supportFiles[0]), "secret");
   // A script from outside is refused before it is read: no line of it reaches a message.
   WriteAll(root_ / "outside" / "passwd", "root:x:0:0:root:/root:/bin/bash\n");
   std::string manifest = kManifest;

@@ -1,6 +1,9 @@
 #include "kembuild/compile_setup.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <map>
 #include <set>
 #include <unordered_set>
@@ -17,6 +20,8 @@
 #include "kembuild/form_checks.h"
 #include "kembuild/form_commands.h"
 #include "script/validation/script_validation.h"
+
+namespace fs = std::filesystem;
 
 namespace kem::builder {
 namespace {
@@ -84,6 +89,14 @@ bool IsBinaryForm(const std::string& bytes) {
 
 
 }  // namespace
+
+std::string EntryBytes(const ArchiveEntry& entry) {
+  if (entry.source.empty()) return entry.bytes;
+  std::ifstream in(entry.source, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
 
 bool IsDeferredStatement(std::string_view n) {
   static const std::set<std::string, std::less<>> kinds = {
@@ -226,13 +239,14 @@ CompiledSetup CompileProject(const Project& project) {
 
   // Support files: dialogs (compiled or copied) with their rules, then the listed files.
   std::map<std::string, std::string> origin;  // upper-cased archive name -> where it came from
-  auto addFile = [&](std::string name, std::string bytes, const std::string& from, std::size_t line) {
+  auto addFile = [&](std::string name, std::string bytes, const std::string& from, std::size_t line,
+                     fs::path source = {}) {
     auto [it, fresh] = origin.emplace(UpperCase(name), from);
     if (!fresh) {
       ds.push_back({from, line, name + " is already supplied by " + it->second});
       return;
     }
-    out.supportFiles.push_back({std::move(name), std::move(bytes)});
+    out.supportFiles.push_back({std::move(name), std::move(bytes), std::move(source)});
   };
   const CodePage codePage(p.codePage);
   for (const auto& dlg : p.dialogs) {
@@ -292,11 +306,12 @@ CompiledSetup CompileProject(const Project& project) {
   }
   for (const auto& f : p.supportFiles) {
     std::string name = f.path.substr(f.path.find_last_of('/') + 1);
-    try {
-      addFile(name, ReadProjectFile(p.dir, f.path, kManifestName, f.line), kManifestName, f.line);
-    } catch (const BuildError& e) {
-      ds.insert(ds.end(), e.Diagnostics().begin(), e.Diagnostics().end());
+    const fs::path source = p.dir / f.path;
+    if (!std::ifstream(source, std::ios::binary)) {
+      ds.push_back({kManifestName, f.line, "cannot read " + f.path});
+      continue;
     }
+    addFile(name, {}, kManifestName, f.line, source);
   }
   std::sort(out.supportFiles.begin(), out.supportFiles.end(),
             [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.name < b.name; });

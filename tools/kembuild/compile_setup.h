@@ -1,6 +1,7 @@
 // From a loaded project to the setup data and the contents of the support archive.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,14 @@ namespace kem::builder {
 
 struct ArchiveEntry {
   std::string name;   // file name in the support folder
-  std::string bytes;
+  std::string bytes;  // the contents, unless source is set
+  // A support file listed in the manifest: packed straight from here, never held whole in
+  // memory (support files may be large).
+  std::filesystem::path source;
 };
+
+// The entry's contents (read from its source when it has one).
+std::string EntryBytes(const ArchiveEntry& entry);
 
 struct CompiledSetup {
   SetupData data;

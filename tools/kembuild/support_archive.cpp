@@ -100,7 +100,15 @@ void WriteSupportArchive(const std::vector<ArchiveEntry>& files, const fs::path&
   std::vector<std::string> names;
   for (const auto& f : files) {
     const fs::path p = stage / f.name;
-    WriteFile(p, f.bytes);
+    if (f.source.empty()) {
+      WriteFile(p, f.bytes);
+    } else {
+      std::error_code ec;
+      fs::copy_file(f.source, p, fs::copy_options::overwrite_existing, ec);
+      if (ec)
+        throw std::runtime_error("cannot copy " + f.name + (ec == std::errc::no_space_on_device ? ": the disk is full"
+                                                                                                  : ": " + ec.message()));
+    }
     if (chmod(p.c_str(), 0644) != 0) throw std::runtime_error("cannot set the permissions of " + p.string());
     struct timespec times[2] = {{kFixedTime, 0}, {kFixedTime, 0}};
     if (utimensat(AT_FDCWD, p.c_str(), times, 0) != 0)
