@@ -13,6 +13,8 @@
 namespace kem {
 
 struct EngineState {
+  // "System Tray" minimised the setup: its window returns only through the tray icon.
+  bool MinimizedToTray = false;
   // "Win32", "x64" or "ia64": the script's 64-bit mode. Anything but "Win32" switches the
   // WOW64 file-system redirection off around the statements that touch files.
   std::string PlatformMode = "Win32";

@@ -19,6 +19,7 @@
 #include "script/params/statement_params.h"
 #include "engine/statement_error.h"
 #include "script/statements/dialog_statements.h"
+#include "script/statements/message_statements.h"
 #include "script/statements/variable_statements.h"
 #include "script/store/variable_manager.h"
 #include "script/termination/termination.h"
@@ -75,6 +76,34 @@ class FakeHost : public UiService,
     boxes.push_back({owner, text, caption});
   }
   void PumpMessages() override { ++pumps; }
+  // Message boxes and the notification area: each call recorded as one line; the boxes
+  // take their answers from `answers` (0, no box, when it runs out).
+  std::vector<std::string> shown;
+  std::vector<int> answers;
+  std::function<void()> trayClick;
+  std::function<void()> balloonEnded;
+  int AskUser(std::uintptr_t owner, const std::string& text, const std::string& caption, unsigned style) override {
+    shown.push_back("box " + std::to_string(owner) + " " + caption + "|" + text + "|" + std::to_string(style));
+    if (answers.empty()) return 0;
+    int answer = answers.front();
+    answers.erase(answers.begin());
+    return answer;
+  }
+  void ShowTrayIcon(const std::string& hint) override { shown.push_back("tray " + hint); }
+  void HideTrayIcon() override { shown.push_back("tray off"); }
+  void SetTrayClickHandler(std::function<void()> handler) override { trayClick = std::move(handler); }
+  void ShowBalloon(const std::string& title, const std::string& text, int icon, unsigned timeoutMs,
+                   std::function<void()> ended) override {
+    shown.push_back("balloon " + title + "|" + text + "|" + std::to_string(icon) + "|" + std::to_string(timeoutMs));
+    balloonEnded = std::move(ended);
+  }
+  void SetTaskbarOverlay(std::uintptr_t window, bool on, const std::string& description) override {
+    shown.push_back("overlay " + std::to_string(window) + (on ? " on " : " off ") + description);
+  }
+  void HideWindow(std::uintptr_t window) override { shown.push_back("hide " + std::to_string(window)); }
+  void BringWindowBack(std::uintptr_t window, bool restore) override {
+    shown.push_back("back " + std::to_string(window) + (restore ? " restored" : ""));
+  }
   [[noreturn]] void TerminateProcess(int exitCode) override { throw ProcessTerminated{exitCode}; }
   std::uint32_t TickCount() override { return 4242; }
   std::string RegisteredOwner() override { return "Owner"; }
@@ -206,6 +235,7 @@ class ScriptTest : public ::testing::Test {
     StatementTable table;
     RegisterVariableStatements(table);
     RegisterTerminationStatements(table);
+    RegisterMessageStatements(table);
     RegisterComponentStatements(table);
     RegisterSystemChangeStatements(table, SystemChangeServices{installer, machine, fetchMedia});
     RegisterDialogStatements(table, [this](Interpreter& in, const std::string& key, bool modal, std::string& custom) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace kem {
@@ -14,6 +15,38 @@ class UiService {
   virtual void ShowErrorBox(std::uintptr_t owner, const std::string& text, const std::string& caption) = 0;
   // Processes the pending window messages of the main thread.
   virtual void PumpMessages() = 0;
+
+  // The calls below show nothing unless a service implements them (a run without a
+  // desktop, tests that need none of them).
+
+  // A message box with the given style bits (icon and buttons as the system numbers
+  // them); owner 0: none. Returns the button chosen (1 OK, 2 Cancel, 3 Abort, 4 Retry,
+  // 5 Ignore, 6 Yes, 7 No), 0 when the box could not be shown.
+  virtual int AskUser(std::uintptr_t owner, const std::string& text, const std::string& caption, unsigned style) {
+    (void)owner, (void)text, (void)caption, (void)style;
+    return 0;
+  }
+  // The setup's icon in the notification area, with the hint as its tool tip. A click or
+  // double click on it calls the handler of SetTrayClickHandler.
+  virtual void ShowTrayIcon(const std::string& hint) { (void)hint; }
+  virtual void HideTrayIcon() {}
+  virtual void SetTrayClickHandler(std::function<void()> handler) { (void)handler; }
+  // A balloon at the tray icon (shown first when hidden): icon 1 information, 2 warning,
+  // 3 error. `ended` runs on the main thread once the time-out has passed.
+  virtual void ShowBalloon(const std::string& title, const std::string& text, int icon, unsigned timeoutMs,
+                           std::function<void()> ended) {
+    (void)title, (void)text, (void)icon, (void)timeoutMs, (void)ended;
+  }
+  // The taskbar overlay icon of the window (Windows 7 and later), with the description;
+  // off removes it. Failures are ignored.
+  virtual void SetTaskbarOverlay(std::uintptr_t window, bool on, const std::string& description) {
+    (void)window, (void)on, (void)description;
+  }
+  // Hides a top-level window.
+  virtual void HideWindow(std::uintptr_t window) { (void)window; }
+  // Shows a top-level window, brings it to the top; restore: also restores it from the
+  // minimised state. Then makes it the foreground window.
+  virtual void BringWindowBack(std::uintptr_t window, bool restore) { (void)window, (void)restore; }
 };
 
 }  // namespace kem

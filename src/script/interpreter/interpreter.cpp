@@ -596,6 +596,10 @@ void Interpreter::ExitScriptStep() {
   runEnded_ = true;
   if (singleInstance_) services_.Files.RemoveFile(SingleInstanceMarker());
   if (hooks_.ExitScript) hooks_.ExitScript(*this);
+  // The tray icon goes with the run.
+  services_.Ui.HideTrayIcon();
+  services_.Ui.SetTrayClickHandler({});
+  ctx_.State.MinimizedToTray = false;
   ctx_.State.WindowHandleOfNonModal = 0;
   ctx_.State.LastDisplayedKey.clear();
   ctx_.State.PendingUnbindKey.clear();

@@ -8,6 +8,7 @@
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/run_script.h"
 #include "script/statements/dialog_statements.h"
+#include "script/statements/message_statements.h"
 #include "script/statements/variable_statements.h"
 #include "script/termination/termination.h"
 
@@ -20,6 +21,7 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   InterpreterHooks hooks;
   RegisterVariableStatements(statements);
   RegisterTerminationStatements(statements);
+  RegisterMessageStatements(statements);
   auto installer = platform::CreateInstallerService();
   auto system = platform::CreateSystemService();
   RegisterComponentStatements(statements);
