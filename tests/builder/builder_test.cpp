@@ -997,3 +997,40 @@ TEST_F(BuilderTest, CommandLineMessages) {
 }
 
 }  // namespace
+
+namespace {
+
+// A project the 32-bit engine could not load is refused with the limit named.
+TEST_F(BuilderTest, ProjectsBeyondTheEnginesLimitsAreRefused) {
+  std::string script;
+  script.reserve((kMaxStatements + 1) * 8);
+  for (std::size_t i = 0; i <= kMaxStatements; ++i) script += "Ignore\n";
+  Script(script);
+  auto ds = BuildErrors();
+  ASSERT_EQ(ds.size(), 1u);
+  EXPECT_THAT(ds[0].message, HasSubstr("at most " + std::to_string(kMaxStatements)));
+  EXPECT_FALSE(fs::exists(root_ / "out"));
+}
+
+// Without --engine-dir and KEM_ENGINE_DIR, the builder takes the engine that
+// "cmake --install" put beside it (BIN/../share/kem/engine).
+TEST_F(BuilderTest, TheInstalledEngineIsFoundByDefault) {
+  const fs::path bin = root_ / "installed" / "bin";
+  fs::create_directories(bin);
+  fs::copy_file(KEMBUILD_EXE, bin / "kembuild");
+  fs::permissions(bin / "kembuild", fs::perms::owner_all);
+  const fs::path share = root_ / "installed" / "share" / "kem" / "engine";
+  fs::create_directories(share);
+  fs::copy_file(EngineDir() / kEngineFileName, share / kEngineFileName);
+  fs::copy_file(EngineDir() / kArchiveLibraryName, share / kArchiveLibraryName);
+  Script("Comment\n");
+  unsetenv("KEM_ENGINE_DIR");
+  const std::string out = (root_ / "o").string(), err = (root_ / "err.txt").string();
+  int status = std::system(((bin / "kembuild").string() + " build " + Project().string() + " -o " + out +
+                            " >/dev/null 2>" + err).c_str());
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << ReadAll(err);
+  EXPECT_TRUE(fs::is_regular_file(root_ / "o" / "test.exe"));
+  EXPECT_EQ(ReadAll(root_ / "o" / kArchiveLibraryName), "archive library stand-in");
+}
+
+}  // namespace

@@ -147,6 +147,10 @@ CompiledSetup CompileProject(const Project& project) {
   CompiledSetup out;
   // The statements as the engine gets them: readable enumeration names become codes.
   Project p = project;
+  if (p.statements.size() > kMaxStatements)
+    throw BuildError(p.scripts.empty() ? std::string(kManifestName) : p.scripts.back().path, 0,
+                     "the project has " + std::to_string(p.statements.size()) +
+                         " statements; the 32-bit engine loads at most " + std::to_string(kMaxStatements));
   CheckStatements(project, p.statements, ds, out.warnings);
   const std::vector<std::string> ids = ResolveStatementIds(p);
   std::unordered_set<std::string> idSet(ids.begin(), ids.end());
@@ -329,6 +333,10 @@ CompiledSetup CompileProject(const Project& project) {
 
   try {
     out.setupDataText = WriteSetupData(d);
+    if (out.setupDataText.size() > kMaxSetupDataBytes)
+      throw BuildError("", 0, "the setup data takes " + std::to_string(out.setupDataText.size() >> 20) +
+                                  " MB; the 32-bit engine loads at most " + std::to_string(kMaxSetupDataBytes >> 20) +
+                                  " MB (fewer or shorter statements)");
   } catch (const SetupDataError& e) {
     throw BuildError("", 0, std::string("the setup data cannot be written: ") + e.what());
   }

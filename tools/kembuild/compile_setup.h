@@ -44,6 +44,12 @@ std::string DerivedStatementId(const Project& project, const ScriptStatement& s,
 // statement that reads more parameters than the author wrote.
 inline constexpr std::size_t kParameterBlockMinimum = 16;
 
+// What the 32-bit engine can load: it holds the setup data and every statement's
+// parameter block in memory at once, beside the lists built from them. Larger projects
+// are refused rather than built into a setup that runs out of memory at its start.
+inline constexpr std::size_t kMaxStatements = 200000;
+inline constexpr std::size_t kMaxSetupDataBytes = 64u << 20;
+
 // Statement kinds whose work the installer database carries: they get a command header.
 bool IsDeferredStatement(std::string_view name);
 
