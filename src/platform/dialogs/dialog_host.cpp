@@ -344,7 +344,8 @@ struct DialogHost::Impl final : dialogs::DialogPort {
     p.backBrush = p.Brush(p.back);
 
     const std::string border = form.Identifier("BorderStyle", "bsSizeable");
-    DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    // No WS_CLIPCHILDREN: a group box is transparent, so the page paints its inside.
+    DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
     DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
     if (border == "bsDialog") exStyle |= WS_EX_DLGMODALFRAME;
     else if (border == "bsSingle" || border == "bsToolWindow") style |= WS_BORDER;
