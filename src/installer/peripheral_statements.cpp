@@ -1,5 +1,6 @@
 #include "installer/peripheral_statements.h"
 
+#include "common/text.h"
 #include "engine/services/system.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/redirection_guard.h"
@@ -67,7 +68,52 @@ void DeleteShare(Interpreter& in, std::size_t i, SystemService& system) {
   if (!system.DeleteShare(name)) in.Context().Trace("      Share not deleted: " + name);
 }
 
+void SetAccessControl(Interpreter& in, std::size_t i, SystemService& system) {
+  SecuredName object = SecuredObjectName(Plain(in, in.Param(i, 1)));
+  std::int32_t accounts = TextToInt32(in.Vars().Expand(in.Param(i, 2)));
+  std::int32_t rights = TextToInt32(in.Vars().Expand(in.Param(i, 3)));
+  std::vector<std::string> sids = AccountSids(accounts);
+  if (object.Name.empty() || sids.empty() || rights <= 0) return;
+  AccessLevel level = (rights & 4) ? AccessLevel::Full : (rights & 2) ? AccessLevel::Modify : AccessLevel::Read;
+  if (!system.GrantAccess(object.Kind, object.Name, sids, level))
+    in.Context().Trace("      Access not granted: " + object.Name);
+}
+
 }  // namespace
+
+std::vector<std::string> AccountSids(int flags) {
+  static constexpr const char* kSids[] = {"S-1-1-0",      "S-1-5-32-545", "S-1-5-32-544",
+                                          "S-1-5-11",     "S-1-5-32-547", "S-1-5-18"};
+  std::vector<std::string> out;
+  for (int bit = 0; bit < 6; ++bit)
+    if (flags & (1 << bit)) out.emplace_back(kSids[bit]);
+  return out;
+}
+
+SecuredName SecuredObjectName(std::string_view object) {
+  static constexpr std::pair<const char*, const char*> kRoots[] = {
+      {"HKEY_CLASSES_ROOT", "CLASSES_ROOT"}, {"HKCR", "CLASSES_ROOT"},   {"HKEY_CURRENT_USER", "CURRENT_USER"},
+      {"HKCU", "CURRENT_USER"},             {"HKEY_LOCAL_MACHINE", "MACHINE"}, {"HKLM", "MACHINE"},
+      {"HKEY_USERS", "USERS"},              {"HKU", "USERS"},            {"HKEY_CURRENT_CONFIG", "CURRENT_CONFIG"},
+      {"HKCC", "CURRENT_CONFIG"}};
+  std::string_view head = object.substr(0, object.find('\\'));
+  for (const auto& [prefix, root] : kRoots) {
+    if (SameText(head, prefix)) {
+      std::string rest(object.substr(head.size()));
+      return {SecuredObject::RegistryKey, root + rest};
+    }
+  }
+  if (object.size() > 2 && object[0] == '\\' && object[1] == '\\') {
+    auto server = object.find('\\', 2);
+    if (server != std::string_view::npos) {
+      std::string_view share = object.substr(server + 1);
+      if (!share.empty() && share.back() == '\\') share.remove_suffix(1);
+      if (!share.empty() && share.find('\\') == std::string_view::npos)
+        return {SecuredObject::Share, std::string(object.substr(0, server + 1 + share.size()))};
+    }
+  }
+  return {SecuredObject::FileOrFolder, std::string(object)};
+}
 
 std::vector<AssemblyToolRun> AssemblyToolRuns(AssemblyTool tool, std::string_view windowsFolder,
                                               std::string_view assembly, bool install, bool codeBase) {
@@ -100,6 +146,8 @@ std::vector<AssemblyToolRun> AssemblyToolRuns(AssemblyTool tool, std::string_vie
 void RegisterPeripheralStatements(StatementTable& table, SystemService& system) {
   table.Add(StatementKind::CreateShare, [&system](Interpreter& in, std::size_t i) { CreateShare(in, i, system); });
   table.Add(StatementKind::DeleteShare, [&system](Interpreter& in, std::size_t i) { DeleteShare(in, i, system); });
+  table.Add(StatementKind::SetAccessControl,
+            [&system](Interpreter& in, std::size_t i) { SetAccessControl(in, i, system); });
   table.Add(StatementKind::GenerateNativeImages, [&system](Interpreter& in, std::size_t i) {
     auto f = Fields(in.Param(i, 1));
     RunTool(in, system, AssemblyTool::NativeImages, Plain(in, f[0]), FlagOr(f, 1, true), false);

@@ -11,18 +11,38 @@
 // under the Windows folder, hidden and waited for, in the assembly's folder: version
 // 4.0.30319 first, then 2.0.50727, then 1.1.4322 while the previous one does not end with
 // exit code 0. The arguments are the verb, a blank and the quoted assembly path.
+//
+// "Set Access Control": 1 the object (a file or folder; a share as \\\\server\\share; a
+// registry key written with its root, such as HKEY_LOCAL_MACHINE\\Software\\Co or
+// HKLM\\Software\\Co), 2 the accounts as a sum of flags (1 Everyone, 2 Users, 4
+// Administrators, 8 Authenticated Users, 16 Power Users, 32 Local System), 3 the rights (1
+// read, 2 modify, 4 full control; the highest flag counts). Each account gets an entry that
+// allows the rights, added to those the object has. Flags that are not integers fail the
+// statement; a refusal is written to the trace log.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/services/system.h"
+
 namespace kem {
 
 class StatementTable;
-class SystemService;
 
 void RegisterPeripheralStatements(StatementTable& table, SystemService& system);
+
+// The security identifiers of the account flags of "Set Access Control", in flag order.
+std::vector<std::string> AccountSids(int flags);
+
+// The object of "Set Access Control" as the system names it: a registry key's root
+// becomes CLASSES_ROOT, CURRENT_USER, MACHINE, USERS or CURRENT_CONFIG.
+struct SecuredName {
+  SecuredObject Kind;
+  std::string Name;
+};
+SecuredName SecuredObjectName(std::string_view object);
 
 enum class AssemblyTool { NativeImages, InstallerClass, RegisterAssembly };
 

@@ -131,6 +131,7 @@ class FakeSystem : public SystemService {
   std::vector<Run> runs;
   std::vector<int> exitCodes;  // answers of the runs in order; 0 when they run out
   std::vector<std::string> shares;
+  std::vector<std::string> grants;
 
   bool IsWow64() override { return wow64; }
   unsigned WindowsMajor() override { return major; }
@@ -167,6 +168,13 @@ class FakeSystem : public SystemService {
   }
   bool CreateShare(const std::string& name, const std::string& path, const std::string& remark, int maxUsers) override {
     shares.push_back("+" + name + "|" + path + "|" + remark + "|" + std::to_string(maxUsers));
+    return true;
+  }
+  bool GrantAccess(SecuredObject kind, const std::string& name, const std::vector<std::string>& accounts,
+                   AccessLevel level) override {
+    std::string line = std::to_string(static_cast<int>(kind)) + "|" + name + "|" + std::to_string(static_cast<int>(level));
+    for (const auto& a : accounts) line += "|" + a;
+    grants.push_back(line);
     return true;
   }
   bool DeleteShare(const std::string& name) override {

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <string>
 
@@ -207,6 +209,39 @@ TEST(SystemWin32, ProcessesServicesWindowsAndIdentifiers) {
     if (msg.message == WM_CLOSE) closeSeen = true;
   EXPECT_TRUE(closeSeen);
   DestroyWindow(w);
+}
+
+TEST(SystemWin32, AccessIsGrantedOnFoldersAndKeysAndRefusedForMissingObjects) {
+  auto system = platform::CreateSystemService();
+  std::string folder = TempFolder() + "kem-acl-test";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  EXPECT_TRUE(system->GrantAccess(SecuredObject::FileOrFolder, folder, {"S-1-1-0", "S-1-5-32-545"}, AccessLevel::Read));
+  PACL acl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoA(folder.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                                  nullptr, &sd),
+            ERROR_SUCCESS);
+  PSID everyone = nullptr;
+  ASSERT_TRUE(ConvertStringSidToSidA("S-1-1-0", &everyone));
+  bool found = false;
+  for (DWORD i = 0; acl && i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (GetAce(acl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+        EqualSid(reinterpret_cast<PSID>(&ace->SidStart), everyone))
+      found = true;
+  }
+  EXPECT_TRUE(found);
+  LocalFree(everyone);
+  LocalFree(sd);
+  RemoveDirectoryA(folder.c_str());
+
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\KemAclTest", 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), ERROR_SUCCESS);
+  RegCloseKey(k);
+  EXPECT_TRUE(system->GrantAccess(SecuredObject::RegistryKey, "CURRENT_USER\\Software\\KemAclTest", {"S-1-5-11"}, AccessLevel::Full));
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\KemAclTest");
+
+  EXPECT_FALSE(system->GrantAccess(SecuredObject::FileOrFolder, folder + "-missing", {"S-1-1-0"}, AccessLevel::Read));
 }
 
 }  // namespace

@@ -60,5 +60,29 @@ TEST_F(PeripheralTest, SharesWithAndWithoutAUserLimitUnderTheRedirectionSwitch) 
   EXPECT_EQ(host.redirection, (std::vector<bool>{true, false, true, false, true, false}));
 }
 
+TEST_F(PeripheralTest, AccessControlNamesTheObjectTheAccountsAndTheHighestRight) {
+  script.Add("Set Access Control", {"$TARGETDIR$data", "5", "3"});
+  script.Add("Set Access Control", {"HKLM\\Software\\Co", "8", "1"});
+  script.Add("Set Access Control", {"hkey_current_user\\Software\\Co", "34", "4"});
+  script.Add("Set Access Control", {"\\\\server\\docs\\", "1", "1"});
+  script.Add("Set Access Control", {"\\\\server\\docs\\sub", "1", "1"});
+  script.Add("Set Access Control", {"C:\\x", "0", "4"});  // no account: nothing
+  Run();
+  ASSERT_TRUE(host.boxes.empty()) << host.boxes.front().text;
+  EXPECT_EQ(machine.grants, (std::vector<std::string>{
+                                "0|C:\\Program Files\\Test Product\\data|1|S-1-1-0|S-1-5-32-544",
+                                "2|MACHINE\\Software\\Co|0|S-1-5-11",
+                                "2|CURRENT_USER\\Software\\Co|2|S-1-5-32-545|S-1-5-18",
+                                "1|\\\\server\\docs|0|S-1-1-0",
+                                "0|\\\\server\\docs\\sub|0|S-1-1-0",
+                            }));
+
+  NewScript();
+  script.Add("Set Access Control", {"C:\\x", "all", "4"});
+  Run();
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_NE(host.boxes[0].text.find("'all' is not a valid integer value"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace kem::test

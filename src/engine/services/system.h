@@ -16,6 +16,10 @@ struct TopLevelWindow {
   std::string ClassName;
 };
 
+// What "Set Access Control" changes, and how much it grants.
+enum class SecuredObject { FileOrFolder, Share, RegistryKey };
+enum class AccessLevel { Read, Modify, Full };
+
 // Registry roots by the index the statements use.
 enum class RegistryRoot { ClassesRoot = 0, CurrentUser = 1, LocalMachine = 2, Users = 3, CurrentConfig = 4 };
 
@@ -60,6 +64,13 @@ class SystemService {
   virtual bool CreateShare(const std::string& name, const std::string& path, const std::string& remark,
                            int maxUsers) = 0;
   virtual bool DeleteShare(const std::string& name) = 0;
+
+  // Adds access-allowed entries for the accounts (SID strings such as "S-1-1-0") to the
+  // object's list, keeping the entries it has; folders and keys pass them on to what
+  // they hold. A registry key is named as "MACHINE\\SOFTWARE\\..." (root names
+  // CLASSES_ROOT, CURRENT_USER, MACHINE, USERS, CURRENT_CONFIG). False when refused.
+  virtual bool GrantAccess(SecuredObject kind, const std::string& name, const std::vector<std::string>& accounts,
+                           AccessLevel level) = 0;
 
   // Bytes available to the user on the drive whose root is given; -1 when unknown.
   virtual std::int64_t FreeDiskSpace(const std::string& root) = 0;

@@ -1,6 +1,7 @@
 #include "platform/system/system_win32.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 #include <tlhelp32.h>
 
@@ -252,6 +253,55 @@ class Win32SystemService final : public SystemService {
     ShareInfo2 info{n.data(), 0 /* STYPE_DISKTREE */, r.data(), 0, static_cast<DWORD>(maxUsers), 0, p.data(), nullptr};
     DWORD bad = 0;
     return add(nullptr, 2, reinterpret_cast<LPBYTE>(&info), &bad) == 0;
+  }
+
+  bool GrantAccess(SecuredObject kind, const std::string& name, const std::vector<std::string>& accounts,
+                   AccessLevel level) override {
+    SE_OBJECT_TYPE type = kind == SecuredObject::RegistryKey ? SE_REGISTRY_KEY
+                          : kind == SecuredObject::Share     ? SE_LMSHARE
+                                                             : SE_FILE_OBJECT;
+    DWORD rights;
+    if (kind == SecuredObject::RegistryKey)
+      rights = level == AccessLevel::Full ? KEY_ALL_ACCESS : level == AccessLevel::Modify ? KEY_READ | KEY_WRITE | DELETE : KEY_READ;
+    else
+      rights = level == AccessLevel::Full     ? GENERIC_ALL
+               : level == AccessLevel::Modify ? GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | DELETE
+                                              : GENERIC_READ | GENERIC_EXECUTE;
+    bool container = kind == SecuredObject::RegistryKey;
+    if (kind == SecuredObject::FileOrFolder) {
+      DWORD attributes = GetFileAttributesA(name.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+      container = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    std::vector<PSID> sids;
+    std::vector<EXPLICIT_ACCESS_A> entries;
+    for (const auto& text : accounts) {
+      PSID sid = nullptr;
+      if (!ConvertStringSidToSidA(text.c_str(), &sid)) continue;
+      sids.push_back(sid);
+      EXPLICIT_ACCESS_A e{};
+      e.grfAccessPermissions = rights;
+      e.grfAccessMode = GRANT_ACCESS;
+      e.grfInheritance = container ? SUB_CONTAINERS_AND_OBJECTS_INHERIT : NO_INHERITANCE;
+      e.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+      e.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+      e.Trustee.ptstrName = static_cast<LPSTR>(sid);
+      entries.push_back(e);
+    }
+    bool ok = false;
+    PACL oldAcl = nullptr, newAcl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::string object = name;
+    if (!entries.empty() &&
+        GetNamedSecurityInfoA(object.data(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, &oldAcl, nullptr,
+                              &descriptor) == ERROR_SUCCESS &&
+        SetEntriesInAclA(static_cast<ULONG>(entries.size()), entries.data(), oldAcl, &newAcl) == ERROR_SUCCESS)
+      ok = SetNamedSecurityInfoA(object.data(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr, newAcl, nullptr) ==
+           ERROR_SUCCESS;
+    if (newAcl) LocalFree(newAcl);
+    if (descriptor) LocalFree(descriptor);
+    for (PSID sid : sids) LocalFree(sid);
+    return ok;
   }
 
   bool DeleteShare(const std::string& name) override {
