@@ -90,6 +90,32 @@ TEST_F(EngineScript, StatementFailureBoxShowsThePositionAndTheRunEndsWhenDismiss
   EXPECT_EQ(caption, "Test Product - Vantrel Wizard");
 }
 
+// "MessageBox" on screen: the question with its caption and buttons; the button the user
+// clicks is the answer the script reads. The tray statements around it run on a real
+// notification area and leave nothing behind.
+TEST_F(EngineScript, MessageBoxAnswerReachesTheScript) {
+  script_.Add("System Tray", {"FALSE", "TRUE", "FALSE", "FALSE"});
+  script_.Add("MessageBalloon", {"Note", "Balloon text", "0", "10"});
+  script_.Add("MessageBox", {"$TITLE$ question", "Go on with$NEWLINE$the setup?", "1", "4", "answer"});
+  script_.Add("System Tray", {"FALSE", "FALSE", "FALSE", "TRUE"});
+  script_.Add("If", {"ANSWER", "0", "NO", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"7"});
+  script_.Add("End");
+  script_.Add("Terminate with Exit Code", {"1"});
+  std::string text, caption;
+  RunResult r = Run("", [&](DWORD pid) {
+    HWND box = FindMessageBox(pid);
+    if (!box || !text.empty()) return;
+    text = ChildTexts(box);
+    caption = WindowText(box);
+    PostMessageA(box, WM_COMMAND, IDNO, 0);
+  });
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 7u);
+  EXPECT_EQ(caption, "Test Product question");
+  EXPECT_NE(text.find("Go on with\r\nthe setup?"), std::string::npos) << text;
+}
+
 TEST_F(EngineScript, CommandLineValuesOverrideTheScriptOnlyWhenSilent) {
   script_.Add("Set Variable", {"TARGETDIR", "C:\\FromScript\\"});
   script_.Add("If", {"TARGETDIR", "4", "d:\\App", "FALSE"});
