@@ -792,6 +792,12 @@ TEST_F(BuilderTest, SupportFilesTheEngineWouldRefuseOrFromOutsideAreRefused) {
   ASSERT_EQ(ds.size(), 1u);
   EXPECT_THAT(ds[0].message, HasSubstr("outside the project folder"));
   EXPECT_THAT(ds[0].message, ::testing::Not(HasSubstr("root:")));
+  // Nor is a manifest that is a link to a file elsewhere.
+  fs::rename(Project() / kManifestName, root_ / "outside" / kManifestName);
+  fs::create_symlink(root_ / "outside" / kManifestName, Project() / kManifestName);
+  ds = BuildErrors();
+  ASSERT_EQ(ds.size(), 1u);
+  EXPECT_THAT(ds[0].message, HasSubstr("the manifest lies outside the project folder"));
 }
 
 TEST_F(BuilderTest, OutputFolderMustLieOutsideTheProject) {

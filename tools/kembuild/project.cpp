@@ -207,6 +207,7 @@ Project LoadManifest(const fs::path& dir) {
   if (!fs::is_directory(dir, ec)) throw BuildError("", 0, "no project folder " + dir.string());
   const std::string file = kManifestName;
   if (!fs::is_regular_file(dir / file, ec)) throw BuildError(file, 0, "the project folder has no " + file);
+  if (std::string problem = SourceFileProblem(p, file); !problem.empty()) throw BuildError(file, 0, "the manifest" + problem);
   const std::string fileText = ReadProjectFile(dir, file);
   const std::string_view text = WithoutBom(fileText);
 
