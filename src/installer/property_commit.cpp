@@ -7,6 +7,7 @@
 #include "engine/services/installer.h"
 #include "engine/services/system.h"
 #include "engine/statement_error.h"
+#include "installer/properties.h"
 
 namespace kem {
 namespace {
@@ -78,6 +79,23 @@ bool CommitPropertyRows(EngineContext& ctx, InstallerService& installer, SystemS
   if (!db->Commit()) return false;
   rows = PendingPropertyRows{};
   return true;
+}
+
+SessionInputs PrepareSessionInputs(EngineContext& ctx, InstallerService& installer, SystemService& system,
+                                   const PropertyFileSettings& settings, const std::string& package,
+                                   const std::function<bool(const std::string&)>& pathExists) {
+  SessionInputs inputs;
+  PropertyFileText text = BuildPropertyFile(settings, ctx.Vars, pathExists);
+  inputs.Silent = text.Silent;
+  inputs.Title = std::move(text.Title);
+  inputs.File = std::make_unique<PropertyFile>(system, text.Text);
+  if (inputs.File->Path().empty())
+    throw StatementError("The property file for the installer could not be created in the temporary folder.");
+  if (!settings.Patch) {
+    QueuePropertyRow(ctx.State.Installer, kPropertyFileProperty, inputs.File->Path());
+    CommitPropertyRows(ctx, installer, system, package);
+  }
+  return inputs;
 }
 
 }  // namespace kem

@@ -2,8 +2,12 @@
 // new identity of an instance transform.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "installer/property_file.h"
 
 namespace kem {
 
@@ -25,5 +29,20 @@ std::string PropertyRowValue(std::string_view value);
 // opened or committed.
 bool CommitPropertyRows(EngineContext& ctx, InstallerService& installer, SystemService& system,
                         const std::string& package);
+
+// What the session thread hands the installer before it runs: the property file, written
+// private (removed when File goes), its path queued as the Property row
+// kPropertyFileProperty, and the queued rows committed (not for a patch). Silent and
+// Title come from the variables for the installer's message boxes.
+struct SessionInputs {
+  std::unique_ptr<PropertyFile> File;
+  bool Silent = false;
+  std::string Title;
+};
+// Raises StatementError when the property file cannot be created (nothing is committed
+// then), or when a queued value cannot be held by the database.
+SessionInputs PrepareSessionInputs(EngineContext& ctx, InstallerService& installer, SystemService& system,
+                                   const PropertyFileSettings& settings, const std::string& package,
+                                   const std::function<bool(const std::string&)>& pathExists);
 
 }  // namespace kem

@@ -9,6 +9,19 @@ namespace {
 
 class PeripheralTest : public ScriptTest {};
 
+TEST(SystemChangeGroups, EveryComponentAndSystemChangeKindHasAHandlerButTheScheduledTasks) {
+  FakeInstaller installer;
+  FakeSystem system;
+  StatementTable table;
+  RegisterComponentStatements(table);
+  RegisterSystemChangeStatements(table, SystemChangeServices{installer, system, {}});
+  for (const auto& k : StatementKinds()) {
+    if (k.group != StatementGroup::Components && k.group != StatementGroup::DeferredChanges) continue;
+    bool expected = k.kind != StatementKind::ScheduleTask && k.kind != StatementKind::DeleteScheduledTask;
+    EXPECT_EQ(table.Find(k.kind) != nullptr, expected) << k.name;
+  }
+}
+
 TEST_F(PeripheralTest, AssemblyToolsTryEachFrameworkUntilOneSucceeds) {
   struct Case {
     const char* title;

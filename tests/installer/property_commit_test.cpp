@@ -209,6 +209,33 @@ TEST_F(CommitTest, InstanceTransformRenewsComponentCodesOnceAndStampsTheLastRow)
   EXPECT_EQ(Package().componentIds[0], "{00000000-0000-0000-0000-000000000001}");  // not again
 }
 
+TEST_F(CommitTest, SessionInputsWriteThePrivateFileNameItAndCommit) {
+  ctx.Vars.Set("NEWLINE", "\r\n");
+  ctx.Vars.Set("DBPASSWORD", "hunter2");
+  kem::RecordProperty(State(), "AH", "TRUE");
+  PropertyFileSettings settings;
+  settings.DataFolder = "C:\\Setup\\data\\";
+  ctx.Vars.Dump(settings.Variables);
+  settings.SessionProperties = State().SessionProperties;
+  std::string path;
+  {
+    SessionInputs inputs = PrepareSessionInputs(ctx, installer, system, settings, kPackage, {});
+    path = inputs.File->Path();
+    ASSERT_TRUE(system.privateFiles.contains(path));
+    EXPECT_NE(system.privateFiles[path].find("AH\r\nTRUE\r\n$ex\r\n"), std::string::npos);
+    EXPECT_NE(system.privateFiles[path].find("DBPASSWORD\r\nhunter2\r\n$ex\r\n"), std::string::npos);
+    EXPECT_EQ(Package().properties["VRAXPROPERTYFILE"], path);
+    EXPECT_EQ(Package().properties["AH"], "TRUE");
+  }
+  EXPECT_TRUE(system.privateFiles.empty());
+
+  // No file, no commit.
+  system.privateFails = true;
+  kem::RecordProperty(State(), "AH", "FALSE");
+  EXPECT_THROW(PrepareSessionInputs(ctx, installer, system, settings, kPackage, {}), StatementError);
+  EXPECT_EQ(Package().properties["AH"], "TRUE");
+}
+
 TEST(SwitchesOff, EveryStatementWithAHeaderInOrderAndNoneWithout) {
   EngineContext ctx;
   for (const char* name : {"Install Files", "Set Variable", "Write Registry"}) {
