@@ -172,7 +172,10 @@ class Checker {
           CompileEnumeration(s, ref, p, i, where);
           break;
         case ParameterKind::VariableName:
-          CheckVariable(s, VariableOf(text), where);
+          // "If NAME defined" asks whether the variable exists: no doubt to report.
+          if (!(ref.negationParameter && s.params.size() > 1 &&
+                (s.params[1] == "5" || SameText(s.params[1], "defined"))))
+            CheckVariable(s, VariableOf(text), where);
           break;
         default:
           break;
