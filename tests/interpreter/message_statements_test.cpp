@@ -115,5 +115,20 @@ TEST_F(MessageStatementsTest, SystemTrayMinimisesAndRestores) {
                                                   "back 5 restored", "tray off"}));
 }
 
+// Without a notification area there is no icon to click: minimising leaves the page on
+// screen and the flag clear.
+TEST_F(MessageStatementsTest, NoTrayNoHiding) {
+  host.trayAvailable = false;
+  hooks.PrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 5; };
+  bool minimised = true;
+  script.Add("System Tray", {"TRUE", "FALSE", "FALSE", "FALSE"});
+  script.Add("Plugin Probe");
+  hooks.PluginStatement = [&](Interpreter& in, std::size_t) { minimised = in.Context().State.MinimizedToTray; };
+  prepare = [](SetupData& data) { data.PluginStatements.push_back("Plugin Probe"); };
+  Run();
+  EXPECT_FALSE(minimised);
+  EXPECT_EQ(host.shown, (std::vector<std::string>{"tray Test Product", "overlay 5 on Test Product", "tray off"}));
+}
+
 }  // namespace
 }  // namespace kem::test

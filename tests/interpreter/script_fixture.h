@@ -89,7 +89,11 @@ class FakeHost : public UiService,
     answers.erase(answers.begin());
     return answer;
   }
-  void ShowTrayIcon(const std::string& hint) override { shown.push_back("tray " + hint); }
+  bool trayAvailable = true;
+  bool ShowTrayIcon(const std::string& hint) override {
+    shown.push_back("tray " + hint);
+    return trayAvailable;
+  }
   void HideTrayIcon() override { shown.push_back("tray off"); }
   void SetTrayClickHandler(std::function<void()> handler) override { trayClick = std::move(handler); }
   void ShowBalloon(const std::string& title, const std::string& text, int icon, unsigned timeoutMs,

@@ -27,8 +27,12 @@ class UiService {
     return 0;
   }
   // The setup's icon in the notification area, with the hint as its tool tip. A click or
-  // double click on it calls the handler of SetTrayClickHandler.
-  virtual void ShowTrayIcon(const std::string& hint) { (void)hint; }
+  // double click on it calls the handler of SetTrayClickHandler. False when there is no
+  // notification area to hold it.
+  virtual bool ShowTrayIcon(const std::string& hint) {
+    (void)hint;
+    return false;
+  }
   virtual void HideTrayIcon() {}
   virtual void SetTrayClickHandler(std::function<void()> handler) { (void)handler; }
   // A balloon at the tray icon (shown first when hidden): icon 1 information, 2 warning,

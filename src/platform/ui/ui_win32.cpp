@@ -42,16 +42,11 @@ class TrayIcon {
 
   void SetClickHandler(std::function<void()> handler) { click_ = std::move(handler); }
 
-  void Show(const std::string& hint) {
-    if (!EnsureWindow()) return;
-    NOTIFYICONDATAA data = Base();
-    data.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
-    data.uCallbackMessage = kTrayMessage;
-    data.hIcon = Icon();
-    CopyText(data.szTip, hint);
-    if (!notify_) return;
-    if (!notify_(visible_ ? NIM_MODIFY : NIM_ADD, &data)) return;
-    visible_ = true;
+  bool Show(const std::string& hint) {
+    if (!EnsureWindow() || !notify_) return false;
+    hint_ = hint;
+    if (notify_(visible_ ? NIM_MODIFY : NIM_ADD, IconData())) visible_ = true;
+    return visible_;
   }
 
   void Hide() {
@@ -87,6 +82,15 @@ class TrayIcon {
     target[n] = '\0';
   }
 
+  NOTIFYICONDATAA* IconData() {
+    iconData_ = Base();
+    iconData_.uFlags = NIF_ICON | NIF_MESSAGE | NIF_TIP;
+    iconData_.uCallbackMessage = kTrayMessage;
+    iconData_.hIcon = Icon();
+    CopyText(iconData_.szTip, hint_);
+    return &iconData_;
+  }
+
   NOTIFYICONDATAA Base() const {
     NOTIFYICONDATAA data = {};
     data.cbSize = sizeof data;
@@ -114,6 +118,7 @@ class TrayIcon {
     window_ = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
     if (window_ == nullptr) return false;
     SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    taskbarCreated_ = RegisterWindowMessageA("TaskbarCreated");
     return true;
   }
 
@@ -127,6 +132,12 @@ class TrayIcon {
       if (self->click_) self->click_();
       return 0;
     }
+    // The notification area was made anew (the shell restarted): the icon goes back in,
+    // so a setup minimised to the tray is not stranded.
+    if (self != nullptr && message != 0 && message == self->taskbarCreated_) {
+      if (self->visible_ && self->notify_) self->notify_(NIM_ADD, self->IconData());
+      return 0;
+    }
     if (self != nullptr && message == WM_TIMER && wParam == kBalloonTimer) {
       self->KillBalloonTimer();
       if (auto ended = std::exchange(self->ended_, {})) ended();
@@ -138,7 +149,10 @@ class TrayIcon {
   SystemLibrary shell_{L"shell32.dll"};
   NotifyFn notify_ = nullptr;
   HWND window_ = nullptr;
+  UINT taskbarCreated_ = 0;
   bool visible_ = false;
+  std::string hint_;
+  NOTIFYICONDATAA iconData_ = {};
   std::function<void()> click_;
   std::function<void()> ended_;
 };
@@ -202,7 +216,7 @@ class Win32UiService final : public UiService {
   int AskUser(std::uintptr_t owner, const std::string& text, const std::string& caption, unsigned style) override {
     return MessageBoxA(reinterpret_cast<HWND>(owner), text.c_str(), caption.c_str(), style);
   }
-  void ShowTrayIcon(const std::string& hint) override { tray_.Show(hint); }
+  bool ShowTrayIcon(const std::string& hint) override { return tray_.Show(hint); }
   void HideTrayIcon() override { tray_.Hide(); }
   void SetTrayClickHandler(std::function<void()> handler) override { tray_.SetClickHandler(std::move(handler)); }
   void ShowBalloon(const std::string& title, const std::string& text, int icon, unsigned timeoutMs,

@@ -59,11 +59,12 @@ void PromptState(Interpreter& in, bool prompt, bool error) {
   if (in.Hooks().Progress.PromptState) in.Hooks().Progress.PromptState(prompt, error);
 }
 
-// Shows the tray icon with the hint TITLE; a click on it brings the window back.
-void ShowTrayIcon(Interpreter& in) {
+// Shows the tray icon with the hint TITLE; a click on it brings the window back. False
+// when the icon could not be added.
+bool ShowTrayIcon(Interpreter& in) {
   UiService& ui = in.Machine().Ui;
   ui.SetTrayClickHandler([&in] { RestoreFromTray(in); });
-  ui.ShowTrayIcon(in.Vars().Get("TITLE"));
+  return ui.ShowTrayIcon(in.Vars().Get("TITLE"));
 }
 
 void MessageBoxStatement(Interpreter& in, std::size_t i) {
@@ -113,16 +114,18 @@ void SystemTray(Interpreter& in, std::size_t i) {
   const std::string title = in.Vars().Get("TITLE");
   const std::uintptr_t window = state.WindowHandleOfNonModal;
   auto showIcon = [&] {
-    if (in.Silent()) return;
-    ShowTrayIcon(in);
+    if (in.Silent()) return false;
+    const bool shown = ShowTrayIcon(in);
     ui.SetTaskbarOverlay(window, true, title);
+    return shown;
   };
   auto restoreWindow = [&] {
     if (window != 0) ui.BringWindowBack(window, true);
     state.MinimizedToTray = false;
   };
-  if (minimise) {
-    showIcon();
+  // Without an icon to click (no notification area) a hidden window could never come
+  // back: it stays on screen then.
+  if (minimise && (showIcon() || in.Silent())) {
     if (window != 0) ui.HideWindow(window);
     state.MinimizedToTray = true;
   }
