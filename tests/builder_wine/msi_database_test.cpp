@@ -67,6 +67,37 @@ TEST(BuiltInstallerDatabase, OpensWithTheProductsIdentity) {
   EXPECT_EQ(SummaryText(db, 9), KEM_REVISION_CODE);  // Revision Number: the package code
 }
 
+std::wstring PropertyValueW(MSIHANDLE db, const std::wstring& name) {
+  Handle view, record;
+  std::wstring sql = L"SELECT `Value` FROM `Property` WHERE `Property`='" + name + L"'";
+  if (MsiDatabaseOpenViewW(db, sql.c_str(), &view) != ERROR_SUCCESS) return L"<no view>";
+  if (MsiViewExecute(view, 0) != ERROR_SUCCESS) return L"<not executed>";
+  if (MsiViewFetch(view, &record) != ERROR_SUCCESS) return L"<no row>";
+  wchar_t buffer[512];
+  DWORD size = 512;
+  if (MsiRecordGetStringW(record, 1, buffer, &size) != ERROR_SUCCESS) return L"<unreadable>";
+  return std::wstring(buffer, size);
+}
+
+// Texts beyond ASCII, written in UTF-8 in the project, read back by Windows Installer as
+// the same letters: the database's code page matches its strings.
+TEST(BuiltInstallerDatabase, LettersBeyondAsciiReadBackUnchanged) {
+  Handle db;
+  ASSERT_EQ(MsiOpenDatabaseA(WindowsPath(KEM_CAFE_MSI).c_str(), MSIDBOPEN_READONLY, &db), ERROR_SUCCESS)
+      << KEM_CAFE_MSI;
+  EXPECT_EQ(PropertyValueW(db, L"ProductName"), L"Caf\u00E9 Cr\u00E8me");
+  EXPECT_EQ(PropertyValueW(db, L"Manufacturer"), L"M\u00FCller & S\u00F8n");
+  Handle info;
+  ASSERT_EQ(MsiGetSummaryInformationW(db, nullptr, 0, &info), ERROR_SUCCESS);
+  UINT type = 0;
+  INT number = 0;
+  FILETIME time{};
+  wchar_t buffer[256];
+  DWORD size = 256;
+  ASSERT_EQ(MsiSummaryInfoGetPropertyW(info, 3, &type, &number, &time, buffer, &size), ERROR_SUCCESS);  // Subject
+  EXPECT_EQ(std::wstring(buffer, size), L"Caf\u00E9 Cr\u00E8me");
+}
+
 TEST(BuiltInstallerDatabase, TheEnginesTableUpdatesWork) {
   // The engine inserts and updates Property rows and reads the Component table; both must
   // work on the database as built.

@@ -248,17 +248,19 @@ void WriteInstallerDatabase(const InstallerDatabase& model, const std::string& p
     }
   }
 
+  // The summary information keeps its strings as bytes of its own code page (set first):
+  // libmsi stores them as given, so they go in as code-page text, unlike the tables' strings.
   const SummaryInformation& s = model.summary;
   GPtr<LibmsiSummaryInfo> si(libmsi_summary_info_new(db.get(), 20, &error));
   if (!si) Fail("cannot open the summary information", error);
   bool ok = libmsi_summary_info_set_int(si.get(), LIBMSI_PROPERTY_CODEPAGE, s.codePage, &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_TITLE, text(s.title).c_str(), &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_SUBJECT, text(s.subject).c_str(), &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_AUTHOR, text(s.author).c_str(), &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_KEYWORDS, text(s.keywords).c_str(), &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_COMMENTS, text(s.comments).c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_TITLE, s.title.c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_SUBJECT, s.subject.c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_AUTHOR, s.author.c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_KEYWORDS, s.keywords.c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_COMMENTS, s.comments.c_str(), &error) &&
             libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_TEMPLATE, s.templateText.c_str(), &error) &&
-            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_LASTAUTHOR, text(s.author).c_str(), &error) &&
+            libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_LASTAUTHOR, s.author.c_str(), &error) &&
             libmsi_summary_info_set_string(si.get(), LIBMSI_PROPERTY_UUID, s.revisionNumber.c_str(), &error) &&
             libmsi_summary_info_set_filetime(si.get(), LIBMSI_PROPERTY_CREATED_TM, s.createdTime, &error) &&
             libmsi_summary_info_set_filetime(si.get(), LIBMSI_PROPERTY_LASTSAVED_TM, s.savedTime, &error) &&
