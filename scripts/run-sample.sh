@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The main job: builds the engine (kemstub.exe, kem.lib) and the setup builder, builds the
 # example project examples/hello into a setup folder, and runs that setup silently under
-# Wine with a trace log. Prints the setup's exit code and its trace.
+# Wine with a trace log. Prints the setup's exit code and its trace. Then builds the example
+# wizard (examples/wizard) and shows it: on your own display when there is one (DISPLAY
+# set, outside CI; click through it), otherwise on the harness's Xvfb display, where its
+# first page is photographed into the build folder (KEM_WIZARD=0 skips the wizard).
 # Installs what it needs first (scripts/install-deps.sh, as root).
 # Environment: KEM_BUILD_DIR (default ./build), KEM_JOBS, KEM_EXAMPLE (default examples/hello).
 set -euo pipefail
@@ -47,3 +50,35 @@ set -e
 echo "=== trace log"
 if [ -f "$trace" ]; then iconv -f UTF-16LE -t UTF-8 "$trace"; fi
 echo "=== the setup ended with exit code $code"
+
+# The example wizard.
+[ "${KEM_WIZARD:-1}" = 0 ] && exit 0
+WOUT="$BUILD/sample-wizard"
+echo "=== building the setup from $ROOT/examples/wizard into $WOUT"
+rm -rf "$WOUT"
+"$BUILD/sample-native/tools/kembuild/kembuild" build "$ROOT/examples/wizard" -o "$WOUT" --engine-dir "$ENGINE_DIR" >/dev/null
+wizard="$WOUT/wizard.exe"
+if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ]; then
+  echo "=== showing the wizard on $DISPLAY (click through it or cancel)"
+  set +e
+  WINEPREFIX="$STATE/prefix" WINEDEBUG=-all wine "$wizard"
+  echo "=== the wizard ended with exit code $?"
+  exit 0
+fi
+xdisplay=$(cat "$STATE/display")
+shot="$WOUT/wizard-first-page.png"
+echo "=== running the wizard on the Xvfb display $xdisplay"
+"$ROOT/scripts/wine-harness.sh" run "$STATE" "$wizard" &
+shown=
+for _ in $(seq 1 120); do
+  if DISPLAY=$xdisplay xwininfo -root -tree 2>/dev/null | grep -q '"Wizard Example Setup'; then shown=1; break; fi
+  sleep 0.5
+done
+if [ -n "$shown" ]; then
+  sleep 1
+  DISPLAY=$xdisplay import -window root "$shot"
+  echo "=== the wizard's first page is on screen; screenshot: $shot"
+else
+  echo "=== the wizard's first page did not appear" >&2
+  exit 1
+fi

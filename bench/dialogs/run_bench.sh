@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Wizard start-up under Wine: launch to the first wizard page on screen, and Next to the
+# next page on screen, for the example wizard (examples/wizard: welcome, then licence)
+# against an NSIS installer with a Modern UI welcome and licence page made by makensis
+# (Debian package nsis) in the same run. One Wine prefix and Xvfb display for both.
+#   run_bench.sh WIN32_BUILD KEMBUILD [RUNS]
+# Prints each run, the medians and the ratio ours/NSIS of the launch medians (goal <= 1.0).
+set -eu
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=$(readlink -f "${1:?usage: run_bench.sh WIN32_BUILD KEMBUILD [RUNS]}")
+kembuild=$(readlink -f "${2:?kembuild}")
+runs=${3:-7}
+command -v makensis >/dev/null || { echo "makensis not found (Debian package nsis)" >&2; exit 2; }
+work=$(mktemp -d)
+state=$work/wine
+trap '"$ROOT/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1; rm -rf "$work"' EXIT
+
+mkdir -p "$work/engine"
+cp "$build/src/launcher/kemstub.exe" "$build/src/kemlib/kem.lib" "$work/engine/"
+"$kembuild" build "$ROOT/examples/wizard" -o "$work/ours" --engine-dir "$work/engine" >/dev/null
+i686-w64-mingw32-g++ -O2 -static -o "$work/page_timer.exe" "$ROOT/bench/dialogs/page_timer.cpp"
+
+cp "$ROOT/examples/wizard/support/license.txt" "$work/license.txt"
+cat > "$work/peer.nsi" <<'NSI'
+!include "MUI2.nsh"
+Name "Wizard Example"
+OutFile "peer.exe"
+RequestExecutionLevel user
+InstallDir "$PROGRAMFILES\Wizard Example"
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_LICENSE "license.txt"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_LANGUAGE "English"
+Section
+SectionEnd
+NSI
+(cd "$work" && makensis -V1 peer.nsi >/dev/null)
+
+"$ROOT/scripts/wine-harness.sh" start "$state" >/dev/null
+run() { "$ROOT/scripts/wine-harness.sh" run "$state" "$work/page_timer.exe" "$runs" "$@" | tr -d '\r'; }
+echo "=== ours: $(basename "$work"/ours/*.exe)"
+ours=$(run "$(ls "$work"/ours/*.exe)" TPoolTemplate "Welcome to" "&Next >" "License Agreement")
+echo "$ours"
+echo "=== NSIS $(makensis -VERSION), Modern UI"
+peer=$(run "$work/peer.exe" "#32770" "Welcome to" "&Next >" "License Agreement")
+echo "$peer"
+a=$(echo "$ours" | sed -n 's/^median: first page \([0-9]*\) ms.*/\1/p')
+b=$(echo "$peer" | sed -n 's/^median: first page \([0-9]*\) ms.*/\1/p')
+printf 'launch to first page, ratio ours/NSIS: %.2f (goal <= 1.0)\n' "$(echo "$a / $b" | bc -l)"
