@@ -140,7 +140,7 @@ constexpr ParameterInfo kParseString[] = {
     {"ignore-case", "TRUE: the separator is found without regard to letter case", K::Flag},
 };
 constexpr ParameterInfo kMathematics[] = {
-    {"a", "operand a, a 64-bit integer", K::Integer, E | R},
+    {"a", "operand a, a 64-bit integer (ord: a text)", K::Integer, E | R},
     {"b", "operand b, a 64-bit integer (not read by not, ord, chr, set-random-state, random)", K::Integer, E},
     {"operation", "the operation", K::Enumeration, R, kMathOperations},
     {"result", "receives the result (may be empty)", K::ResultVariable},

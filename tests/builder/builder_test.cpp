@@ -540,6 +540,8 @@ TEST_F(BuilderTest, CheckFindsScriptMistakesWithTheirLines) {
        "is \"plus\", which is none of + (0), - (1)"},
       {"\"2\" \"+\"", "\"2\" \"dvi\"", 2, false, "did you mean \"div\"?"},
       {"\"2\" \"+\"", "\"two\" \"+\"", 2, false, "parameter 2 (b) of Mathematics must be a whole number"},
+      {"Mathematics \"$CODE$\" \"2\" \"+\"", "Mathematics \"x\" \"2\" \"+\"", 2, false,
+       "parameter 1 (a) of Mathematics must be a whole number, not \"x\""},
       {"Set Variable \"CODE\" \"0\"", "Parse String \"a,b\" \",\" \"A\" \"CODE\"", 1, false,
        "Parse String needs parameter 5 (mode"},
       {"Set Variable \"CODE\" \"0\"",
@@ -651,7 +653,8 @@ TEST_F(BuilderTest, ReadableNamesCompileToTheCodes) {
       "Extract Path \"A\" \"3\"\n"
       "Parse String \"a,b\" \",\" \"C\" \"D\" \"1\"\n"
       "MessageBox \"t\" \"m\" \"2\" \"4\" \"R\"\n"
-      "Read Registry \"R\" \"2\" \"Software\" \"x\"\n";
+      "Read Registry \"R\" \"2\" \"Software\" \"x\"\n"
+      "Mathematics \"A\" \"\" \"11\" \"E\"\n";
   const std::string withNames =
       "Set Variable \"A\" \"7\"\n"
       "If \"A\" \"<>\" \"7\"\nEnd\n"
@@ -660,7 +663,8 @@ TEST_F(BuilderTest, ReadableNamesCompileToTheCodes) {
       "Extract Path \"A\" \"folder\"\n"
       "Parse String \"a,b\" \",\" \"C\" \"D\" \"at-last\"\n"
       "MessageBox \"t\" \"m\" \"warning\" \"yes-no\" \"R\"\n"
-      "Read Registry \"R\" \"HKLM\" \"Software\" \"x\"\n";
+      "Read Registry \"R\" \"HKLM\" \"Software\" \"x\"\n"
+      "Mathematics \"A\" \"\" \"ord\" \"E\"\n";
   Script(withCodes);
   const std::string a = CompileProject(LoadProject(Project())).setupDataText;
   Script(withNames);

@@ -160,6 +160,10 @@ class Checker {
         case ParameterKind::Integer: {
           long long v = 0;
           if (HasReference(text) || text.empty()) break;
+          // "ord" reads operand a as text: the code of its first character.
+          if (*kind == StatementKind::Mathematics && i == 0 && s.params.size() > 2 &&
+              (s.params[2] == "11" || SameText(s.params[2], "ord")))
+            break;
           if (!IsInteger(text, v)) Error(s, where + " must be a whole number, not " + Quoted(text));
           else if ((p.minimum && v < *p.minimum) || (p.maximum && v > *p.maximum))
             Error(s, where + " must lie between " + std::to_string(*p.minimum) + " and " + std::to_string(*p.maximum));
