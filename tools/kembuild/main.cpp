@@ -84,7 +84,9 @@ int Check(const std::vector<std::string>& args) {
   auto compiled = kem::builder::CompileProject(project);
   for (const auto& w : compiled.warnings) std::cerr << kem::builder::FormatDiagnostic(w) << '\n';
   std::cout << args[0] << ": " << compiled.data.StatementCount() << " statements, "
-            << compiled.supportFiles.size() << " support files, no errors\n";
+            << compiled.supportFiles.size() << " support files, no errors";
+  if (!compiled.warnings.empty()) std::cout << ", " << compiled.warnings.size() << " warning(s)";
+  std::cout << '\n';
   return 0;
 }
 

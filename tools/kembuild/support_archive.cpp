@@ -124,6 +124,12 @@ void WriteSupportArchive(const std::vector<ArchiveEntry>& files, const fs::path&
   args.insert(args.end(), names.begin(), names.end());
   int status = Run(args, stage);
   if (status == 127) throw std::runtime_error("cannot run " + args[0] + " (install Debian's 7zip package)");
+  if (status != 0 || !fs::is_regular_file(archivePath)) {
+    std::error_code ec;
+    auto space = fs::space(archivePath.parent_path(), ec);
+    if (!ec && space.available < (1u << 20))
+      throw std::runtime_error("cannot write the support archive: the disk is full");
+  }
   if (status != 0 || !fs::is_regular_file(archivePath))
     throw std::runtime_error(args[0] + " failed to pack the support archive (exit status " + std::to_string(status) + ")");
 }
