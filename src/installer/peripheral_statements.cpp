@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 #include "engine/services/system.h"
+#include "engine/statement_error.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/redirection_guard.h"
 #include "script/numbers/int_text.h"
@@ -79,7 +80,68 @@ void SetAccessControl(Interpreter& in, std::size_t i, SystemService& system) {
     in.Context().Trace("      Access not granted: " + object.Name);
 }
 
+std::string TaskName(Interpreter& in, std::size_t i) {
+  std::string raw = in.Param(i, 1);
+  if (in.LanguageSelected()) raw = in.Translated(raw, in.Param(i, 0), 1);
+  return in.Vars().Expand(raw);
+}
+
+void ScheduleTask(Interpreter& in, std::size_t i, SystemService& system) {
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  ScheduledTask task;
+  task.Name = TaskName(in, i);
+  task.Machine = TaskMachine(Plain(in, in.Param(i, 2)));
+  task.Program = Plain(in, in.Param(i, 3));
+  task.Arguments = in.Vars().Expand(in.Param(i, 4));
+  task.WorkingFolder = Plain(in, in.Param(i, 5));
+  std::string flags = in.Vars().Expand(in.Param(i, 6));
+  task.Flags = flags.empty() ? 0u : static_cast<std::uint32_t>(TextToInt32(flags));
+  std::string start = in.Vars().Expand(in.Param(i, 7));
+  if (!start.empty() && !ParseTaskStart(start, task))
+    throw StatementError("'" + start + "' is not a start date (YYYY-MM-DD HH:MM)");
+  if (!system.ScheduleTask(task)) in.Context().Trace("      Task not scheduled: " + task.Name);
+}
+
+void DeleteScheduledTask(Interpreter& in, std::size_t i, SystemService& system) {
+  std::string name = TaskName(in, i);
+  if (!system.DeleteScheduledTask(name, TaskMachine(Plain(in, in.Param(i, 2)))))
+    in.Context().Trace("      Task not deleted: " + name);
+}
+
 }  // namespace
+
+std::string TaskMachine(std::string_view machine) {
+  if (machine.empty() || StartsWith(machine, "\\\\")) return std::string(machine);
+  return "\\\\" + std::string(machine);
+}
+
+bool ParseTaskStart(std::string_view text, ScheduledTask& task) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+  auto number = [&](std::size_t at, std::size_t digits, int& out) {
+    if (at + digits > text.size()) return false;
+    out = 0;
+    for (std::size_t k = at; k < at + digits; ++k) {
+      if (text[k] < '0' || text[k] > '9') return false;
+      out = out * 10 + (text[k] - '0');
+    }
+    return true;
+  };
+  if (!number(0, 4, y) || text.size() < 10 || text[4] != '-' || !number(5, 2, mo) || text[7] != '-' ||
+      !number(8, 2, d))
+    return false;
+  if (text.size() > 10) {
+    if (text.size() != 16 || text[10] != ' ' || !number(11, 2, h) || text[13] != ':' || !number(14, 2, mi))
+      return false;
+  }
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59) return false;
+  task.HasStart = true;
+  task.Year = y;
+  task.Month = mo;
+  task.Day = d;
+  task.Hour = h;
+  task.Minute = mi;
+  return true;
+}
 
 std::vector<std::string> AccountSids(int flags) {
   static constexpr const char* kSids[] = {"S-1-1-0",      "S-1-5-32-545", "S-1-5-32-544",
@@ -146,6 +208,9 @@ std::vector<AssemblyToolRun> AssemblyToolRuns(AssemblyTool tool, std::string_vie
 void RegisterPeripheralStatements(StatementTable& table, SystemService& system) {
   table.Add(StatementKind::CreateShare, [&system](Interpreter& in, std::size_t i) { CreateShare(in, i, system); });
   table.Add(StatementKind::DeleteShare, [&system](Interpreter& in, std::size_t i) { DeleteShare(in, i, system); });
+  table.Add(StatementKind::ScheduleTask, [&system](Interpreter& in, std::size_t i) { ScheduleTask(in, i, system); });
+  table.Add(StatementKind::DeleteScheduledTask,
+            [&system](Interpreter& in, std::size_t i) { DeleteScheduledTask(in, i, system); });
   table.Add(StatementKind::SetAccessControl,
             [&system](Interpreter& in, std::size_t i) { SetAccessControl(in, i, system); });
   table.Add(StatementKind::GenerateNativeImages, [&system](Interpreter& in, std::size_t i) {

@@ -19,6 +19,13 @@
 // read, 2 modify, 4 full control; the highest flag counts). Each account gets an entry that
 // allows the rights, added to those the object has. Flags that are not integers fail the
 // statement; a refusal is written to the trace log.
+//
+// "Schedule Task": 1 task name (translated), 2 machine (empty: this computer; two
+// backslashes are put in front of a name without them), 3 program, 4 arguments, 5 working
+// folder, 6 task flags (empty: 0), 7 start "YYYY-MM-DD HH:MM" (empty: no trigger, the
+// task runs when started). "Delete Scheduled Task": 1 task name, 2 machine. Nothing
+// happens when the scheduler is not available; a start that is not such a date fails the
+// statement.
 #pragma once
 
 #include <string>
@@ -43,6 +50,11 @@ struct SecuredName {
   std::string Name;
 };
 SecuredName SecuredObjectName(std::string_view object);
+
+// The machine parameter as the scheduler takes it.
+std::string TaskMachine(std::string_view machine);
+// "YYYY-MM-DD HH:MM" (or "YYYY-MM-DD") into the task's start; false when it is not one.
+bool ParseTaskStart(std::string_view text, ScheduledTask& task);
 
 enum class AssemblyTool { NativeImages, InstallerClass, RegisterAssembly };
 

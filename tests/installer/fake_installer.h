@@ -132,6 +132,8 @@ class FakeSystem : public SystemService {
   std::vector<int> exitCodes;  // answers of the runs in order; 0 when they run out
   std::vector<std::string> shares;
   std::vector<std::string> grants;
+  std::vector<ScheduledTask> tasks;
+  std::vector<std::string> deletedTasks;
 
   bool IsWow64() override { return wow64; }
   unsigned WindowsMajor() override { return major; }
@@ -175,6 +177,14 @@ class FakeSystem : public SystemService {
     std::string line = std::to_string(static_cast<int>(kind)) + "|" + name + "|" + std::to_string(static_cast<int>(level));
     for (const auto& a : accounts) line += "|" + a;
     grants.push_back(line);
+    return true;
+  }
+  bool ScheduleTask(const ScheduledTask& task) override {
+    tasks.push_back(task);
+    return true;
+  }
+  bool DeleteScheduledTask(const std::string& name, const std::string& machine) override {
+    deletedTasks.push_back(machine + "|" + name);
     return true;
   }
   bool DeleteShare(const std::string& name) override {

@@ -244,5 +244,25 @@ TEST(SystemWin32, AccessIsGrantedOnFoldersAndKeysAndRefusedForMissingObjects) {
   EXPECT_FALSE(system->GrantAccess(SecuredObject::FileOrFolder, folder + "-missing", {"S-1-1-0"}, AccessLevel::Read));
 }
 
+TEST(SystemWin32, ScheduledTaskIsCreatedChangedAndDeleted) {
+  auto system = platform::CreateSystemService();
+  ScheduledTask task;
+  task.Name = "KemTestTask";
+  task.Program = "C:\\windows\\notepad.exe";
+  task.Arguments = "/a";
+  task.WorkingFolder = "C:\\";
+  task.HasStart = true;
+  task.Year = 2035;
+  task.Month = 5;
+  task.Day = 6;
+  task.Hour = 7;
+  task.Minute = 8;
+  if (!system->ScheduleTask(task)) GTEST_SKIP() << "no Task Scheduler here";
+  task.Arguments = "/b";
+  EXPECT_TRUE(system->ScheduleTask(task));  // the existing task changes
+  EXPECT_TRUE(system->DeleteScheduledTask("KemTestTask", ""));
+  EXPECT_FALSE(system->DeleteScheduledTask("KemTestTask", ""));
+}
+
 }  // namespace
 }  // namespace kem

@@ -9,7 +9,7 @@ namespace {
 
 class PeripheralTest : public ScriptTest {};
 
-TEST(SystemChangeGroups, EveryComponentAndSystemChangeKindHasAHandlerButTheScheduledTasks) {
+TEST(SystemChangeGroups, EveryComponentAndSystemChangeKindHasAHandler) {
   FakeInstaller installer;
   FakeSystem system;
   StatementTable table;
@@ -17,8 +17,7 @@ TEST(SystemChangeGroups, EveryComponentAndSystemChangeKindHasAHandlerButTheSched
   RegisterSystemChangeStatements(table, SystemChangeServices{installer, system, {}});
   for (const auto& k : StatementKinds()) {
     if (k.group != StatementGroup::Components && k.group != StatementGroup::DeferredChanges) continue;
-    bool expected = k.kind != StatementKind::ScheduleTask && k.kind != StatementKind::DeleteScheduledTask;
-    EXPECT_EQ(table.Find(k.kind) != nullptr, expected) << k.name;
+    EXPECT_NE(table.Find(k.kind), nullptr) << k.name;
   }
 }
 
@@ -95,6 +94,36 @@ TEST_F(PeripheralTest, AccessControlNamesTheObjectTheAccountsAndTheHighestRight)
   Run();
   ASSERT_EQ(host.boxes.size(), 1u);
   EXPECT_NE(host.boxes[0].text.find("'all' is not a valid integer value"), std::string::npos);
+}
+
+TEST_F(PeripheralTest, ScheduledTasksTakeTheirSettingsAndTheMachineWithBackslashes) {
+  script.Add("Schedule Task", {"Nightly $V$", "server", "$TARGETDIR$run.exe", "/q $V$", "C:\\Work", "4", "2030-01-31 23:05"});
+  script.Add("Schedule Task", {"Plain", "\\\\other", "C:\\a.exe", "", "", "", ""});
+  script.Add("Delete Scheduled Task", {"Old", ""});
+  hooks.PrepareRun = [](Interpreter& in) { in.Vars().SetVar("V", "x", "test"); };
+  Run();
+  ASSERT_TRUE(host.boxes.empty()) << host.boxes.front().text;
+  ASSERT_EQ(machine.tasks.size(), 2u);
+  const ScheduledTask& t = machine.tasks[0];
+  EXPECT_EQ(t.Name, "Nightly x");
+  EXPECT_EQ(t.Machine, "\\\\server");
+  EXPECT_EQ(t.Program, "C:\\Program Files\\Test Product\\run.exe");
+  EXPECT_EQ(t.Arguments, "/q x");
+  EXPECT_EQ(t.WorkingFolder, "C:\\Work");
+  EXPECT_EQ(t.Flags, 4u);
+  EXPECT_TRUE(t.HasStart);
+  EXPECT_EQ(std::vector<int>({t.Year, t.Month, t.Day, t.Hour, t.Minute}), std::vector<int>({2030, 1, 31, 23, 5}));
+  EXPECT_EQ(machine.tasks[1].Machine, "\\\\other");
+  EXPECT_FALSE(machine.tasks[1].HasStart);
+  EXPECT_EQ(machine.deletedTasks, (std::vector<std::string>{"|Old"}));
+
+  for (const char* bad : {"2030-13-01", "tomorrow", "2030-01-01 25:00", "2030-01-01T10:00"}) {
+    ScheduledTask task;
+    EXPECT_FALSE(ParseTaskStart(bad, task)) << bad;
+  }
+  ScheduledTask day;
+  EXPECT_TRUE(ParseTaskStart("2031-02-03", day));
+  EXPECT_EQ(day.Hour, 0);
 }
 
 }  // namespace

@@ -20,6 +20,19 @@ struct TopLevelWindow {
 enum class SecuredObject { FileOrFolder, Share, RegistryKey };
 enum class AccessLevel { Read, Modify, Full };
 
+// A task for the Task Scheduler: run Program with Arguments in WorkingFolder; Flags are
+// the scheduler's task flags; a start time (local) adds a trigger that runs it once then.
+struct ScheduledTask {
+  std::string Name;
+  std::string Machine;  // "\\\\name", empty for this computer
+  std::string Program;
+  std::string Arguments;
+  std::string WorkingFolder;
+  std::uint32_t Flags = 0;
+  bool HasStart = false;
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0;
+};
+
 // Registry roots by the index the statements use.
 enum class RegistryRoot { ClassesRoot = 0, CurrentUser = 1, LocalMachine = 2, Users = 3, CurrentConfig = 4 };
 
@@ -71,6 +84,11 @@ class SystemService {
   // CLASSES_ROOT, CURRENT_USER, MACHINE, USERS, CURRENT_CONFIG). False when refused.
   virtual bool GrantAccess(SecuredObject kind, const std::string& name, const std::vector<std::string>& accounts,
                            AccessLevel level) = 0;
+
+  // Creates the task, or changes the existing task of that name / deletes it. False when
+  // the scheduler is not available or refuses.
+  virtual bool ScheduleTask(const ScheduledTask& task) = 0;
+  virtual bool DeleteScheduledTask(const std::string& name, const std::string& machine) = 0;
 
   // Bytes available to the user on the drive whose root is given; -1 when unknown.
   virtual std::int64_t FreeDiskSpace(const std::string& root) = 0;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <aclapi.h>
+#include <mstask.h>
 #include <sddl.h>
 #include <tlhelp32.h>
 
@@ -115,6 +116,51 @@ std::wstring Wide(const std::string& text) {
   std::u16string w = AnsiToUtf16(text);
   return std::wstring(w.begin(), w.end());
 }
+
+// The Task Scheduler 1.0 through ole32, loaded at run time.
+const GUID kClsidTaskScheduler = {0x148BD52A, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
+const GUID kIidTaskScheduler = {0x148BD527, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
+const GUID kClsidTask = {0x148BD520, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
+const GUID kIidTask = {0x148BD524, 0xA2AB, 0x11CE, {0xB1, 0x1F, 0x00, 0xAA, 0x00, 0x53, 0x05, 0x03}};
+const GUID kIidPersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+template <typename T>
+struct ComRelease {
+  T* p = nullptr;
+  ~ComRelease() {
+    if (p) p->Release();
+  }
+};
+
+class TaskScheduler {
+ public:
+  TaskScheduler() : ole32_(L"ole32.dll") {
+    auto init = ole32_.Function<HRESULT(WINAPI*)(LPVOID, DWORD)>("CoInitializeEx");
+    auto create = ole32_.Function<HRESULT(WINAPI*)(REFCLSID, LPUNKNOWN, DWORD, REFIID, LPVOID*)>("CoCreateInstance");
+    if (!init || !create) return;
+    HRESULT hr = init(nullptr, COINIT_APARTMENTTHREADED);
+    initialized_ = SUCCEEDED(hr);
+    void* p = nullptr;
+    if (SUCCEEDED(create(kClsidTaskScheduler, nullptr, CLSCTX_INPROC_SERVER, kIidTaskScheduler, &p)))
+      scheduler_.p = static_cast<ITaskScheduler*>(p);
+  }
+  ~TaskScheduler() {
+    if (scheduler_.p) scheduler_.p->Release();
+    scheduler_.p = nullptr;
+    if (initialized_)
+      if (auto uninit = ole32_.Function<void(WINAPI*)()>("CoUninitialize")) uninit();
+  }
+  ITaskScheduler* Get(const std::string& machine) {
+    if (!scheduler_.p) return nullptr;
+    if (!machine.empty() && FAILED(scheduler_.p->SetTargetComputer(Wide(machine).c_str()))) return nullptr;
+    return scheduler_.p;
+  }
+
+ private:
+  SystemLibrary ole32_;
+  bool initialized_ = false;
+  ComRelease<ITaskScheduler> scheduler_;
+};
 
 class Win32SystemService final : public SystemService {
  public:
@@ -302,6 +348,49 @@ class Win32SystemService final : public SystemService {
     if (descriptor) LocalFree(descriptor);
     for (PSID sid : sids) LocalFree(sid);
     return ok;
+  }
+
+  bool ScheduleTask(const ScheduledTask& t) override {
+    TaskScheduler scheduler;
+    ITaskScheduler* s = scheduler.Get(t.Machine);
+    if (!s) return false;
+    std::wstring name = Wide(t.Name);
+    ComRelease<ITask> task;
+    void* p = nullptr;
+    if (FAILED(s->Activate(name.c_str(), kIidTask, reinterpret_cast<IUnknown**>(&p)))) {
+      p = nullptr;
+      if (FAILED(s->NewWorkItem(name.c_str(), kClsidTask, kIidTask, reinterpret_cast<IUnknown**>(&p)))) return false;
+    }
+    task.p = static_cast<ITask*>(p);
+    if (FAILED(task.p->SetApplicationName(Wide(t.Program).c_str())) ||
+        FAILED(task.p->SetParameters(Wide(t.Arguments).c_str())) ||
+        FAILED(task.p->SetWorkingDirectory(Wide(t.WorkingFolder).c_str())) || FAILED(task.p->SetFlags(t.Flags)))
+      return false;
+    if (t.HasStart) {
+      ComRelease<ITaskTrigger> trigger;
+      WORD index = 0;
+      if (FAILED(task.p->CreateTrigger(&index, &trigger.p))) return false;
+      TASK_TRIGGER tt{};
+      tt.cbTriggerSize = sizeof(tt);
+      tt.wBeginYear = static_cast<WORD>(t.Year);
+      tt.wBeginMonth = static_cast<WORD>(t.Month);
+      tt.wBeginDay = static_cast<WORD>(t.Day);
+      tt.wStartHour = static_cast<WORD>(t.Hour);
+      tt.wStartMinute = static_cast<WORD>(t.Minute);
+      tt.TriggerType = TASK_TIME_TRIGGER_ONCE;
+      if (FAILED(trigger.p->SetTrigger(&tt))) return false;
+    }
+    ComRelease<IPersistFile> file;
+    void* pf = nullptr;
+    if (FAILED(task.p->QueryInterface(kIidPersistFile, &pf))) return false;
+    file.p = static_cast<IPersistFile*>(pf);
+    return SUCCEEDED(file.p->Save(nullptr, TRUE));
+  }
+
+  bool DeleteScheduledTask(const std::string& name, const std::string& machine) override {
+    TaskScheduler scheduler;
+    ITaskScheduler* s = scheduler.Get(machine);
+    return s && SUCCEEDED(s->Delete(Wide(name).c_str()));
   }
 
   bool DeleteShare(const std::string& name) override {
