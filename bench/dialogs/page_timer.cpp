@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,8 @@ int main(int argc, char** argv) {
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
     std::string command = std::string("\"") + argv[2] + "\"";
+    // Further arguments for the program, from the environment (for example /update).
+    if (const char* extra = std::getenv("PAGE_TIMER_ARGS")) command += std::string(" ") + extra;
     const double t0 = Now();
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
       std::fprintf(stderr, "cannot start %s\n", argv[2]);

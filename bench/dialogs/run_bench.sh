@@ -41,6 +41,8 @@ run() { "$ROOT/scripts/wine-harness.sh" run "$state" "$work/page_timer.exe" "$ru
 echo "=== ours: $(basename "$work"/ours/*.exe)"
 ours=$(run "$(ls "$work"/ours/*.exe)" TPoolTemplate "Welcome to" "&Next >" "License Agreement")
 echo "$ours"
+echo "=== ours without the start-up windows (/update)"
+PAGE_TIMER_ARGS=/update run "$(ls "$work"/ours/*.exe)" TPoolTemplate "Welcome to" "&Next >" "License Agreement" | tail -1
 echo "=== NSIS $(makensis -VERSION), Modern UI"
 peer=$(run "$work/peer.exe" "#32770" "Welcome to" "&Next >" "License Agreement")
 echo "$peer"

@@ -282,18 +282,24 @@ struct DialogHost::Impl final : dialogs::DialogPort {
     page->dialog = &d;
     Page& p = *page;
     pages[UpperCase(key)] = std::move(page);
-    BuildWindow(p);
     return p;
   }
 
+  // The page of the key with its window; the window is made when the page is first
+  // needed, so that the start-up reads every dialog file but draws only what is shown.
   Page* PageOf(const std::string& key) {
     auto it = pages.find(UpperCase(key));
-    if (it != pages.end()) return it->second.get();
+    if (it != pages.end()) {
+      if (!it->second->Hwnd()) BuildWindow(*it->second);
+      return it->second.get();
+    }
     auto reg = registered.find(UpperCase(key));
     if (reg == registered.end()) return nullptr;
     std::string path = reg->second;
     registered.erase(reg);
-    return &LoadPage(key, path);
+    Page& p = LoadPage(key, path);
+    BuildWindow(p);
+    return &p;
   }
 
   static HFONT MakeFont(Page& p, const forms::FontSpec& spec) {
@@ -1407,8 +1413,14 @@ struct DialogHost::Impl final : dialogs::DialogPort {
     ShowWindow(p.Hwnd(), SW_SHOW);
     SetWindowPos(p.Hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetForegroundWindow(p.Hwnd());
-    // The focus goes to the first control that takes it.
-    HWND first = GetNextDlgTabItem(p.Hwnd(), nullptr, FALSE);
+    // The focus goes to the default button (Next), else to the first control that takes it.
+    HWND first = nullptr;
+    for (auto& n : p.controls)
+      if (n->hwnd && n->Model().Boolean("Default") && IsWindowEnabled(n->hwnd) && IsWindowVisible(n->hwnd)) {
+        first = n->hwnd;
+        break;
+      }
+    if (!first) first = GetNextDlgTabItem(p.Hwnd(), nullptr, FALSE);
     if (first) SetFocus(first);
     // The new page is painted before the old one goes: no flicker between pages.
     RedrawWindow(p.Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -1546,7 +1558,7 @@ struct DialogHost::Impl final : dialogs::DialogPort {
   void WriteProgress(const std::string& text, std::int64_t position) {
     HWND nonModal = reinterpret_cast<HWND>(ctx.State.WindowHandleOfNonModal);
     for (auto& [key, p] : pages) {
-      if (p->Hwnd() != nonModal) continue;
+      if (!nonModal || p->Hwnd() != nonModal) continue;
       runtime.RefreshProgress(*p->dialog, text, position);
       Sync(*p);
       UpdateWindow(p->Hwnd());
