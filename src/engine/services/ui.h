@@ -1,9 +1,11 @@
 // Windows and dialogs: what the engine shows the user.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace kem {
 
@@ -15,6 +17,16 @@ class UiService {
   virtual void ShowErrorBox(std::uintptr_t owner, const std::string& text, const std::string& caption) = 0;
   // Processes the pending window messages of the main thread.
   virtual void PumpMessages() = 0;
+
+  // Waits until WakeMainThread is called, a window message arrives or the time-out
+  // passes, and handles at most one window message (silent: only messages other threads
+  // send, so that a worker's calls into this thread never deadlock a silent run).
+  virtual void WaitForWake(bool silent, unsigned timeoutMs) {
+    (void)silent;
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs < 1 ? timeoutMs : 1));
+  }
+  // Ends a WaitForWake of the main thread; from any thread.
+  virtual void WakeMainThread() {}
 
   // The calls below show nothing unless a service implements them (a run without a
   // desktop, tests that need none of them).

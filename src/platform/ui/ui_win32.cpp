@@ -9,6 +9,7 @@
 #include <functional>
 #include <utility>
 
+#include "platform/handles.h"
 #include "platform/process/system_library.h"
 
 namespace kem::platform {
@@ -213,6 +214,25 @@ class Win32UiService final : public UiService {
   }
   void PumpMessages() override { platform::PumpMessages(); }
 
+  void WaitForWake(bool silent, unsigned timeoutMs) override {
+    HANDLE wake = wake_.Get();
+    const DWORD r = MsgWaitForMultipleObjectsEx(wake != nullptr ? 1 : 0, &wake, timeoutMs,
+                                                silent ? QS_SENDMESSAGE : QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    const DWORD messages = WAIT_OBJECT_0 + (wake != nullptr ? 1 : 0);
+    if (r != messages) return;
+    MSG msg;
+    if (silent) {
+      // Peeking dispatches the messages other threads sent; nothing is taken off the queue.
+      PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    } else if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+  void WakeMainThread() override {
+    if (wake_.Valid()) SetEvent(wake_.Get());
+  }
+
   int AskUser(std::uintptr_t owner, const std::string& text, const std::string& caption, unsigned style) override {
     return MessageBoxA(reinterpret_cast<HWND>(owner), text.c_str(), caption.c_str(), style);
   }
@@ -237,6 +257,7 @@ class Win32UiService final : public UiService {
   }
 
  private:
+  UniqueHandle wake_{CreateEventA(nullptr, FALSE, FALSE, nullptr)};  // auto-reset
   TrayIcon tray_;
   TaskbarOverlay overlay_;
 };
