@@ -101,11 +101,11 @@ TEST_F(WorkerTest, WatchdogAbandonsASilentWorker) {
   auto start = std::chrono::steady_clock::now();
   std::chrono::steady_clock::duration reportedFor{};
   WorkerOptions options;
-  options.WatchdogInterval = std::chrono::milliseconds(50);
+  options.WatchdogInterval = std::chrono::milliseconds(200);
   RunWork(
       [&, released](WorkerReporter& r) {
         RawSet("VRAX_IsCancelled", "TRUE");
-        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
         while (std::chrono::steady_clock::now() < until) {
           r.Report(kProgressAlive, 0, 0, 0);
           std::this_thread::sleep_for(std::chrono::milliseconds(5));
