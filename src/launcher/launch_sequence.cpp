@@ -206,7 +206,12 @@ int RunLaunchSequence() {
     }
     ctx.Trace("    </Dialogs>");
 
-    windows.Close();
+    // The start-up windows stay until the first page covers them, so the screen is never
+    // empty between the two; without pages to show they go now.
+    if (dialogs > 0 && !g.SilentMode && windows.Created())
+      dialogHost.CloseWhenCovered([&windows] { windows.Close(); });
+    else
+      windows.Close();
     ctx.Trace("  </SetupSplash>");
 
     ctx.Trace("  <RunScript>");

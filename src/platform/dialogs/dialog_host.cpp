@@ -242,6 +242,14 @@ struct DialogHost::Impl final : dialogs::DialogPort {
   std::string currentKey;
   bool syncing = false;
   bool classRegistered = false;
+  std::function<void()> closeWhenCovered;  // the start-up windows, once a page covers them
+
+  void RunCloseWhenCovered() {
+    if (!closeWhenCovered) return;
+    std::function<void()> close = std::move(closeWhenCovered);
+    closeWhenCovered = nullptr;
+    close();
+  }
 
   Impl(EngineContext& c, FileService& f) : ctx(c), files(f), runtime(c, f) {}
 
@@ -1430,6 +1438,7 @@ struct DialogHost::Impl final : dialogs::DialogPort {
       ShowWindow(current->Hwnd(), SW_HIDE);
     }
     if (lastUnbound && lastUnbound != &p) ShowWindow(lastUnbound->Hwnd(), SW_HIDE);
+    RunCloseWhenCovered();
     Pump();
     current = &p;
   }
@@ -1546,6 +1555,7 @@ struct DialogHost::Impl final : dialogs::DialogPort {
   }
 
   void HideAll() {
+    RunCloseWhenCovered();
     for (auto& [key, p] : pages) {
       p->dialog->closingAllowed = true;
       if (p->Hwnd()) ShowWindow(p->Hwnd(), SW_HIDE);
@@ -1719,6 +1729,8 @@ DialogOperations DialogHost::Operations() {
   ops.Hide = [impl](Interpreter&) { impl->Hide(); };
   return ops;
 }
+
+void DialogHost::CloseWhenCovered(std::function<void()> close) { impl_->closeWhenCovered = std::move(close); }
 
 void DialogHost::WriteProgress(const std::string& text, std::int64_t position) { impl_->WriteProgress(text, position); }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,9 @@ class DialogHost {
   // The statements' view of the pages (bind, unbind, show, hide), the progress refresh
   // of the non-modal page and the end of the run.
   DialogOperations Operations();
+  // Runs close once the first page is on screen (or when the pages leave the screen): the
+  // start-up windows go only when a page covers them.
+  void CloseWhenCovered(std::function<void()> close);
   void WriteProgress(const std::string& text, std::int64_t position);
   void HideAll();
 
