@@ -181,6 +181,21 @@ TEST_F(DialogRuntimeTest, ProgressBarsClampThePercentage) {
   }
 }
 
+TEST_F(DialogRuntimeTest, TheProgressChannelReachesTheNonModalPage) {
+  ctx_.Vars.Set("PROGRESSTEXT", "Preparing");
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n object StaticText1: TStaticText\n  Tag = 1\n end\n"
+      " object StaticText2: TStaticText\n  Caption = 'kept'\n end\n"
+      " object ProgressBar1: TProgressBar\n  Tag = 100\n end\n object Gauge1: TGauge\n  Tag = 1\n end\nend\n");
+  runtime_.Bind(d);
+  EXPECT_EQ(Prop(d, "StaticText1", "Caption"), "Preparing");
+  runtime_.RefreshProgress(d, "Copying", 140);
+  EXPECT_EQ(Prop(d, "StaticText1", "Caption"), "Copying");
+  EXPECT_EQ(Prop(d, "StaticText2", "Caption"), "kept");
+  EXPECT_EQ(Prop(d, "ProgressBar1", "Position"), "100");
+  EXPECT_EQ(Prop(d, "Gauge1", "Progress"), "100");
+}
+
 TEST_F(DialogRuntimeTest, TheTargetSeedIsTheDeepestExistingFolder) {
   files_.folders = {"d:\\"};
   EXPECT_EQ(runtime_.NearestExistingFolder("D:\\New\\Sub\\"), "D:\\");
