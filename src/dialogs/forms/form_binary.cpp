@@ -2,9 +2,9 @@
 
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <limits>
 
+#include "common/file_bytes.h"
 #include "common/text.h"
 
 namespace kem::forms {
@@ -422,11 +422,9 @@ FormObject ReadBinaryForm(std::string_view bytes, std::string_view fileName) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw FormError(path + ": cannot open the file");
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw FormError(path + ": cannot read the file");
-  return data;
+  std::optional<std::string> data = ReadWholeFile(path);
+  if (!data) throw FormError(path + ": cannot open or read the file");
+  return std::move(*data);
 }
 
 FormObject LoadFormFile(const std::string& path) { return ReadBinaryForm(ReadFileBytes(path), path); }

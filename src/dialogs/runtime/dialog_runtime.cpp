@@ -1,11 +1,10 @@
 #include "dialogs/runtime/dialog_runtime.h"
 
 #include <algorithm>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
+#include "common/file_bytes.h"
 #include "common/text.h"
 #include "dialogs/forms/property_text.h"
 
@@ -54,14 +53,6 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     s += lines[i];
   }
   return s;
-}
-
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 std::string FileNameOfPath(const std::string& path) {

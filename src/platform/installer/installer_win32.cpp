@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <optional>
-#include <sstream>
 #include <utility>
 
 #include "engine/statement_error.h"
@@ -153,11 +152,14 @@ class Win32InstallerDatabase final : public InstallerDatabase {
         ReadFile(h, buf, sizeof(buf) - 1, &got, nullptr);
         CloseHandle(h);
         // Two empty lines, then "<code page>\t_ForceCodepage".
-        std::istringstream in(std::string(buf, got));
-        std::string line;
-        for (int i = 0; i < 3 && std::getline(in, line); ++i) {
-          if (i == 2) codePage = static_cast<std::uint32_t>(std::strtoul(line.c_str(), nullptr, 10));
+        const std::string text(buf, got);
+        std::size_t line = 0;
+        for (int i = 0; i < 2 && line != std::string::npos; ++i) {
+          line = text.find('\n', line);
+          if (line != std::string::npos) ++line;
         }
+        if (line != std::string::npos)
+          codePage = static_cast<std::uint32_t>(std::strtoul(text.c_str() + line, nullptr, 10));
       }
     }
     DeleteFileW(file);
