@@ -28,7 +28,13 @@ std::string ReplaceAll(std::string text, std::string_view from, std::string_view
   return text;
 }
 
-// Lines of a text separated by CR LF, LF or CR.
+std::string FileNameOfPath(const std::string& path) {
+  auto p = path.find_last_of("\\/");
+  return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+}  // namespace
+
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
   std::string line;
@@ -54,13 +60,6 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   }
   return s;
 }
-
-std::string FileNameOfPath(const std::string& path) {
-  auto p = path.find_last_of("\\/");
-  return p == std::string::npos ? path : path.substr(p + 1);
-}
-
-}  // namespace
 
 std::string CollapseBackslashes(std::string_view text) {
   std::string out;

@@ -85,6 +85,11 @@ class DialogPort {
 // "$NAME$" texts: every doubled backslash becomes one; a text that began with two
 // backslashes keeps one extra in front.
 std::string CollapseBackslashes(std::string_view text);
+
+// The lines of a text separated by CR LF, LF or CR (a final line break adds no empty
+// line), and lines joined with CR LF: the multi-line texts of memos and lists.
+std::vector<std::string> SplitLines(std::string_view text);
+std::string JoinLines(const std::vector<std::string>& lines);
 // The folder part of a path with its trailing backslash ("" when there is none).
 std::string FolderPartOf(std::string_view path);
 // Folder with a trailing backslash.

@@ -78,32 +78,6 @@ COLORREF ColorOf(std::string_view text, COLORREF fallback) {
   return static_cast<COLORREF>(*n & 0xFFFFFF);
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(std::move(line));
-      line.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      line.push_back(c);
-    }
-  }
-  if (!line.empty()) lines.push_back(std::move(line));
-  return lines;
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string s;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i) s += "\r\n";
-    s += lines[i];
-  }
-  return s;
-}
-
 // The visible text of an HTML document: tags dropped, block ends as line breaks,
 // entities for the common characters.
 std::string HtmlText(const std::string& html) {
@@ -950,7 +924,7 @@ struct DialogHost::Impl final : dialogs::DialogPort {
             }
           } else {
             n.document.clear();
-            setText(memo ? JoinLines(c.Strings("Lines")) : c.String("Text"));
+            setText(memo ? dialogs::JoinLines(c.Strings("Lines")) : c.String("Text"));
           }
           const bool ro = c.Boolean("ReadOnly");
           if (n.readOnly != int(ro)) {
@@ -1180,7 +1154,7 @@ struct DialogHost::Impl final : dialogs::DialogPort {
         std::string text = WindowText(n.hwnd);
         n.text = text;
         if (n.kind == ControlKind::Memo || n.kind == ControlKind::RichEdit)
-          c.Set("Lines", forms::Value::StringList(SplitLines(text)));
+          c.Set("Lines", forms::Value::StringList(dialogs::SplitLines(text)));
         else
           c.Set("Text", forms::Value::Str(text));
         runtime.Change(d, n.name, *this);
