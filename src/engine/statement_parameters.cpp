@@ -171,7 +171,7 @@ constexpr ParameterInfo kMessageBalloon[] = {
     {"title", "the balloon's title", K::Text, E | T},
     {"text", "the message", K::Text, E | T},
     {"icon", "the icon", K::Enumeration, kRaw, kBalloonIcons},
-    {"seconds", "how long it shows, 10 to 30 (other values: 10)", K::Text},
+    {"seconds", "how long it shows in seconds, held to 10 to 30; a non-number counts as 10", K::Text},
 };
 constexpr ParameterInfo kSystemTray[] = {
     {"minimize", "exactly TRUE: minimise to the tray", K::Flag},

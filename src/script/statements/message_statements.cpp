@@ -49,10 +49,8 @@ std::string PreparedText(Interpreter& in, std::size_t i, int n) {
   return in.Vars().Expand(text);
 }
 
-// An integer parameter; a non-number fails the statement.
-int IntegerParam(Interpreter& in, std::size_t i, int n) {
-  return static_cast<int>(TextToInt32(in.Vars().Expand(in.Param(i, n))));
-}
+// An integer parameter, read as written; a non-number fails the statement.
+int IntegerParam(Interpreter& in, std::size_t i, int n) { return static_cast<int>(TextToInt32(in.Param(i, n))); }
 
 // The taskbar state around a prompt, where the progress display provides it.
 void PromptState(Interpreter& in, bool prompt, bool error) {
@@ -93,7 +91,7 @@ void MessageBalloon(Interpreter& in, std::size_t i) {
   const std::string title = PreparedText(in, i, 1);
   const std::string text = PreparedText(in, i, 2);
   const int icon = IntegerParam(in, i, 3);
-  const unsigned timeout = BalloonTimeoutMs(in.Vars().Expand(in.Param(i, 4)));
+  const unsigned timeout = BalloonTimeoutMs(in.Param(i, 4));
   if (in.Silent()) return;
   // 0 information, 1 warning, 2 error; any other value shows no icon.
   const int shown = icon >= 0 && icon <= 2 ? icon + 1 : 0;
