@@ -28,6 +28,18 @@ class EngineScript : public ::testing::Test {
     return RunEngine(exe, args, 60000, temp_, whileRunning);
   }
 
+  // Runs without switches; the first message box is read (its text and caption) and
+  // answered with the button.
+  RunResult RunAnsweringFirstBox(int button, std::string& text, std::string& caption) {
+    return Run("", [&](DWORD pid) {
+      HWND box = FindMessageBox(pid);
+      if (!box || !text.empty()) return;
+      text = ChildTexts(box);
+      caption = WindowText(box);
+      PostMessageA(box, WM_COMMAND, button, 0);
+    });
+  }
+
   std::string TracePath() const { return dir_ + "-trace.log"; }
 
   ScriptBuilder script_;
@@ -74,13 +86,7 @@ TEST_F(EngineScript, StatementFailureBoxShowsThePositionAndTheRunEndsWhenDismiss
   script_.Add("Terminate with Exit Code", {"abc"});
   script_.Add("Terminate with Exit Code", {"9"});
   std::string text, caption;
-  RunResult r = Run("", [&](DWORD pid) {
-    HWND box = FindMessageBox(pid);
-    if (!box || !text.empty()) return;
-    text = ChildTexts(box);
-    caption = WindowText(box);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-  });
+  RunResult r = RunAnsweringFirstBox(IDOK, text, caption);
   ASSERT_FALSE(r.TimedOut);
   EXPECT_EQ(r.ExitCode, 1603u);  // a failure while the exit code is 0; the next statement never ran
   EXPECT_NE(text.find("Runtime error in setup script:"), std::string::npos) << text;
@@ -103,13 +109,7 @@ TEST_F(EngineScript, MessageBoxAnswerReachesTheScript) {
   script_.Add("End");
   script_.Add("Terminate with Exit Code", {"1"});
   std::string text, caption;
-  RunResult r = Run("", [&](DWORD pid) {
-    HWND box = FindMessageBox(pid);
-    if (!box || !text.empty()) return;
-    text = ChildTexts(box);
-    caption = WindowText(box);
-    PostMessageA(box, WM_COMMAND, IDNO, 0);
-  });
+  RunResult r = RunAnsweringFirstBox(IDNO, text, caption);
   ASSERT_FALSE(r.TimedOut);
   EXPECT_EQ(r.ExitCode, 7u);
   EXPECT_EQ(caption, "Test Product question");
