@@ -159,6 +159,13 @@ void DeleteFolderContentsWide(const std::wstring& path) {
   DeleteFolderContentsWide(folder, resolved);
 }
 
+// Three sweeps over the contents (what a sweep could not remove yet may go on the next),
+// then the folder itself.
+void RemoveTreeWide(const std::wstring& folder) {
+  for (int sweep = 0; sweep < 3; ++sweep) DeleteFolderContentsWide(folder);
+  RemoveDirectoryW(ExtendedPath(WithoutTrailingBackslashW(folder)).c_str());
+}
+
 std::wstring ShortWidePath(const std::wstring& path) {
   DWORD n = GetShortPathNameW(path.c_str(), nullptr, 0);
   if (n == 0) return {};
@@ -295,12 +302,10 @@ int RemoveStaleSupportFolders(const std::string& tempFolder, int limit) {
     const std::wstring folder = lockPath.substr(0, lockPath.size() - (std::size(kLockSuffix) - 1));
     const DWORD attributes = GetFileAttributesW(ExtendedPath(folder).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-      // Only a real folder is emptied; a link or a file in its place is removed itself.
-      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        for (int sweep = 0; sweep < 3; ++sweep) DeleteFolderContentsWide(folder);
-        RemoveDirectoryW(ExtendedPath(folder).c_str());
-      } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveDirectoryW(ExtendedPath(folder).c_str());
+      // Only a real folder is emptied (the removal checks it is one); a link or a file in
+      // its place is removed itself.
+      if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTreeWide(folder);
       } else {
         DeleteFileW(ExtendedPath(folder).c_str());
       }
@@ -371,8 +376,7 @@ bool RemoveFolder(const std::string& folder) {
 
 void RemoveFolderTree(const std::string& folder) {
   if (folder.empty() || !FolderExists(folder)) return;
-  for (int sweep = 0; sweep < 3; ++sweep) DeleteFolderContents(folder);
-  RemoveFolder(folder);
+  RemoveTreeWide(WideFromAnsi(folder));
 }
 
 namespace {
