@@ -1,8 +1,10 @@
 // The launcher's run-script call in the engine: the interpreter with the Windows services
 // and every statement group built so far.
 #include "components/component_statements.h"
+#include "installer/plugin_calls.h"
 #include "installer/system_change_statements.h"
 #include "platform/installer/installer_win32.h"
+#include "platform/plugins/plugin_host_win32.h"
 #include "platform/services_win32.h"
 #include "platform/system/system_win32.h"
 #include "script/interpreter/interpreter.h"
@@ -28,6 +30,7 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   RegisterSystemChangeStatements(statements, SystemChangeServices{*installer, *system, {}});
   AddComponentHooks(hooks);
   AddSystemChangeHooks(hooks);
+  AddPluginHooks(hooks, PluginServices{platform::CreatePluginHost(), *system});
   if (dialogs) {
     RegisterDialogStatements(statements, *dialogs);
     hooks.Progress.Write = dialogs->Progress;

@@ -1,0 +1,206 @@
+#include "platform/plugins/plugin_host_win32.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/handles.h"
+
+namespace kem::platform {
+namespace {
+
+// The plug-in's entry: window, variables, parameter, progress callback, slot, buffer.
+using RunTimeExecuteFn = std::int32_t(__stdcall*)(HWND, const char*, const char*, void*, std::int32_t*, char*);
+
+// Results above this size are refused (-1) rather than allocated.
+constexpr std::int32_t kLargestResult = 64 * 1024 * 1024;
+
+// --- Progress -------------------------------------------------------------------------
+// The callback the plug-in gets carries no context: the call in progress is found by the
+// thread it runs on, and reports from other threads go to the latest call.
+thread_local const PluginProgress* t_progress = nullptr;
+std::mutex g_latestLock;
+const PluginProgress* g_latest = nullptr;
+
+unsigned char __stdcall ProgressCallback(std::int32_t percent, const char* text) {
+  const PluginProgress* progress = t_progress;
+  if (!progress) {
+    std::lock_guard<std::mutex> lock(g_latestLock);
+    progress = g_latest;
+    if (!progress) return 1;
+    return (*progress)(percent, text) ? 1 : 0;
+  }
+  return (*progress)(percent, text) ? 1 : 0;
+}
+
+class ProgressScope {
+ public:
+  explicit ProgressScope(const PluginProgress& progress) : progress_(&progress) {
+    t_progress = progress_;
+    std::lock_guard<std::mutex> lock(g_latestLock);
+    g_latest = progress_;
+  }
+  ~ProgressScope() {
+    t_progress = nullptr;
+    std::lock_guard<std::mutex> lock(g_latestLock);
+    if (g_latest == progress_) g_latest = nullptr;
+  }
+  ProgressScope(const ProgressScope&) = delete;
+  ProgressScope& operator=(const ProgressScope&) = delete;
+
+ private:
+  const PluginProgress* progress_;
+};
+
+// --- The fault guard --------------------------------------------------------------------
+// GCC has no structured exception handling on x86: the guard registers a frame of its own
+// in the thread's handler chain. A fault that the plug-in's own frames leave unhandled
+// reaches it; the handler then resumes the thread in LeaveGuard on a spare stack area
+// inside the frame, which jumps back to the point saved before the call.
+struct GuardFrame {
+  EXCEPTION_REGISTRATION_RECORD Record;  // first: the system hands the handler its address
+  void* Jump[5];
+  DWORD Code;
+  alignas(16) unsigned char Spare[256];
+};
+
+[[noreturn]] __attribute__((noinline, cdecl)) void LeaveGuard(GuardFrame* frame) {
+  __builtin_longjmp(frame->Jump, 1);
+}
+
+EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, void* establisher, CONTEXT* context, void*) {
+  if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
+  auto* frame = static_cast<GuardFrame*>(establisher);
+  frame->Code = record->ExceptionCode;
+  // LeaveGuard (frame) as if called: the argument, then a return address it never uses.
+  auto* top = reinterpret_cast<DWORD*>(reinterpret_cast<std::uintptr_t>(frame->Spare + sizeof frame->Spare) & ~15u);
+  top[-1] = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(frame));
+  top[-2] = 0;
+  context->Esp = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(top - 2));
+  context->Eip = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(&LeaveGuard));
+  return ExceptionContinueExecution;
+}
+
+// Calls fn(args...) and returns true, or returns false with the exception code when a
+// fault left the call.
+__attribute__((noinline)) bool GuardedExecute(RunTimeExecuteFn fn, HWND window, const char* variables,
+                                              const char* parameter, std::int32_t* slot, char* buffer,
+                                              std::int32_t& code, DWORD& fault) {
+  GuardFrame frame;
+  frame.Code = 0;
+  NT_TIB* tib = reinterpret_cast<NT_TIB*>(NtCurrentTeb());
+  EXCEPTION_REGISTRATION_RECORD* const previous = tib->ExceptionList;
+  if (__builtin_setjmp(frame.Jump)) {
+    tib->ExceptionList = previous;
+    fault = frame.Code;
+    return false;
+  }
+  frame.Record.Next = previous;
+  frame.Record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(reinterpret_cast<void*>(&GuardHandler));
+  tib->ExceptionList = &frame.Record;
+  code = fn(window, variables, parameter, reinterpret_cast<void*>(&ProgressCallback), slot, buffer);
+  tib->ExceptionList = previous;
+  return true;
+}
+
+std::string Hex(DWORD code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));
+  return text;
+}
+
+// The buffer of the second call ends at a page the plug-in cannot touch, so that writing
+// beyond the length it announced faults instead of overwriting the engine's memory.
+class ResultBuffer {
+ public:
+  explicit ResultBuffer(std::size_t size) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const std::size_t page = info.dwPageSize;
+    const std::size_t usable = (size + page - 1) / page * page;
+    base_ = static_cast<char*>(VirtualAlloc(nullptr, usable + page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (!base_) return;
+    DWORD old = 0;
+    if (!VirtualProtect(base_ + usable, page, PAGE_NOACCESS, &old)) {
+      VirtualFree(base_, 0, MEM_RELEASE);
+      base_ = nullptr;
+      return;
+    }
+    data_ = base_ + usable - size;
+  }
+  ~ResultBuffer() {
+    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+  }
+  ResultBuffer(const ResultBuffer&) = delete;
+  ResultBuffer& operator=(const ResultBuffer&) = delete;
+  char* Data() const { return data_; }
+
+ private:
+  char* base_ = nullptr;
+  char* data_ = nullptr;
+};
+
+class Win32PluginHost : public PluginHost {
+ public:
+  PluginCallResult Call(const PluginCall& call, const PluginProgress& progress) override {
+    PluginCallResult result;
+    // The plug-in's own dependencies come from its folder and the system folder only,
+    // never from the current folder.
+    HMODULE module = LoadLibraryExA(call.LibraryPath.c_str(), nullptr,
+                                    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module && GetLastError() == ERROR_INVALID_PARAMETER)  // a system without those flags
+      module = LoadLibraryExA(call.LibraryPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!module) {
+      result.Failure = "not loadable, error " + std::to_string(GetLastError());
+      return result;
+    }
+    Library library(module);
+    auto entry = reinterpret_cast<RunTimeExecuteFn>(reinterpret_cast<void*>(GetProcAddress(module, "RunTimeExecute")));
+    if (!entry) {
+      result.Failure = "no RunTimeExecute";
+      return result;
+    }
+    ProgressScope scope(progress);
+    HWND window = reinterpret_cast<HWND>(call.Window);
+    std::int32_t slot = 0;
+    std::int32_t code = -1;
+    DWORD fault = 0;
+    if (!GuardedExecute(entry, window, call.Variables.c_str(), call.Parameter.c_str(), &slot, nullptr, code, fault)) {
+      result.Failure = "fault " + Hex(fault) + " in the first call";
+      return result;
+    }
+    if (code == -1) {
+      result.Failure = "the plug-in reported a failure";
+      return result;
+    }
+    if (code < 0 || code > kLargestResult) {
+      result.Failure = "result length " + std::to_string(code) + " refused";
+      return result;
+    }
+    ResultBuffer buffer(static_cast<std::size_t>(code) + 1);
+    if (!buffer.Data()) {
+      result.Failure = "no memory for a result of " + std::to_string(code) + " characters";
+      return result;
+    }
+    std::int32_t ignored = 0;
+    if (!GuardedExecute(entry, window, call.Variables.c_str(), call.Parameter.c_str(), &slot, buffer.Data(), ignored,
+                        fault)) {
+      result.Failure = "fault " + Hex(fault) + " in the second call";
+      return result;
+    }
+    // At most the announced length: a plug-in that wrote no terminator is not read beyond.
+    result.Result.assign(buffer.Data(), strnlen(buffer.Data(), static_cast<std::size_t>(code)));
+    result.Code = static_cast<std::int32_t>(result.Result.size());
+    return result;
+  }
+};
+
+}  // namespace
+
+std::shared_ptr<PluginHost> CreatePluginHost() { return std::make_shared<Win32PluginHost>(); }
+
+}  // namespace kem::platform
