@@ -252,12 +252,15 @@ TEST_F(BuilderTest, EveryItemComesFromTheProject) {
       "[plugin-statements]\n"
       "Call DLL Function\n"
       "[component-sizes]\n"
-      "CORE = 778240\n");
+      "CORE = 778240\n"
+      "[support-files]\n"
+      "plug/a.dll\n");
+  WriteAll(Project() / "plug" / "a.dll", "plug-in stand-in");
   Script("Set Variable \"A\" \"1\"\n"
          "// Write Registry \"2\" \"Software\\\\Kem\" \"$A$\" \"x\" \"\"\n"
          "Write Registry \"2\" \"Software\\\\Kem\" \"$A$\" \"x\" \"\"\n"
          "Install Files \"\" \"\" \"$TARGETDIR$\"\n"
-         "Call DLL Function \"a.dll\"\n");
+         "Call DLL Function \"a.dll\" \"plugins\\\\a.dll\"\n");
   SetupData d = ReadSetupData(CompileProject(LoadProject(Project())).setupDataText);
 
   EXPECT_EQ(d.StatementNames.Items(), (std::vector<std::string>{"Set Variable", "Write Registry", "Write Registry",
@@ -523,7 +526,9 @@ TEST_F(BuilderTest, CheckFindsScriptMistakesWithTheirLines) {
       "  Comment \"none\"\n"                         // 6
       "End\n"                                        // 7
       "Terminate with Exit Code \"$CODE$\"\n";       // 8
-  const std::string goodManifest = "[compiler-variables]\nAPPDIR = C:\\App\n";
+  const std::string goodManifest =
+      "[compiler-variables]\nAPPDIR = C:\\App\n[plugin-statements]\nCall Plugin\n[support-files]\nplug/shipped.dll\n";
+  WriteAll(Project() / "plug" / "shipped.dll", "plug-in stand-in");
   Manifest(goodManifest);
   Script(good);
   ASSERT_TRUE(CompileProject(LoadProject(Project())).warnings.empty());
@@ -561,6 +566,9 @@ TEST_F(BuilderTest, CheckFindsScriptMistakesWithTheirLines) {
       {"\"CODE\" \">\" \"1\"", "\"CODE\" \">\" \"1\" \"maybe\"", 3, false, "must be TRUE or FALSE, not \"maybe\""},
       {"Exit Code \"$CODE$\"", "Exit Code \"forty\"", 8, false, "must be a whole number, not \"forty\""},
       {"Set Variable \"CODE\" \"0\"", "Get Folder Location \"CODE\" \"29\"", 1, false, "must lie between 0 and 28"},
+      {"  Comment \"none\"", "  Call Plugin \"x\" \"sub\\\\missing.dll\"", 6, false,
+       "plug-in library \"missing.dll\" of \"Call Plugin\" is not shipped: list it under [support-files]"},
+      {"  Comment \"none\"", "  Call Plugin \"x\"", 6, false, "plug-in statement \"Call Plugin\" names no library"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.to);

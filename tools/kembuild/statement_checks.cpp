@@ -73,6 +73,10 @@ class Checker {
   Checker(const Project& p, std::vector<Diagnostic>& errors, std::vector<Diagnostic>& warnings)
       : errors_(errors), warnings_(warnings) {
     for (const auto& ps : p.pluginStatements) plugins_.insert(ps.name);
+    // A plug-in's library comes from the support archive, except in a web build, whose
+    // media blocks bring it.
+    checkPluginLibraries_ = p.mediaMode != 2;
+    for (const auto& f : p.supportFiles) supportNames_.insert(UpperCase(f.path.substr(f.path.find_last_of('/') + 1)));
     for (const auto& info : StatementKinds()) statementNames_.push_back(info.name);
     for (const auto& name : plugins_) statementNames_.push_back(name);
     statementNames_.push_back("Code Folding Region");
@@ -106,6 +110,21 @@ class Checker {
     if (fresh) definedNames_.push_back(name);
   }
 
+  // The engine loads a plug-in statement's library from the support folder by the file name
+  // of parameter 2; without it the statement is skipped at run time.
+  void CheckPluginLibrary(const ScriptStatement& s) {
+    if (s.commentedOut || !checkPluginLibraries_) return;
+    if (s.params.size() < 2 || s.params[1].empty()) {
+      Error(s, "plug-in statement " + Quoted(s.name) + " names no library (parameter 2)");
+      return;
+    }
+    const std::string& library = s.params[1];
+    const std::string file = library.substr(library.find_last_of("\\/") + 1);
+    if (!supportNames_.count(UpperCase(file)))
+      Error(s, "plug-in library " + Quoted(file) + " of " + Quoted(s.name) +
+                   " is not shipped: list it under [support-files]");
+  }
+
   void CollectDefinitions(const ScriptStatement& s) {
     if (s.commentedOut) return;
     auto kind = FindStatementKind(s.name);
@@ -122,6 +141,7 @@ class Checker {
   void CheckStatement(ScriptStatement& s) {
     auto kind = FindStatementKind(s.name);
     if (!kind) {
+      if (plugins_.count(s.name)) CheckPluginLibrary(s);
       if (IsNoOpName(s.name) || plugins_.count(s.name)) return;
       if (auto other = FindStatementKindIgnoringCase(s.name))
         Error(s, "unknown statement name " + Quoted(s.name) + ": statement names are case-sensitive; did you mean " +
@@ -272,6 +292,8 @@ class Checker {
   std::vector<Diagnostic>& errors_;
   std::vector<Diagnostic>& warnings_;
   std::set<std::string, std::less<>> plugins_;
+  std::set<std::string> supportNames_;  // upper case
+  bool checkPluginLibraries_ = true;
   std::vector<std::string_view> statementNames_;
   std::set<std::string> compilerVariables_;
   std::vector<std::string_view> compilerVariableNames_;
