@@ -4,7 +4,8 @@
 # Wine with a trace log. Prints the setup's exit code and its trace. Then builds the example
 # wizard (examples/wizard) and shows it: on your own display when there is one (DISPLAY
 # set, outside CI; click through it), otherwise on the harness's Xvfb display, where its
-# first page is photographed into the build folder (KEM_WIZARD=0 skips the wizard).
+# first page is photographed into the build folder (KEM_WIZARD=0 skips the wizard). Between
+# the two, the plug-in example runs a setup whose statement a plug-in built from sdk/ does.
 # Installs what it needs first (scripts/install-deps.sh, as root).
 # Environment: KEM_BUILD_DIR (default ./build), KEM_JOBS, KEM_EXAMPLE (default examples/hello).
 set -euo pipefail
@@ -50,6 +51,23 @@ set -e
 echo "=== trace log"
 if [ -f "$trace" ]; then iconv -f UTF-16LE -t UTF-8 "$trace"; fi
 echo "=== the setup ended with exit code $code"
+
+# The plug-in example: the example plug-in is built from the plug-in kit (sdk/) into a copy
+# of examples/plugin, and the setup calls it three times and ends with exit code 3.
+POUT="$BUILD/sample-plugin"
+PPROJECT="$BUILD/sample-plugin-project"
+echo "=== building the example plug-in from sdk/ and the setup from $ROOT/examples/plugin into $POUT"
+rm -rf "$POUT" "$PPROJECT"
+cp -r "$ROOT/examples/plugin" "$PPROJECT"
+mkdir -p "$PPROJECT/support"
+bash "$ROOT/sdk/build.sh" "$PPROJECT/support/example_plugin.dll" "$ROOT/sdk/example/example_plugin.c" \
+  "$ROOT/sdk/example/example_plugin.def"
+"$BUILD/sample-native/tools/kembuild/kembuild" build "$PPROJECT" -o "$POUT" --engine-dir "$ENGINE_DIR" >/dev/null
+set +e
+"$ROOT/scripts/wine-harness.sh" run "$STATE" "$POUT/plugin.exe" /s
+code=$?
+set -e
+echo "=== the plug-in example ended with exit code $code (3: three calls)"
 
 # The example wizard.
 [ "${KEM_WIZARD:-1}" = 0 ] && exit 0
