@@ -9,6 +9,7 @@
 #include <set>
 
 #include "common/text.h"
+#include "components/components.h"
 
 namespace kem::dialogs {
 namespace {
@@ -392,6 +393,138 @@ TEST_F(DialogRuntimeTest, SilentRunsBindNothing) {
   runtime_.Bind(d);
   EXPECT_EQ(Prop(d, "Label1", "Caption"), "$TARGETDIR$");
   EXPECT_FALSE(d.bound);
+}
+
+
+// --- Component pages ------------------------------------------------------------------
+
+class ComponentPageTest : public DialogRuntimeTest {
+ protected:
+  void SetUp() override {
+    DialogRuntimeTest::SetUp();
+    ComponentTables& t = ctx_.State.Components;
+    StartFirstInstallComponents(t, ctx_.Text());
+    DefineComponent(t, ctx_.Text(), "Program", "The program", true);
+    DefineComponent(t, ctx_.Text(), "Program\\Help", "Help files$NEWLINE$and samples", true);
+    DefineComponent(t, ctx_.Text(), "Program\\Help\\Api", "", true);
+    DefineComponent(t, ctx_.Text(), "Tools", "Extra tools", false);
+    SetComponentSize(t, ctx_.Text(), "Program", 1000);
+    SetComponentSize(t, ctx_.Text(), "Program\\Help", 2 * 1048576);
+    SetComponentSize(t, ctx_.Text(), "Tools", 500);
+    ctx_.Vars.Set("TARGETDIR", "D:\\Apps\\");
+    runtime_.FreeBytes = [](const std::string& root) -> std::int64_t { return root == "D:\\" ? 3000000 : 0; };
+  }
+  Dialog& Page() {
+    return Load(
+        "object D: TPoolTemplate\n"
+        " object TreeView1: TTreeView\n  Tag = 1\n  Hint = 'NODE'\n end\n"
+        " object Description: TStaticText\n  Tag = 2\n end\n object Size: TStaticText\n  Tag = 3\n end\n"
+        " object Required: TStaticText\n  Tag = 4\n end\n object Free: TStaticText\n  Tag = 5\n end\n"
+        " object Left: TStaticText\n  Tag = 6\n end\n"
+        " object Next: TButton\n  Tag = 1\n end\n"
+        "end\n",
+        // Next only while something is to be installed.
+        "IF (Required.Caption = 0 bytes)  THEN  Next.Enabled := False;\n"
+        "IF (Required.Caption <> 0 bytes)  THEN  Next.Enabled := True;\n");
+  }
+  std::size_t NodeOf(Dialog& d, const std::string& full) {
+    const ComponentTree& tree = d.Tree("TreeView1")->tree;
+    for (std::size_t i = 0; i < tree.Nodes().size(); ++i)
+      if (tree.FullName(i) == full) return i;
+    ADD_FAILURE() << "no node " << full;
+    return 0;
+  }
+  std::string States() {
+    std::string s;
+    for (const std::string& name : {"Program", "Program\\Help", "Program\\Help\\Api", "Tools"})
+      s += ComponentModel(ctx_.State.Components, ctx_.Text()).IsSelected(name) ? '1' : '0';
+    return s;
+  }
+};
+
+TEST_F(ComponentPageTest, TheTreeShowsTheComponentsAndTheTextsFollowTheSelection) {
+  Dialog& d = Page();
+  runtime_.Bind(d);
+  TreeState* tree = d.Tree("TREEVIEW1");
+  ASSERT_NE(tree, nullptr);
+  ASSERT_EQ(tree->tree.Nodes().size(), 4u);  // the predefined component is not shown
+  EXPECT_EQ(tree->tree.Nodes()[NodeOf(d, "Tools")].Image, 0);
+  EXPECT_EQ(tree->tree.Nodes()[NodeOf(d, "Program\\Help")].Image, 1);
+  EXPECT_EQ(Prop(d, "Description", "Caption"), "");
+  EXPECT_EQ(Prop(d, "Required", "Caption"), "2,048 KB");
+  EXPECT_EQ(Prop(d, "Free", "Caption"), "2,929 KB");
+
+  runtime_.TreeChange(d, "TreeView1", NodeOf(d, "Program\\Help"));
+  EXPECT_EQ(runtime_.SelectedComponentText, "Program\\Help");
+  EXPECT_EQ(Var("NODE"), "Help");
+  EXPECT_EQ(Prop(d, "Description", "Caption"), "Help files\r\nand samples");
+  EXPECT_EQ(Prop(d, "Size", "Caption"), "2,048 KB");
+  EXPECT_EQ(Prop(d, "Left", "Caption"), "901,848 bytes");
+}
+
+TEST_F(ComponentPageTest, TogglesAndMenuChoicesChangeSubTreesAndTheRules) {
+  struct Step {
+    const char* node;
+    int item;  // -1: toggle; otherwise a ComponentMenuItem
+    const char* states;
+  };
+  const Step steps[] = {
+      {"Program\\Help", -1, "1000"},  // off with its sub-tree
+      {"Program\\Help\\Api", -1, "1110"},  // on again, with its ancestors
+      {"Program", static_cast<int>(ComponentMenuItem::EntireFeatureUnavailable), "0000"},
+      {"Program\\Help", static_cast<int>(ComponentMenuItem::InstallComponentOnly), "1100"},
+      {"Tools", static_cast<int>(ComponentMenuItem::InstallComponentWithSubComponents), "1101"},
+      {"Program", static_cast<int>(ComponentMenuItem::DoNotInstallComponentOnly), "0101"},
+  };
+  Dialog& d = Page();
+  runtime_.Bind(d);
+  for (const Step& s : steps) {
+    const std::size_t node = NodeOf(d, s.node);
+    if (s.item < 0) runtime_.ToggleComponent(d, "TreeView1", node);
+    else runtime_.ComponentMenu(d, "TreeView1", node, static_cast<ComponentMenuItem>(s.item));
+    EXPECT_EQ(States(), s.states) << s.node;
+    // The tree's images follow the states.
+    EXPECT_EQ(d.Tree("TreeView1")->tree.Nodes()[node].Image,
+              ComponentModel(ctx_.State.Components, ctx_.Text()).IsSelected(s.node) ? 1 : 0);
+  }
+  // Nothing left to install: the rules disable Next.
+  runtime_.ComponentMenu(d, "TreeView1", NodeOf(d, "Program"), ComponentMenuItem::EntireFeatureUnavailable);
+  runtime_.ToggleComponent(d, "TreeView1", NodeOf(d, "Tools"));
+  EXPECT_EQ(Prop(d, "Required", "Caption"), "0 bytes");
+  EXPECT_EQ(Prop(d, "Next", "Enabled"), "False");
+  runtime_.ToggleComponent(d, "TreeView1", NodeOf(d, "Tools"));
+  EXPECT_EQ(Prop(d, "Required", "Caption"), "500 bytes");
+  EXPECT_EQ(Prop(d, "Next", "Enabled"), "True");
+
+  // A fixed component neither toggles nor opens the menu; a page that is not bound
+  // ignores the tree's events.
+  ctx_.State.Components.Fixed.push_back("Tools");
+  EXPECT_FALSE(runtime_.ComponentMenuOpens(d, "TreeView1", NodeOf(d, "Tools")));
+  runtime_.ToggleComponent(d, "TreeView1", NodeOf(d, "Tools"));
+  EXPECT_EQ(States(), "0001");
+  runtime_.Unbind(d);
+  runtime_.ToggleComponent(d, "TreeView1", NodeOf(d, "Program"));
+  EXPECT_EQ(States(), "0001");
+}
+
+TEST_F(ComponentPageTest, TheCheckListShowsTopLevelComponentsAndItsChecksReachTheTables) {
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n"
+      " object CheckListBox1: TCheckListBox\n  Tag = 1\n  Items.Strings = ('designed')\n end\n"
+      " object Description: TStaticText\n  Tag = 2\n end\n"
+      "end\n");
+  runtime_.Bind(d);
+  EXPECT_EQ(d.Find("CheckListBox1")->Strings("Items"), (std::vector<std::string>{"Program", "Tools"}));
+  EXPECT_EQ(d.List("CheckListBox1").checked, (std::vector<bool>{true, false}));
+
+  d.List("CheckListBox1").checked = {false, true};
+  runtime_.ClickCheck(d, "CheckListBox1");
+  EXPECT_EQ(States(), "0001");  // an item reaches its sub-components
+
+  d.List("CheckListBox1").selected = {1};
+  runtime_.Click(d, "CheckListBox1", port_);
+  EXPECT_EQ(runtime_.SelectedComponentText, "Tools");
+  EXPECT_EQ(Prop(d, "Description", "Caption"), "Extra tools");
 }
 
 }  // namespace

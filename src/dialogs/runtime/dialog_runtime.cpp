@@ -91,6 +91,11 @@ std::optional<Control> Dialog::Find(std::string_view name) {
 
 ListState& Dialog::List(std::string_view name) { return lists[UpperCase(name)]; }
 
+TreeState* Dialog::Tree(std::string_view name) {
+  auto it = trees.find(UpperCase(name));
+  return it == trees.end() ? nullptr : &it->second;
+}
+
 struct DialogRuntime::BindingGuard {
   explicit BindingGuard(bool& flag) : flag_(flag), saved_(flag) { flag_ = true; }
   ~BindingGuard() { flag_ = saved_; }
@@ -273,6 +278,10 @@ void DialogRuntime::BindControl(Dialog& d, Control& c, const std::string& seed) 
       break;
     }
     case ControlKind::CheckListBox: {
+      if (c.Tag() == 1) {
+        FillComponentControls(d, c);
+        break;
+      }
       ItemText(d, c);
       std::vector<std::string> items = c.Strings("Items");
       ListState& state = d.List(c.Name());
@@ -315,6 +324,9 @@ void DialogRuntime::BindControl(Dialog& d, Control& c, const std::string& seed) 
       c.Set(kind == ControlKind::Gauge ? "Progress" : "Position", Value::Integer(p));
       break;
     }
+    case ControlKind::TreeView:
+      if (c.Tag() == 1) FillComponentControls(d, c);
+      break;
     case ControlKind::HTMLViewer:
       if (c.Tag() == 1) LoadSpecialFile(d, c, false);
       break;
@@ -466,8 +478,83 @@ void DialogRuntime::ApplyRules(Dialog& d) {
   forms::ApplyRules(usable, access);
 }
 
-void DialogRuntime::RefreshComponentTexts(Dialog&) {
-  // The component texts (static texts with Tag 2 to 6) come with the component tables.
+void DialogRuntime::FillComponentControls(Dialog& d, Control& c) {
+  const ComponentTables& tables = ctx_.State.Components;
+  if (c.Kind() == ControlKind::TreeView) {
+    TreeState& state = d.trees[UpperCase(c.Name())];
+    state.tree = ComponentTree::Fill(tables, ctx_.Text());
+    state.selected.reset();
+    ++state.fill;
+    return;
+  }
+  std::vector<std::string> items;
+  ListState& state = d.List(c.Name());
+  state.checked.clear();
+  state.selected.clear();
+  for (const ComponentListItem& item : FillComponentList(tables, ctx_.Text())) {
+    items.push_back(item.Text);
+    state.checked.push_back(item.Checked);
+  }
+  c.Set("Items", Value::StringList(items));
+}
+
+void DialogRuntime::RefreshComponentTexts(Dialog& d) {
+  std::int64_t freeSpace = -1;
+  bool freeKnown = false;
+  for (Control& c : d.model.Components()) {
+    if (c.Kind() != ControlKind::StaticText) continue;
+    const std::int64_t tag = c.Tag();
+    if (tag < 2 || tag > 6) continue;
+    if ((tag == 5 || tag == 6) && !freeKnown) {
+      freeKnown = true;
+      const std::string target = CollapseBackslashes(ctx_.Vars.ValueExpanded("$TARGETDIR$"));
+      freeSpace = ComponentFreeSpace(target, [&](const std::string& root) -> std::int64_t {
+        return FreeBytes ? FreeBytes(root) : -1;
+      });
+    }
+    std::string text;
+    try {
+      text = ComponentPageText(ctx_, static_cast<int>(tag), SelectedComponentText, freeSpace);
+    } catch (const std::exception&) {
+      text.clear();
+    }
+    c.Set("Caption", Value::Str(text));
+  }
+}
+
+void DialogRuntime::TreeChange(Dialog& d, std::string_view name, std::optional<std::size_t> node) {
+  std::optional<Control> found = d.Find(name);
+  if (!found || !d.bound || binding_ || found->Kind() != ControlKind::TreeView) return;
+  TreeState* tree = found->Tag() == 1 ? d.Tree(name) : nullptr;
+  if (!node) return;
+  if (tree && *node < tree->tree.Nodes().size()) {
+    tree->selected = node;
+    SelectedComponentText = tree->tree.FullName(*node);
+    Write(*found, tree->tree.Nodes()[*node].Text, "TreeView1Change");
+    RefreshComponentTexts(d);
+  }
+  ApplyRules(d);
+}
+
+void DialogRuntime::ToggleComponent(Dialog& d, std::string_view name, std::size_t node) {
+  TreeState* tree = d.bound ? d.Tree(name) : nullptr;
+  if (!tree || !ComponentMenuOpens(d, name, node)) return;
+  const bool on = tree->tree.Nodes()[node].Image != 1;
+  ComponentMenu(d, name, node,
+                on ? ComponentMenuItem::InstallComponentWithSubComponents : ComponentMenuItem::EntireFeatureUnavailable);
+}
+
+bool DialogRuntime::ComponentMenuOpens(Dialog& d, std::string_view name, std::size_t node) {
+  TreeState* tree = d.bound ? d.Tree(name) : nullptr;
+  return tree && ComponentMenuAvailable(tree->tree, ctx_.State.Components, ctx_.Text(), node);
+}
+
+void DialogRuntime::ComponentMenu(Dialog& d, std::string_view name, std::size_t node, ComponentMenuItem item) {
+  if (!ComponentMenuOpens(d, name, node)) return;
+  TreeState& tree = *d.Tree(name);
+  ApplyComponentMenu(tree.tree, ctx_.State.Components, ctx_.Text(), node, item);
+  RefreshComponentTexts(d);
+  ApplyRules(d);
 }
 
 void DialogRuntime::FormShow(Dialog&) {
@@ -522,6 +609,15 @@ void DialogRuntime::Click(Dialog& d, std::string_view name, DialogPort& port) {
       break;
     }
     case ControlKind::ComboBox: Write(c, c.String("Text"), "ComboBox1Click"); break;
+    case ControlKind::CheckListBox: {
+      if (c.Tag() != 1) return;
+      const std::vector<std::string> items = c.Strings("Items");
+      const std::vector<int>& selected = d.List(c.Name()).selected;
+      if (selected.empty() || selected.front() < 0 || static_cast<std::size_t>(selected.front()) >= items.size()) return;
+      SelectedComponentText = items[selected.front()];
+      RefreshComponentTexts(d);
+      break;
+    }
     default: return;
   }
   ApplyRules(d);
@@ -565,7 +661,16 @@ void DialogRuntime::ClickCheck(Dialog& d, std::string_view name) {
   std::optional<Control> found = d.Find(name);
   if (!found || !d.bound || found->Kind() != ControlKind::CheckListBox) return;
   Control& c = *found;
-  if (c.Tag() != 1) {
+  if (c.Tag() == 1) {
+    // The components follow the checks; a fixed component's item snaps back.
+    std::vector<std::string> texts = c.Strings("Items");
+    ListState& state = d.List(c.Name());
+    state.checked.resize(texts.size(), false);
+    std::vector<ComponentListItem> items;
+    for (std::size_t i = 0; i < texts.size(); ++i) items.push_back({texts[i], static_cast<bool>(state.checked[i])});
+    ApplyListChecks(ctx_.State.Components, ctx_.Text(), items);
+    for (std::size_t i = 0; i < items.size(); ++i) state.checked[i] = items[i].Checked;
+  } else {
     std::vector<std::string> items = c.Strings("Items");
     const ListState& state = d.List(c.Name());
     std::string value;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "components/components.h"
 #include "dialogs/forms/form_model.h"
 #include "dialogs/forms/form_rules.h"
 #include "engine/engine_context.h"
@@ -41,6 +43,15 @@ struct ListState {
   std::vector<bool> checked;  // check list box: one per item
 };
 
+// A component tree (tree view with Tag 1): its nodes as filled from the component tables
+// and the node the user selected. fill counts the fillings, so the window half knows
+// when to rebuild its items rather than only update their images.
+struct TreeState {
+  ComponentTree tree;
+  std::optional<std::size_t> selected;
+  std::uint64_t fill = 0;
+};
+
 // One preloaded page: its form model, rules and the state of its display.
 struct Dialog {
   std::string key;       // statement index in decimal
@@ -60,11 +71,14 @@ struct Dialog {
   // frame, the folder a file, folder, drive or shell control shows.
   std::map<std::string, std::string> documents;
   std::map<std::string, ListState> lists;  // by upper-cased control name
+  std::map<std::string, TreeState> trees;  // component trees, by upper-cased control name
   // Properties of the form file the page does not support, listed once in the trace.
   bool unsupportedTraced = false;
 
   std::optional<forms::Control> Find(std::string_view name);
   ListState& List(std::string_view name);
+  // The component tree state of a tree view; nullptr when it is no component tree.
+  TreeState* Tree(std::string_view name);
 };
 
 // What the runtime asks of the window system while it handles an event.
@@ -131,6 +145,17 @@ class DialogRuntime {
   void Click(Dialog& dialog, std::string_view control, DialogPort& port);
   void Change(Dialog& dialog, std::string_view control, DialogPort& port);
   void ClickCheck(Dialog& dialog, std::string_view control);
+  // A component tree's selection changed (nullopt: no node selected): the selected
+  // component follows, then the component texts and the rules.
+  void TreeChange(Dialog& dialog, std::string_view control, std::optional<std::size_t> node);
+  // A click on a node's image or Space: the node's component and its sub-tree change to
+  // the opposite of the node's state; switching on also switches on the ancestors.
+  void ToggleComponent(Dialog& dialog, std::string_view control, std::size_t node);
+  // Whether the component menu opens for the node (its component exists, is not fixed).
+  bool ComponentMenuOpens(Dialog& dialog, std::string_view control, std::size_t node);
+  // The user chose a component menu item for the node.
+  void ComponentMenu(Dialog& dialog, std::string_view control, std::size_t node, ComponentMenuItem item);
+
   // A memo or rich edit under scroll tracking reached the end of its text.
   void ScrolledToEnd(Dialog& dialog, std::string_view control);
 
@@ -147,6 +172,11 @@ class DialogRuntime {
   std::string NearestExistingFolder(std::string path);
 
   bool BindingInProgress() const { return binding_; }
+  // The full name of the component selected in a component tree or check list.
+  std::string SelectedComponentText;
+  // Free bytes for the user on a drive ("C:\\"), -1 when unknown; the window half
+  // supplies it. The component texts of Tag 5 and 6 use it.
+  std::function<std::int64_t(const std::string& root)> FreeBytes;
   // Centring and the remembered place of the last page (used by the window half).
   bool RecentreNext = true;
   struct Placement {
@@ -169,6 +199,7 @@ class DialogRuntime {
   void Navigate(Dialog& d, forms::Control& c, DialogPort& port);
   void Write(forms::Control& c, std::string_view value, std::string_view origin);
   void RefreshComponentTexts(Dialog& d);
+  void FillComponentControls(Dialog& d, forms::Control& c);
   bool Exists(const std::string& path);
 
   EngineContext& ctx_;
