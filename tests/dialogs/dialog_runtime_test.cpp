@@ -436,7 +436,7 @@ class ComponentPageTest : public DialogRuntimeTest {
   }
   std::string States() {
     std::string s;
-    for (const std::string& name : {"Program", "Program\\Help", "Program\\Help\\Api", "Tools"})
+    for (const char* name : {"Program", "Program\\Help", "Program\\Help\\Api", "Tools"})
       s += ComponentModel(ctx_.State.Components, ctx_.Text()).IsSelected(name) ? '1' : '0';
     return s;
   }
@@ -525,6 +525,106 @@ TEST_F(ComponentPageTest, TheCheckListShowsTopLevelComponentsAndItsChecksReachTh
   runtime_.Click(d, "CheckListBox1", port_);
   EXPECT_EQ(runtime_.SelectedComponentText, "Tools");
   EXPECT_EQ(Prop(d, "Description", "Caption"), "Extra tools");
+}
+
+
+// --- Progress display ---------------------------------------------------------------------
+
+TEST(ProgressDisplay, BarsFitTheirRangeAndAnEmptyRangeShowsFull) {
+  struct Case {
+    std::int64_t min, max, position;
+    ProgressRange shown;
+  } cases[] = {
+      {0, 100, 37, {0, 100, 37}},
+      {1, 100, 0, {1, 100, 1}},                       // below the range: its start
+      {0, 0, 0, {0, 100, 100}},                       // nothing to do counts as done
+      {50, 10, 20, {0, 100, 100}},                    // an inverted range too
+      {0, 5368709120, 2684354560, {0, 5242880, 2621440}},  // 5 GB of bytes: divided by 1024
+      {0, 4398046511104, 4398046511104, {0, 4194304, 4194304}},  // 4 TB: twice
+      {0, 2147483647, 5, {0, 2147483647, 5}},         // 31 bits still fit
+  };
+  for (const Case& c : cases) {
+    ProgressRange r = ProgressBarRange(c.min, c.max, c.position);
+    EXPECT_EQ(std::vector<std::int64_t>({r.min, r.max, r.position}),
+              std::vector<std::int64_t>({c.shown.min, c.shown.max, c.shown.position}))
+        << c.min << ".." << c.max << " @" << c.position;
+  }
+}
+
+TEST(ProgressDisplay, TheTaskbarFollowsTheModeAndThePartDone) {
+  struct Case {
+    const char* mode;
+    std::int64_t min, max, position;
+    TaskbarState state;
+    bool withValue;
+    std::uint64_t completed, total;
+  } cases[] = {
+      {"", 0, 100, 40, TaskbarState::Normal, true, 40, 100},
+      {"MARQUEE", 0, 100, 40, TaskbarState::Indeterminate, false, 0, 0},
+      {"ERROR", 0, 100, 40, TaskbarState::Error, true, 40, 100},
+      {"PAUSE", 10, 110, 60, TaskbarState::Paused, true, 50, 100},
+      {"", 0, 0, 0, TaskbarState::Normal, true, 1, 1},  // an empty range: done
+      {"", 0, 100, 400, TaskbarState::Normal, true, 100, 100},
+      {"", -9000000000000000000, 9000000000000000000, 0, TaskbarState::Normal, true, 9000000000000000000u,
+       18000000000000000000u},
+  };
+  for (const Case& c : cases) {
+    TaskbarProgress t = TaskbarProgressFor(c.mode, c.min, c.max, c.position);
+    EXPECT_EQ(t.state, c.state) << c.mode;
+    EXPECT_EQ(t.withValue, c.withValue) << c.mode;
+    if (c.withValue) {
+      EXPECT_EQ(t.completed, c.completed) << c.mode << " " << c.position;
+      EXPECT_EQ(t.total, c.total) << c.mode << " " << c.position;
+    }
+  }
+}
+
+TEST_F(DialogRuntimeTest, ProgressBarsShowTheChannelAMarqueeOrTheirVariable) {
+  std::vector<TaskbarProgress> taskbar;
+  runtime_.Taskbar = [&](const TaskbarProgress& t) { taskbar.push_back(t); };
+  ctx_.Vars.Set("COPIED", "abc");
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n object Bar: TProgressBar\n  Tag = 1\n end\n"
+      " object Gauge1: TGauge\n  Tag = 1\n end\n"
+      " object Copied: TProgressBar\n  Tag = 100\n  Hint = 'COPIED'\n end\nend\n");
+  runtime_.Bind(d);
+  runtime_.RefreshProgress(d, "Copying", 0, 6442450944, 3221225472);  // 6 GB, half done
+  EXPECT_EQ(Prop(d, "Bar", "Max"), "6291456");
+  EXPECT_EQ(Prop(d, "Bar", "Position"), "3145728");
+  EXPECT_EQ(Prop(d, "Gauge1", "Progress"), "3145728");
+  EXPECT_EQ(Prop(d, "Copied", "Position"), "100");  // no number: full
+  ASSERT_EQ(taskbar.size(), 1u);
+  EXPECT_EQ(taskbar[0].completed, 3221225472u);
+
+  // A marquee while PROGRESSMODE says so; back to the bar with the current position.
+  ctx_.Vars.Set("PROGRESSMODE", "MARQUEE");
+  ctx_.Vars.Set("COPIED", "25");
+  runtime_.RefreshProgress(d, "Waiting", 0, 0, 0);
+  EXPECT_EQ(Prop(d, "Bar", "Style"), "pbstMarquee");
+  EXPECT_EQ(Prop(d, "Bar", "Position"), "3145728");  // untouched under the marquee
+  EXPECT_EQ(Prop(d, "Copied", "Position"), "25");
+  EXPECT_EQ(taskbar.back().state, TaskbarState::Indeterminate);
+  ctx_.Vars.Set("PROGRESSMODE", "");
+  runtime_.RefreshProgress(d, "Done", 0, 0, 0);  // total 0: full, never a division by zero
+  EXPECT_EQ(Prop(d, "Bar", "Style"), "pbstNormal");
+  EXPECT_EQ(Prop(d, "Bar", "Max"), "100");
+  EXPECT_EQ(Prop(d, "Bar", "Position"), "100");
+}
+
+TEST_F(DialogRuntimeTest, APromptPutsTheTaskbarIntoErrorOrPauseAndBack) {
+  std::vector<TaskbarState> states;
+  runtime_.Taskbar = [&](const TaskbarProgress& t) { states.push_back(t.state); };
+  ctx_.Vars.Set("PROGRESSMODE", "MARQUEE");
+  runtime_.PromptProgressState(true, true);
+  EXPECT_EQ(Var("PROGRESSMODE"), "ERROR");
+  runtime_.PromptProgressState(true, false);  // nested: the first mode stays remembered
+  EXPECT_EQ(Var("PROGRESSMODE"), "PAUSE");
+  runtime_.PromptProgressState(false, false);
+  EXPECT_EQ(Var("PROGRESSMODE"), "MARQUEE");
+  runtime_.PromptProgressState(false, false);  // nothing remembered: unchanged
+  EXPECT_EQ(Var("PROGRESSMODE"), "MARQUEE");
+  EXPECT_EQ(states, (std::vector<TaskbarState>{TaskbarState::Error, TaskbarState::Paused, TaskbarState::Indeterminate,
+                                               TaskbarState::Indeterminate}));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -23,6 +24,12 @@ const std::string kRoot = "C:\\kem-e2e\\dialogs";
 std::string ScreenshotFolder() {
   std::vector<std::string> args = ::testing::internal::GetArgvs();
   return args.size() > 4 ? WindowsPath(args[4]) : std::string();
+}
+
+// The test plug-in, whose worker feeds the progress page (argv[5]).
+std::string TestPlugin() {
+  std::vector<std::string> args = ::testing::internal::GetArgvs();
+  return args.size() > 5 ? WindowsPath(args[5]) : std::string();
 }
 
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -190,6 +197,93 @@ void SaveScreenshot(HWND window, const std::string& name) {
   ReleaseDC(nullptr, screen);
 }
 
+
+// A tree view of another process, read through memory lent by that process (its items'
+// texts and images travel in structures the messages point to).
+class RemoteTree {
+ public:
+  explicit RemoteTree(HWND tree) : tree_(tree) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(tree, &pid);
+    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process_) memory_ = VirtualAllocEx(process_, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  }
+  ~RemoteTree() {
+    if (memory_) VirtualFreeEx(process_, memory_, 0, MEM_RELEASE);
+    if (process_) CloseHandle(process_);
+  }
+  RemoteTree(const RemoteTree&) = delete;
+  RemoteTree& operator=(const RemoteTree&) = delete;
+  bool Ready() const { return memory_ != nullptr; }
+
+  struct Item {
+    HTREEITEM handle = nullptr;
+    std::string path;  // the texts from the root down, joined by "\"
+    int image = -1;
+    int depth = 0;
+  };
+  // Every item, depth first.
+  std::vector<Item> Items() {
+    std::vector<Item> items;
+    Walk(reinterpret_cast<HTREEITEM>(SendMessageA(tree_, TVM_GETNEXTITEM, TVGN_ROOT, 0)), "", 0, items);
+    return items;
+  }
+  Item Find(const std::string& path) {
+    for (const Item& item : Items())
+      if (item.path == path) return item;
+    ADD_FAILURE() << "no tree item " << path;
+    return {};
+  }
+  // The item's image (or text) rectangle in the tree's client area.
+  RECT Rect(HTREEITEM item, bool textOnly) {
+    RECT r{};
+    std::memcpy(&r, &item, sizeof(item));  // the item goes in where the rectangle comes back
+    WriteProcessMemory(process_, memory_, &r, sizeof(r), nullptr);
+    SendMessageA(tree_, TVM_GETITEMRECT, textOnly, reinterpret_cast<LPARAM>(memory_));
+    ReadProcessMemory(process_, memory_, &r, sizeof(r), nullptr);
+    return r;
+  }
+
+ private:
+  void Walk(HTREEITEM item, const std::string& parent, int depth, std::vector<Item>& out) {
+    for (; item; item = reinterpret_cast<HTREEITEM>(SendMessageA(tree_, TVM_GETNEXTITEM, TVGN_NEXT,
+                                                                  reinterpret_cast<LPARAM>(item)))) {
+      auto* text = static_cast<char*>(memory_) + 512;
+      TVITEMA it{};
+      it.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_IMAGE;
+      it.hItem = item;
+      it.pszText = text;
+      it.cchTextMax = 256;
+      WriteProcessMemory(process_, memory_, &it, sizeof(it), nullptr);
+      SendMessageA(tree_, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(memory_));
+      ReadProcessMemory(process_, memory_, &it, sizeof(it), nullptr);
+      char buf[257] = {};
+      ReadProcessMemory(process_, text, buf, 256, nullptr);
+      Item found{item, parent.empty() ? buf : parent + "\\" + buf, it.iImage, depth};
+      out.push_back(found);
+      Walk(reinterpret_cast<HTREEITEM>(SendMessageA(tree_, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(item))),
+           found.path, depth + 1, out);
+    }
+  }
+  HWND tree_;
+  HANDLE process_ = nullptr;
+  void* memory_ = nullptr;
+};
+
+// A mouse click of the given button at a point of the window's client area: the cursor
+// goes there first, so that the window's hit tests see the click where it is posted.
+void ClickAt(HWND window, POINT at, bool right = false) {
+  POINT screen = at;
+  ClientToScreen(window, &screen);
+  SetCursorPos(screen.x, screen.y);
+  const LPARAM lp = MAKELPARAM(at.x, at.y);
+  PostMessageA(window, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, lp);
+  PostMessageA(window, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, lp);
+}
+
+// The popup menu the process shows, or null.
+HWND FindPopupMenu(DWORD pid) { return FindProcessWindow(pid, "#32768"); }
+
 // Waits until FOLDER\NAME exists (created by the test in upper case; see AddWaitForFile),
 // under a label of its own so that a script can wait more than once.
 void WaitForFile(ScriptBuilder& script, const std::string& folder, const std::string& name) {
@@ -208,6 +302,7 @@ void WaitForFile(ScriptBuilder& script, const std::string& folder, const std::st
 const char* kWelcome = "Click Next to continue, or Cancel to exit Setup.";
 const char* kLicense = "License Agreement";
 const char* kDestination = "Choose Install Location";
+const char* kComponents = "Choose Components";
 const char* kReady = "Ready to Install";
 const char* kProgress = "Installing";
 const char* kFinish = "Click Finish to close this wizard.";
@@ -466,6 +561,200 @@ TEST_F(Wizard, ANonModalPageStaysUpWhileStatementsRunAndUpdates) {
   EXPECT_EQ(VisiblePages(p->Id()), 0);
 }
 
+// Components of the test: bit values of the exit code 100 + bits.
+void DefineTestComponents(ScriptBuilder& script) {
+  const struct {
+    const char* name;
+    const char* selected;
+    const char* description;
+    const char* size;
+  } components[] = {
+      {"Program", "TRUE", "The program itself.", "3145728"},
+      {"Program\\Help", "TRUE", "Help files$NEWLINE$and samples", "524288"},
+      {"Program\\Help\\Api", "FALSE", "The programming reference.", "2097152"},
+      {"Tools", "FALSE", "Extra tools.", "81920"},
+  };
+  for (const auto& c : components) {
+    script.Add("Define Component", {c.name, c.selected, c.description});
+    script.Add("Set Component Space", {c.name, c.size});
+  }
+}
+
+void ExitWithComponentStates(ScriptBuilder& script) {
+  script.Add("Set Variable", {"CODE", "100"});
+  int bit = 1;
+  for (const char* name : {"Program", "Program\\Help", "Program\\Help\\Api", "Tools"}) {
+    script.Add("Get Component State", {name, "STATE"});
+    script.Add("If", {"STATE", "0", "TRUE", "FALSE"});
+    script.Add("Mathematics", {"$CODE$", std::to_string(bit), "0", "CODE"});
+    script.Add("End");
+    bit *= 2;
+  }
+  script.Add("Terminate with Exit Code", {"$CODE$"});
+}
+
+TEST_F(Wizard, TheComponentTreeShowsTheComponentsAndTheUsersChoicesReachTheScript) {
+  DefineTestComponents(script_);
+  script_.Add("Display Dialog", {"Components", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  script_.Add("If", {"WIZARD", "0", "NEXT", "TRUE"});
+  script_.Add("Terminate with Exit Code", {"90"});
+  script_.Add("End");
+  ExitWithComponentStates(script_);
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), kComponents);
+  ASSERT_NE(page, nullptr);
+  HWND treeWindow = Child(page, "", WC_TREEVIEWA);
+  ASSERT_NE(treeWindow, nullptr);
+  RemoteTree tree(treeWindow);
+  ASSERT_TRUE(tree.Ready());
+  HWND next = Child(page, "&Next >");
+
+  // Every component in definition order, at its level, with the image of its state.
+  std::vector<std::string> shown;
+  for (const RemoteTree::Item& item : tree.Items())
+    shown.push_back(std::string(item.depth, '>') + item.path + "=" + std::to_string(item.image));
+  EXPECT_EQ(shown, (std::vector<std::string>{"Program=1", ">Program\\Help=1", ">>Program\\Help\\Api=0", "Tools=0"}));
+  EXPECT_NE(Texts(page).find("3,584 KB"), std::string::npos) << Texts(page);  // space required
+
+  // Selecting a node shows its description and size.
+  RemoteTree::Item help = tree.Find("Program\\Help");
+  SendMessageA(treeWindow, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(help.handle));
+  EXPECT_TRUE(WaitUntil([&] { return Texts(page).find("Help files\r\nand samples") != std::string::npos; })) << Texts(page);
+  EXPECT_NE(Texts(page).find("524,288 bytes"), std::string::npos);
+
+  auto image = [&](const char* path) { return tree.Find(path).image; };
+  auto required = [&](const char* text) {
+    return WaitUntil([&] { return Texts(page).find(std::string(text) + "\n") != std::string::npos; });
+  };
+  // A click on a node's image switches it off with its sub-tree.
+  RECT icon = tree.Rect(help.handle, true);
+  ClickAt(treeWindow, {icon.left - 8, (icon.top + icon.bottom) / 2});
+  EXPECT_TRUE(WaitUntil([&] { return image("Program\\Help") == 0; }));
+  EXPECT_TRUE(required("3,072 KB")) << Texts(page);
+
+  // Space on a node switches it on with the nodes above it.
+  SendMessageA(treeWindow, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(tree.Find("Program\\Help\\Api").handle));
+  PostMessageA(treeWindow, WM_KEYDOWN, VK_SPACE, 0);
+  PostMessageA(treeWindow, WM_KEYUP, VK_SPACE, 0);
+  EXPECT_TRUE(WaitUntil([&] { return image("Program\\Help\\Api") == 1 && image("Program\\Help") == 1; }));
+  EXPECT_TRUE(required("5,632 KB")) << Texts(page);
+
+  // The component menu of a right click: "Entire feature will be unavailable" clears the
+  // sub-tree; nothing left to install, the page's rule disables Next.
+  RemoteTree::Item program = tree.Find("Program");
+  RECT text = tree.Rect(program.handle, true);
+  ClickAt(treeWindow, {(text.left + text.right) / 2, (text.top + text.bottom) / 2}, true);
+  HWND menu = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (menu = FindPopupMenu(p->Id())) != nullptr && IsWindowVisible(menu); }))
+      << "no component menu";
+  SaveScreenshot(page, "components-menu");
+  for (int key : {VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN}) {
+    PostMessageA(menu, WM_KEYDOWN, key, 0);
+    PostMessageA(menu, WM_KEYUP, key, 0);
+  }
+  EXPECT_TRUE(WaitUntil([&] {
+    return image("Program") == 0 && image("Program\\Help") == 0 && image("Program\\Help\\Api") == 0;
+  }));
+  EXPECT_TRUE(required("0 bytes")) << Texts(page);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindowEnabled(next); }));
+
+  // The menu key opens the menu at the selected node; Escape leaves everything as it is.
+  SendMessageA(treeWindow, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(tree.Find("Tools").handle));
+  PostMessageA(treeWindow, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(treeWindow), -1);
+  ASSERT_TRUE(WaitUntil([&] { return (menu = FindPopupMenu(p->Id())) != nullptr && IsWindowVisible(menu); }));
+  PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(menu) || !IsWindowVisible(menu); }));
+  EXPECT_EQ(image("Tools"), 0);
+  PostMessageA(treeWindow, WM_KEYDOWN, VK_SPACE, 0);
+  EXPECT_TRUE(WaitUntil([&] { return image("Tools") == 1; }));
+  EXPECT_TRUE(required("81,920 bytes")) << Texts(page);
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowEnabled(next) != FALSE; }));
+  SaveScreenshot(page, "components-chosen");
+
+  Click(next);
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 108u);  // only Tools
+}
+
+TEST_F(Wizard, AWorkerFeedsTheProgressPageAndCancelStopsIt) {
+  if (TestPlugin().empty()) GTEST_SKIP() << "no test plug-in given";
+  const std::string release = temp_;
+  script_.Add("Set Variable", {"ABORTONERROR", "FALSE"});
+  script_.Add("Set Variable", {"STOPPED", "FALSE"});
+  script_.Add("Set Variable", {"PROGRESSMODE", "MARQUEE"});
+  script_.Add("Set Variable", {"PROGRESSTEXT", "Preparing"});
+  script_.Add("Display Dialog", {"Progress", "PAGE", "FALSE", "", "TRUE", "FALSE"});
+  WaitForFile(script_, release, "one");
+  script_.Add("Set Variable", {"PROGRESSMODE", ""});
+  script_.Add("Set Variable", {"PROGRESS", "30"});
+  WaitForFile(script_, release, "two");
+  script_.Add("Test Plugin", {"until-stopped", "test_plugin.dll"});
+  script_.Add("If", {"STOPPED", "0", "TRUE", "FALSE"});
+  script_.Add("If", {"ABORTEDONERROR", "0", "TRUE", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"95"});
+  script_.Add("End");
+  script_.Add("End");
+  script_.Add("Terminate with Exit Code", {"96"});
+  // The plug-in comes with the setup's media.
+  SetupData& d = script_.Data();
+  d.PluginStatements.push_back("Test Plugin");
+  d.StatementMedia.Clear();
+  for (std::size_t i = 0; i < d.StatementNames.Count(); ++i)
+    d.StatementMedia.Add(d.StatementNames[i] == "Test Plugin" ? "PLUG\\" : "");
+  const std::string exe = ComposeSetup(dir_, "setup", d);
+  MakeFolder(dir_ + "\\data");
+  MakeFolder(dir_ + "\\data\\PLUG");
+  ASSERT_TRUE(CopyFileA(TestPlugin().c_str(), (dir_ + "\\data\\PLUG\\test_plugin.dll").c_str(), FALSE));
+  StartOptions o;
+  o.TempFolder = Widen(temp_);
+  auto p = std::make_unique<EngineProcess>(exe, "/l=" + temp_ + "\\trace.log", o);
+
+  HWND page = WaitForPage(p->Id(), "Preparing");
+  if (!page) {
+    RunResult r = p->Wait(1000);
+    FAIL() << "no progress page; exit code " << r.ExitCode << (r.TimedOut ? " (still running)" : "");
+  }
+  HWND bar = Child(page, "", "msctls_progress32");
+  ASSERT_NE(bar, nullptr);
+  auto marquee = [&] { return (GetWindowLongA(bar, GWL_STYLE) & PBS_MARQUEE) != 0; };
+  EXPECT_TRUE(WaitUntil(marquee)) << "PROGRESSMODE MARQUEE runs a marquee";
+  WriteFileBytes(release + "\\ONE", "");
+  // Back to a bar at the script's position.
+  EXPECT_TRUE(WaitUntil([&] { return !marquee() && SendMessageA(bar, PBM_GETPOS, 0, 0) == 30; }));
+
+  // The worker's reports reach the page while the statement waits for it.
+  WriteFileBytes(release + "\\TWO", "");
+  ASSERT_NE(WaitForPage(p->Id(), "Test plug-in waiting for the stop"), nullptr) << "the worker's text is not shown";
+  EXPECT_TRUE(WaitUntil([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) == 50; }));
+  EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 100);  // the plug-in's 1..100
+  EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 1);
+  SaveScreenshot(page, "progress-worker");
+
+  // Cancel asks first; No goes on working.
+  Click(Child(page, "Cancel"));
+  ASSERT_TRUE(Answer(p->Id(), IDNO));
+  Sleep(1200);
+  EXPECT_TRUE(p->Running());
+  EXPECT_EQ(FindMessageBox(p->Id()), nullptr);
+  // Yes stops the worker well within the watchdog's five seconds: "Setup cancelled".
+  Click(Child(page, "Cancel"));
+  HWND question = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (question = FindMessageBox(p->Id())) != nullptr; }));
+  const auto asked = std::chrono::steady_clock::now();
+  PostMessageA(question, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(question, IDYES)));
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    box = FindMessageBox(p->Id());
+    return box && box != question && ChildTexts(box).find("Setup cancelled") != std::string::npos;
+  })) << "no cancellation message";
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 95u);  // the plug-in saw the stop, the statement reported the cancel
+}
+
 TEST_F(Wizard, AMissingDialogFileEndsTheStartUpNamingIt) {
   script_.Add("Display Dialog", {"Nowhere", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
   auto p = Start("/update");
@@ -494,8 +783,9 @@ TEST_F(Wizard, EveryPageOfTheExample) {
   script_.Add("Set Variable", {"TARGETDIR", "C:\\Program Files\\Wizard Example\\"});
   script_.Add("Set Variable", {"PROGRESSTEXT", "Installing into C:\\Program Files\\Wizard Example\\ (40%)"});
   script_.Add("Set Variable", {"PROGRESS", "40"});
+  DefineTestComponents(script_);
   script_.Add("Wizard Loop");
-  for (const char* page : {"Welcome", "License", "Destination", "Ready"})
+  for (const char* page : {"Welcome", "License", "Destination", "Components", "Ready"})
     script_.Add("Display Dialog", {page, "WIZARD", "TRUE", "", "TRUE", "FALSE"});
   script_.Add("End");
   script_.Add("Display Dialog", {"Progress", "PAGE", "FALSE", "", "TRUE", "FALSE"});
@@ -526,6 +816,16 @@ TEST_F(Wizard, EveryPageOfTheExample) {
   Click(next);
   page = shoot(kDestination, "3-destination");
   ASSERT_NE(page, nullptr);
+  Click(Child(page, "&Next >"));
+  page = WaitForPage(p->Id(), kComponents);
+  ASSERT_NE(page, nullptr);
+  {
+    RemoteTree tree(Child(page, "", WC_TREEVIEWA));
+    SendMessageA(Child(page, "", WC_TREEVIEWA), TVM_SELECTITEM, TVGN_CARET,
+                 reinterpret_cast<LPARAM>(tree.Find("Program\\Help").handle));
+    ASSERT_TRUE(WaitUntil([&] { return Texts(page).find("and samples") != std::string::npos; }));
+  }
+  shoot(kComponents, "3b-components");
   Click(Child(page, "&Next >"));
   page = shoot(kReady, "4-ready");
   ASSERT_NE(page, nullptr);

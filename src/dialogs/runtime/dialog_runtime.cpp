@@ -775,21 +775,92 @@ void DialogRuntime::RefreshPathControls(Dialog& d) {
 }
 
 void DialogRuntime::RefreshProgress(Dialog& d, const std::string& text, std::int64_t position) {
-  const std::int64_t p = std::clamp<std::int64_t>(position, 0, 100);
+  RefreshProgress(d, text, 0, 100, position);
+}
+
+void DialogRuntime::RefreshProgress(Dialog& d, const std::string& text, std::int64_t min, std::int64_t max,
+                                    std::int64_t position) {
+  const std::string mode = ctx_.Vars.ValueExpanded("$PROGRESSMODE$");
+  const bool marquee = mode == "MARQUEE";
+  const ProgressRange range = ProgressBarRange(min, max, position);
   for (Control& c : d.model.Components()) {
     const std::int64_t tag = c.Tag();
     if (tag != 1 && tag != 100) continue;
-    switch (c.Kind()) {
-      case ControlKind::StaticText:
-        if (tag == 1) c.Set("Caption", Value::Str(text));
-        break;
-      case ControlKind::ProgressBar: c.Set("Position", Value::Integer(p)); break;
-      case ControlKind::Gauge: c.Set("Progress", Value::Integer(p)); break;
-      default: break;
+    const ControlKind kind = c.Kind();
+    if (kind == ControlKind::StaticText) {
+      if (tag == 1) c.Set("Caption", Value::Str(text));
+      continue;
     }
+    if (kind != ControlKind::ProgressBar && kind != ControlKind::Gauge) continue;
+    const bool gauge = kind == ControlKind::Gauge;
+    ProgressRange shown = range;
+    // A Tag 100 bar without a variable to show has nothing but the progress to show.
+    if (tag == 100 && !c.Hint().empty()) {
+      // The variable named by Hint as a percentage; a value that is no number shows full.
+      const std::string value = ctx_.Vars.ValueExpanded("$" + c.Hint() + "$");
+      shown = {0, 100, std::clamp<std::int64_t>(forms::ParseIntegerText(value).value_or(100), 0, 100)};
+    } else if (!gauge) {
+      c.Set("Style", Value::Identifier(marquee ? "pbstMarquee" : "pbstNormal"));
+      if (marquee) continue;
+    }
+    c.Set(gauge ? "MinValue" : "Min", Value::Integer(shown.min));
+    c.Set(gauge ? "MaxValue" : "Max", Value::Integer(shown.max));
+    c.Set(gauge ? "Progress" : "Position", Value::Integer(shown.position));
   }
+  if (Taskbar) Taskbar(TaskbarProgressFor(mode, min, max, position));
   RefreshPathControls(d);
   ApplyRules(d);
+}
+
+void DialogRuntime::PromptProgressState(bool prompt, bool error) {
+  if (prompt) {
+    if (!promptedMode_) promptedMode_ = ctx_.Vars.Get("PROGRESSMODE");
+    ctx_.Vars.Set("PROGRESSMODE", error ? "ERROR" : "PAUSE");
+  } else if (promptedMode_) {
+    ctx_.Vars.Set("PROGRESSMODE", *promptedMode_);
+    promptedMode_.reset();
+  }
+  if (Taskbar) {
+    TaskbarProgress state;
+    state.state = TaskbarStateFor(ctx_.Vars.ValueExpanded("$PROGRESSMODE$"));
+    Taskbar(state);
+  }
+}
+
+ProgressRange ProgressBarRange(std::int64_t min, std::int64_t max, std::int64_t position) {
+  if (max <= min) return {0, 100, 100};
+  constexpr std::int64_t kLimit = 2147483647;
+  // Byte counts of large installations: scaled until the range fits the control.
+  while (max > kLimit || min < -kLimit) {
+    min /= 1024;
+    max /= 1024;
+    position /= 1024;
+  }
+  if (max <= min) return {0, 100, 100};
+  return {min, max, std::clamp(position, min, max)};
+}
+
+TaskbarState TaskbarStateFor(std::string_view mode) {
+  if (mode == "MARQUEE") return TaskbarState::Indeterminate;
+  if (mode == "ERROR") return TaskbarState::Error;
+  if (mode == "PAUSE") return TaskbarState::Paused;
+  return TaskbarState::Normal;
+}
+
+TaskbarProgress TaskbarProgressFor(std::string_view mode, std::int64_t min, std::int64_t max, std::int64_t position) {
+  TaskbarProgress p;
+  p.state = TaskbarStateFor(mode);
+  if (p.state == TaskbarState::Indeterminate) return p;
+  p.withValue = true;
+  if (max <= min) {
+    p.completed = p.total = 1;
+    return p;
+  }
+  p.total = static_cast<std::uint64_t>(max) - static_cast<std::uint64_t>(min);
+  p.completed = position <= min   ? 0
+                : position >= max ? p.total
+                                  : static_cast<std::uint64_t>(position) - static_cast<std::uint64_t>(min);
+  return p;
 }
 
 }  // namespace kem::dialogs

@@ -24,6 +24,7 @@
 #include "dialogs/forms/form_rules.h"
 #include "engine/engine_context.h"
 #include "engine/services/files.h"
+#include "engine/services/ui.h"
 
 namespace kem::dialogs {
 
@@ -111,6 +112,25 @@ std::string WithBackslash(std::string_view folder);
 // The wizard suffix of page captions.
 inline constexpr std::string_view kWizardSuffix = " - Vantrel Wizard";
 
+// What a progress bar shows of a report's range and position: values beyond 31 bits are
+// divided by 1024 (as often as it takes) to fit the control, the position is kept inside
+// the range, and an empty or inverted range shows full (0 to 100 at 100).
+struct ProgressRange {
+  std::int64_t min = 0, max = 100, position = 0;
+};
+ProgressRange ProgressBarRange(std::int64_t min, std::int64_t max, std::int64_t position);
+
+// The taskbar button's progress for PROGRESSMODE and a report: "MARQUEE" indeterminate,
+// otherwise the part done, in the error state for "ERROR" and paused for "PAUSE".
+struct TaskbarProgress {
+  TaskbarState state = TaskbarState::Normal;
+  bool withValue = false;
+  std::uint64_t completed = 0, total = 0;
+};
+TaskbarProgress TaskbarProgressFor(std::string_view mode, std::int64_t min, std::int64_t max, std::int64_t position);
+// The state alone, for a change of PROGRESSMODE without a report.
+TaskbarState TaskbarStateFor(std::string_view mode);
+
 class DialogRuntime {
  public:
   DialogRuntime(EngineContext& context, FileService& files);
@@ -166,6 +186,15 @@ class DialogRuntime {
   void RefreshPathControls(Dialog& dialog);
   // The progress channel's text and position reach the page's progress controls.
   void RefreshProgress(Dialog& dialog, const std::string& text, std::int64_t position);
+  // The same with the report's range: Tag 1 bars show it (a marquee while PROGRESSMODE
+  // is "MARQUEE"), Tag 100 bars their variable's percentage; the taskbar follows.
+  void RefreshProgress(Dialog& dialog, const std::string& text, std::int64_t min, std::int64_t max,
+                       std::int64_t position);
+  // Around a modal prompt: prompt true remembers PROGRESSMODE (once) and sets it to
+  // "ERROR" or "PAUSE"; prompt false puts the remembered mode back. The taskbar follows.
+  void PromptProgressState(bool prompt, bool error);
+  // Where the taskbar progress goes (the window half sends it to the page on screen).
+  std::function<void(const TaskbarProgress&)> Taskbar;
 
   // The deepest existing folder of the target path (TARGETDIR collapsed), or the last
   // candidate when none exists.
@@ -209,6 +238,7 @@ class DialogRuntime {
   // Text templates: dialog file name + "." + control name (upper-cased) -> design text.
   std::unordered_map<std::string, std::string> templates_;
   bool binding_ = false;
+  std::optional<std::string> promptedMode_;  // PROGRESSMODE before a prompt changed it
   // The target path as shown when the page opened, and the part below its deepest
   // existing folder (BrowseTarget keeps it).
   std::string targetAsShown_, targetTail_;

@@ -9,6 +9,10 @@
 
 namespace kem {
 
+// The states of the progress on a taskbar button (Windows 7 and later), numbered as the
+// taskbar numbers them.
+enum class TaskbarState { None = 0, Indeterminate = 1, Normal = 2, Error = 4, Paused = 8 };
+
 class UiService {
  public:
   virtual ~UiService() = default;
@@ -57,6 +61,12 @@ class UiService {
   // off removes it. Failures are ignored.
   virtual void SetTaskbarOverlay(std::uintptr_t window, bool on, const std::string& description) {
     (void)window, (void)on, (void)description;
+  }
+  // The progress shown on the window's taskbar button: its state, and with a value the
+  // part done (completed of total). Failures are ignored.
+  virtual void SetTaskbarProgress(std::uintptr_t window, TaskbarState state, bool withValue, std::uint64_t completed,
+                                  std::uint64_t total) {
+    (void)window, (void)state, (void)withValue, (void)completed, (void)total;
   }
   // Hides a top-level window.
   virtual void HideWindow(std::uintptr_t window) { (void)window; }

@@ -4,9 +4,11 @@
 #include <commctrl.h>
 #include <richedit.h>
 #include <shlobj.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <set>
@@ -18,6 +20,8 @@
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
 #include "platform/text/text.h"
+#include "script/interpreter/interpreter.h"
+#include "script/worker/progress_channel.h"
 
 namespace kem::platform {
 
@@ -25,6 +29,7 @@ using dialogs::Dialog;
 using forms::Control;
 using forms::ControlKind;
 using forms::FormObject;
+using kem::ComponentMenuItem;
 
 namespace {
 
@@ -53,13 +58,75 @@ struct WindowLibraries {
                                                   ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES};
         init(&icc);
       }
+      imageListCreate = reinterpret_cast<decltype(imageListCreate)>(
+          reinterpret_cast<void*>(GetProcAddress(commonControls, "ImageList_Create")));
+      imageListAddMasked = reinterpret_cast<decltype(imageListAddMasked)>(
+          reinterpret_cast<void*>(GetProcAddress(commonControls, "ImageList_AddMasked")));
+      imageListDestroy = reinterpret_cast<decltype(imageListDestroy)>(
+          reinterpret_cast<void*>(GetProcAddress(commonControls, "ImageList_Destroy")));
     }
   }
+  HIMAGELIST(WINAPI* imageListCreate)(int, int, UINT, int, int) = nullptr;
+  int(WINAPI* imageListAddMasked)(HIMAGELIST, HBITMAP, COLORREF) = nullptr;
+  BOOL(WINAPI* imageListDestroy)(HIMAGELIST) = nullptr;
 };
 
 WindowLibraries& Libraries() {
   static WindowLibraries libraries;
   return libraries;
+}
+
+// The component images, one per index, in a cell twice as wide as high: 0 a component
+// left out, 1 one that is installed, 2 and 3 the menu's "unavailable" entries (3 with its
+// sub-components), 4 and 5 its "installed" entries (5 with its sub-components). The left
+// half of 0 and 1 is a check box, so the tree shows the choice at a glance.
+void DrawComponentImage(HDC dc, int x, int y, int h, int index) {
+  // Designed on a 32 by 16 grid and scaled to the cell's height.
+  auto at = [&](int v) { return MulDiv(v, h, 16); };
+  const int u = std::max(1, at(1));  // one design pixel, for the pens
+  auto box = [&](int l, int t, int r, int b, COLORREF fill, COLORREF line) {
+    GdiObject brush(CreateSolidBrush(fill));
+    GdiObject pen(CreatePen(PS_SOLID, u, line));
+    HGDIOBJ oldBrush = SelectObject(dc, brush.Get());
+    HGDIOBJ oldPen = SelectObject(dc, pen.Get());
+    Rectangle(dc, x + at(l), y + at(t), x + at(r), y + at(b));
+    SelectObject(dc, oldBrush);
+    SelectObject(dc, oldPen);
+  };
+  auto lines = [&](std::initializer_list<POINT> points, COLORREF color, int width) {
+    GdiObject pen(CreatePen(PS_SOLID, width * u, color));
+    HGDIOBJ old = SelectObject(dc, pen.Get());
+    std::vector<POINT> p;
+    for (POINT q : points) p.push_back({x + at(q.x), y + at(q.y)});
+    Polyline(dc, p.data(), static_cast<int>(p.size()));
+    SelectObject(dc, old);
+  };
+  auto drive = [&](int left, bool stacked) {
+    if (stacked) box(left + 4, 2, left + 16, 10, RGB(200, 200, 200), RGB(96, 96, 96));
+    box(left + 1, 5, left + 13, 13, RGB(224, 224, 224), RGB(64, 64, 64));
+    box(left + 9, 10, left + 11, 12, RGB(0, 176, 0), RGB(0, 128, 0));
+  };
+  auto cross = [&](int left) {
+    lines({{left + 3, 4}, {left + 12, 13}}, RGB(208, 0, 0), 2);
+    lines({{left + 12, 4}, {left + 3, 13}}, RGB(208, 0, 0), 2);
+  };
+  switch (index) {
+    case 0:
+    case 1:
+      box(2, 3, 13, 14, RGB(255, 255, 255), RGB(64, 64, 64));
+      if (index == 1) lines({{4, 8}, {7, 11}, {12, 5}}, RGB(0, 0, 0), 2);
+      drive(16, false);
+      if (index == 0) cross(16);
+      break;
+    case 2:
+    case 3:
+      drive(16, index == 3);
+      cross(16);
+      break;
+    case 4:
+    case 5: drive(16, index == 5); break;
+    default: break;
+  }
 }
 
 std::wstring Wide(std::string_view text, std::uint32_t codePage) {
@@ -154,11 +221,16 @@ struct Native {
   // What was pushed last.
   std::optional<std::string> text;
   int enabled = -1, visible = -1, checked = -1, readOnly = -1;
-  std::int64_t maxLength = -1, position = LLONG_MIN;
+  std::int64_t maxLength = -1, position = LLONG_MIN, rangeMin = LLONG_MIN, rangeMax = LLONG_MIN;
+  int marquee = -1;
   std::optional<std::vector<std::string>> items;
   std::vector<int> selected;
   std::vector<bool> checks;
   std::string document;
+  // A component tree: the filling shown and its items by node.
+  std::uint64_t treeFill = 0;
+  std::vector<HTREEITEM> treeItems;
+  std::vector<int> treeImages;
 
   Control Model() const { return Control(*object, kind); }
 };
@@ -225,7 +297,141 @@ struct DialogHost::Impl final : dialogs::DialogPort {
     close();
   }
 
-  Impl(EngineContext& c, FileService& f) : ctx(c), files(f), runtime(c, f) {}
+  Impl(EngineContext& c, FileService& f) : ctx(c), files(f), runtime(c, f) {
+    runtime.FreeBytes = [this](const std::string& root) -> std::int64_t {
+      ULARGE_INTEGER free{};
+      if (!GetDiskFreeSpaceExW(W(root).c_str(), &free, nullptr, nullptr)) return -1;
+      return static_cast<std::int64_t>(std::min<unsigned long long>(free.QuadPart, LLONG_MAX));
+    };
+  }
+  ~Impl() {
+    pages.clear();  // the windows go before the images they show
+    for (auto& [height, list] : componentImages)
+      if (Libraries().imageListDestroy) Libraries().imageListDestroy(list);
+  }
+
+  // --- Component images and the component menu -------------------------------------
+
+  std::map<int, HIMAGELIST> componentImages;  // by image height
+  std::map<std::pair<int, int>, GdiObject> menuImages;  // (index, height)
+
+  HIMAGELIST ComponentImages(int h) {
+    auto it = componentImages.find(h);
+    if (it != componentImages.end()) return it->second;
+    WindowLibraries& lib = Libraries();
+    HIMAGELIST list = nullptr;
+    if (lib.imageListCreate && lib.imageListAddMasked) {
+      const int w = 2 * h;
+      list = lib.imageListCreate(w, h, ILC_COLOR24 | ILC_MASK, 6, 0);
+      HDC screen = GetDC(nullptr);
+      HDC mem = CreateCompatibleDC(screen);
+      GdiObject strip(CreateCompatibleBitmap(screen, w * 6, h));
+      HGDIOBJ old = SelectObject(mem, strip.Get());
+      RECT all{0, 0, w * 6, h};
+      GdiObject magenta(CreateSolidBrush(RGB(255, 0, 255)));
+      FillRect(mem, &all, static_cast<HBRUSH>(magenta.Get()));
+      for (int i = 0; i < 6; ++i) DrawComponentImage(mem, i * w, 0, h, i);
+      SelectObject(mem, old);
+      if (list) lib.imageListAddMasked(list, static_cast<HBITMAP>(strip.Get()), RGB(255, 0, 255));
+      DeleteDC(mem);
+      ReleaseDC(nullptr, screen);
+    }
+    componentImages[h] = list;
+    return list;
+  }
+
+  // The drive half of a component image on the menu's colour, for a menu item.
+  HBITMAP MenuImage(int index, int h) {
+    GdiObject& slot = menuImages[{index, h}];
+    if (slot.Get()) return static_cast<HBITMAP>(slot.Get());
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    slot = GdiObject(CreateCompatibleBitmap(screen, h, h));
+    HGDIOBJ old = SelectObject(mem, slot.Get());
+    RECT all{0, 0, h, h};
+    FillRect(mem, &all, GetSysColorBrush(COLOR_MENU));
+    DrawComponentImage(mem, -h, 0, h, index);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return static_cast<HBITMAP>(slot.Get());
+  }
+
+  // The node of a component tree's item (nullopt for none).
+  static std::optional<std::size_t> NodeOf(Native& n, HTREEITEM item) {
+    if (!item) return std::nullopt;
+    TVITEMW it{};
+    it.mask = TVIF_PARAM | TVIF_HANDLE;
+    it.hItem = item;
+    if (!SendMessageW(n.hwnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it))) return std::nullopt;
+    return static_cast<std::size_t>(it.lParam);
+  }
+
+  // The component menu for a node at a screen position; the user's choice is carried out.
+  void OpenComponentMenu(Page& p, Native& n, std::size_t node, POINT at) {
+    Dialog& d = *p.dialog;
+    if (!runtime.ComponentMenuOpens(d, n.name, node)) return;
+    struct Entry {
+      ComponentMenuItem item;
+      int message;
+    };
+    // The two "do not install" entries stay hidden: "unavailable" covers them.
+    const Entry entries[] = {{ComponentMenuItem::InstallComponentOnly, 113},
+                             {ComponentMenuItem::InstallComponentWithSubComponents, 114},
+                             {ComponentMenuItem::EntireFeatureUnavailable, 115}};
+    struct Menu {
+      HMENU h = CreatePopupMenu();
+      ~Menu() {
+        if (h) DestroyMenu(h);
+      }
+      HMENU Get() const { return h; }
+    } menu;
+    if (!menu.Get()) return;
+    const int h = p.Scale(16);
+    UINT id = 1;
+    for (const Entry& e : entries) {
+      if (e.item == ComponentMenuItem::EntireFeatureUnavailable) AppendMenuW(menu.Get(), MF_SEPARATOR, 0, nullptr);
+      std::wstring caption = W(ctx.Message(e.message));
+      MENUITEMINFOW info{};
+      info.cbSize = sizeof(info);
+      info.fMask = MIIM_ID | MIIM_STRING | MIIM_BITMAP;
+      info.wID = id++;
+      info.dwTypeData = caption.data();
+      info.hbmpItem = MenuImage(ComponentMenuImage(e.item), h);
+      InsertMenuItemW(menu.Get(), GetMenuItemCount(menu.Get()), TRUE, &info);
+    }
+    SetForegroundWindow(p.Hwnd());
+    const UINT chosen = TrackPopupMenu(menu.Get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN | TPM_TOPALIGN,
+                                       at.x, at.y, 0, p.Hwnd(), nullptr);
+    PostMessageW(p.Hwnd(), WM_NULL, 0, 0);
+    if (chosen >= 1 && chosen <= std::size(entries)) runtime.ComponentMenu(d, n.name, node, entries[chosen - 1].item);
+    InvalidateRect(n.hwnd, nullptr, TRUE);
+    AfterEvent(p);
+  }
+
+  // The context menu of a component tree: at the mouse for a click (the node under it
+  // becomes the selected one), at the selected node's lower-right corner for the keys.
+  void ComponentContextMenu(Page& p, Native& n, LPARAM lp) {
+    HTREEITEM item = nullptr;
+    POINT at{};
+    if (lp == -1) {
+      item = reinterpret_cast<HTREEITEM>(SendMessageW(n.hwnd, TVM_GETNEXTITEM, TVGN_CARET, 0));
+      RECT r{};
+      std::memcpy(&r, &item, sizeof(item));  // the item goes in where the rectangle comes back
+      if (!item || !SendMessageW(n.hwnd, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r))) return;
+      at = {r.right, r.bottom};
+      ClientToScreen(n.hwnd, &at);
+    } else {
+      at = {GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+      TVHITTESTINFO hit{};
+      hit.pt = at;
+      ScreenToClient(n.hwnd, &hit.pt);
+      item = reinterpret_cast<HTREEITEM>(SendMessageW(n.hwnd, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+      if (!item || !(hit.flags & TVHT_ONITEM)) return;
+      SendMessageW(n.hwnd, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+    }
+    if (std::optional<std::size_t> node = NodeOf(n, item)) OpenComponentMenu(p, n, *node, at);
+  }
 
   std::uint32_t CodePage() const { return ctx.Data.CodePage; }
   std::wstring W(std::string_view s) const { return Wide(s, CodePage()); }
@@ -627,6 +833,10 @@ struct DialogHost::Impl final : dialogs::DialogPort {
       col.cx = w - GetSystemMetrics(SM_CXVSCROLL) - 4;
       SendMessageW(n.hwnd, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&col));
     }
+    if (n.kind == ControlKind::TreeView && c.Tag() == 1) {
+      if (HIMAGELIST images = ComponentImages(p.Scale(16)))
+        SendMessageW(n.hwnd, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
+    }
     if (n.kind == ControlKind::RichEdit) {
       SendMessageW(n.hwnd, EM_SETBKGNDCOLOR, 0, n.back);
     }
@@ -1021,6 +1231,45 @@ struct DialogHost::Impl final : dialogs::DialogPort {
           }
           break;
         }
+        case ControlKind::TreeView: {
+          dialogs::TreeState* state = d.Tree(n.name);
+          if (!state) break;
+          const auto& nodes = state->tree.Nodes();
+          if (n.treeFill != state->fill) {
+            // A new filling: the items again, parents before children, all expanded.
+            n.treeFill = state->fill;
+            SendMessageW(n.hwnd, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+            n.treeItems.assign(nodes.size(), nullptr);
+            n.treeImages.assign(nodes.size(), -1);
+            for (std::size_t i : state->tree.DisplayOrder()) {
+              std::wstring text = W(nodes[i].Text);
+              TVINSERTSTRUCTW ins{};
+              ins.hParent = nodes[i].Parent < 0 ? TVI_ROOT : n.treeItems[static_cast<std::size_t>(nodes[i].Parent)];
+              ins.hInsertAfter = TVI_LAST;
+              ins.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+              ins.item.pszText = text.data();
+              ins.item.lParam = static_cast<LPARAM>(i);
+              ins.item.iImage = ins.item.iSelectedImage = nodes[i].Image;
+              n.treeItems[i] = reinterpret_cast<HTREEITEM>(SendMessageW(n.hwnd, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+              n.treeImages[i] = nodes[i].Image;
+            }
+            for (HTREEITEM item : n.treeItems)
+              if (item) SendMessageW(n.hwnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
+            if (!n.treeItems.empty())
+              SendMessageW(n.hwnd, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(n.treeItems[state->tree.DisplayOrder().front()]));
+            break;
+          }
+          for (std::size_t i = 0; i < nodes.size() && i < n.treeItems.size(); ++i) {
+            if (n.treeImages[i] == nodes[i].Image || !n.treeItems[i]) continue;
+            n.treeImages[i] = nodes[i].Image;
+            TVITEMW it{};
+            it.mask = TVIF_HANDLE | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+            it.hItem = n.treeItems[i];
+            it.iImage = it.iSelectedImage = nodes[i].Image;
+            SendMessageW(n.hwnd, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+          }
+          break;
+        }
         case ControlKind::PTShellTree: {
           const std::string folder = document();
           if (n.document != folder) {
@@ -1052,9 +1301,29 @@ struct DialogHost::Impl final : dialogs::DialogPort {
           const std::int64_t min = c.Integer(gauge ? "MinValue" : "Min", 0);
           const std::int64_t max = c.Integer(gauge ? "MaxValue" : "Max", n.kind == ControlKind::TrackBar ? 10 : 100);
           const std::int64_t pos = c.Integer(gauge ? "Progress" : "Position", 0);
-          const std::int64_t key = pos * 1000003 + min * 1009 + max;
-          if (n.position == key) break;
-          n.position = key;
+          if (n.kind == ControlKind::ProgressBar) {
+            // A marquee runs while the model asks for one (one step per 100 ms); the bar
+            // comes back with its range and position afterwards.
+            const bool marquee = c.Identifier("Style") == "pbstMarquee";
+            if (n.marquee != int(marquee)) {
+              n.marquee = marquee;
+              const LONG style = GetWindowLongW(n.hwnd, GWL_STYLE);
+              if (marquee) {
+                SetWindowLongW(n.hwnd, GWL_STYLE, style | PBS_MARQUEE);
+                SendMessageW(n.hwnd, PBM_SETMARQUEE, TRUE, 100);
+              } else {
+                SendMessageW(n.hwnd, PBM_SETMARQUEE, FALSE, 0);
+                SetWindowLongW(n.hwnd, GWL_STYLE, style & ~PBS_MARQUEE);
+                n.position = LLONG_MIN;
+              }
+              InvalidateRect(n.hwnd, nullptr, TRUE);
+            }
+            if (marquee) break;
+          }
+          if (n.position == pos && n.rangeMin == min && n.rangeMax == max) break;
+          n.position = pos;
+          n.rangeMin = min;
+          n.rangeMax = max;
           if (n.kind == ControlKind::TrackBar) {
             SendMessageW(n.hwnd, TBM_SETRANGEMIN, FALSE, static_cast<LPARAM>(min));
             SendMessageW(n.hwnd, TBM_SETRANGEMAX, TRUE, static_cast<LPARAM>(max));
@@ -1245,6 +1514,32 @@ struct DialogHost::Impl final : dialogs::DialogPort {
         return;
       }
       AfterEvent(p);
+    } else if (n->kind == ControlKind::TreeView && p.dialog->Tree(n->name)) {
+      Dialog& d = *p.dialog;
+      switch (h.code) {
+        case TVN_SELCHANGEDW:
+          runtime.TreeChange(d, n->name, NodeOf(*n, reinterpret_cast<NMTREEVIEWW&>(h).itemNew.hItem));
+          break;
+        case NM_CLICK: {
+          // A click on a node's image switches the node and its sub-tree.
+          TVHITTESTINFO hit{};
+          const DWORD pos = GetMessagePos();
+          hit.pt = {GET_X_LPARAM(pos), GET_Y_LPARAM(pos)};
+          ScreenToClient(n->hwnd, &hit.pt);
+          HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageW(n->hwnd, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+          if (!item || !(hit.flags & TVHT_ONITEMICON)) return;
+          if (std::optional<std::size_t> node = NodeOf(*n, item)) runtime.ToggleComponent(d, n->name, *node);
+          break;
+        }
+        case TVN_KEYDOWN: {
+          if (reinterpret_cast<NMTVKEYDOWN&>(h).wVKey != VK_SPACE) return;
+          HTREEITEM item = reinterpret_cast<HTREEITEM>(SendMessageW(n->hwnd, TVM_GETNEXTITEM, TVGN_CARET, 0));
+          if (std::optional<std::size_t> node = NodeOf(*n, item)) runtime.ToggleComponent(d, n->name, *node);
+          break;
+        }
+        default: return;
+      }
+      AfterEvent(p);
     } else if (n->kind == ControlKind::PageControl && h.code == TCN_SELCHANGE) {
       const int tab = static_cast<int>(SendMessageW(n->hwnd, TCM_GETCURSEL, 0, 0));
       const int pc = n->id - kFirstControlId;
@@ -1306,8 +1601,11 @@ struct DialogHost::Impl final : dialogs::DialogPort {
 
   bool Confirm(Dialog& d, const std::string& text, const std::string& caption) override {
     Page* p = PageOf(d.key);
-    return MessageBoxW(p ? p->Hwnd() : nullptr, W(text).c_str(), W(caption).c_str(),
-                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    runtime.PromptProgressState(true, true);
+    const bool yes = MessageBoxW(p ? p->Hwnd() : nullptr, W(text).c_str(), W(caption).c_str(),
+                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+    runtime.PromptProgressState(false, false);
+    return yes;
   }
 
   std::optional<std::string> BrowseFolder(Dialog& d) override {
@@ -1420,7 +1718,13 @@ struct DialogHost::Impl final : dialogs::DialogPort {
   std::uintptr_t Show(Interpreter& in, const std::string& key, bool modal, std::string& custom) {
     ctx.Vars.SetVar("VRAX_IsCancelled", "FALSE", "ShowDesign");
     custom.clear();
-    (void)in;
+    // The taskbar button of the page on screen shows the progress.
+    UiService* ui = &in.Machine().Ui;
+    runtime.Taskbar = [this, ui](const dialogs::TaskbarProgress& t) {
+      if (current && current->Hwnd())
+        ui->SetTaskbarProgress(reinterpret_cast<std::uintptr_t>(current->Hwnd()), t.state, t.withValue, t.completed,
+                               t.total);
+    };
     // Silent runs show nothing: every modal display goes on, a non-modal one leaves no
     // window behind.
     if (ctx.Startup.SilentMode) return modal ? dialogs::kResultNext : 0;
@@ -1539,11 +1843,21 @@ struct DialogHost::Impl final : dialogs::DialogPort {
     currentKey.clear();
   }
 
+  // The page shows the progress channel as the workers left it; the cancel state goes to
+  // the copy the installer session reads.
+  void RefreshFromChannel(Page& p) {
+    const bool cancelled = IsTrue(ctx.Vars.Get("VRAX_IsCancelled"));
+    ctx.Vars.SetVar("VRAX_thCancelled", cancelled ? "TRUE" : "FALSE", "RefreshProgress");
+    const ProgressReport report = ReadProgress(ctx.Vars);
+    runtime.RefreshProgress(*p.dialog, report.Text, report.Min, report.Max, report.Position);
+    Sync(p);
+  }
+
   void WriteProgress(const std::string& text, std::int64_t position) {
     HWND nonModal = reinterpret_cast<HWND>(ctx.State.WindowHandleOfNonModal);
     for (auto& [key, p] : pages) {
       if (!nonModal || p->Hwnd() != nonModal) continue;
-      runtime.RefreshProgress(*p->dialog, text, position);
+      runtime.RefreshProgress(*p->dialog, text, 0, 100, position);
       Sync(*p);
       UpdateWindow(p->Hwnd());
     }
@@ -1561,6 +1875,15 @@ struct DialogHost::Impl final : dialogs::DialogPort {
       case WM_NOTIFY:
         OnNotify(p, *reinterpret_cast<NMHDR*>(lp));
         return 0;
+      case WM_CONTEXTMENU: {
+        // A right click on a component tree, or the menu key or Shift+F10 in it.
+        Native* n = p.ByHwnd(reinterpret_cast<HWND>(wp));
+        if (n && n->kind == ControlKind::TreeView && p.dialog->Tree(n->name) && !syncing) {
+          ComponentContextMenu(p, *n, lp);
+          return 0;
+        }
+        break;
+      }
       case WM_HSCROLL:
       case WM_VSCROLL:
         if (lp)
@@ -1613,7 +1936,8 @@ struct DialogHost::Impl final : dialogs::DialogPort {
         return 0;
       case WM_TIMER:
         // The progress timer: every page ticks, so a waiting display sees a message at
-        // least once a second.
+        // least once a second; while a worker runs, the page on screen shows its channel.
+        if (wp == kProgressTimer && ctx.State.WorkerActive && current == &p) RefreshFromChannel(p);
         return 0;
       default: break;
     }

@@ -158,8 +158,8 @@ class TrayIcon {
   std::function<void()> ended_;
 };
 
-// The taskbar button's overlay icon, through the taskbar's COM interface (Windows 7 and
-// later); nothing where it is missing.
+// The taskbar button's overlay icon and progress, through the taskbar's COM interface
+// (Windows 7 and later); nothing where it is missing.
 class TaskbarOverlay {
  public:
   ~TaskbarOverlay() {
@@ -177,6 +177,13 @@ class TaskbarOverlay {
     }
     taskbar->SetOverlayIcon(window, on ? LoadIconA(nullptr, MAKEINTRESOURCEA(32516)) : nullptr,  // IDI_INFORMATION
                             on ? text.c_str() : nullptr);
+  }
+
+  void Progress(HWND window, TaskbarState state, bool withValue, std::uint64_t completed, std::uint64_t total) {
+    ITaskbarList3* taskbar = Taskbar();
+    if (taskbar == nullptr || window == nullptr) return;
+    if (withValue) taskbar->SetProgressValue(window, completed, total);
+    taskbar->SetProgressState(window, static_cast<TBPFLAG>(state));
   }
 
  private:
@@ -245,6 +252,10 @@ class Win32UiService final : public UiService {
   }
   void SetTaskbarOverlay(std::uintptr_t window, bool on, const std::string& description) override {
     overlay_.Set(reinterpret_cast<HWND>(window), on, description);
+  }
+  void SetTaskbarProgress(std::uintptr_t window, TaskbarState state, bool withValue, std::uint64_t completed,
+                          std::uint64_t total) override {
+    overlay_.Progress(reinterpret_cast<HWND>(window), state, withValue, completed, total);
   }
   void HideWindow(std::uintptr_t window) override { ShowWindow(reinterpret_cast<HWND>(window), SW_HIDE); }
   void BringWindowBack(std::uintptr_t window, bool restore) override {
