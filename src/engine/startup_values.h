@@ -14,6 +14,7 @@ struct StartupValues {
   std::string GroupPolicyPath;         // "/g="
   std::string OuterPackagePath;        // "/m="
   std::string DataPathOverride;        // "/p=" or "-p="
+  bool VerboseTrace = false;           // "/lv=": a trace line per statement
   std::vector<std::string> CommandLineAssignments;  // NAME, VALUE, NAME, VALUE, ...
   std::string ProgramFolder;           // ends with a backslash
   std::string ProgramPath;             // the program's own full path

@@ -55,6 +55,7 @@ ParsedCommandLine ParseArguments(const std::vector<std::string>& args, const Tex
   if (auto v = FindValueArgument(args, "/m=", rules)) r.OuterPackagePath = *v;
   if (auto v = FindValueArgument(args, "/l=", rules)) r.TraceLogPath = *v;
   else if (auto w = FindValueArgument(args, "-l=", rules)) r.TraceLogPath = *w;
+  if (auto v = FindValueArgument(args, "/lv=", rules)) r.VerboseTracePath = *v;
   if (auto v = FindValueArgument(args, "/p=", rules)) r.DataPathOverride = *v;
   else if (auto w = FindValueArgument(args, "-p=", rules)) r.DataPathOverride = *w;
   for (const std::string& a : args) {

@@ -30,6 +30,8 @@ struct ParsedCommandLine {
   std::string GroupPolicyPath;
   std::string OuterPackagePath;
   std::string TraceLogPath;
+  // "/lv=": the trace log with a line per statement; "/l=" wins when both are given.
+  std::string VerboseTracePath;
   std::string DataPathOverride;
   std::vector<std::string> Assignments;  // NAME, VALUE, NAME, VALUE, ...
 };

@@ -112,6 +112,10 @@ int RunLaunchSequence() {
     g.OuterPackagePath = cl.OuterPackagePath;
     g.DataPathOverride = cl.DataPathOverride;
     g.CommandLineAssignments = cl.Assignments;
+    if (cl.TraceLogPath.empty() && !cl.VerboseTracePath.empty()) {
+      cl.TraceLogPath = cl.VerboseTracePath;
+      g.VerboseTrace = true;
+    }
     // A trace log that names one of the setup's own files would overwrite it: none then.
     if (!cl.TraceLogPath.empty()) {
       const std::string full = platform::FullPath(cl.TraceLogPath);

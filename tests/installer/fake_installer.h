@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/text.h"
@@ -26,6 +27,8 @@ struct FakePackage {
   std::vector<std::string> sql;  // every statement executed, committed or not
   std::map<unsigned, std::string> summary;
   std::vector<std::string> componentIds = {"{OLD-1}", "{OLD-2}"};
+  std::map<unsigned, int> summaryInts;
+  bool components64 = false;
   int commits = 0;
 };
 
@@ -60,6 +63,15 @@ class FakeInstallerDatabase : public InstallerDatabase {
   }
   bool SetSummaryString(unsigned property, const std::string& value) override {
     work_.summary[property] = value;
+    return true;
+  }
+  std::string GetSummaryString(unsigned property) override { return work_.summary[property]; }
+  bool SetSummaryInteger(unsigned property, int value) override {
+    work_.summaryInts[property] = value;
+    return true;
+  }
+  bool SetComponents64Bit(bool on) override {
+    work_.components64 = on;
     return true;
   }
   bool CanHold(const std::string& text) override {
@@ -101,6 +113,70 @@ class FakeInstaller : public InstallerService {
     ++opens;
     return std::make_unique<FakeInstallerDatabase>(it->second, unheld);
   }
+
+  // The session: each installer call records its package and command line, feeds
+  // `messages` to the handler (the answers are kept) and returns the next of `codes`
+  // (the last one again once they run out; 0 when there are none).
+  struct Call {
+    std::string kind;  // "install" or "patch"
+    std::string package;
+    std::string commandLine;
+  };
+  std::vector<Call> calls;
+  std::vector<unsigned> codes;
+  std::vector<std::tuple<unsigned, unsigned, std::string>> messages;
+  std::vector<int> answers;
+  std::function<void()> duringCall;
+  std::map<unsigned, std::string> codeTexts;
+  std::vector<std::string> logs, tempPackageCleanups, removalSources, patchSources, createdFolders;
+  std::map<std::string, std::string> uninstallStrings;  // "HKLM|title" or "HKCU|title"
+  std::vector<std::optional<std::string>> browseAnswers;
+  std::vector<std::string> browsePrompts;
+
+  unsigned Run(const char* kind, const std::string& package, const std::string& commandLine,
+               const InstallerMessageHandler& handler) {
+    if (missing) throw StatementError("Library not found: msi.dll");
+    calls.push_back({kind, package, commandLine});
+    if (duringCall) duringCall();
+    for (const auto& [type, flags, text] : messages) answers.push_back(handler(type, flags, text));
+    if (codes.empty()) return 0;
+    const unsigned code = codes.front();
+    if (codes.size() > 1) codes.erase(codes.begin());
+    return code;
+  }
+  void RemoveTempPackages(const std::string& code) override { tempPackageCleanups.push_back(code); }
+  void EnableLog(const std::string& path) override { logs.push_back(path); }
+  unsigned InstallProduct(const std::string& package, const std::string& commandLine,
+                          const InstallerMessageHandler& handler) override {
+    return Run("install", package, commandLine, handler);
+  }
+  unsigned ApplyPatch(const std::string& package, const std::string& commandLine,
+                      const InstallerMessageHandler& handler) override {
+    return Run("patch", package, commandLine, handler);
+  }
+  void AddPatchSource(const std::string& code, const std::string& folder) override {
+    patchSources.push_back(code + "|" + folder);
+  }
+  void RegisterRemovalSources(const std::string& packed, const std::string& msiFolder, const std::string& dataFolder,
+                              const std::string& mediaFolder) override {
+    removalSources.push_back(packed + "|" + msiFolder + "|" + dataFolder + "|" + mediaFolder);
+  }
+  std::string ReturnCodeText(unsigned code) override {
+    auto it = codeTexts.find(code);
+    return it == codeTexts.end() ? std::string() : it->second;
+  }
+  std::string UninstallString(bool machine, const std::string& title) override {
+    auto it = uninstallStrings.find((machine ? "HKLM|" : "HKCU|") + title);
+    return it == uninstallStrings.end() ? std::string() : it->second;
+  }
+  std::optional<std::string> BrowseForFolder(std::uintptr_t, const std::string& prompt) override {
+    browsePrompts.push_back(prompt);
+    if (browseAnswers.empty()) return std::nullopt;
+    auto answer = browseAnswers.front();
+    browseAnswers.erase(browseAnswers.begin());
+    return answer;
+  }
+  void CreateFolder(const std::string& path) override { createdFolders.push_back(path); }
 };
 
 class FakeSystem : public SystemService {

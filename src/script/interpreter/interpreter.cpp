@@ -316,6 +316,7 @@ void Interpreter::StatementCycle(const std::function<bool(std::size_t)>& callbac
       } else {
         Dispatch(index);
       }
+      if (hooks_.AfterStatement) hooks_.AfterStatement(*this, index);
     } catch (const std::exception& e) {
       StatementFailure(index, e.what());
       return;

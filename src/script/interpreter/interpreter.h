@@ -71,6 +71,9 @@ struct InterpreterHooks {
   std::function<void(Interpreter&, const std::string& language)> LanguageChanged;
   // Plug-in statement: a statement whose name is listed in PluginStatements.
   std::function<void(Interpreter&, std::size_t statementIndex)> PluginStatement;
+  // After statement: the statement ran without a failure (a failure is traced by the
+  // interpreter itself).
+  std::function<void(Interpreter&, std::size_t statementIndex)> AfterStatement;
   // Exit script: close a text file left open, hide the dialogs, free the run's dialog
   // lists, hide the tray icon.
   std::function<void(Interpreter&)> ExitScript;

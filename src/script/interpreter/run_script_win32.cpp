@@ -2,6 +2,8 @@
 // and every statement group built so far.
 #include "components/component_statements.h"
 #include "installer/plugin_calls.h"
+#include "installer/session_statements.h"
+#include "installer/verbose_trace.h"
 #include "installer/system_change_statements.h"
 #include "platform/installer/installer_win32.h"
 #include "platform/plugins/plugin_host_win32.h"
@@ -30,6 +32,10 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   RegisterSystemChangeStatements(statements, SystemChangeServices{*installer, *system, {}});
   AddComponentHooks(hooks);
   AddSystemChangeHooks(hooks);
+  auto session = NewSessionRunState();
+  RegisterSessionStatements(statements, SessionServices{*installer, *system}, session);
+  AddSessionHooks(hooks, session);
+  if (context.Startup.VerboseTrace) AddVerboseTraceHooks(hooks);
   AddPluginHooks(hooks, PluginServices{platform::CreatePluginHost(), *system});
   if (dialogs) {
     RegisterDialogStatements(statements, *dialogs);
