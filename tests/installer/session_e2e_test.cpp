@@ -183,16 +183,25 @@ TEST_F(SessionE2E, SilentInstallationInstallsWhatTheScriptSwitchedOn) {
 TEST_F(SessionE2E, FailingSessionGivesErrorLastErrorAndExitCode) {
   Deferred("1R");
   Deferred("9F");
+  script_.Add("Set Variable", {"DBPASSWORD", "hunter2"});
   script_.Add("Apply Changes", {"progress", "RESULT", "TRUE", "FALSE"});
+  script_.Add("Set Variable", {"ERRTEXT", "[$LASTERROR$]"});
   const std::string log = temp_ + "\\trace.log";
   const std::string exe = Compose();
-  RunResult r = RunEngine(exe, "/s /l=" + log, 120000, temp_);
+  // The verbose trace shows what each statement wrote.
+  RunResult r = RunEngine(exe, "/s /lv=" + log, 120000, temp_);
   ASSERT_FALSE(r.TimedOut);
   EXPECT_EQ(r.ExitCode, 1603u);
   EXPECT_EQ(RegValue("Target"), "<none>");  // rolled back
   EXPECT_NE(MsiQueryProductStateA(kProduct), INSTALLSTATE_DEFAULT);
   const std::string text = ReadTraceLog(log);
   EXPECT_NE(text.find("Installer session: ERROR (1603)"), std::string::npos) << text;
+  EXPECT_NE(text.find("Apply Changes | RESULT = ERROR"), std::string::npos) << text;
+  EXPECT_NE(text.find("Set Variable | DBPASSWORD = ********"), std::string::npos) << text;
+  EXPECT_EQ(text.find("hunter2"), std::string::npos);
+  const auto error = text.find("Set Variable | ERRTEXT = [");
+  ASSERT_NE(error, std::string::npos) << text;
+  EXPECT_NE(text[error + 26], ']') << "LASTERROR is empty";
 }
 
 TEST_F(SessionE2E, ScriptsOwnExitCodeWins) {
