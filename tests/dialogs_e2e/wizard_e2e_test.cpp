@@ -677,6 +677,73 @@ TEST_F(Wizard, TheComponentTreeShowsTheComponentsAndTheUsersChoicesReachTheScrip
   EXPECT_EQ(r.ExitCode, 108u);  // only Tools
 }
 
+TEST_F(Wizard, AComponentCheckListShowsTheTopLevelComponentsAndItsChecksReachTheScript) {
+  DefineTestComponents(script_);
+  script_.Add("Set Component Choice", {"Tools", "FALSE"});  // fixed: its check snaps back
+  script_.Add("Display Dialog", {"Features", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  ExitWithComponentStates(script_);
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), "Features to install:");
+  ASSERT_NE(page, nullptr);
+  HWND list = Child(page, "", WC_LISTVIEWA);
+  ASSERT_NE(list, nullptr);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(list, &pid);
+  HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  ASSERT_NE(process, nullptr);
+  void* memory = VirtualAllocEx(process, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  ASSERT_NE(memory, nullptr);
+  auto itemText = [&](int i) {
+    LVITEMA it{};
+    it.iSubItem = 0;
+    it.pszText = static_cast<char*>(memory) + 512;
+    it.cchTextMax = 256;
+    WriteProcessMemory(process, memory, &it, sizeof(it), nullptr);
+    SendMessageA(list, LVM_GETITEMTEXTA, i, reinterpret_cast<LPARAM>(memory));
+    char buf[257] = {};
+    ReadProcessMemory(process, static_cast<char*>(memory) + 512, buf, 256, nullptr);
+    return std::string(buf);
+  };
+  auto checked = [&](int i) {
+    return (SendMessageA(list, LVM_GETITEMSTATE, i, LVIS_STATEIMAGEMASK) & LVIS_STATEIMAGEMASK) == INDEXTOSTATEIMAGEMASK(2);
+  };
+  auto check = [&](int i, bool on) {
+    LVITEMA it{};
+    it.stateMask = LVIS_STATEIMAGEMASK;
+    it.state = INDEXTOSTATEIMAGEMASK(on ? 2 : 1);
+    WriteProcessMemory(process, memory, &it, sizeof(it), nullptr);
+    SendMessageA(list, LVM_SETITEMSTATE, i, reinterpret_cast<LPARAM>(memory));
+  };
+  // The top-level components only, checked as selected.
+  ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2);
+  EXPECT_EQ(itemText(0), "Program");
+  EXPECT_EQ(itemText(1), "Tools");
+  EXPECT_TRUE(checked(0));
+  EXPECT_FALSE(checked(1));
+  // Selecting an item shows its description.
+  {
+    LVITEMA it{};
+    it.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    it.state = LVIS_SELECTED | LVIS_FOCUSED;
+    WriteProcessMemory(process, memory, &it, sizeof(it), nullptr);
+    SendMessageA(list, LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(memory));
+  }
+  EXPECT_TRUE(WaitUntil([&] { return Texts(page).find("The program itself.") != std::string::npos; })) << Texts(page);
+  // Unchecking an item takes its sub-components with it; a fixed one snaps back.
+  check(0, false);
+  EXPECT_TRUE(WaitUntil([&] { return Texts(page).find("0 bytes") != std::string::npos; })) << Texts(page);
+  check(1, true);
+  Sleep(300);
+  EXPECT_FALSE(checked(1));
+  SaveScreenshot(page, "features-checklist");
+  VirtualFreeEx(process, memory, 0, MEM_RELEASE);
+  CloseHandle(process);
+  Click(Child(page, "&Done"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 100u);  // nothing selected
+}
+
 TEST_F(Wizard, AWorkerFeedsTheProgressPageAndCancelStopsIt) {
   if (TestPlugin().empty()) GTEST_SKIP() << "no test plug-in given";
   const std::string release = temp_;
