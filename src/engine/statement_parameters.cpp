@@ -347,6 +347,145 @@ constexpr ParameterInfo kRegisterLibrary[] = {
     {"register", "TRUE: register; FALSE: unregister", K::Flag},
     {"result", "receives TRUE on success", K::ResultVariable},
 };
+// The deferred statements: the builder turns them into installer rows; the engine records
+// the values that the rows take at run time (docs/installer-rows.md).
+constexpr EnumerationValue kRegistryTypes[] = {
+    {"0", "string", "a text (REG_SZ)"},
+    {"1", "expandable", "a text with %NAME% references (REG_EXPAND_SZ)"},
+    {"2", "dword", "a 32-bit number written in decimal (REG_DWORD)"},
+    {"3", "binary", "bytes written as hexadecimal digits (REG_BINARY)"},
+};
+constexpr EnumerationValue kShowCommands[] = {
+    {"1", "normal", "a normal window"}, {"3", "maximized", "maximised"}, {"7", "minimized", "minimised"}};
+constexpr EnumerationValue kIniActions[] = {
+    {"0", "write", "writes the value, replacing an existing one"},
+    {"1", "create", "writes the value only when the key is absent"},
+    {"3", "add", "adds the value to a comma-separated list in the key"},
+};
+constexpr EnumerationValue kEnvironmentModes[] = {
+    {"0", "set", "replaces the variable's value"},
+    {"1", "append", "appends the value after a semicolon"},
+    {"2", "prepend", "puts the value in front, followed by a semicolon"},
+};
+constexpr EnumerationValue kDeleteModes[] = {
+    {"1", "install", "when the product is installed"},
+    {"2", "remove", "when the product is removed"},
+    {"3", "both", "at installation and at removal"},
+};
+constexpr EnumerationValue kStartTypes[] = {
+    {"2", "auto", "starts with the system"}, {"3", "demand", "starts when asked"}, {"4", "disabled", "never starts"}};
+constexpr EnumerationValue kErrorControls[] = {
+    {"0", "ignore", "a failed start is logged only"},
+    {"1", "normal", "a failed start is reported"},
+    {"3", "critical", "a failed start restarts the system with the last good configuration"},
+};
+constexpr ParameterInfo kInstallFiles[] = {
+    {"files", "source files relative to the project folder, separated by |: a file, a folder (its whole contents), "
+              "or a * and ? pattern in the last part",
+     K::Text, R},
+    {"subfolders", "TRUE: a pattern also takes the matching files of subfolders, into the same subfolders", K::Flag},
+    {"folder", "the destination folder, a full path", K::Path, E | R},
+    {"permanent", "TRUE: the files stay when the product is removed", K::Flag},
+};
+constexpr ParameterInfo kInstallAssembly[] = {
+    {"file", "the assembly file, relative to the project folder", K::Text, R},
+    {"unused", "not used", K::Text},
+    {"folder", "the destination folder, a full path (the assembly is installed as a file)", K::Path, E | R},
+};
+constexpr ParameterInfo kShortcut[] = {
+    {"target", "the file the shortcut starts", K::Path, E | R},
+    {"name", "the shortcut's name, without .lnk", K::Text, E | T | R},
+    {"folder", "the folder that gets the shortcut, a full path", K::Path, E | R},
+    {"description", "its description (tooltip)", K::Text, E | T},
+    {"arguments", "command-line arguments", K::Text, E},
+    {"working-folder", "the working folder", K::Path, E},
+    {"show", "how the started program's window shows (default normal)", K::Enumeration, kRaw, kShowCommands},
+    {"app-id", "after a |: the application user model ID", K::Text},
+    {"pin", "after a |: the pin flags", K::Text},
+};
+constexpr ParameterInfo kWriteRegistryParams[] = {
+    {"root", "the root key (HKCR, HKCU, HKLM or HKU)", K::Enumeration, R, kRegistryRoots},
+    {"key", "the key path, as written (no variables)", K::Text, R},
+    {"value", "the value name; empty: the default value (with empty data too: the key alone)", K::Text, E},
+    {"data", "the value's data", K::Text, E},
+    {"type", "the value's type (default string), as written", K::Enumeration, kRaw, kRegistryTypes},
+    {"permanent", "TRUE: the value stays when the product is removed", K::Flag},
+};
+constexpr ParameterInfo kEditIni[] = {
+    {"folder", "the folder of the INI file, a full path", K::Path, E | R},
+    {"file", "the INI file's name", K::Text, R},
+    {"action", "how the value is written (default write)", K::Enumeration, kRaw, kIniActions},
+    {"section", "the section", K::Text, E | R},
+    {"key", "the key", K::Text, E | R},
+    {"value", "the value", K::Text, E},
+};
+constexpr ParameterInfo kSetEnvironmentParams[] = {
+    {"name", "the environment variable", K::Text, R},
+    {"value", "the value", K::Text, E},
+    {"mode", "how the value is written (default set)", K::Enumeration, kRaw, kEnvironmentModes},
+    {"system", "TRUE: the system's variable; FALSE: the user's", K::Flag},
+    {"permanent", "TRUE: the value stays when the product is removed", K::Flag},
+};
+constexpr ParameterInfo kCreateFolderParams[] = {
+    {"folder", "the folder, a full path; removed with the product when empty", K::Path, E | R},
+};
+constexpr ParameterInfo kDeleteFilesParams[] = {
+    {"folder", "the folder, a full path", K::Path, E | R},
+    {"files", "the file names, * and ? allowed; empty: the folder itself when it is empty", K::Text},
+    {"when", "when the files are deleted (default install)", K::Enumeration, kRaw, kDeleteModes},
+};
+constexpr ParameterInfo kCopyMoveParams[] = {
+    {"source-folder", "the folder the files are in, a full path", K::Path, E | R},
+    {"files", "the file names, * and ? allowed", K::Text, R},
+    {"folder", "the destination folder, a full path", K::Path, E | R},
+    {"new-name", "a new name for a single file", K::Text},
+    {"move", "TRUE: move; FALSE: copy", K::Flag},
+};
+constexpr ParameterInfo kFileType[] = {
+    {"type", "the file type's name (program identifier)", K::Text, E | T | R},
+    {"extension", "the extension with its dot, such as .txt", K::Text, E | R},
+    {"description", "the type's description", K::Text, E | T},
+    {"command", "the command line that opens a file, such as \"C:\\App\\app.exe\" \"%1\"", K::Text, E | R},
+    {"icon", "the icon: file,index", K::Text, E},
+};
+constexpr ParameterInfo kAdvertisedFileType[] = {
+    {"type", "the file type's name, as written", K::Text, R},
+    {"extension", "the extension with its dot, as written", K::Text, R},
+    {"description", "the type's description, as written", K::Text},
+    {"command", "the command line that opens a file, as written", K::Text, R},
+    {"icon", "the icon: file,index, as written", K::Text},
+};
+constexpr ParameterInfo kInstallServiceParams[] = {
+    {"file", "the service program, relative to the project folder", K::Text, R},
+    {"name", "the service's name", K::Text, E | R},
+    {"start", "when it starts (default auto)", K::Enumeration, kRaw, kStartTypes},
+    {"display-name", "the name the service list shows", K::Text, E | T},
+    {"description", "its description", K::Text, E | T},
+    {"group", "its load-order group", K::Text, E | T},
+    {"type", "the service type (default 16: own process; 32: shared; +256: interactive)", K::Integer, kRaw, {}, 0, 511},
+    {"error-control", "what a failed start does (default normal)", K::Enumeration, kRaw, kErrorControls},
+    {"folder", "the folder the program goes to, a full path", K::Path, E | T | R},
+    {"dependencies", "services it needs, each followed by ~", K::Text, E | T},
+    {"start-now", "TRUE: start it at installation", K::Flag},
+    {"unused", "not used", K::Text},
+    {"account", "the account it runs as; empty: LocalSystem", K::Text, E},
+    {"password", "the account's password", K::Text, E},
+    {"arguments", "the program's arguments", K::Text, E},
+};
+constexpr ParameterInfo kControlServiceParams[] = {
+    {"name", "the service's name", K::Text, E | T | R},
+    {"arguments", "arguments for a start", K::Text, E},
+    {"events", "the sum of: 1 start, 2 stop, 8 delete at installation; 16 start, 32 stop, 128 delete at removal "
+               "(default 1)",
+     K::Integer, kRaw, {}, 0, 255},
+    {"wait", "TRUE: wait until the service has done it", K::Flag},
+};
+constexpr ParameterInfo kOdbcDriver[] = {
+    {"driver", "the driver's name", K::Text, R},
+    {"file", "the driver file", K::Text},
+    {"setup", "the driver's setup file", K::Text},
+    {"folder", "the destination folder", K::Path, E},
+};
 constexpr ParameterInfo kNone[] = {{"", "", K::Text}};
 
 struct Entry {
@@ -411,7 +550,25 @@ const Entry kEntries[] = {
     {S::TransformInstance, "gives a new instance its own product code", kNoParameters},
     {S::SaveFeatureSelections, "saves the variables and selections to a file", P(kSelectionsFile)},
     {S::LoadFeatureSelections, "loads variables and selections from a file", P(kSelectionsFile)},
-    {S::CreateOdbcDsn, "creates an ODBC data source when the changes are applied", {}, false},
+    {S::CreateOdbcDsn, "creates an ODBC data source when the changes are applied (not yet built into the "
+                       "installer database: the builder refuses it)", {}, false},
+    {S::InstallFiles, "installs files when the changes are applied", P(kInstallFiles)},
+    {S::InstallAssembly, "installs an assembly file when the changes are applied", P(kInstallAssembly)},
+    {S::CreateShortcut, "creates a shortcut when the changes are applied", P(kShortcut)},
+    {S::AdvertisedShortcut, "creates a shortcut when the changes are applied (as Create Shortcut)", P(kShortcut)},
+    {S::WriteRegistry, "writes a registry value when the changes are applied", P(kWriteRegistryParams)},
+    {S::EditIniFile, "writes an INI value when the changes are applied", P(kEditIni)},
+    {S::SetEnvironment, "sets an environment variable when the changes are applied", P(kSetEnvironmentParams)},
+    {S::CreateFolder, "creates a folder when the changes are applied", P(kCreateFolderParams)},
+    {S::DeleteFiles, "deletes files when the changes are applied or the product is removed", P(kDeleteFilesParams)},
+    {S::CopyMoveLocalFiles, "copies or moves files of the computer when the changes are applied", P(kCopyMoveParams)},
+    {S::CreateFileType, "registers a file type when the changes are applied", P(kFileType)},
+    {S::AdvertisedFileType, "registers a file type with the texts as written when the changes are applied",
+     P(kAdvertisedFileType)},
+    {S::InstallService, "installs a service program when the changes are applied", P(kInstallServiceParams)},
+    {S::ControlService, "starts, stops or deletes a service when the changes are applied", P(kControlServiceParams)},
+    {S::InstallOdbcDriver, "installs an ODBC driver when the changes are applied (not yet built into the "
+                           "installer database: the builder refuses it)", P(kOdbcDriver)},
     {S::ApplyChanges, "carries out the recorded changes in one installer session", P(kApplyChanges)},
     {S::ApplyPatch, "applies the patch beside the setup", P(kApplyPatch)},
     {S::Extract7ZipArchive, "unpacks a 7z archive", P(kExtract7Zip)},

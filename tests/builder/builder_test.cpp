@@ -259,7 +259,7 @@ TEST_F(BuilderTest, EveryItemComesFromTheProject) {
   Script("Set Variable \"A\" \"1\"\n"
          "// Write Registry \"2\" \"Software\\\\Kem\" \"$A$\" \"x\" \"\"\n"
          "Write Registry \"2\" \"Software\\\\Kem\" \"$A$\" \"x\" \"\"\n"
-         "Install Files \"\" \"\" \"$TARGETDIR$\"\n"
+         "Install Files \"plug/a.dll\" \"\" \"$TARGETDIR$\"\n"
          "Call DLL Function \"a.dll\" \"plugins\\\\a.dll\"\n");
   SetupData d = ReadSetupData(CompileProject(LoadProject(Project())).setupDataText);
 
@@ -317,14 +317,14 @@ TEST_F(BuilderTest, BuildWritesTheSetupFolder) {
   WriteAll(Project() / "setup.bmp", "BM picture");
   Script("Display Dialog \"welcome\"\n"
          "Create Folder \"$TARGETDIR$\"\n"
-         "Edit INI File \"a.ini\" \"s\" \"k\" \"v\" \"\" \"\"\n");
+         "Edit INI File \"$TARGETDIR$\" \"a.ini\" \"write\" \"s\" \"k\" \"v\"\n");
   BuildResult r = Build();
 
   const fs::path out = root_ / "out";
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(out)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"kem.lib", "setup.bmp", "test.exe", "test.msi", "test.res"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"data", "kem.lib", "setup.bmp", "test.exe", "test.msi", "test.res"}));
   EXPECT_EQ(ReadAll(out / "kem.lib"), "archive library stand-in");
   EXPECT_EQ(ReadAll(out / "setup.bmp"), "BM picture");
 

@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "kembuild/installer_database.h"
+#include "kembuild/installer_rows.h"
 #include "kembuild/support_archive.h"
 #include "engine/setup_data.h"
 #include "engine/stub_size.h"
@@ -215,8 +216,21 @@ BuildResult BuildSetup(const BuildOptions& o) {
   names.push_back(base + ".exe");
   WriteSupportArchive(r.compiled.supportFiles, files / (base + ".res"), stage.path());
   names.push_back(base + ".res");
-  WriteInstallerDatabase(BaseDatabase(project, r.compiled.deferred), (files / (base + ".msi")).string());
+  InstallerDatabase db = BaseDatabase(project, r.compiled.deferred);
+  const std::vector<DataFileCopy> copies = AddStatementRows(db, project, r.compiled.deferred);
+  WriteInstallerDatabase(db, (files / (base + ".msi")).string());
   names.push_back(base + ".msi");
+  // The installer's source: the installed files below data/, uncompressed with long names,
+  // and the source marker file named after the product code.
+  const fs::path data = files / kDataFolderName;
+  fs::create_directories(data);
+  for (const auto& c : copies) {
+    const fs::path to = data / fs::path(c.path);
+    fs::create_directories(to.parent_path());
+    fs::copy_file(c.source, to, fs::copy_options::overwrite_existing);
+  }
+  WriteBytes(data / project.productCode, "");
+  names.push_back(kDataFolderName);
   fs::copy_file(libraryPath, files / kArchiveLibraryName, fs::copy_options::overwrite_existing);
   names.push_back(kArchiveLibraryName);
   if (!project.splash.empty()) {
@@ -226,6 +240,7 @@ BuildResult BuildSetup(const BuildOptions& o) {
 
   fs::create_directories(o.outputDir);
   for (const auto& n : names) {
+    if (n == kDataFolderName) fs::remove_all(o.outputDir / n);
     fs::rename(files / n, o.outputDir / n);
     r.files.push_back(o.outputDir / n);
   }

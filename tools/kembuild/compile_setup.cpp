@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "kembuild/code_page.h"
 #include "kembuild/guid.h"
+#include "kembuild/installer_rows.h"
 #include "kembuild/quoted_text.h"
 #include "kembuild/statement_checks.h"
 #include "engine/statement_kinds.h"
@@ -238,7 +239,7 @@ CompiledSetup CompileProject(const Project& project) {
     std::string h = CommandHeaderFor(ids[i], headers);
     d.CommandHeaders.Add(h);
     d.CommandHeaders.Add(std::to_string(i));
-    out.deferred.push_back({i, s.name, h});
+    out.deferred.push_back({i, s.name, h, ids[i], s.params, s.file, s.line + 1, {}});
   }
 
   // Support files: dialogs (compiled or copied) with their rules, then the listed files.
@@ -319,6 +320,7 @@ CompiledSetup CompileProject(const Project& project) {
   }
   std::sort(out.supportFiles.begin(), out.supportFiles.end(),
             [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.name < b.name; });
+  ResolveDeferredStatements(p, out.deferred, ds);
 
   if (!ds.empty()) throw BuildError(std::move(ds));
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,17 +42,30 @@ struct SummaryInformation {
   std::string appName = "kembuild";
   std::int32_t codePage = 1252;
   std::int32_t pageCount = 200;   // schema: Windows Installer 2.0
-  std::int32_t wordCount = 2;     // compressed source, long file names
+  std::int32_t wordCount = 8;     // uncompressed source with long file names, no elevation asked for
   std::int32_t security = 2;
   // Fixed times keep the database reproducible: 2000-01-01 00:00 UTC as a FILETIME.
   std::uint64_t createdTime = 125911584000000000ull;
   std::uint64_t savedTime = 125911584000000000ull;
 };
 
+// One file that a statement installs from the build machine.
+struct InstalledFile {
+  std::filesystem::path source;  // where the build reads it
+  std::string folder;            // subfolder below the destination ("\\" separated, code page), or empty
+  std::string name;              // long file name (code page)
+  std::uintmax_t size = 0;
+};
+
 struct DeferredStatement {
   std::size_t index = 0;   // statement index
   std::string name;        // statement kind
   std::string header;      // command header
+  std::string id;          // statement ID
+  std::vector<std::string> params;  // as compiled (enumeration names turned into codes)
+  std::string file;        // script file and 1-based line, for diagnostics
+  std::size_t line = 0;
+  std::vector<InstalledFile> files;  // what the statement installs, in installation order
 };
 
 struct InstallerDatabase {
