@@ -9,6 +9,7 @@
 #include "engine/services/installer.h"
 #include "engine/services/system.h"
 #include "engine/statement_error.h"
+#include "installer/pinning.h"
 #include "installer/properties.h"
 #include "installer/property_commit.h"
 #include "installer/property_file.h"
@@ -24,6 +25,7 @@ namespace kem {
 struct SessionRunState {
   std::string StartProductCode;
   InstallerUiState Ui;
+  PinVerbNames VerbNames;
   unsigned RetryIntervalMs = kRetryIntervalMs;
 };
 
@@ -66,6 +68,8 @@ struct SessionJob {
   std::string Messages[4];  // "Fatal Error", "Error", "Warning", "Out of Disk Space"
   unsigned RetryIntervalMs = kRetryIntervalMs;
   std::unique_ptr<PropertyFile> File;  // removed with the job
+  ShortcutPinService* Pins = nullptr;
+  unsigned WindowsMajor = 0, WindowsMinor = 0;
 
   bool Ran = false;
   bool Failed = false;
@@ -145,8 +149,24 @@ void WriteSessionHeader(Interpreter& in, const SessionJob& job, const std::strin
 
 // The session on its worker: the installer called for the mode, again while another
 // installation runs, every message answered by the engine's own interface.
-void RunSessionBody(WorkerReporter& reporter, SessionJob& job, InstallerService& installer, InstallerUiState& ui,
+// The pin step on the main thread: app IDs, then unpin ("before") or pin ("after").
+void PinStep(WorkerReporter& reporter, SessionJob& job, PinVerbNames& names, Interpreter& in, bool before,
+             bool previousList) {
+  if (!job.Pins) return;
+  reporter.OnMainThread([&] {
+    const InstallerState& st = in.Context().State.Installer;
+    PinContext ctx{*job.Pins, names, job.WindowsMajor, job.WindowsMinor, {}};
+    ctx.Progress = [&in](const std::string& verb, int position, int count) {
+      WriteProgress(in.Vars(), in.Machine().Process.TickCount(), verb, 0, count, position);
+      in.Machine().Ui.PumpMessages();
+    };
+    RunPinStep(ctx, before, previousList ? st.PreviousPinList : st.PinList, st.ShortcutAppIds);
+  });
+}
+
+void RunSessionBody(WorkerReporter& reporter, SessionJob& job, InstallerService& installer, SessionRunState& run,
                     Interpreter& in) {
+  InstallerUiState& ui = run.Ui;
   if (reporter.StopRequested()) return;  // cancelled before the session: nothing runs
   installer.RemoveTempPackages(UpperAscii(job.ProductCode));
   if (!job.LogPath.empty()) installer.EnableLog(job.LogPath);
@@ -185,8 +205,10 @@ void RunSessionBody(WorkerReporter& reporter, SessionJob& job, InstallerService&
   unsigned code = 0;
   if (job.Mode == SessionMode::Patch) {
     installer.AddPatchSource(job.ProductCode, job.Folders.SourceFolder);
+    PinStep(reporter, job, run.VerbNames, in, true, true);
     code = installer.ApplyPatch(job.Package, job.CommandLine, handler);
   } else {
+    PinStep(reporter, job, run.VerbNames, in, true, true);
     std::string dots;
     for (;;) {
       code = installer.InstallProduct(job.Package, job.CommandLine, handler);
@@ -201,6 +223,10 @@ void RunSessionBody(WorkerReporter& reporter, SessionJob& job, InstallerService&
   }
   job.LastCode = code;
   const CodeOutcome outcome = OutcomeOfReturnCode(code);
+  // After a success the shortcuts of this run are pinned; after a failed removal the
+  // ones it unpinned come back.
+  if (!outcome.Failed && job.Mode != SessionMode::Removal) PinStep(reporter, job, run.VerbNames, in, false, false);
+  else if (outcome.Failed && job.Mode == SessionMode::Removal) PinStep(reporter, job, run.VerbNames, in, false, true);
   job.Failed = outcome.Failed;
   job.Reboot = outcome.Reboot;
   if (outcome.Failed) job.ErrorText = TrimReturnCodeText(installer.ReturnCodeText(code));
@@ -270,6 +296,9 @@ void ApplySession(Interpreter& in, std::size_t i, bool patch, SessionServices se
   job->ProductCode = ctx.Data.ProductCode;
   job->Owner = ctx.State.WindowHandleOfNonModal;
   job->RetryIntervalMs = state->RetryIntervalMs;
+  job->Pins = services.Pins;
+  job->WindowsMajor = services.System.WindowsMajor();
+  job->WindowsMinor = services.System.WindowsMinor();
   for (int k = 0; k < 4; ++k) job->Messages[k] = ctx.Message(k == 3 ? 48 : 43 + k);
 
   auto& process = in.Machine().Process;
@@ -342,7 +371,7 @@ void ApplySession(Interpreter& in, std::size_t i, bool patch, SessionServices se
     try {
       outcome = RunWorker(
           in,
-          [job, keep, service, &in](WorkerReporter& reporter) { RunSessionBody(reporter, *job, *service, keep->Ui, in); },
+          [job, keep, service, &in](WorkerReporter& reporter) { RunSessionBody(reporter, *job, *service, *keep, in); },
           options);
     } catch (const std::exception& e) {
       // The session's thread ended early (the installer's library or a function

@@ -14,6 +14,7 @@
 namespace kem {
 
 class InstallerService;
+class ShortcutPinService;
 class SystemService;
 class StatementTable;
 struct InterpreterHooks;
@@ -22,6 +23,8 @@ struct SessionRunState;
 struct SessionServices {
   InstallerService& Installer;
   SystemService& System;
+  // Pins the shortcuts around the session; none: nothing is pinned.
+  ShortcutPinService* Pins = nullptr;
 };
 
 // The state the sessions of a run share (the installer's progress as its messages

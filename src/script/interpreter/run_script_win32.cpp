@@ -8,6 +8,7 @@
 #include "platform/installer/installer_win32.h"
 #include "platform/plugins/plugin_host_win32.h"
 #include "platform/services_win32.h"
+#include "platform/shell/pin_win32.h"
 #include "platform/system/system_win32.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/run_script.h"
@@ -33,13 +34,16 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   AddComponentHooks(hooks);
   AddSystemChangeHooks(hooks);
   auto session = NewSessionRunState();
-  RegisterSessionStatements(statements, SessionServices{*installer, *system}, session);
+  auto pins = platform::CreateShortcutPinService();
+  RegisterSessionStatements(statements, SessionServices{*installer, *system, pins.get()}, session);
   AddSessionHooks(hooks, session);
   if (context.Startup.VerboseTrace) AddVerboseTraceHooks(hooks);
   AddPluginHooks(hooks, PluginServices{platform::CreatePluginHost(), *system});
   if (dialogs) {
     RegisterDialogStatements(statements, *dialogs);
     hooks.Progress.Write = dialogs->Progress;
+    hooks.Progress.Refresh = dialogs->Refresh;
+    hooks.Progress.PromptState = dialogs->PromptState;
     // The pages leave the screen at the end of the script, after whatever else ends there.
     if (dialogs->Close)
       hooks.ExitScript = [before = std::move(hooks.ExitScript), close = dialogs->Close](Interpreter& in) {
