@@ -1853,6 +1853,14 @@ struct DialogHost::Impl final : dialogs::DialogPort {
     Sync(p);
   }
 
+  // The page on screen shows the text and position now (silent runs show nothing).
+  void RefreshNow(const std::string& text, std::int64_t position) {
+    if (ctx.Startup.SilentMode || !current || !current->Hwnd()) return;
+    runtime.RefreshProgress(*current->dialog, text, 0, 100, position);
+    Sync(*current);
+    UpdateWindow(current->Hwnd());
+  }
+
   void WriteProgress(const std::string& text, std::int64_t position) {
     HWND nonModal = reinterpret_cast<HWND>(ctx.State.WindowHandleOfNonModal);
     for (auto& [key, p] : pages) {
@@ -2025,6 +2033,8 @@ DialogOperations DialogHost::Operations() {
   ops.Bind = [impl](Interpreter&, const std::string& key) { impl->Bind(key); };
   ops.Unbind = [impl](Interpreter&, const std::string& key) { impl->Unbind(key); };
   ops.Hide = [impl](Interpreter&) { impl->Hide(); };
+  ops.Refresh = [impl](const std::string& text, std::int64_t position) { impl->RefreshNow(text, position); };
+  ops.PromptState = [impl](bool prompt, bool error) { impl->runtime.PromptProgressState(prompt, error); };
   return ops;
 }
 

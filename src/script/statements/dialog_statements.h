@@ -48,6 +48,10 @@ struct DialogOperations {
   std::function<void(Interpreter&)> Hide;
   // Between statements: the progress text and position reach the non-modal page.
   std::function<void(const std::string& text, std::int64_t position)> Progress;
+  // "Set Variable" of PROGRESS or PROGRESSTEXT: the page on screen shows them at once.
+  std::function<void(const std::string& text, std::int64_t position)> Refresh;
+  // The taskbar's progress state around the engine's modal prompts.
+  std::function<void(bool prompt, bool error)> PromptState;
   // The end of the script: every page leaves the screen.
   std::function<void(Interpreter&)> Close;
 };
