@@ -392,7 +392,9 @@ void ApplySession(Interpreter& in, std::size_t i, bool patch, SessionServices se
     bool failed = job->Failed;
     errorText = job->ErrorText;
     if (failed && errorText.empty()) errorText = SessionFailureText(keep->Ui.LastError, ctx.Message(19));
-    result = job->Ran ? SessionOutcome(outcome.Cancelled, failed, job->Reboot) : SessionOutcome(false, false, false);
+    // A cancel that kept the installer from running leaves nothing installed: that is a
+    // cancelled session, not a completed one.
+    result = job->Ran ? SessionOutcome(outcome.Cancelled, failed, job->Reboot) : 0;
   }
   if (!outcome.Abandoned) job->File.reset();  // the property file goes with the session
   ctx.Trace("      Installer session: " + std::string(SessionResultText(result)) + " (" +

@@ -204,6 +204,20 @@ TEST_F(SessionE2E, FailingSessionGivesErrorLastErrorAndExitCode) {
   EXPECT_NE(text[error + 26], ']') << "LASTERROR is empty";
 }
 
+TEST_F(SessionE2E, CancelBeforeTheSessionInstallsNothing) {
+  Deferred("1R");
+  script_.Add("Set Variable", {"VRAX_IsCancelled", "TRUE"});
+  script_.Add("Apply Changes", {"progress", "RESULT", "TRUE", "FALSE"});
+  const std::string log = temp_ + "\\trace.log";
+  const std::string exe = Compose();
+  RunResult r = RunEngine(exe, "/s /l=" + log, 120000, temp_);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 1602u);
+  EXPECT_EQ(RegValue("Target"), "<none>");
+  EXPECT_NE(MsiQueryProductStateA(kProduct), INSTALLSTATE_DEFAULT);
+  EXPECT_NE(ReadTraceLog(log).find("Installer session: CANCEL"), std::string::npos);
+}
+
 TEST_F(SessionE2E, ScriptsOwnExitCodeWins) {
   Deferred("9F");
   script_.Add("Apply Changes", {"progress", "RESULT", "TRUE", "FALSE"});

@@ -173,6 +173,16 @@ TEST_F(SessionTest, MessagesProgressAndTheUsersCancel) {
   EXPECT_EQ(ctx.Startup.ExitCode, 1602);
 }
 
+TEST_F(SessionTest, CancelBeforeTheSessionRunsNothingAndReadsCancel) {
+  script.Add("Set Variable", {"VRAX_IsCancelled", "TRUE"});
+  Install();
+  Run();
+  EXPECT_TRUE(installer.calls.empty());
+  EXPECT_EQ(GetVar("RESULT"), "CANCEL");
+  EXPECT_EQ(ctx.Startup.ExitCode, 1602);
+  EXPECT_TRUE(machine.privateFiles.empty());
+}
+
 TEST_F(SessionTest, MissingSourcesCancelWithoutASession) {
   host.files.erase(std::string("C:\\App\\data\\") + kProduct);
   script.Add("Set Variable", {"SILENT", "TRUE"});
