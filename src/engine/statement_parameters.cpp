@@ -367,11 +367,6 @@ constexpr EnumerationValue kEnvironmentModes[] = {
     {"1", "append", "appends the value after a semicolon"},
     {"2", "prepend", "puts the value in front, followed by a semicolon"},
 };
-constexpr EnumerationValue kDeleteModes[] = {
-    {"1", "install", "when the product is installed"},
-    {"2", "remove", "when the product is removed"},
-    {"3", "both", "at installation and at removal"},
-};
 constexpr EnumerationValue kStartTypes[] = {
     {"2", "auto", "starts with the system"}, {"3", "demand", "starts when asked"}, {"4", "disabled", "never starts"}};
 constexpr EnumerationValue kErrorControls[] = {
@@ -432,7 +427,8 @@ constexpr ParameterInfo kCreateFolderParams[] = {
 constexpr ParameterInfo kDeleteFilesParams[] = {
     {"folder", "the folder, a full path", K::Path, E | R},
     {"files", "the file names, * and ? allowed; empty: the folder itself when it is empty", K::Text},
-    {"when", "when the files are deleted (default install)", K::Enumeration, kRaw, kDeleteModes},
+    {"at-install", "TRUE: delete them when the product is installed", K::Flag},
+    {"at-removal", "TRUE: delete them when the product is removed (one of the two must be TRUE)", K::Flag},
 };
 constexpr ParameterInfo kCopyMoveParams[] = {
     {"source-folder", "the folder the files are in, a full path", K::Path, E | R},

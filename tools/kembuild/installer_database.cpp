@@ -293,4 +293,52 @@ std::vector<std::pair<std::string, std::string>> ReadPropertyTable(const std::st
   return rows;
 }
 
+std::vector<std::vector<std::string>> ReadTableRows(const std::string& path, const std::string& table) {
+  GError* error = nullptr;
+  GPtr<LibmsiDatabase> db(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error));
+  if (!db) Fail("cannot open " + path, error);
+  GPtr<LibmsiQuery> q(libmsi_query_new(db.get(), ("SELECT * FROM " + Quoted(table)).c_str(), &error));
+  if (!q || !libmsi_query_execute(q.get(), nullptr, &error)) Fail("cannot query table " + table + " of " + path, error);
+  GPtr<LibmsiRecord> types(libmsi_query_get_column_info(q.get(), LIBMSI_COL_INFO_TYPES, &error));
+  if (!types) Fail("cannot read the columns of " + table, error);
+  const guint count = libmsi_record_get_field_count(types.get());
+  std::vector<bool> integer(count + 1, false);
+  for (guint i = 1; i <= count; ++i) {
+    gchar* type = libmsi_record_get_string(types.get(), i);
+    integer[i] = type && (type[0] == 'i' || type[0] == 'I');
+    g_free(type);
+  }
+  std::vector<std::vector<std::string>> rows;
+  for (;;) {
+    GPtr<LibmsiRecord> rec(libmsi_query_fetch(q.get(), nullptr));
+    if (!rec) break;
+    std::vector<std::string> row;
+    for (guint i = 1; i <= count; ++i) {
+      if (libmsi_record_is_null(rec.get(), i)) {
+        row.emplace_back();
+      } else if (integer[i]) {
+        row.push_back(std::to_string(libmsi_record_get_int(rec.get(), i)));
+      } else {
+        gchar* v = libmsi_record_get_string(rec.get(), i);
+        row.emplace_back(v ? v : "");
+        g_free(v);
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  libmsi_query_close(q.get(), nullptr);
+  return rows;
+}
+
+std::int32_t ReadSummaryWordCount(const std::string& path) {
+  GError* error = nullptr;
+  GPtr<LibmsiDatabase> db(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_READONLY, nullptr, &error));
+  if (!db) Fail("cannot open " + path, error);
+  GPtr<LibmsiSummaryInfo> si(libmsi_summary_info_new(db.get(), 0, &error));
+  if (!si) Fail("cannot read the summary information of " + path, error);
+  const gint value = libmsi_summary_info_get_int(si.get(), LIBMSI_PROPERTY_SOURCE, &error);
+  if (error) Fail("cannot read the summary information of " + path, error);
+  return value;
+}
+
 }  // namespace kem::builder

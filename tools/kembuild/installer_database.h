@@ -89,4 +89,12 @@ void WriteInstallerDatabase(const InstallerDatabase& db, const std::string& path
 // and tools. Raises std::runtime_error when the file cannot be read.
 std::vector<std::pair<std::string, std::string>> ReadPropertyTable(const std::string& path);
 
+// Every row of a table of a database file, each field as text (integers in decimal, null
+// fields empty), in the order the database returns them; for tests and tools. Raises
+// std::runtime_error when the file or the table cannot be read.
+std::vector<std::vector<std::string>> ReadTableRows(const std::string& path, const std::string& table);
+
+// The Word Count of a database file's summary information (how its source is laid out).
+std::int32_t ReadSummaryWordCount(const std::string& path);
+
 }  // namespace kem::builder

@@ -165,7 +165,7 @@ bool IsShortName(const std::string& name) {
   const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
   if (base.empty() || base.size() > 8 || ext.size() > 3 || (dot != std::string::npos && ext.empty())) return false;
   for (char c : base + ext)
-    if (!ShortChar(static_cast<unsigned char>(c)) || std::islower(static_cast<unsigned char>(c))) return false;
+    if (!ShortChar(static_cast<unsigned char>(c))) return false;
   return true;
 }
 
@@ -340,12 +340,11 @@ void CreateFolderRows(RowWriter& w, const DeferredStatement& s) {
 
 void DeleteFilesRows(RowWriter& w, const DeferredStatement& s, std::vector<std::string>& shortNames) {
   w.Component(s, "C" + s.header, "", "TARGETDIR", 0);
-  std::string when = Trim(Param(s, 3));
-  if (when.empty()) when = "1";
+  const int when = (IsTrueText(Trim(Param(s, 3))) ? 1 : 0) + (IsTrueText(Trim(Param(s, 4))) ? 2 : 0);
   const std::string names = Trim(Param(s, 2));
   (void)shortNames;
   w.db_.AddRow("RemoveFile", {"X" + s.header, "C" + s.header, names.empty() ? kNull : Field(names),
-                              Prop(s.header, 1), when});
+                              Prop(s.header, 1), std::to_string(when)});
 }
 
 void MoveFileRows(RowWriter& w, const DeferredStatement& s, std::vector<std::string>& shortNames) {
