@@ -86,6 +86,31 @@ TEST_F(SessionTest, InstallationRunsOneSessionAndReportsTheOutcome) {
   EXPECT_EQ(installer.packages[kDatabase].summaryInts[15], 8);
 }
 
+TEST_F(SessionTest, PackageFollowsTheSixtyFourBitMode) {
+  struct Case {
+    const char* mode;
+    std::string before, after;
+    bool components64;
+  };
+  const std::vector<Case> cases = {{"x64", "Intel;1033", "x64;1033", true},
+                                   {"Win32", "Intel;1033", "Intel;1033", false},
+                                   {"ia64", "Intel;1031,1033", "Intel64;1031,1033", true},
+                                   {"Win32", "x64;1033", "Intel;1033", false}};
+  for (const auto& c : cases) {
+    NewScript();
+    FakePackage& package = installer.packages[kDatabase];
+    package.summary[7] = c.before;
+    package.components64 = !c.components64;
+    script.Add("Set 64 Bit Mode", {c.mode});
+    Install();
+    Run();
+    EXPECT_EQ(package.summary[7], c.after) << c.mode;
+    // Only a changed platform touches the components.
+    if (c.before != c.after) EXPECT_EQ(package.components64, c.components64) << c.mode;
+    else EXPECT_NE(package.components64, c.components64) << c.mode;
+  }
+}
+
 TEST_F(SessionTest, ScriptsExitCodeWinsOverTheSessions) {
   installer.codes = {1603};
   Install();
