@@ -30,4 +30,16 @@ std::string WriteInstanceData(const EngineContext& ctx, std::string_view dataFol
 // its four single lines (nothing is applied then).
 std::optional<std::string> ReadInstanceData(EngineContext& ctx, std::string_view text, ComponentListsRead mode);
 
+// Why a text cannot be an instance data file that this engine wrote: cut off before its
+// lists and single lines end, lists of names and states of unequal length, a state other
+// than "TRUE" or "FALSE", an odd size list or a size that is not a number, a name without
+// its value, a NUL byte, or a last line without its line break (a file cut off while it
+// was written). nullopt when the text is sound.
+std::optional<std::string> InstanceDataDamage(std::string_view text);
+
+// The instance data of a run that installed nothing: the old file's six lists and four
+// single lines as they are, then the current saved variables, the 64-bit mode and
+// OVERRIDECACHE. nullopt when the old text ends before its single lines do.
+std::optional<std::string> UpdateInstanceData(const EngineContext& ctx, std::string_view oldText);
+
 }  // namespace kem

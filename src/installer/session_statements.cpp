@@ -9,6 +9,7 @@
 #include "engine/services/installer.h"
 #include "engine/services/system.h"
 #include "engine/statement_error.h"
+#include "installer/installer_cache.h"
 #include "installer/pinning.h"
 #include "installer/properties.h"
 #include "installer/property_commit.h"
@@ -268,7 +269,8 @@ void ApplySession(Interpreter& in, std::size_t i, bool patch, SessionServices se
     if (prompt) prompt(false, false);
     return chosen;
   });
-  if (!sources.Found) {
+  // A removal reads no sources: the installer keeps what it needs to take a product away.
+  if (!sources.Found && !removeFlag) {
     vars.SetVarChecked("LASTERROR", ctx.Message(18), "Apply Changes Action");
     SetResult(in, resultParam, "CANCEL", statement);
     return;
@@ -347,6 +349,7 @@ void ApplySession(Interpreter& in, std::size_t i, bool patch, SessionServices se
   cl.Mode = job->Mode;
   cl.Advertise = advertise;
   cl.Installed = installed;
+  cl.AdvertisedBefore = services.Product && services.Product->AdvertisedBefore(in);
   cl.AllUsers = vars.Get("ALLUSERS") == "TRUE";
   cl.DisableRollback = vars.Get("VRAX_DISABLE_ROLLBACK") == "TRUE";
   cl.DisableRestartManager = vars.Get("VRAX_DISABLE_VISTA_RESTART_MANAGER") == "TRUE";
@@ -406,6 +409,7 @@ void ApplySession(Interpreter& in, std::size_t i, bool patch, SessionServices se
     SetResult(in, resultParam, std::string(SessionResultText(result)), statement);
   }
   ctx.Startup.ExitCode = SessionExitCode(result, job->LastCode);
+  if ((result == 1 || result == 2) && !patch && services.Product) services.Product->AfterSession(in, job->Mode, advertise);
 }
 
 }  // namespace

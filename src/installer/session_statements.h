@@ -13,6 +13,7 @@
 
 namespace kem {
 
+class InstalledProduct;
 class InstallerService;
 class ShortcutPinService;
 class SystemService;
@@ -25,6 +26,8 @@ struct SessionServices {
   SystemService& System;
   // Pins the shortcuts around the session; none: nothing is pinned.
   ShortcutPinService* Pins = nullptr;
+  // The installer cache and the uninstall registration; none: nothing is cached.
+  InstalledProduct* Product = nullptr;
 };
 
 // The state the sessions of a run share (the installer's progress as its messages

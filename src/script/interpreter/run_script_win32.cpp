@@ -1,10 +1,12 @@
 // The launcher's run-script call in the engine: the interpreter with the Windows services
 // and every statement group built so far.
 #include "components/component_statements.h"
+#include "installer/installer_cache.h"
 #include "installer/plugin_calls.h"
 #include "installer/session_statements.h"
 #include "installer/verbose_trace.h"
 #include "installer/system_change_statements.h"
+#include "platform/cache/installer_cache_win32.h"
 #include "platform/installer/installer_win32.h"
 #include "platform/plugins/plugin_host_win32.h"
 #include "platform/services_win32.h"
@@ -35,7 +37,10 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   AddSystemChangeHooks(hooks);
   auto session = NewSessionRunState();
   auto pins = platform::CreateShortcutPinService();
-  RegisterSessionStatements(statements, SessionServices{*installer, *system, pins.get()}, session);
+  auto cacheMachine = platform::CreateInstallerCacheService();
+  auto product = std::make_shared<InstalledProduct>(InstallerCacheServices{*cacheMachine, *installer, *system});
+  AddInstallerCacheHooks(hooks, product);
+  RegisterSessionStatements(statements, SessionServices{*installer, *system, pins.get(), product.get()}, session);
   AddSessionHooks(hooks, session);
   if (context.Startup.VerboseTrace) AddVerboseTraceHooks(hooks);
   AddPluginHooks(hooks, PluginServices{platform::CreatePluginHost(), *system});
