@@ -7,8 +7,18 @@
 # first page is photographed into the build folder (KEM_WIZARD=0 skips the wizard). Between
 # the two, the plug-in example runs a setup whose statement a plug-in built from sdk/ does.
 # Installs what it needs first (scripts/install-deps.sh, as root).
+# --product: then the installable example (examples/product) is installed silently, shown in
+# Wine's list of installed programs, repaired from its installer cache after one of its
+# files is deleted, and removed through its registration's QuietUninstallString.
 # Environment: KEM_BUILD_DIR (default ./build), KEM_JOBS, KEM_EXAMPLE (default examples/hello).
 set -euo pipefail
+PRODUCT=0
+for arg in "$@"; do
+  case $arg in
+    --product) PRODUCT=1 ;;
+    *) echo "unknown option $arg (known: --product)" >&2; exit 2 ;;
+  esac
+done
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$ROOT"
 BUILD=${KEM_BUILD_DIR:-$ROOT/build}
@@ -68,6 +78,40 @@ set +e
 code=$?
 set -e
 echo "=== the plug-in example ended with exit code $code (3: three calls)"
+
+# The installable example: install, list, repair from the cache, remove.
+if [ "$PRODUCT" = 1 ]; then
+  harness() { "$ROOT/scripts/wine-harness.sh" run "$STATE" "$@"; }
+  uninstall_value() {  # the value of the product's uninstall entry, per machine or per user
+    local root
+    for root in HKLM HKCU; do
+      harness reg query "$root\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kem Product" /v "$1" \
+        2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_[A-Z_]* *//p" && return 0
+    done
+  }
+  PROUT="$BUILD/sample-product"
+  echo "=== building the setup from $ROOT/examples/product into $PROUT"
+  rm -rf "$PROUT"
+  "$BUILD/sample-native/tools/kembuild/kembuild" build "$ROOT/examples/product" -o "$PROUT" --engine-dir "$ENGINE_DIR" >/dev/null
+  set +e
+  harness "$PROUT/product.exe" /s
+  echo "=== installed: exit code $?"
+  echo "=== Wine's list of installed programs"
+  harness uninstaller --list
+  target=$(uninstall_value InstallLocation)
+  echo "=== InstallLocation: $target; QuietUninstallString: $(uninstall_value QuietUninstallString)"
+  harness cmd /c del "${target}readme.txt"
+  modify=$(uninstall_value ModifyPath)
+  eval "set -- $modify"
+  harness "$@" /s
+  echo "=== repaired from the cache: exit code $?; readme.txt back: $(harness cmd /c if exist "${target}readme.txt" echo yes | tr -d '\r')"
+  quiet=$(uninstall_value QuietUninstallString)
+  eval "set -- $quiet"
+  harness "$@"
+  echo "=== removed through the QuietUninstallString: exit code $?"
+  harness uninstaller --list
+  set -e
+fi
 
 # The example wizard.
 [ "${KEM_WIZARD:-1}" = 0 ] && exit 0
