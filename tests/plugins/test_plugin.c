@@ -10,7 +10,8 @@
  *   huge             announces a result of 2 GB
  *   count:FILE       appends one line to FILE per call (first and second)
  *   window           WINDOW := "SET" when a window handle came in, else "NONE"
- *   dump:FILE        writes parameter 1, a line break and the variables text to FILE */
+ *   dump:FILE        writes parameter 1, a line break and the variables text to FILE
+ *   pad:N            sets PAD0 .. PADN-1 to a 24-character value (a large store) */
 #include <windows.h>
 
 #include <stdio.h>
@@ -54,6 +55,13 @@ static int run(kem_vars *vars, const char *parameter, const char *variables, voi
       kem_vars_set(vars, argument, value ? value : "");
     } else if (!strcmp(command, "delete") && argument) {
       kem_vars_remove(vars, argument);
+    } else if (!strcmp(command, "pad") && argument) {
+      int n = atoi(argument);
+      for (int i = 0; i < n; ++i) {
+        char name[24];
+        snprintf(name, sizeof name, "PAD%d", i);
+        kem_vars_set(vars, name, "padding value, 24 chars");
+      }
     } else if (!strcmp(command, "echo")) {
       kem_vars_set(vars, "PARAMETER", parameter);
     } else if (!strcmp(command, "report") && argument) {
@@ -73,7 +81,8 @@ static int run(kem_vars *vars, const char *parameter, const char *variables, voi
     } else if (!strcmp(command, "zero")) {
       code = 1;
     } else if (!strcmp(command, "crash")) {
-      *(volatile int *)(size_t)16 = 1;
+      volatile int *volatile nowhere = (volatile int *)(size_t)16;
+      *nowhere = 1;
     } else if (!strcmp(command, "huge")) {
       code = 2;
     } else if (!strcmp(command, "window")) {

@@ -130,6 +130,31 @@ TEST_F(StoreTest, ImportIgnoresAnOddLastEntry) {
   EXPECT_EQ(ExportVars(), "A,1");
 }
 
+// Import over a filled store: whatever the text's order, the store ends up holding exactly
+// the text's pairs (the later of two equal names wins), in the text's order.
+TEST_F(StoreTest, ImportReplacesAFilledStore) {
+  struct Case {
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {"A,1,B,2,C,3", "A,1,B,2,C,3"},
+      {"A,x,B,\"y,z\",C,", "A,x,B,\"y,z\",C,"},  // values changed in place
+      {"A,1,B,2,C,3,D,4", "A,1,B,2,C,3,D,4"},    // one added at the end
+      {"A,1,B,2", "A,1,B,2"},                    // one removed
+      {"A,1,C,3,B,2", "A,1,C,3,B,2"},            // reordered
+      {"A,1,B,2,C", "A,1,B,2"},                  // a name without its value
+      {"A,1,B,2,C,3,A,9", "A,9,B,2,C,3"},        // the later value wins
+      {"A,1,,5,B,2,C,3", "A,1,B,2,C,3"},         // an empty name is skipped
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    ClearVars();
+    ImportVars("A,old,B,old,C,old");
+    ImportVars(c.text);
+    EXPECT_EQ(ExportVars(), c.expected) << c.text;
+  }
+}
+
 TEST_F(StoreTest, ReferenceHelpers) {
   SetVar("EMPTY", "", "t");
   SetVar("B", "x", "t");

@@ -281,72 +281,146 @@ bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
 }  // namespace
 
+namespace {
+
+void AppendCommaEntry(std::string& out, std::string_view s) {
+  if (!NeedsQuotes(s)) {
+    out += s;
+    return;
+  }
+  out.push_back('"');
+  for (char c : s) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
+
+}  // namespace
+
 std::string CommaText(const std::vector<std::string>& list) {
   std::string out;
   for (std::size_t i = 0; i < list.size(); ++i) {
     if (i) out.push_back(',');
-    const std::string& s = list[i];
-    if (!NeedsQuotes(s)) {
-      out += s;
-      continue;
-    }
-    out.push_back('"');
-    for (char c : s) {
-      if (c == '"') out.push_back('"');
-      out.push_back(c);
-    }
-    out.push_back('"');
+    AppendCommaEntry(out, list[i]);
   }
   return out;
 }
 
-std::vector<std::string> SplitCommaText(std::string_view text) {
-  std::vector<std::string> list;
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n && IsBlank(text[i])) ++i;
-  while (i < n) {
-    std::string entry;
-    if (text[i] == '"') {
-      ++i;
-      while (i < n) {
-        if (text[i] == '"') {
-          if (i + 1 < n && text[i + 1] == '"') {
-            entry.push_back('"');
-            i += 2;
-            continue;
-          }
-          ++i;
+namespace {
+
+// Reads a comma text one entry at a time into the caller's string, whose capacity is
+// reused: the store's values move in without an allocation each.
+class CommaReader {
+ public:
+  explicit CommaReader(std::string_view text) : text_(text) { SkipBlanks(); }
+
+  // The next entry, or false at the end of the text.
+  bool Next(std::string& entry) {
+    entry.clear();
+    if (pendingEmpty_) {
+      pendingEmpty_ = false;
+      return true;
+    }
+    const std::size_t n = text_.size();
+    if (i_ >= n) return false;
+    if (text_[i_] == '"') {
+      ++i_;
+      // Runs between quotes are taken whole; a doubled quote stands for one.
+      while (i_ < n) {
+        const std::size_t quote = text_.find('"', i_);
+        if (quote == std::string_view::npos) {
+          entry.append(text_.substr(i_));
+          i_ = n;
           break;
         }
-        entry.push_back(text[i++]);
+        entry.append(text_.substr(i_, quote - i_));
+        i_ = quote + 1;
+        if (i_ < n && text_[i_] == '"') {
+          entry.push_back('"');
+          ++i_;
+          continue;
+        }
+        break;
       }
     } else {
-      while (i < n && text[i] != ',' && !IsBlank(text[i])) entry.push_back(text[i++]);
+      const std::size_t start = i_;
+      while (i_ < n && text_[i_] != ',' && !IsBlank(text_[i_])) ++i_;
+      entry.assign(text_.substr(start, i_ - start));
     }
-    list.push_back(std::move(entry));
-    while (i < n && IsBlank(text[i])) ++i;
-    if (i < n && text[i] == ',') {
-      ++i;
-      while (i < n && IsBlank(text[i])) ++i;
+    SkipBlanks();
+    if (i_ < n && text_[i_] == ',') {
+      ++i_;
+      SkipBlanks();
       // A comma at the very end stands before one more (empty) entry.
-      if (i >= n) list.emplace_back();
+      pendingEmpty_ = i_ >= n;
     }
+    return true;
   }
+
+ private:
+  void SkipBlanks() {
+    while (i_ < text_.size() && IsBlank(text_[i_])) ++i_;
+  }
+
+  std::string_view text_;
+  std::size_t i_ = 0;
+  bool pendingEmpty_ = false;
+};
+
+}  // namespace
+
+std::vector<std::string> SplitCommaText(std::string_view text) {
+  std::vector<std::string> list;
+  CommaReader reader(text);
+  std::string entry;
+  while (reader.Next(entry)) list.push_back(std::move(entry));
   return list;
 }
 
+// Export and Import carry the whole store across every plug-in call: both work on the
+// entries directly, without a list of copies in between.
 std::string TVariableManager::Export() const {
-  std::vector<std::string> list;
-  Dump(list);
-  return CommaText(list);
+  std::lock_guard guard(lock_);
+  std::size_t size = 0;
+  for (const Entry& e : entries_) size += e.name.size() + e.value.size() + 6;
+  std::string out;
+  out.reserve(size);
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (i) out.push_back(',');
+    AppendCommaEntry(out, entries_[i].name);
+    out.push_back(',');
+    AppendCommaEntry(out, entries_[i].value);
+  }
+  return out;
 }
 
 void TVariableManager::Import(std::string_view text) {
-  std::vector<std::string> list = SplitCommaText(text);
   std::lock_guard guard(lock_);
-  Clear();
-  for (std::size_t i = 0; i + 1 < list.size(); i += 2) Set(list[i], list[i + 1]);
+  CommaReader reader(text);
+  std::string name, value;
+  // Usually the text holds the store's own names in the store's order, some values
+  // changed and a few names added at the end: then the values are read in place.
+  std::size_t kept = 0;
+  while (kept < entries_.size() && reader.Next(name) && name == entries_[kept].name &&
+         reader.Next(entries_[kept].value))
+    ++kept;
+  if (kept < entries_.size()) {
+    // Names missing, renamed or reordered: the text replaces the store from its start.
+    Clear();
+    reader = CommaReader(text);
+  }
+  while (reader.Next(name)) {
+    if (!reader.Next(value)) break;  // a name without a value at the end is dropped
+    if (name.empty()) continue;
+    auto it = index_.find(name);
+    if (it != index_.end()) {
+      entries_[it->second].value = std::move(value);
+      continue;
+    }
+    index_.emplace(name, entries_.size());
+    entries_.push_back(Entry{std::move(name), std::move(value)});
+  }
 }
 
 // --- Reference helpers ---
