@@ -313,7 +313,41 @@ void InstalledProduct::Bootstrap(Interpreter& in) {
   }
 
   vars.SetVar("NEWINSTANCE", BoolText(!identityText && (maintenance || upgrade)), kOriginBootstrap);
+  LoadPatchTarget(in);
   state_->LastOverride = vars.Get("OVERRIDECACHE");
+}
+
+std::string InstalledProduct::InstalledEngine(Interpreter& in, bool machineFirst) {
+  const std::string key = std::string(kUninstallKey) + in.Data().ProductTitle;
+  for (bool machine : {machineFirst, !machineFirst}) {
+    auto command = services_.Cache.ReadString(machine, key, "UninstallString");
+    if (!command || command->empty()) continue;
+    std::string path = *command;
+    if (auto first = path.find('"'); first != std::string::npos) path.erase(first, 1);
+    if (auto next = path.find('"'); next != std::string::npos) path.erase(next);
+    return path;
+  }
+  return {};
+}
+
+void InstalledProduct::LoadPatchTarget(Interpreter& in) {
+  // A patch beside the database: the state to load is the installed revision's.
+  std::string patch = in.DatabasePath();
+  const auto slash = patch.find_last_of('\\'), dot = patch.find_last_of('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) patch.resize(dot);
+  if (!in.Machine().Files.FileExists(patch + ".msp")) return;
+  const std::string engine = InstalledEngine(in, false);
+  const std::string revision = FileNameOf(WithoutBackslash(ParentFolder(engine)));
+  if (revision.empty()) return;
+  state_->PatchRevision = revision;
+  const std::string datPath = CacheRoot(in, CachedDataMissing(in)) + revision + "\\" + DatabaseBaseName(in) + ".dat";
+  ComponentTables& t = in.Context().State.Components;
+  t = ComponentTables{};
+  t.Sizes = in.Data().ComponentSizes;
+  if (ReadData(in, datPath, static_cast<int>(ComponentListsRead::Normal))) {
+    t.InstalledSize = ComponentModel(t, in.Context().Text()).SelectedSize();
+    LoadCompanions(in, datPath);
+  }
 }
 
 void InstalledProduct::BeforeStatement(Interpreter& in) {
@@ -334,8 +368,15 @@ void InstalledProduct::BeforeStatement(Interpreter& in) {
       }
     }
   }
-  const std::string folder = CacheFolder(in, IsTrue(vars.Get("ALLUSERS")));
-  const std::string link = folder + FileNameOf(in.Context().Startup.ProgramPath);
+  std::string folder, link;
+  if (in.Data().MediaMode == 3) {
+    // A patch build serves the installed product's cache.
+    link = InstalledEngine(in, IsTrue(vars.Get("ALLUSERS")));
+    folder = ParentFolder(link);
+  } else {
+    folder = CacheFolder(in, IsTrue(vars.Get("ALLUSERS")));
+    link = folder + FileNameOf(in.Context().Startup.ProgramPath);
+  }
   if (vars.Get("ENGINECACHE") != folder) vars.SetVar("ENGINECACHE", folder, kOriginBootstrap);
   if (vars.Get("UNINSTALLLINK") != link) vars.SetVar("UNINSTALLLINK", link, kOriginBootstrap);
 }

@@ -91,6 +91,10 @@ class InstalledProduct {
   void LoadCompanions(Interpreter& in, const std::string& datPath);
   void WriteData(Interpreter& in, const std::string& folder, bool full);
   void FirstInstallDefaults(Interpreter& in, bool admin);
+  void LoadPatchTarget(Interpreter& in);
+  // The installed product's cached engine, as its uninstall entry names it (empty when
+  // there is none).
+  std::string InstalledEngine(Interpreter& in, bool machineFirst);
   std::string DatabaseBaseName(Interpreter& in) const;
 
   InstallerCacheServices services_;

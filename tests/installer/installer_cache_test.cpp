@@ -297,6 +297,36 @@ TEST_F(CacheTest, ForeignCacheFolderIsRefused) {
   }
 }
 
+TEST_F(CacheTest, PatchBuildServesTheInstalledRevision) {
+  InstallScript();
+  RunSetup();
+  ctx.State.SavedVariables.clear();
+  NewScript();
+  script.Data().RevisionCode = "{B1B2C3D4-1111-2222-3333-444455556666}";
+  script.Data().MediaMode = 3;
+  host.files.insert("C:\\Temp\\kem1\\setup.msp");
+  script.Add("Set Variable", {"SEEN", "$ENGINECACHE$|$UNINSTALLLINK$"});
+  RunSetup();
+  EXPECT_EQ(GetVar("NOTE"), "first$NEWLINE$second");
+  EXPECT_EQ(GetVar("SEEN"), kCache + "|" + kCache + "setup.exe");
+  EXPECT_EQ(Engine().Components.InstalledSize, 2048000);
+}
+
+TEST_F(CacheTest, CacheSourcesFalseEmptiesAWebBuildsBlocksButOffline) {
+  for (const char* setting : {"FALSE", ""}) {
+    for (const char* block : {"OFFLINE", "BLOCK1"}) cache.Put(kCache + block + "\\part.7zip", "data");
+    NewScript();
+    script.Data().MediaMode = 2;
+    if (*setting) {
+      script.Data().CompilerVariables.Add("CACHESOURCES");
+      script.Data().CompilerVariables.Add(setting);
+    }
+    RunSetup();
+    EXPECT_TRUE(host.files.contains(kCache + "OFFLINE\\part.7zip")) << setting;
+    EXPECT_EQ(host.files.contains(kCache + "BLOCK1\\part.7zip"), !*setting) << setting;
+  }
+}
+
 TEST(VersionNumbers, MajorAndMinor) {
   struct Case {
     const char* text;
