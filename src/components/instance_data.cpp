@@ -23,7 +23,9 @@ std::string Marked(std::string_view value) {
   return out;
 }
 
-StringList SplitLines(std::string_view text) {
+}  // namespace
+
+StringList SplitFileLines(std::string_view text) {
   StringList lines;
   std::size_t start = 0;
   while (start < text.size()) {
@@ -37,6 +39,8 @@ StringList SplitLines(std::string_view text) {
   return lines;
 }
 
+namespace {
+
 // The pairs after the single lines: the saved variables, the 64-bit mode, OVERRIDECACHE.
 void AppendPairs(const EngineContext& ctx, StringList& lines) {
   for (const auto& name : ctx.State.SavedVariables) {
@@ -49,7 +53,9 @@ void AppendPairs(const EngineContext& ctx, StringList& lines) {
   lines.push_back(Marked(ctx.Vars.Get("OVERRIDECACHE")));
 }
 
-std::string JoinLines(const StringList& lines) {
+}  // namespace
+
+std::string JoinFileLines(const StringList& lines) {
   std::string text;
   for (const auto& l : lines) {
     text += l;
@@ -57,6 +63,8 @@ std::string JoinLines(const StringList& lines) {
   }
   return text;
 }
+
+namespace {
 
 constexpr std::size_t kListCount = 6;
 constexpr std::size_t kSingleLines = 4;
@@ -88,22 +96,22 @@ std::string WriteInstanceData(const EngineContext& ctx, std::string_view dataFol
   lines.push_back(Marked(ctx.Vars.Get("STARTMENU")));
   lines.emplace_back(dataFolderLine);
   AppendPairs(ctx, lines);
-  return JoinLines(lines);
+  return JoinFileLines(lines);
 }
 
 std::optional<std::string> UpdateInstanceData(const EngineContext& ctx, std::string_view oldText) {
-  StringList lines = SplitLines(oldText);
+  StringList lines = SplitFileLines(oldText);
   auto end = AfterLists(lines);
   if (!end || *end + kSingleLines > lines.size()) return std::nullopt;
   lines.resize(*end + kSingleLines);
   AppendPairs(ctx, lines);
-  return JoinLines(lines);
+  return JoinFileLines(lines);
 }
 
 std::optional<std::string> InstanceDataDamage(std::string_view text) {
   if (text.find('\0') != std::string_view::npos) return "it holds a NUL byte";
   if (text.empty() || text.back() != '\n') return "its last line has no line break";
-  StringList lines = SplitLines(text);
+  StringList lines = SplitFileLines(text);
   auto end = AfterLists(lines);
   if (!end) return "it ends before its sixth list does";
   if (*end + kSingleLines > lines.size()) return "it ends before its single lines do";
@@ -126,7 +134,7 @@ std::optional<std::string> InstanceDataDamage(std::string_view text) {
 }
 
 std::optional<std::string> ReadInstanceData(EngineContext& ctx, std::string_view text, ComponentListsRead mode) {
-  StringList lines = SplitLines(text);
+  StringList lines = SplitFileLines(text);
   std::size_t pos = 0;
   ComponentTables scratch = ctx.State.Components;
   if (!ReadComponentLists(scratch, ctx.Text(), lines, pos, mode) || pos + 4 > lines.size()) return std::nullopt;

@@ -20,6 +20,11 @@ namespace kem {
 
 class EngineContext;
 
+// The lines of an instance data file or one of its companions (CR LF or LF breaks; no
+// line after a final break), and a text of lines each ended by CR LF.
+StringList SplitFileLines(std::string_view text);
+std::string JoinFileLines(const StringList& lines);
+
 // The whole file from the current tables and variables. dataFolderLine is item 10 (empty
 // in a feature-selection file).
 std::string WriteInstanceData(const EngineContext& ctx, std::string_view dataFolderLine);

@@ -40,29 +40,6 @@ std::string WithoutBackslash(std::string folder) {
   return folder;
 }
 
-std::vector<std::string> Lines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    auto end = text.find('\n', start);
-    std::string_view line = text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.emplace_back(line);
-    if (end == std::string_view::npos) break;
-    start = end + 1;
-  }
-  return lines;
-}
-
-std::string JoinLines(const StringList& lines) {
-  std::string text;
-  for (const auto& l : lines) {
-    text += l;
-    text += "\r\n";
-  }
-  return text;
-}
-
 std::uint32_t NumberOrZero(std::string_view digits) {
   if (digits.empty() || digits.size() > 9) return 0;
   std::uint32_t n = 0;
@@ -86,7 +63,7 @@ std::pair<std::uint32_t, std::uint32_t> VersionNumbers(std::string_view version)
 }
 
 std::optional<InstanceIdentity> ReadInstanceIdentity(std::string_view text) {
-  auto lines = Lines(text);
+  auto lines = SplitFileLines(text);
   if (lines.size() < 3 || lines[0].empty() || lines[1].empty()) return std::nullopt;
   return InstanceIdentity{lines[0], lines[1], lines[2]};
 }
@@ -175,11 +152,11 @@ void InstalledProduct::LoadCompanions(Interpreter& in, const std::string& datPat
   InstallerState& st = in.Context().State.Installer;
   if (auto text = services_.Cache.ReadFile(stem + ".lnk")) {
     st.PreviousPinList.clear();
-    for (auto& line : Lines(*text))
+    for (auto& line : SplitFileLines(*text))
       if (!line.empty()) st.PreviousPinList.push_back(line);
   }
   if (auto text = services_.Cache.ReadFile(stem + ".par")) {
-    auto lines = Lines(*text);
+    auto lines = SplitFileLines(*text);
     if (lines.size() % 2) {
       in.Context().Trace("      " + stem + ".par ignored: a property has no value");
       return;
@@ -306,7 +283,7 @@ void InstalledProduct::Bootstrap(Interpreter& in) {
       if (auto text = cache.ReadFile(chosen.substr(0, chosen.size() - 4) + ".lnk")) {
         auto& previous = ctx.State.Installer.PreviousPinList;
         previous.clear();
-        for (auto& line : Lines(*text))
+        for (auto& line : SplitFileLines(*text))
           if (!line.empty()) previous.push_back(line);
       }
     }
@@ -470,8 +447,8 @@ void InstalledProduct::Install(Interpreter& in, bool advertise) {
   // The instance data and its companions.
   WriteData(in, folder, true);
   const InstallerState& st = ctx.State.Installer;
-  cache.WriteReplacing(folder + base + ".par", JoinLines(st.SessionProperties));
-  cache.WriteReplacing(folder + base + ".lnk", JoinLines(st.PinList));
+  cache.WriteReplacing(folder + base + ".par", JoinFileLines(st.SessionProperties));
+  cache.WriteReplacing(folder + base + ".lnk", JoinFileLines(st.PinList));
   if (std::string language = vars.Get("LANGUAGE"); !language.empty())
     cache.WriteReplacing(folder + base + ".lan", language + "\r\n");
   else

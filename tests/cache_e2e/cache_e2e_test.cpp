@@ -107,14 +107,26 @@ class CacheE2E : public ::testing::Test {
     RemoveTree(media_);
     RemoveTree(temp_);
   }
-  // Installs from the media; returns the registration's root.
-  HKEY Install() {
+  // What an installation registered: the root of its keys, its cache folder, its target.
+  struct Installed {
+    HKEY Root;
+    std::string Cache, Target;
+    std::string Value(const char* name) const { return RegString(Root, kUninstallKey, name); }
+  };
+  // Installs from the media.
+  Installed Install() {
     RunResult r = RunEngine(media_ + "\\product.exe", "/s /l=" + temp_ + "\\install.log", 180000, temp_);
     EXPECT_FALSE(r.TimedOut);
     EXPECT_EQ(r.ExitCode, 0u) << ReadTraceLog(temp_ + "\\install.log");
-    return KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey) ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    Installed i;
+    i.Root = KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey) ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    i.Cache = RegString(i.Root, kCacheKey, nullptr);
+    i.Target = i.Value("InstallLocation");
+    return i;
   }
-  void ExpectNothingLeft(const std::string& cache, const std::string& target) {
+  void ExpectNothingLeft(const Installed& installed) {
+    const std::string& cache = installed.Cache;
+    const std::string& target = installed.Target;
     EXPECT_NE(MsiQueryProductStateA(kProduct), INSTALLSTATE_DEFAULT);
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
       EXPECT_FALSE(KeyExists(root, kUninstallKey));
@@ -128,12 +140,12 @@ class CacheE2E : public ::testing::Test {
 };
 
 TEST_F(CacheE2E, InstallationRegistersAndTheQuietRemovalTakesEverythingAway) {
-  const HKEY root = Install();
-  ASSERT_TRUE(KeyExists(root, kUninstallKey));
+  const Installed installed = Install();
+  ASSERT_TRUE(KeyExists(installed.Root, kUninstallKey));
   EXPECT_EQ(MsiQueryProductStateA(kProduct), INSTALLSTATE_DEFAULT);
 
   // The cache key points at the cache folder, which holds the setup and its state.
-  const std::string cache = RegString(root, kCacheKey, nullptr);
+  const std::string& cache = installed.Cache;
   ASSERT_NE(cache, "<none>");
   for (const char* file : {"product.exe", "product.msi", "product.res", "kem.lib", "product.dat", "product.par",
                            "instance.dat"})
@@ -141,53 +153,48 @@ TEST_F(CacheE2E, InstallationRegistersAndTheQuietRemovalTakesEverythingAway) {
 
   // The entry's values.
   const std::string engine = cache + "product.exe";
-  EXPECT_EQ(RegString(root, kUninstallKey, "DisplayName"), kTitle);
-  EXPECT_EQ(RegString(root, kUninstallKey, "DisplayIcon"), engine);
-  EXPECT_EQ(RegString(root, kUninstallKey, "UninstallString"), "\"" + engine + "\" REMOVE=TRUE MODIFY=FALSE");
-  EXPECT_EQ(RegString(root, kUninstallKey, "QuietUninstallString"), "\"" + engine + "\" /s REMOVE=TRUE MODIFY=FALSE");
-  EXPECT_EQ(RegString(root, kUninstallKey, "ModifyPath"), "\"" + engine + "\"");
-  EXPECT_EQ(RegString(root, kUninstallKey, "Publisher"), "Kem Examples");
-  EXPECT_EQ(RegString(root, kUninstallKey, "DisplayVersion"), "2.1.0");
-  EXPECT_EQ(RegDword(root, kUninstallKey, "VersionMajor"), 2u);
-  EXPECT_EQ(RegDword(root, kUninstallKey, "VersionMinor"), 1u);
-  EXPECT_EQ(RegDword(root, kUninstallKey, "EstimatedSize"), 8u);
-  const std::string target = RegString(root, kUninstallKey, "InstallLocation");
+  EXPECT_EQ(installed.Value("DisplayName"), kTitle);
+  EXPECT_EQ(installed.Value("DisplayIcon"), engine);
+  EXPECT_EQ(installed.Value("UninstallString"), "\"" + engine + "\" REMOVE=TRUE MODIFY=FALSE");
+  EXPECT_EQ(installed.Value("QuietUninstallString"), "\"" + engine + "\" /s REMOVE=TRUE MODIFY=FALSE");
+  EXPECT_EQ(installed.Value("ModifyPath"), "\"" + engine + "\"");
+  EXPECT_EQ(installed.Value("Publisher"), "Kem Examples");
+  EXPECT_EQ(installed.Value("DisplayVersion"), "2.1.0");
+  EXPECT_EQ(RegDword(installed.Root, kUninstallKey, "VersionMajor"), 2u);
+  EXPECT_EQ(RegDword(installed.Root, kUninstallKey, "VersionMinor"), 1u);
+  EXPECT_EQ(RegDword(installed.Root, kUninstallKey, "EstimatedSize"), 8u);
+  const std::string& target = installed.Target;
   EXPECT_TRUE(PathExists(target + "readme.txt")) << target;
   EXPECT_TRUE(PathExists(target + "doc\\manual.txt")) << target;
   EXPECT_EQ(RegString(HKEY_CURRENT_USER, "Software\\Kem Examples\\Product", "Folder"), target);
 
   // The quiet removal, started as Windows starts it.
-  EXPECT_EQ(RunCommandLine(RegString(root, kUninstallKey, "QuietUninstallString"), temp_), 0u);
-  ExpectNothingLeft(cache, target);
+  EXPECT_EQ(RunCommandLine(installed.Value("QuietUninstallString"), temp_), 0u);
+  ExpectNothingLeft(installed);
 }
 
 TEST_F(CacheE2E, RepairRestoresADeletedFileAndTheRemovalEntryRemoves) {
-  const HKEY root = Install();
-  const std::string cache = RegString(root, kCacheKey, nullptr);
-  const std::string target = RegString(root, kUninstallKey, "InstallLocation");
-  ASSERT_TRUE(DeleteFileA((target + "readme.txt").c_str())) << target;
+  const Installed installed = Install();
+  ASSERT_TRUE(DeleteFileA((installed.Target + "readme.txt").c_str())) << installed.Target;
 
   // The modify entry with a silent run: a maintenance run repairs.
-  EXPECT_EQ(RunCommandLine(RegString(root, kUninstallKey, "ModifyPath") + " /s /l=" + temp_ + "\\repair.log", temp_),
-            0u);
+  EXPECT_EQ(RunCommandLine(installed.Value("ModifyPath") + " /s /l=" + temp_ + "\\repair.log", temp_), 0u);
   const std::string log = ReadTraceLog(temp_ + "\\repair.log");
   EXPECT_NE(log.find("REINSTALL=ALL"), std::string::npos) << log;
-  EXPECT_TRUE(PathExists(target + "readme.txt")) << log;
-  EXPECT_TRUE(KeyExists(root, kUninstallKey));
+  EXPECT_TRUE(PathExists(installed.Target + "readme.txt")) << log;
+  EXPECT_TRUE(KeyExists(installed.Root, kUninstallKey));
 
   // The removal entry, as the list of installed programs starts it.
-  EXPECT_EQ(RunCommandLine(RegString(root, kUninstallKey, "UninstallString"), temp_), 0u);
-  ExpectNothingLeft(cache, target);
+  EXPECT_EQ(RunCommandLine(installed.Value("UninstallString"), temp_), 0u);
+  ExpectNothingLeft(installed);
 }
 
 TEST_F(CacheE2E, RemovalWorksWhenTheInstallationMediaAreGone) {
-  const HKEY root = Install();
-  const std::string cache = RegString(root, kCacheKey, nullptr);
-  const std::string target = RegString(root, kUninstallKey, "InstallLocation");
+  const Installed installed = Install();
   RemoveTree(media_);
   ASSERT_FALSE(PathExists(media_));
-  EXPECT_EQ(RunCommandLine(RegString(root, kUninstallKey, "QuietUninstallString"), temp_), 0u);
-  ExpectNothingLeft(cache, target);
+  EXPECT_EQ(RunCommandLine(installed.Value("QuietUninstallString"), temp_), 0u);
+  ExpectNothingLeft(installed);
 }
 
 }  // namespace

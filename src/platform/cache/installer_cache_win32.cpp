@@ -12,6 +12,7 @@
 #include "platform/files/files.h"
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
+#include "platform/shell/shell.h"
 
 namespace kem::platform {
 namespace {
@@ -31,16 +32,6 @@ std::string WithoutBackslash(std::string path) {
   return path;
 }
 
-std::string ShellFolder(int csidl) {
-  static const SystemLibrary shell(L"shell32.dll");
-  using FolderPathFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
-  auto folderPath = shell.Function<FolderPathFn>("SHGetFolderPathA");
-  char buf[MAX_PATH] = {};
-  if (!folderPath || FAILED(folderPath(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buf))) return {};
-  std::string r(buf);
-  if (!r.empty() && r.back() != '\\') r.push_back('\\');
-  return r;
-}
 
 // A security descriptor allocated by the system (LocalFree).
 struct LocalMemory {

@@ -9,7 +9,6 @@
 #include "platform/process/system_library.h"
 
 namespace kem::platform {
-namespace {
 
 std::string ShellFolder(int csidl) {
   static const SystemLibrary shell(L"shell32.dll");
@@ -21,6 +20,8 @@ std::string ShellFolder(int csidl) {
   if (!r.empty() && r.back() != '\\') r.push_back('\\');
   return r;
 }
+
+namespace {
 
 class Win32ShellService final : public ShellService {
  public:
