@@ -111,6 +111,20 @@ std::string RegValue(const char* name) {
   return buffer;
 }
 
+// A successful session also registers the product and keeps its setup in the installer
+// cache: both go between tests, so no test starts as a maintenance run of another.
+void RemoveRegistration() {
+  const std::string cacheKey = std::string("SOFTWARE\\Corvath\\Vantrel\\Ident.Cache\\") + kProduct;
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    char folder[MAX_PATH] = {};
+    DWORD size = sizeof(folder);
+    if (RegGetValueA(root, cacheKey.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, folder, &size) == ERROR_SUCCESS)
+      RemoveTree(folder);
+    RegDeleteTreeA(root, cacheKey.c_str());
+    RegDeleteTreeA(root, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Test Product");
+  }
+}
+
 class SessionE2E : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ParseEngineFilesFromTestArguments(); }
@@ -125,9 +139,11 @@ class SessionE2E : public ::testing::Test {
     // A product left by an earlier test goes first.
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     MsiConfigureProductA(kProduct, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+    RemoveRegistration();
   }
   void TearDown() override {
     MsiConfigureProductA(kProduct, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+    RemoveRegistration();
     RegDeleteTreeA(HKEY_CURRENT_USER, kKey);
   }
   // A deferred statement with its command header (its switch is A + header).
