@@ -159,7 +159,9 @@ TEST_F(CacheTest, DamagedInstanceDataCountsAsAbsent) {
   InstallAndStartFromCache();
   TraceFile trace;
   SetTraceLogPath(trace.Path());
-  const std::string dat = cache.contents[kCache + "setup.dat"];
+  std::string dat = cache.contents[kCache + "setup.dat"];
+  const std::string target = "C:\\Program Files\\Test Product\\";
+  dat.replace(dat.find(target), target.size(), "C:\\Elsewhere\\");
   cache.Put(kCache + "setup.dat", dat.substr(0, dat.find("NOTE") + 2));  // cut off while it was written
   RunSetup();
   EXPECT_EQ(GetVar("MAINTENANCE"), "TRUE");
