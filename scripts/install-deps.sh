@@ -16,6 +16,7 @@ NATIVE_PKGS=(
   zlib1g-dev libjpeg62-turbo-dev libz-mingw-w64-dev
   nasm bc openssl
   nsis  # bench/footprint: the empty installer the engine is compared with
+  wixl  # bench/builder/installer_bench.sh: the peer database built from the same files
 )
 I386_PKGS=(wine32:i386)
 
