@@ -29,13 +29,13 @@ constexpr ParameterRule kInstallFiles[] = {{1, 3, F::Plain, 0, true}};
 constexpr ParameterRule kInstallAssembly[] = {{1, 3, F::Plain, 0, true}};
 constexpr ParameterRule kInstallOdbcDriver[] = {{1, 4, F::Plain}};
 constexpr ParameterRule kInstallService[] = {
-    {1, 2, F::Plain},  {2, 4, F::Text, 1},  {3, 5, F::Text, 2},  {4, 9, F::Text, 4},  {5, 10, F::TextNull, 5},
+    {1, 2, F::Plain},  {2, 4, F::Text, 1},  {3, 5, F::Text, 2},  {4, 9, F::Text, 4, true},  {5, 10, F::TextNull, 5},
     {6, 13, F::Plain}, {7, 14, F::Plain}, {8, 15, F::Plain}, {9, 6, F::Text, 3}};
 constexpr ParameterRule kControlService[] = {{1, 1, F::Text, 1}, {2, 2, F::Plain}};
 constexpr ParameterRule kCreateFolder[] = {{1, 1, F::Plain, 0, true}};
-constexpr ParameterRule kDeleteFiles[] = {{1, 1, F::Plain}};
-constexpr ParameterRule kCopyMoveLocalFiles[] = {{1, 1, F::Plain}, {2, 3, F::Plain}};
-constexpr ParameterRule kEditIniFile[] = {{1, 1, F::Plain}, {2, 4, F::Plain}, {3, 5, F::Plain}, {4, 6, F::Plain}};
+constexpr ParameterRule kDeleteFiles[] = {{1, 1, F::Plain, 0, true}};
+constexpr ParameterRule kCopyMoveLocalFiles[] = {{1, 1, F::Plain, 0, true}, {2, 3, F::Plain, 0, true}};
+constexpr ParameterRule kEditIniFile[] = {{1, 1, F::Plain, 0, true}, {2, 4, F::Plain}, {3, 5, F::Plain}, {4, 6, F::Plain}};
 constexpr ParameterRule kSetEnvironment[] = {{1, 2, F::Plain}};
 constexpr ParameterRule kWriteRegistry[] = {{1, 3, F::Plain, 0, false, true},
                                             {2, 4, F::Plain, 0, false, true},

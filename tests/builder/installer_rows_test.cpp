@@ -10,10 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "engine/statement_kinds.h"
+#include "installer/system_change_statements.h"
 #include "kembuild/build_setup.h"
 #include "kembuild/installer_database.h"
 #include "kembuild/installer_rows.h"
@@ -163,6 +166,96 @@ TEST_F(InstallerRowsTest, EveryStatementGetsItsRowsSwitchedAndFedByItsProperties
   EXPECT_EQ(ReadTableRows(r.database.string(), "FeatureComponents").size(), conditions.size());
   // The media's last sequence covers every file.
   EXPECT_EQ(ReadTableRows(r.database.string(), "Media").at(0).at(1), "3");
+}
+
+// The parameter property names (P<header>_<n>) in a text: header and n of each.
+std::vector<std::pair<std::string, int>> PropertyNames(const std::string& text) {
+  std::vector<std::pair<std::string, int>> out;
+  auto hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  for (std::size_t p = text.find('P'); p != std::string::npos; p = text.find('P', p + 1)) {
+    std::size_t h = p + 1;
+    while (h < text.size() && hex(text[h])) ++h;
+    if (h == p + 1 || h >= text.size() || text[h] != '_') continue;
+    std::size_t d = h + 1;
+    while (d < text.size() && digit(text[d])) ++d;
+    if (d == h + 1) continue;
+    out.emplace_back(text.substr(p + 1, h - p - 1), std::stoi(text.substr(h + 1, d - h - 1)));
+  }
+  return out;
+}
+
+// The rows and the engine agree on the parameter properties: every property a row reads is
+// one the engine records for that statement, and every one the installer takes a folder
+// from (a Directory row, a folder property of RemoveFile, MoveFile or IniFile) is one the
+// engine refuses to record unless it is a full path. Otherwise the installer would read an
+// empty value and put the statement's work below TARGETDIR instead of failing it.
+TEST_F(InstallerRowsTest, RowsReadOnlyPropertiesTheEngineRecordsAndChecks) {
+  Script("Set Variable \"A\" \"C:\\\\Kem\"\n"
+         "Install Files \"app\" \"\" \"$A$\" \"\"\n"
+         "Install Assembly \"app/app.exe\" \"\" \"$A$\"\n"
+         "Install Service \"app/app.exe\" \"$A$\" \"\" \"$A$\" \"$A$\" \"$A$\" \"\" \"\" \"$A$\" \"$A$\" \"TRUE\" \"\" "
+         "\"$A$\" \"$A$\" \"$A$\"\n"
+         "Control Service \"$A$\" \"$A$\" \"3\" \"TRUE\"\n"
+         "Write Registry \"HKCU\" \"Software\\\\Kem\" \"$A$\" \"$A$\" \"\" \"\"\n"
+         "Create Shortcut \"$A$\" \"$A$\" \"$A$\" \"$A$\" \"$A$\" \"$A$\" \"\" \"\" \"\"\n"
+         "Advertised Shortcut \"$A$\" \"$A$\" \"$A$\" \"$A$\" \"$A$\" \"$A$\" \"\" \"\" \"\"\n"
+         "Edit INI File \"$A$\" \"settings.ini\" \"write\" \"$A$\" \"$A$\" \"$A$\"\n"
+         "Set Environment \"PATH\" \"$A$\" \"append\" \"FALSE\" \"\"\n"
+         "Create Folder \"$A$\"\n"
+         "Delete Files \"$A$\" \"*.log\" \"FALSE\" \"TRUE\"\n"
+         "Copy/Move Local Files \"$A$\" \"a.txt\" \"$A$\" \"\" \"TRUE\"\n"
+         "Create File Type \"$A$\" \"$A$\" \"$A$\" \"$A$\" \"$A$\"\n");
+  const BuildResult r = Build();
+  std::map<std::string, kem::StatementKind> kinds;  // header -> kind
+  for (const auto& d : r.compiled.deferred) kinds[d.header] = kem::ResolveStatementKind(d.name);
+  ASSERT_EQ(kinds.size(), 13u);
+
+  // The rule of property n of the statement with the header, or null.
+  auto rule = [&](const std::string& header, int n) -> const kem::ParameterRule* {
+    for (const auto& rl : kem::DeferredParameterRules(kinds.at(header)))
+      if (rl.Property == n) return &rl;
+    return nullptr;
+  };
+  const std::string db = r.database.string();
+  std::set<std::string> seen;
+  for (const char* table : {"Directory", "Component", "File", "Registry", "Shortcut", "IniFile", "Environment",
+                            "CreateFolder", "RemoveFile", "MoveFile", "ServiceInstall", "ServiceControl"}) {
+    for (const auto& row : ReadTableRows(db, table)) {
+      for (const auto& field : row) {
+        for (const auto& [header, n] : PropertyNames(field)) {
+          if (!kinds.count(header)) continue;
+          const std::string name = "P" + header + "_" + std::to_string(n);
+          EXPECT_NE(rule(header, n), nullptr)
+              << name << " in " << table << " is not recorded by " << kem::StatementKindName(kinds.at(header));
+          seen.insert(name);
+        }
+      }
+    }
+  }
+  EXPECT_GE(seen.size(), 30u);  // the scan found the references
+
+  // Where the installer takes a folder from a property.
+  std::vector<std::string> folders;
+  for (const auto& row : ReadTableRows(db, "Directory")) folders.push_back(row[0]);
+  for (const auto& row : ReadTableRows(db, "IniFile")) folders.push_back(row[2]);
+  for (const auto& row : ReadTableRows(db, "RemoveFile")) folders.push_back(row[3]);
+  for (const auto& row : ReadTableRows(db, "MoveFile")) {
+    folders.push_back(row[4]);
+    folders.push_back(row[5]);
+  }
+  int checked = 0;
+  for (const auto& folder : folders) {
+    const auto names = PropertyNames(folder);
+    if (names.size() != 1 || !kinds.count(names[0].first)) continue;
+    const auto& [header, n] = names[0];
+    const kem::ParameterRule* found = rule(header, n);
+    ASSERT_NE(found, nullptr) << folder;
+    EXPECT_TRUE(found->Folder) << folder << " of " << kem::StatementKindName(kinds.at(header))
+                               << " is a folder the engine does not check";
+    ++checked;
+  }
+  EXPECT_GE(checked, 10);
 }
 
 TEST_F(InstallerRowsTest, FilesLieUncompressedBelowDataWithTheSourceMarker) {

@@ -74,8 +74,8 @@ TEST_F(DeferredTest, EachStatementRecordsItsSwitchAndParameterProperties) {
        {{"AH", "TRUE"}, {"PH_1", "Test.Doc"}, {"PH_2", ".tst"}, {"PH_3", "Test document"}, {"PH_4", "C:\\t.exe"}, {"PH_5", "open"}}},
       {"Advertised File Type", {"Test.Doc", "x", "Desc"}, {{"AH", "TRUE"}}},
       {"Install Service",
-       {"x", "C:\\svc.exe", "x", "Name", "Display", "Desc", "x", "x", "user", "a~b~", "x", "x", "13", "14", "15"},
-       {{"AH", "TRUE"}, {"PH_1", "C:\\svc.exe"}, {"PH_2", "Name"}, {"PH_3", "Display"}, {"PH_4", "user"},
+       {"x", "C:\\svc.exe", "x", "Name", "Display", "Desc", "x", "x", "C:\\Svc", "a~b~", "x", "x", "13", "14", "15"},
+       {{"AH", "TRUE"}, {"PH_1", "C:\\svc.exe"}, {"PH_2", "Name"}, {"PH_3", "Display"}, {"PH_4", "C:\\Svc"},
         {"PH_5", "a$NULL$b$NULL$"}, {"PH_6", "13"}, {"PH_7", "14"}, {"PH_8", "15"}, {"PH_9", "Desc"}}},
       {"Create Shortcut", {"$TARGETDIR$app.exe", "App", "C:\\Menu", "Desc", "arg", "C:\\w", "", "", ""},
        {{"AH", "TRUE"}, {"PH_1", "C:\\Menu"}, {"PH_2", "C:\\Program Files\\Test Product\\app.exe"}, {"PH_3", "arg"}, {"PH_4", "C:\\w"}}},
@@ -167,6 +167,25 @@ TEST_F(DeferredTest, FailuresComeBeforeAnythingIsRecorded) {
       {"undefined folder variable",
        [](DeferredTest& t) { t.AddWithHeader("Create Shortcut", {"C:\\a.exe", "A", "$NOSUCH$", ""}, "H"); },
        "gives '$NOSUCH$', which is not a full folder path"},
+      // Every folder the installer takes from a property must be a full path, else its
+      // work would land below TARGETDIR.
+      {"relative INI folder",
+       [](DeferredTest& t) { t.AddWithHeader("Edit INI File", {"config", "a.ini", "0", "S", "K", "V"}, "H"); },
+       "Parameter 1 (config) gives 'config', which is not a full folder path"},
+      {"empty folder of files to delete",
+       [](DeferredTest& t) {
+         t.script.Add("Set Variable", {"EMPTY", ""});
+         t.AddWithHeader("Delete Files", {"$EMPTY$", "*.log", "FALSE", "TRUE"}, "H");
+       },
+       "Parameter 1 ($EMPTY$) gives no folder"},
+      {"relative destination of a copy",
+       [](DeferredTest& t) { t.AddWithHeader("Copy/Move Local Files", {"C:\\a", "x.txt", "b", "", "FALSE"}, "H"); },
+       "Parameter 3 (b) gives 'b', which is not a full folder path"},
+      {"relative service folder",
+       [](DeferredTest& t) {
+         t.AddWithHeader("Install Service", {"svc.exe", "Svc", "", "", "", "", "", "", "bin"}, "H");
+       },
+       "Parameter 9 (bin) gives 'bin', which is not a full folder path"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
