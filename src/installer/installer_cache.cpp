@@ -397,11 +397,12 @@ bool InstalledProduct::PrepareFolder(Interpreter& in, const std::string& folder,
     if (!ours && !cache.ListFiles(folder, "*").empty()) return refuse("it holds files of something else");
     if (!ours && !cache.ListFolders(folder).empty()) return refuse("it holds folders of something else");
     if (allUsers && !cache.OwnedByAdministrators(folder)) return refuse("it is not owned by the administrators");
-  } else {
-    std::vector<std::string> created;
-    if (!cache.CreateFolders(folder, created)) return refuse("it cannot be created");
+    if (allUsers && !cache.ProtectFolder(folder)) return refuse("its permissions cannot be set");
+    return true;
   }
-  if (allUsers && !cache.ProtectFolder(folder)) return refuse("its permissions cannot be set");
+  std::vector<std::string> created;
+  if (allUsers ? !cache.CreateProtectedFolder(folder) : !cache.CreateFolders(folder, created))
+    return refuse("it cannot be created");
   return true;
 }
 

@@ -86,6 +86,13 @@ class FakeInstallerCache : public InstallerCacheService {
     protectedFolders.insert(folder);
     return true;
   }
+  bool CreateProtectedFolder(const std::string& folder) override {
+    if (unprotectable.contains(folder)) return false;
+    std::vector<std::string> created;
+    CreateFolders(folder, created);
+    protectedFolders.insert(folder);
+    return true;
+  }
   bool OwnedByAdministrators(const std::string& folder) override { return !foreignOwned.contains(folder); }
   bool IsLink(const std::string& path) override { return links.contains(path); }
   void SetCompression(const std::string& folder, bool on) override { compression[folder] = on; }

@@ -40,6 +40,10 @@ class InstallerCacheService {
   // Makes an existing folder one that only administrators and the system can change
   // (everyone else reads), replacing inherited entries. False when refused.
   virtual bool ProtectFolder(const std::string& folder) = 0;
+  // Creates a new folder (its missing parents as CreateFolders does) that carries those
+  // permissions from its first moment, so nobody can put a file into it in between. False
+  // when it cannot be created so.
+  virtual bool CreateProtectedFolder(const std::string& folder) = 0;
   // Whether the folder is owned by the administrators or the system (a standard user
   // cannot give a folder such an owner).
   virtual bool OwnedByAdministrators(const std::string& folder) = 0;

@@ -52,6 +52,14 @@ bool IsProcessUser(PSID sid) {
   return EqualSid(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, sid) != FALSE;
 }
 
+// The system and the administrators change a cache folder, everyone else reads; nothing
+// is inherited from above.
+bool ProtectedDescriptor(LocalMemory& sd) {
+  return ConvertStringSecurityDescriptorToSecurityDescriptorW(
+             L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1,
+             reinterpret_cast<PSECURITY_DESCRIPTOR*>(&sd.p), nullptr) != FALSE;
+}
+
 class Win32InstallerCacheService final : public InstallerCacheService {
  public:
   bool KeyExists(bool machine, const std::string& key) override {
@@ -136,12 +144,8 @@ class Win32InstallerCacheService final : public InstallerCacheService {
   }
 
   bool ProtectFolder(const std::string& folder) override {
-    // The system and the administrators change it, everyone else reads; nothing inherited.
     LocalMemory sd;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", SDDL_REVISION_1,
-            reinterpret_cast<PSECURITY_DESCRIPTOR*>(&sd.p), nullptr))
-      return false;
+    if (!ProtectedDescriptor(sd)) return false;
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     if (!GetSecurityDescriptorDacl(sd.p, &present, &dacl, &defaulted)) return false;
@@ -149,6 +153,17 @@ class Win32InstallerCacheService final : public InstallerCacheService {
     return SetNamedSecurityInfoW(path.data(), SE_FILE_OBJECT,
                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                  dacl, nullptr) == ERROR_SUCCESS;
+  }
+
+  bool CreateProtectedFolder(const std::string& folder) override {
+    const std::string path = WithoutBackslash(folder);
+    const auto cut = path.find_last_of('\\');
+    std::vector<std::string> created;
+    if (cut == std::string::npos || !CreateFolders(path.substr(0, cut), created)) return false;
+    LocalMemory sd;
+    if (!ProtectedDescriptor(sd)) return false;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, sd.p, FALSE};
+    return CreateDirectoryA(path.c_str(), &attributes) != FALSE;
   }
 
   bool OwnedByAdministrators(const std::string& folder) override {
