@@ -155,6 +155,26 @@ TEST_F(CacheTest, MaintenanceRunFromTheCacheFindsTheSavedState) {
   EXPECT_EQ(t.InstalledSize, 2048000);
 }
 
+TEST_F(CacheTest, ModifyRunSavesTheNewChoicesAndRegistersAgain) {
+  InstallAndStartFromCache();
+  script.Add("Set Component State", {"Extras", "TRUE"});
+  script.Add("Set Component Space", {"Extras", "1024000"});
+  script.Add("Apply Changes", {"progress", "RESULT", "TRUE", "FALSE"});
+  RunSetup();
+  ASSERT_EQ(GetVar("RESULT"), "COMPLETE");
+  EXPECT_EQ(installer.calls.back().commandLine.rfind("REINSTALL=ALL REINSTALLMODE=vomus ", 0), 0u);
+  EXPECT_EQ(cache.Value(true, kUninstall, "EstimatedSize"), "dword:3000");
+  // The next maintenance run finds the new choice.
+  ctx.State.SavedVariables.clear();
+  NewScript();
+  RunSetup();
+  const ComponentTables& t = Engine().Components;
+  ASSERT_EQ(t.Names.size(), 3u);
+  EXPECT_EQ(t.States[2], "TRUE");
+  EXPECT_EQ(t.InstalledSize, 3072000);
+  EXPECT_EQ(GetVar("NOTE"), "first$NEWLINE$second");
+}
+
 TEST_F(CacheTest, DamagedInstanceDataCountsAsAbsent) {
   InstallAndStartFromCache();
   TraceFile trace;
