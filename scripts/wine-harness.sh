@@ -5,8 +5,37 @@
 #   wine-harness.sh run STATE PROG [ARGS...]
 #                                 run a Windows program in that prefix; its exit code is ours
 #   wine-harness.sh stop STATE    stop the wineserver and Xvfb of this run
+#   wine-harness.sh probe         exit 0 when this machine runs 32-bit x86 programs itself,
+#                                 else say why and exit 1
 set -u
-cmd=${1:?command}; state=${2:?state folder}; shift 2
+cmd=${1:?command}
+
+# The engine is a 32-bit x86 program, and the 32-bit Wine runs it as a 32-bit Linux
+# process. Some virtual machines' kernels refuse every 32-bit x86 program ("Exec format
+# error"); an emulator registered for them (binfmt_misc) makes Wine start but stall.
+runs_32bit_natively() {
+  local loader=/lib/ld-linux.so.2 entry  # the 32-bit x86 loader the 32-bit Wine comes with
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    [ -f "$entry" ] || continue
+    if grep -qx enabled "$entry" 2>/dev/null && grep -Eq '^magic 7f454c4601[0-9a-f]*0300$' "$entry" 2>/dev/null; then
+      echo "32-bit x86 programs go to an emulator ($(sed -n 's/^interpreter //p' "$entry"), binfmt_misc entry $entry)"
+      return 1
+    fi
+  done
+  # 126: found but not executable here. A missing loader is a missing package, which the
+  # tests are to report, not a property of the machine.
+  "$loader" --version >/dev/null 2>&1
+  if [ $? = 126 ]; then
+    echo "this machine's kernel does not run 32-bit x86 programs"
+    return 1
+  fi
+}
+
+if [ "$cmd" = probe ]; then
+  runs_32bit_natively
+  exit
+fi
+state=${2:?state folder}; shift 2
 mkdir -p "$state"
 state=$(cd "$state" && pwd)
 export WINEPREFIX="$state/prefix"
@@ -37,6 +66,10 @@ start_xvfb() {
 case "$cmd" in
   start)
     "$0" stop "$state" >/dev/null 2>&1
+    if ! why=$(runs_32bit_natively); then
+      echo "Wine cannot run the engine here: $why" >&2
+      exit 77
+    fi
     start_xvfb || exit 1
     export DISPLAY=$(display_of)
     mkdir -p "$WINEPREFIX"
