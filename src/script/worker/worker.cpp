@@ -95,6 +95,9 @@ WorkerOutcome RunWorker(Interpreter& interpreter, const std::function<void(Worke
   TVariableManager& vars = interpreter.Vars();
   auto shared = std::make_shared<WorkerShared>(vars, machine.Ui, machine.Process);
   ActiveFlag active(interpreter.Context().State.WorkerActive);
+  // A cancel that came before the statement reaches the worker before its first step
+  // (the wait below would pass it on only after the worker had started).
+  if (IsTrue(vars.Get("VRAX_IsCancelled"))) shared->StopRequested = true;
 
   std::thread thread([shared, body] {
     WorkerReporter reporter(shared);
