@@ -27,7 +27,10 @@ std::uint32_t ComputeStubSize(std::span<const std::uint8_t> image) {
   if (Read32(image, pe) != 0x00004550u) throw SetupDataError("the program file is not a valid executable image");
   const std::size_t fileHeader = pe + 4;
   const std::size_t sections = Read16(image, fileHeader + 2);
-  const std::size_t table = fileHeader + 244;
+  // The section table follows the optional header: 224 bytes in a 32-bit image; a 64-bit
+  // image (optional header magic 0x20B, the 64-bit test build) names its own size.
+  std::size_t table = fileHeader + 244;
+  if (Read16(image, fileHeader + 20) == 0x20B) table = fileHeader + 20 + Read16(image, fileHeader + 16);
   std::uint64_t stub = 0;
   for (std::size_t i = 0; i < sections; ++i) {
     const std::size_t h = table + i * 40;

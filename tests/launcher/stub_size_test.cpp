@@ -59,14 +59,20 @@ TEST(StubSize, RejectsWhatIsNotAnImage) {
 
 #ifdef KEM_TINY_PE
 TEST(StubSize, RealStrippedProgramEndsAtItsLastSection) {
-  std::ifstream f(KEM_TINY_PE, std::ios::binary);
-  std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  ASSERT_GT(file.size(), 1024u);
-  EXPECT_EQ(StubSizeOfFile(file), file.size());
-  // Appended data does not move the image end.
-  std::vector<std::uint8_t> withData = file;
-  for (char c : std::string("$\r\n$\r\n")) withData.push_back(static_cast<std::uint8_t>(c));
-  EXPECT_EQ(StubSizeOfFile(withData), file.size());
+  std::vector<const char*> images = {KEM_TINY_PE};
+#ifdef KEM_TINY_PE64
+  images.push_back(KEM_TINY_PE64);  // a 64-bit image: a longer optional header
+#endif
+  for (const char* image : images) {
+    std::ifstream f(image, std::ios::binary);
+    std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    ASSERT_GT(file.size(), 1024u) << image;
+    EXPECT_EQ(StubSizeOfFile(file), file.size()) << image;
+    // Appended data does not move the image end.
+    std::vector<std::uint8_t> withData = file;
+    for (char c : std::string("$\r\n$\r\n")) withData.push_back(static_cast<std::uint8_t>(c));
+    EXPECT_EQ(StubSizeOfFile(withData), file.size()) << image;
+  }
 }
 #endif
 
