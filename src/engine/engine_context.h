@@ -16,6 +16,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -60,9 +61,19 @@ class EngineContext {
   void SetTranslator(Translator translate) { translate_ = std::move(translate); }
   std::string Translate(std::string_view text, std::string_view key, int k) const;
 
+  // The translation of a dialog text (dialog file name, control name) in the selected
+  // language; nullopt when there is none. The translations install the look-up.
+  using DialogTranslator = std::function<std::optional<std::string>(std::string_view dialog, std::string_view control)>;
+  void SetDialogTranslator(DialogTranslator translate) { translateDialog_ = std::move(translate); }
+  std::optional<std::string> TranslateDialog(std::string_view dialog, std::string_view control) const {
+    if (!translateDialog_) return std::nullopt;
+    return translateDialog_(dialog, control);
+  }
+
  private:
   TextRules text_;
   Translator translate_;
+  DialogTranslator translateDialog_;
 };
 
 }  // namespace kem

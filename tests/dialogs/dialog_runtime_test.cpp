@@ -140,6 +140,34 @@ TEST_F(DialogRuntimeTest, TemplatesExpandAfreshAtEveryBindingAndTheWizardSuffixI
   EXPECT_EQ(Prop(plain, "E", "Caption"), "Welcome - Vantrel Wizard");
 }
 
+// While a language is selected a control shows its translation (expanded afresh), and a
+// control without one its template; the dialog's caption is keyed by the dialog file.
+TEST_F(DialogRuntimeTest, TranslatedTextsWhileALanguageIsSelected) {
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n Caption = 'Welcome'\n"
+      " object Label1: TLabel\n  Caption = 'Install to $TARGETDIR$'\n end\n"
+      " object Label2: TLabel\n  Caption = 'Untranslated $TARGETDIR$'\n end\nend\n");
+  std::vector<std::string> asked;
+  ctx_.SetDialogTranslator([&](std::string_view dialog, std::string_view control) -> std::optional<std::string> {
+    asked.push_back(std::string(dialog) + "." + std::string(control));
+    if (control == "Label1") return "Installieren nach $TARGETDIR$";
+    if (control == "0.dfm") return "Willkommen";
+    return std::nullopt;
+  });
+  ctx_.Vars.Set("TARGETDIR", "C:\\A\\");
+  runtime_.Bind(d);  // no language yet: the design texts
+  EXPECT_EQ(Prop(d, "Label1", "Caption"), "Install to C:\\A\\");
+  EXPECT_TRUE(asked.empty());
+  runtime_.Unbind(d);
+  ctx_.Vars.Set("LANGUAGE", "German");
+  ctx_.Vars.Set("TARGETDIR", "D:\\B\\");
+  runtime_.Bind(d);
+  EXPECT_EQ(Prop(d, "Label1", "Caption"), "Installieren nach D:\\B\\");
+  EXPECT_EQ(Prop(d, "Label2", "Caption"), "Untranslated D:\\B\\");
+  EXPECT_EQ(Prop(d, "D", "Caption"), "Willkommen - Vantrel Wizard");
+  EXPECT_NE(std::find(asked.begin(), asked.end(), "0.dfm.Label1"), asked.end());
+}
+
 TEST_F(DialogRuntimeTest, ListsSelectAndWriteTheirItems) {
   ctx_.Vars.Set("NEWLINE", "\r\n");
   ctx_.Vars.Set("CHECKS", "A$NEWLINE$C");

@@ -175,10 +175,18 @@ std::string DialogRuntime::NearestExistingFolder(std::string path) {
 
 std::string DialogRuntime::TemplateText(const Dialog& d, const std::string& control, const std::string& designText) {
   std::string key = ctx_.Text().UpperCase(d.fileName + "." + control);
-  return templates_.try_emplace(std::move(key), designText).first->second;
+  if (auto it = templates_.find(key); it != templates_.end()) return it->second;
+  // The first binding registers the text: the translation while a language is selected,
+  // else the design text. Later languages do not replace it.
+  std::optional<std::string> translated;
+  if (!ctx_.Vars.Get("LANGUAGE").empty()) translated = ctx_.TranslateDialog(d.fileName, control);
+  return templates_.emplace(std::move(key), translated ? std::move(*translated) : designText).first->second;
 }
 
 std::string DialogRuntime::DialogText(const Dialog& d, const std::string& control) {
+  if (!ctx_.Vars.Get("LANGUAGE").empty())
+    if (std::optional<std::string> translated = ctx_.TranslateDialog(d.fileName, control))
+      return ctx_.Vars.Expand(*translated);
   auto it = templates_.find(ctx_.Text().UpperCase(d.fileName + "." + control));
   return ctx_.Vars.Expand(it == templates_.end() ? std::string() : it->second);
 }

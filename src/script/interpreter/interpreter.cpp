@@ -241,6 +241,8 @@ bool Interpreter::PrepareRun() {
     vars.SetVar("LANGUAGE", "", kOriginInitialization);
   }
   lastLanguage_ = vars.Get("LANGUAGE");
+  // The language chosen at start is loaded before the first statement.
+  languagePending_ = true;
 
   // Command-line assignments.
   vars.SetCommandLineOverrides(g.SilentMode, g.CommandLineAssignments);
@@ -282,7 +284,8 @@ void Interpreter::ResolveStatements(std::optional<Failure>& failure) {
 void Interpreter::StatementCycle(const std::function<bool(std::size_t)>& callback) {
   const std::size_t count = ctx_.Data.StatementCount();
   TVariableManager& vars = ctx_.Vars;
-  while (state_.programCounter < count) {
+  // The preparation can end the run before the first statement (a cancelled language choice).
+  while (state_.programCounter < count && !endRequested_) {
     if (cycles_++ % kPumpInterval == 0) services_.Ui.PumpMessages();
     RefreshFromVariables();
     if (state_.skipToBranch) BranchSkip();
@@ -398,7 +401,8 @@ void Interpreter::RefreshFromVariables() {
   if (!dateHeld) vars.SetVar("DATE", date_, kOriginInitialization);
   if (!timeHeld) vars.SetVar("TIME", time_, kOriginInitialization);
   if (!languageDefined) value.clear();
-  if (value != lastLanguage_) {
+  if (value != lastLanguage_ || (languagePending_ && !value.empty())) {
+    languagePending_ = false;
     lastLanguage_ = value;
     if (hooks_.LanguageChanged) hooks_.LanguageChanged(*this, lastLanguage_);
   }

@@ -221,6 +221,7 @@ class Interpreter {
 
   // Last values seen by the per-statement refresh.
   std::string lastLanguage_;
+  bool languagePending_ = false;  // the language of the start is yet to be loaded
   std::int64_t lastClockSecond_ = -1;
   std::string date_, time_;
   std::string lastProgressText_;
