@@ -12,6 +12,7 @@
 #include "media/archive_operations.h"
 #include "platform/dialogs/dialog_host.h"
 #include "platform/files/files.h"
+#include "platform/language/language_win32.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
 #include "platform/text/text.h"
@@ -55,9 +56,8 @@ void LoadTranslationsFromLibrary(EngineContext& ctx) {
     if (stub >= head.size()) return;
     // The language data is read straight from the library's bytes: a fixed temporary file
     // name ("lang.loc") would be shared by two setups started at once.
-    // The user's language arrives with the translations; until then the first block wins
-    // unless a later block is named "English".
-    ctx.Messages.Load(std::string_view(head).substr(stub), "English");
+    // The block named after the user's language wins, else the last one.
+    ctx.Messages.Load(std::string_view(head).substr(stub), platform::UserLanguageName());
   } catch (const std::exception&) {
     // A library without readable appended data keeps the built-in English texts.
   }

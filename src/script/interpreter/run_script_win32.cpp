@@ -8,12 +8,14 @@
 #include "installer/system_change_statements.h"
 #include "platform/cache/installer_cache_win32.h"
 #include "platform/installer/installer_win32.h"
+#include "platform/language/language_win32.h"
 #include "platform/plugins/plugin_host_win32.h"
 #include "platform/services_win32.h"
 #include "platform/shell/pin_win32.h"
 #include "platform/system/system_win32.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/run_script.h"
+#include "script/language/language_hooks.h"
 #include "script/statements/dialog_statements.h"
 #include "script/statements/message_statements.h"
 #include "script/statements/variable_statements.h"
@@ -42,6 +44,15 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   AddInstallerCacheHooks(hooks, product);
   RegisterSessionStatements(statements, SessionServices{*installer, *system, pins.get(), product.get()}, session);
   AddSessionHooks(hooks, session);
+  // The language is chosen after the other preparation; in maintenance the installed
+  // product's cache folder remembers it.
+  AddLanguageHooks(hooks, platform::CreateLanguageService(), [product](Interpreter& in) {
+    std::string base = in.DatabasePath();
+    if (auto p = base.find_last_of("\\/"); p != std::string::npos) base.erase(0, p + 1);
+    if (auto dot = base.find_last_of('.'); dot != std::string::npos) base.resize(dot);
+    const bool machineRoot = !in.Machine().Files.FileExists(product->CacheFolder(in, false) + base + ".dat");
+    return product->CacheFolder(in, machineRoot) + base + ".lan";
+  });
   if (context.Startup.VerboseTrace) AddVerboseTraceHooks(hooks);
   AddPluginHooks(hooks, PluginServices{platform::CreatePluginHost(), *system});
   if (dialogs) {
