@@ -250,6 +250,7 @@ class ScriptTest : public ::testing::Test {
       return r;
     });
     InterpreterHooks runHooks = hooks;
+    if (moreStatements) moreStatements(table, runHooks);
     AddComponentHooks(runHooks);
     AddSystemChangeHooks(runHooks);
     auto pluginHook = hooks.PluginStatement;
@@ -282,6 +283,8 @@ class ScriptTest : public ::testing::Test {
   WebMediaFetch fetchMedia;
   // "Set 64 Bit Mode" runs as the stand-in plug-in above; false runs the real statement.
   bool standIn64BitMode = true;
+  // Adds the statement groups of other subsystems to a run's table and hooks.
+  std::function<void(StatementTable&, InterpreterHooks&)> moreStatements;
   // Changes the built setup data before a run (damaged data).
   std::function<void(SetupData&)> prepare;
   std::vector<std::string> marks;

@@ -1,0 +1,295 @@
+#include "commands/file_statements.h"
+
+#include <array>
+#include <string>
+
+#include "common/text.h"
+#include "engine/statement_error.h"
+#include "script/eval/condition.h"
+#include "script/interpreter/cancellation.h"
+#include "script/interpreter/interpreter.h"
+#include "script/interpreter/redirection_guard.h"
+#include "script/params/statement_params.h"
+#include "script/store/variable_manager.h"
+#include "script/worker/progress_channel.h"
+#include "script/worker/worker.h"
+
+namespace kem {
+namespace {
+
+constexpr int kMaxDeletionPasses = 16;
+// "#READALL\" gives up past this many bytes: the variable store holds the text whole.
+constexpr std::size_t kMaxReadAll = 64u << 20;
+constexpr std::string_view kReadAll = "#READALL\\";
+
+std::pair<std::string, std::string> SplitPattern(std::string_view pattern) {
+  auto cut = pattern.find_last_of('\\');
+  if (cut == std::string_view::npos) return {std::string(), std::string(pattern)};
+  return {std::string(pattern.substr(0, cut + 1)), std::string(pattern.substr(cut + 1))};
+}
+
+void Search(CommandFileService& files, const std::string& folder, const std::string& mask, bool subfolders,
+            bool folders, const SearchCallbacks& cb, std::vector<std::string>& out) {
+  if (cb.Stop && cb.Stop()) return;
+  if (cb.VisitFolder) cb.VisitFolder();
+  for (const auto& e : files.List(folder, "*")) {
+    if (!e.Folder) continue;
+    if (cb.Stop && cb.Stop()) return;
+    const std::string path = folder + e.Name;
+    if (subfolders && !e.Link) Search(files, path + "\\", mask, subfolders, folders, cb, out);
+    if (folders) out.push_back(path);
+  }
+  for (const auto& e : files.List(folder, mask)) {
+    if (e.Folder) continue;
+    if (cb.Stop && cb.Stop()) return;
+    out.push_back(folder + e.Name);
+    if (cb.FoundFile) cb.FoundFile(out.back());
+  }
+}
+
+bool NeedsQuotes(std::string_view s) {
+  for (unsigned char c : s)
+    if (c <= ' ' || c == '"' || c == '|') return true;
+  return false;
+}
+
+// --- Statements ---------------------------------------------------------------------
+
+void DoesFileFolderExist(Interpreter& in, std::size_t i, CommandFileService& files) {
+  constexpr std::string_view kName = "Does File/Folder Exist";
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  EnsureResultVariable(in.Vars(), in.Param(i, 1), kName);
+  std::string path = PathParam(in, i, 2);
+  bool exists = IsTrue(in.Param(i, 3)) ? files.FileExists(path) : files.FolderExists(path);
+  WriteResult(in, in.Param(i, 1), BoolText(exists), kName);
+}
+
+void CheckDiskSpace(Interpreter& in, std::size_t i, CommandFileService& files) {
+  constexpr std::string_view kName = "Check Disk Space";
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  std::uint64_t bytes = 0;
+  if (auto space = files.DiskSpace(PathParam(in, i, 2))) bytes = IsTrue(in.Param(i, 3)) ? space->first : space->second;
+  SetNamedResult(in, in.Param(i, 1), std::to_string(bytes), kName);
+}
+
+void DeleteFilesRecursive(Interpreter& in, std::size_t i, CommandFileService& files) {
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  const std::string pattern = PathParam(in, i, 1);
+  if (SafeDeletionFolder(pattern).empty())
+    throw StatementError("Delete Files Recursive refuses '" + pattern +
+                         "': the folder must be a full path below a drive's or share's root.");
+  std::vector<std::string> list = SearchFiles(files, pattern, true, true);
+  for (int pass = 0; pass < kMaxDeletionPasses; ++pass) {
+    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+      files.SetNormalAttributes(*it);
+      files.DeleteFile(*it);
+    }
+    for (auto it = list.rbegin(); it != list.rend(); ++it) files.RemoveFolder(*it);
+    std::vector<std::string> again = SearchFiles(files, pattern, true, true);
+    if (again.size() == list.size()) break;
+    list = std::move(again);
+  }
+}
+
+void FindAllFiles(Interpreter& in, std::size_t i, CommandFileService& files) {
+  constexpr std::string_view kName = "Find All Files";
+  const std::string pattern = PathParam(in, i, 1);
+  const bool subfolders = IsTrue(in.Param(i, 2));
+  const bool folders = IsTrue(in.Param(i, 3));
+  const bool mode64 = Mode64(in);
+  std::vector<std::string> found;
+  RunWorker(in, [&](WorkerReporter& reporter) {
+    ThreadRedirectionScope redirection(mode64, files);
+    std::int64_t position = 0;
+    SearchCallbacks cb;
+    cb.VisitFolder = [&] {
+      position = position >= 100 ? 0 : position + 1;
+      reporter.Report(kKeepProgressText, 0, 100, position);
+    };
+    cb.FoundFile = [&](const std::string& path) { reporter.Report(path, 0, 100, -1); };
+    cb.Stop = [&] { return reporter.StopRequested(); };
+    found = SearchFiles(files, pattern, subfolders, folders, cb);
+  });
+  FinishCancellation(in, "Cancel at Find-Files Time");
+  SetNamedResult(in, in.Param(i, 4), JoinSearchResult(found), kName);
+}
+
+void GetIniFileSettings(Interpreter& in, std::size_t i, CommandFileService& files) {
+  constexpr std::string_view kName = "Get INI File Settings";
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  EnsureResultVariable(in.Vars(), in.Param(i, 1), kName);
+  std::string section = PathParam(in, i, 3);
+  std::string key = PathParam(in, i, 4);
+  std::string value;
+  if (!section.empty() && !key.empty()) value = files.IniValue(PathParam(in, i, 2), section, key);
+  WriteResult(in, in.Param(i, 1), value, kName);
+}
+
+void ReadFromTextFile(Interpreter& in, std::size_t i, CommandFileService& files, CommandState& state) {
+  constexpr std::string_view kName = "Read from Text File";
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  std::string path = PathParam(in, i, 1);
+  bool all = path.starts_with(kReadAll);
+  if (all) path.erase(0, kReadAll.size());
+  const std::string lineVar = in.Param(i, 2);
+  const std::string endVar = in.Param(i, 3);
+  EnsureResultVariable(in.Vars(), lineVar, kName);
+  if (!endVar.empty()) EnsureResultVariable(in.Vars(), endVar, kName);
+
+  OpenTextFile& file = state.Text;
+  auto failed = [&] {
+    file.Close();
+    if (!endVar.empty()) WriteResult(in, endVar, "TRUE", kName);
+  };
+  if (!file.Names(path)) {
+    file.Close();
+    file.Reader = files.OpenText(path);
+    if (!file.Reader) return failed();
+    file.Path = path;
+    if (!file.Advance()) return failed();
+  }
+  if (file.HasAhead) {
+    std::string text = std::move(file.Ahead);
+    if (!file.Advance()) return failed();
+    while (all && file.HasAhead) {
+      if (text.size() + file.Ahead.size() > kMaxReadAll) return failed();
+      text += "$NEWLINE$";
+      text += file.Ahead;
+      if (!file.Advance()) return failed();
+    }
+    WriteResult(in, lineVar, text, kName);
+  }
+  const bool atEnd = !file.HasAhead;
+  if (atEnd) file.Close();
+  if (!endVar.empty()) WriteResult(in, endVar, BoolText(atEnd), kName);
+}
+
+void WriteToTextFile(Interpreter& in, std::size_t i, CommandFileService& files, CommandState& state) {
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  const std::string path = PathParam(in, i, 1);
+  const std::string text = in.Vars().Expand(in.Param(i, 2)) + "\r\n";
+  const bool atTop = IsTrue(in.Vars().Expand(in.Param(i, 3)));
+  if (state.Text.Names(path)) state.Text.Close();
+
+  // The old lines stream through into a new file beside the old one, which takes the old
+  // one's place only when everything was written: a failure leaves the file as it was.
+  std::unique_ptr<TextLineReader> reader = files.OpenText(path);
+  if (!reader && files.FileExists(path)) throw StatementError("Cannot read the text file " + path);
+  std::unique_ptr<TextReplacement> out = files.ReplaceText(path);
+  auto fail = [&] { throw StatementError("Cannot write the text file " + path); };
+  if (!out) fail();
+  if (atTop && !out->Write(text)) fail();
+  if (reader) {
+    std::string line;
+    for (;;) {
+      auto r = reader->Next(line);
+      if (r == TextLineReader::Read::End) break;
+      if (r == TextLineReader::Read::Failed) throw StatementError("Cannot read the text file " + path);
+      line += "\r\n";
+      if (!out->Write(line)) fail();
+    }
+    reader.reset();
+  }
+  if (!atTop && !out->Write(text)) fail();
+  if (!out->Commit()) fail();
+}
+
+std::array<std::uint32_t, 4> VersionOf(CommandFileService& files, const std::string& path) {
+  std::array<std::uint32_t, 4> v{};
+  if (auto fixed = files.FileVersion(path))
+    for (std::size_t k = 0; k < 4; ++k) v[k] = (*fixed)[k];
+  return v;
+}
+
+void GetFileVersion(Interpreter& in, std::size_t i, CommandFileService& files) {
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  auto v = VersionOf(files, PathParam(in, i, 1));
+  SetNamedResult(in, in.Param(i, 2),
+                 std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
+                     std::to_string(v[3]),
+                 "Get File Version");
+}
+
+void CheckFileVersion(Interpreter& in, std::size_t i, CommandFileService& files) {
+  constexpr std::string_view kName = "Check File Version";
+  RedirectionGuard redirection(in.Context().State, in.Machine().Files);
+  EnsureResultVariable(in.Vars(), in.Param(i, 1), kName);
+  auto mine = VersionOf(files, PathParam(in, i, 2));
+  std::array<std::uint32_t, 4> other{};
+  if (IsTrue(in.Param(i, 3))) {
+    other = VersionOf(files, PathParam(in, i, 4));
+  } else {
+    auto text = ReadVersion(in.Vars().Expand(in.Param(i, 5)));
+    for (std::size_t k = 0; k < 4; ++k) other[k] = static_cast<std::uint32_t>(text[k]);
+  }
+  WriteResult(in, in.Param(i, 1), BoolText(mine > other), kName);
+}
+
+}  // namespace
+
+std::vector<std::string> SearchFiles(CommandFileService& files, std::string_view pattern, bool subfolders,
+                                     bool folders, const SearchCallbacks& callbacks) {
+  auto [folder, mask] = SplitPattern(pattern);
+  std::vector<std::string> out;
+  Search(files, folder, mask, subfolders, folders, callbacks, out);
+  return out;
+}
+
+std::string JoinSearchResult(const std::vector<std::string>& entries) {
+  std::string out;
+  for (const auto& e : entries) {
+    if (!out.empty() || &e != &entries.front()) out += '|';
+    if (!NeedsQuotes(e)) {
+      out += e;
+      continue;
+    }
+    out += '"';
+    for (char c : e) {
+      if (c == '"') out += '"';
+      out += c;
+    }
+    out += '"';
+  }
+  return out;
+}
+
+std::string SafeDeletionFolder(std::string_view pattern) {
+  std::string folder = SplitPattern(pattern).first;
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (folder.size() > 3 && letter(folder[0]) && folder[1] == ':' && folder[2] == '\\') {
+    // A drive path below the root; no "." or ".." element climbing back up.
+  } else if (folder.size() > 2 && folder[0] == '\\' && folder[1] == '\\') {
+    // \\server\share\folder: at least one element below the share.
+    std::size_t server = folder.find('\\', 2);
+    std::size_t share = server == std::string::npos ? server : folder.find('\\', server + 1);
+    if (share == std::string::npos || share + 1 >= folder.size() || server == 2) return {};
+  } else {
+    return {};
+  }
+  for (std::size_t start = 0; start <= folder.size();) {
+    std::size_t end = folder.find('\\', start);
+    if (end == std::string::npos) end = folder.size();
+    std::string_view part(folder.data() + start, end - start);
+    if (part == "." || part == "..") return {};
+    start = end + 1;
+  }
+  if (folder.find_first_of("*?") != std::string::npos) return {};
+  return folder;
+}
+
+void RegisterFileStatements(StatementTable& table, CommandFileService& files, std::shared_ptr<CommandState> state) {
+  using K = StatementKind;
+  CommandFileService* f = &files;
+  table.Add(K::DoesFileFolderExist, [f](Interpreter& in, std::size_t i) { DoesFileFolderExist(in, i, *f); });
+  table.Add(K::CheckDiskSpace, [f](Interpreter& in, std::size_t i) { CheckDiskSpace(in, i, *f); });
+  table.Add(K::DeleteFilesRecursive, [f](Interpreter& in, std::size_t i) { DeleteFilesRecursive(in, i, *f); });
+  table.Add(K::FindAllFiles, [f](Interpreter& in, std::size_t i) { FindAllFiles(in, i, *f); });
+  table.Add(K::GetIniFileSettings, [f](Interpreter& in, std::size_t i) { GetIniFileSettings(in, i, *f); });
+  table.Add(K::ReadFromTextFile, [f, state](Interpreter& in, std::size_t i) { ReadFromTextFile(in, i, *f, *state); });
+  table.Add(K::WriteToTextFile, [f, state](Interpreter& in, std::size_t i) { WriteToTextFile(in, i, *f, *state); });
+  table.Add(K::GetFileVersion, [f](Interpreter& in, std::size_t i) { GetFileVersion(in, i, *f); });
+  table.Add(K::CheckFileVersion, [f](Interpreter& in, std::size_t i) { CheckFileVersion(in, i, *f); });
+}
+
+}  // namespace kem
