@@ -1,4 +1,5 @@
 #include "kembuild/compile_setup.h"
+#include "kembuild/translations.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -318,6 +319,8 @@ CompiledSetup CompileProject(const Project& project) {
     }
     addFile(name, {}, kManifestName, f.line, source);
   }
+  // The translation files, generated from the script and the translators' sources.
+  for (auto& f : TranslationFiles(p, d, ds, out.warnings)) addFile(f.name, std::move(f.bytes), kManifestName, 0);
   std::sort(out.supportFiles.begin(), out.supportFiles.end(),
             [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.name < b.name; });
   ResolveDeferredStatements(p, out.deferred, ds);

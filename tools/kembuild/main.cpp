@@ -3,13 +3,17 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "engine/statement_kinds.h"
 #include "engine/statement_parameters.h"
+#include "common/text.h"
 #include "kembuild/build_setup.h"
+#include "kembuild/compile_setup.h"
+#include "kembuild/translations.h"
 
 #include "kembuild/form_commands.h"
 
@@ -33,6 +37,11 @@ const char kHelp[] =
     "  assign-ids PROJECT_DIR\n"
     "      Writes an ID into every script statement that has none, the same ID a build\n"
     "      would give it, so the statement keeps it when others are added later.\n"
+    "  translations PROJECT_DIR LANGUAGE\n"
+    "      Writes or updates the translation source of LANGUAGE (the file the manifest's\n"
+    "      [translations] section names, else translations/LANGUAGE.txt): every text of\n"
+    "      the script with its translation so far; new texts have an empty translation and\n"
+    "      texts changed since they were translated are marked stale.\n"
     "  form-compile ARGUMENTS\n"
     "      Compiles text form files into binary form files (see form-compile --help).\n"
     "  form-text ARGUMENTS\n"
@@ -129,6 +138,27 @@ int AssignIds(const std::vector<std::string>& args) {
   return 0;
 }
 
+int Translations(const std::vector<std::string>& args) {
+  if (args.size() != 2) return Usage("translations needs a project folder and a language");
+  namespace fs = std::filesystem;
+  kem::builder::Project project = kem::builder::LoadProject(args[0]);
+  const std::string& language = args[1];
+  std::string relative = "translations/" + language + ".txt";
+  for (const auto& t : project.translations)
+    if (kem::SameText(t.name, language)) relative = t.value;
+  // The script's texts, whatever the sources hold now.
+  project.translations.clear();
+  const kem::builder::CompiledSetup compiled = kem::builder::CompileProject(project);
+  const fs::path path = project.dir / relative;
+  std::string old;
+  if (std::ifstream in(path, std::ios::binary); in) old.assign(std::istreambuf_iterator<char>(in), {});
+  const std::string text = kem::builder::UpdatedTranslationSource(project, compiled.data, language, old);
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  std::cout << "wrote " << relative << "\n";
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,6 +175,7 @@ int main(int argc, char** argv) {
     if (command == "check") return Check(args);
     if (command == "assign-ids") return AssignIds(args);
     if (command == "statements") return Statements(args);
+    if (command == "translations") return Translations(args);
     if (command == "form-compile" || command == "form-text") {
       return command == "form-compile" ? kem::RunFormCompile(args) : kem::RunFormText(args);
     }

@@ -267,7 +267,7 @@ Project LoadManifest(const fs::path& dir) {
       }
       section = std::string(Trim(t.substr(1, t.size() - 2)));
       static const char* kSections[] = {"product", "compiler-variables", "plugin-statements", "component-sizes",
-                                        "support-files"};
+                                        "support-files", "translations"};
       if (std::find(std::begin(kSections), std::end(kSections), section) == std::end(kSections))
         fail("unknown section [" + section + "]");
       continue;
@@ -307,7 +307,8 @@ Project LoadManifest(const fs::path& dir) {
     std::string key(Trim(t.substr(0, eq)));
     if (section == "product") givenKeys.insert(key);
     std::string value;
-    const bool pathValue = section == "product" && (key == "script" || key == "splash" || key == "source-folder");
+    const bool pathValue = (section == "product" && (key == "script" || key == "splash" || key == "source-folder")) ||
+                           section == "translations";
     if (!ParseValue(t.substr(eq + 1), value, error, pathValue ? nullptr : cp)) {
       fail(error);
       continue;
@@ -318,6 +319,10 @@ Project LoadManifest(const fs::path& dir) {
     }
     if (value.find_first_of("\r\n") != std::string::npos) {
       fail("the value of " + key + " cannot hold a line break");
+      continue;
+    }
+    if (section == "translations") {
+      p.translations.push_back({key, RelativePath(value), lineNo});
       continue;
     }
     if (section == "compiler-variables" || section == "component-sizes") {

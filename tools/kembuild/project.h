@@ -96,6 +96,7 @@ struct Project {
   std::vector<NamedValue> compilerVariables;
   std::vector<NamedValue> pluginStatements;  // value unused
   std::vector<NamedValue> componentSizes;    // value: decimal size in bytes
+  std::vector<NamedValue> translations;      // language -> project-relative translation source
   std::vector<SupportFile> supportFiles;
   std::vector<DialogForm> dialogs;
 
