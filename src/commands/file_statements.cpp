@@ -82,7 +82,7 @@ void DeleteFilesRecursive(Interpreter& in, std::size_t i, CommandFileService& fi
   for (int pass = 0; pass < kMaxDeletionPasses; ++pass) {
     for (auto it = list.rbegin(); it != list.rend(); ++it) {
       files.SetNormalAttributes(*it);
-      files.DeleteFile(*it);
+      files.DeletePath(*it);
     }
     for (auto it = list.rbegin(); it != list.rend(); ++it) files.RemoveFolder(*it);
     std::vector<std::string> again = SearchFiles(files, pattern, true, true);

@@ -159,16 +159,16 @@ void RunLightModeSetup(Interpreter& in, std::size_t i, ProgramService& programs,
   int result = -1;
   const std::uint64_t stub = files.StubSize(engine);
   if (stub > 0 && files.JoinFiles(built, engine, stub, path)) {
-    if (!files.MoveFile(path, kept)) {
-      files.DeleteFile(built);
-    } else if (!files.MoveFile(built, path)) {
-      files.MoveFile(kept, path);
-      files.DeleteFile(built);
+    if (!files.MovePath(path, kept)) {
+      files.DeletePath(built);
+    } else if (!files.MovePath(built, path)) {
+      files.MovePath(kept, path);
+      files.DeletePath(built);
     } else {
       // kem.lib beside the built setup: copied there only when none is there already,
       // and only a copy made here is removed afterwards.
       const std::string library = FolderOf(path) + "kem.lib";
-      const bool copied = !files.FileExists(library) && files.CopyFile(FolderOf(engine) + "kem.lib", library);
+      const bool copied = !files.FileExists(library) && files.CopyPath(FolderOf(engine) + "kem.lib", library);
       ProgramStart start;
       start.Program = path;
       start.Parameters = TextParam(in, i, 3);
@@ -178,9 +178,9 @@ void RunLightModeSetup(Interpreter& in, std::size_t i, ProgramService& programs,
         FolderScope folder(programs, start.Folder);
         result = ShellRun(in, programs, start, IsTrue(in.Param(i, 4)), "Cancel at Light-Mode Time");
       }
-      if (copied) files.DeleteFile(library);
-      files.DeleteFile(path);
-      files.MoveFile(kept, path);
+      if (copied) files.DeletePath(library);
+      files.DeletePath(path);
+      files.MovePath(kept, path);
     }
   }
   StoreResult(in, in.Param(i, 2), result, kName);

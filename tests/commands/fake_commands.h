@@ -84,7 +84,7 @@ class FakeFiles : public CommandFileService {
     readOnly.erase(path);
     return true;
   }
-  bool DeleteFile(const std::string& path) override {
+  bool DeletePath(const std::string& path) override {
     if (readOnly.contains(path) || !files.contains(path)) return false;
     files.erase(path);
     log.push_back("delete " + path);
@@ -161,14 +161,14 @@ class FakeFiles : public CommandFileService {
   std::unique_ptr<TextReplacement> ReplaceText(const std::string& path) override {
     return std::make_unique<Replacement>(*this, path);
   }
-  bool MoveFile(const std::string& from, const std::string& to) override {
+  bool MovePath(const std::string& from, const std::string& to) override {
     log.push_back("move " + from + ">" + to);
     if (failingMoves.contains(from + ">" + to) || !files.contains(from) || files.contains(to)) return false;
     files[to] = files[from];
     files.erase(from);
     return true;
   }
-  bool CopyFile(const std::string& from, const std::string& to) override {
+  bool CopyPath(const std::string& from, const std::string& to) override {
     log.push_back("copy " + from + ">" + to);
     if (!files.contains(from)) return false;
     files[to] = files[from];

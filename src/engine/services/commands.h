@@ -50,7 +50,7 @@ class CommandFileService {
   // all), in the system's order; empty when the folder cannot be read.
   virtual std::vector<FolderEntry> List(const std::string& folder, const std::string& mask) = 0;
   virtual bool SetNormalAttributes(const std::string& path) = 0;
-  virtual bool DeleteFile(const std::string& path) = 0;
+  virtual bool DeletePath(const std::string& path) = 0;
   // Removes an empty folder, or a folder link itself (never what it points to).
   virtual bool RemoveFolder(const std::string& path) = 0;
   // Free bytes for the calling user and total bytes of the volume holding path.
@@ -63,8 +63,8 @@ class CommandFileService {
   virtual std::unique_ptr<TextLineReader> OpenText(const std::string& path) = 0;
   // nullptr when no new file can be created beside path.
   virtual std::unique_ptr<TextReplacement> ReplaceText(const std::string& path) = 0;
-  virtual bool MoveFile(const std::string& from, const std::string& to) = 0;
-  virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
+  virtual bool MovePath(const std::string& from, const std::string& to) = 0;
+  virtual bool CopyPath(const std::string& from, const std::string& to) = 0;
   // Writes to a new file the first headBytes of head followed by the whole of tail; false
   // (and no file left) when anything cannot be read or written.
   virtual bool JoinFiles(const std::string& target, const std::string& head, std::uint64_t headBytes,

@@ -1,5 +1,6 @@
 // The launcher's run-script call in the engine: the interpreter with the Windows services
 // and every statement group built so far.
+#include "commands/command_statements.h"
 #include "components/component_statements.h"
 #include "installer/installer_cache.h"
 #include "installer/plugin_calls.h"
@@ -7,6 +8,7 @@
 #include "installer/verbose_trace.h"
 #include "installer/system_change_statements.h"
 #include "platform/cache/installer_cache_win32.h"
+#include "platform/commands/commands_win32.h"
 #include "platform/installer/installer_win32.h"
 #include "platform/language/language_win32.h"
 #include "platform/plugins/plugin_host_win32.h"
@@ -55,6 +57,12 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   });
   if (context.Startup.VerboseTrace) AddVerboseTraceHooks(hooks);
   AddPluginHooks(hooks, PluginServices{platform::CreatePluginHost(), *system});
+  auto commandFiles = platform::CreateCommandFileService();
+  auto registryQueries = platform::CreateRegistryQueryService();
+  auto systemQueries = platform::CreateSystemQueryService();
+  auto programs = platform::CreateProgramService();
+  RegisterCommandStatements(statements, hooks,
+                            CommandServices{*commandFiles, *registryQueries, *systemQueries, *programs});
   if (dialogs) {
     RegisterDialogStatements(statements, *dialogs);
     hooks.Progress.Write = dialogs->Progress;

@@ -1,0 +1,261 @@
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "engine/stub_size.h"
+#include "platform/commands/commands_win32.h"
+#include "platform/commands/thread_redirection_win32.h"
+#include "platform/handles.h"
+#include "platform/process/system_library.h"
+
+namespace kem::platform {
+
+namespace {
+thread_local int redirectionDepth = 0;
+thread_local bool redirected = false;
+thread_local PVOID redirectionValue = nullptr;
+
+FARPROC Kernel32(const char* name) {
+  HMODULE k = GetModuleHandleA("kernel32.dll");
+  return k ? GetProcAddress(k, name) : nullptr;
+}
+}  // namespace
+
+void SetThreadRedirectionOff(bool off) {
+  using DisableFn = BOOL(WINAPI*)(PVOID*);
+  using RevertFn = BOOL(WINAPI*)(PVOID);
+  if (off) {
+    if (redirectionDepth++ != 0) return;
+    if (auto fn = reinterpret_cast<DisableFn>(reinterpret_cast<void*>(Kernel32("Wow64DisableWow64FsRedirection"))))
+      redirected = fn(&redirectionValue) != 0;
+  } else if (redirectionDepth > 0 && --redirectionDepth == 0 && redirected) {
+    if (auto fn = reinterpret_cast<RevertFn>(reinterpret_cast<void*>(Kernel32("Wow64RevertWow64FsRedirection"))))
+      fn(redirectionValue);
+    redirected = false;
+  }
+}
+
+namespace {
+
+constexpr std::size_t kMaxLine = 16u << 20;
+
+class FileLineReader final : public TextLineReader {
+ public:
+  explicit FileLineReader(UniqueHandle file) : file_(std::move(file)), buffer_(64 * 1024) {}
+  Read Next(std::string& line) override {
+    line.clear();
+    bool any = false;
+    for (;;) {
+      if (pos_ == size_) {
+        if (eof_) return any ? Read::Line : Read::End;
+        DWORD got = 0;
+        if (!ReadFile(file_.Get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr)) return Read::Failed;
+        pos_ = 0;
+        size_ = got;
+        if (got == 0) {
+          eof_ = true;
+          continue;
+        }
+      }
+      if (skipLf_) {
+        skipLf_ = false;
+        if (buffer_[pos_] == '\n') {
+          ++pos_;
+          continue;
+        }
+      }
+      const char* start = buffer_.data() + pos_;
+      const char* stop = start;
+      const char* end = buffer_.data() + size_;
+      while (stop < end && *stop != '\r' && *stop != '\n') ++stop;
+      line.append(start, stop);
+      any = true;
+      if (line.size() > kMaxLine) return Read::Failed;
+      pos_ = static_cast<std::size_t>(stop - buffer_.data());
+      if (stop < end) {
+        skipLf_ = *stop == '\r';
+        ++pos_;
+        return Read::Line;
+      }
+    }
+  }
+
+ private:
+  UniqueHandle file_;
+  std::vector<char> buffer_;
+  std::size_t pos_ = 0, size_ = 0;
+  bool eof_ = false, skipLf_ = false;
+};
+
+class FileReplacement final : public TextReplacement {
+ public:
+  FileReplacement(std::string target, std::string temp, UniqueHandle file)
+      : target_(std::move(target)), temp_(std::move(temp)), file_(std::move(file)) {}
+  ~FileReplacement() override {
+    if (committed_) return;
+    file_.Reset();
+    DeleteFileA(temp_.c_str());
+  }
+  bool Write(const std::string& bytes) override {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD wrote = 0;
+      DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+      if (!WriteFile(file_.Get(), bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) return false;
+      done += wrote;
+    }
+    return true;
+  }
+  bool Commit() override {
+    if (!FlushFileBuffers(file_.Get())) return false;
+    file_.Reset();
+    if (GetFileAttributesA(target_.c_str()) != INVALID_FILE_ATTRIBUTES)
+      SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!MoveFileExA(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return false;
+    committed_ = true;
+    return true;
+  }
+
+ private:
+  std::string target_, temp_;
+  UniqueHandle file_;
+  bool committed_ = false;
+};
+
+std::string FolderOf(const std::string& path) {
+  auto cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? std::string(".\\") : path.substr(0, cut + 1);
+}
+
+UniqueHandle OpenRead(const std::string& path) {
+  return UniqueHandle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool CopyBytes(HANDLE from, HANDLE to, std::uint64_t limit) {
+  std::vector<char> buf(1 << 20);
+  while (limit > 0) {
+    DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(limit, buf.size()));
+    DWORD got = 0;
+    if (!ReadFile(from, buf.data(), want, &got, nullptr)) return false;
+    if (got == 0) return limit == UINT64_MAX;
+    DWORD wrote = 0;
+    if (!WriteFile(to, buf.data(), got, &wrote, nullptr) || wrote != got) return false;
+    if (limit != UINT64_MAX) limit -= got;
+  }
+  return true;
+}
+
+class Win32CommandFiles final : public CommandFileService {
+ public:
+  bool FileExists(const std::string& path) override {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  bool FolderExists(const std::string& path) override {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  std::vector<FolderEntry> List(const std::string& folder, const std::string& mask) override {
+    std::vector<FolderEntry> out;
+    WIN32_FIND_DATAA d;
+    FindHandle find(FindFirstFileA((folder + mask).c_str(), &d));
+    if (!find.Valid()) return out;
+    do {
+      if (std::strcmp(d.cFileName, ".") == 0 || std::strcmp(d.cFileName, "..") == 0) continue;
+      out.push_back({d.cFileName, (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                     (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+    } while (FindNextFileA(find.Get(), &d));
+    return out;
+  }
+  bool SetNormalAttributes(const std::string& path) override {
+    return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+  }
+  bool DeletePath(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+  bool RemoveFolder(const std::string& path) override { return RemoveDirectoryA(path.c_str()) != 0; }
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> DiskSpace(const std::string& path) override {
+    ULARGE_INTEGER free{}, total{};
+    if (!GetDiskFreeSpaceExA(path.c_str(), &free, &total, nullptr)) return std::nullopt;
+    return std::make_pair(static_cast<std::uint64_t>(free.QuadPart), static_cast<std::uint64_t>(total.QuadPart));
+  }
+  std::string IniValue(const std::string& file, const std::string& section, const std::string& key) override {
+    std::vector<char> buf(26000, '\0');
+    DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "", buf.data(), static_cast<DWORD>(buf.size()),
+                                       file.c_str());
+    return std::string(buf.data(), n);
+  }
+  std::optional<std::array<std::uint16_t, 4>> FileVersion(const std::string& path) override {
+    static const SystemLibrary version(L"version.dll");
+    using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+    using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+    auto size = version.Function<SizeFn>("GetFileVersionInfoSizeA");
+    auto info = version.Function<InfoFn>("GetFileVersionInfoA");
+    auto query = version.Function<QueryFn>("VerQueryValueA");
+    if (!size || !info || !query) return std::nullopt;
+    DWORD handle = 0;
+    DWORD n = size(path.c_str(), &handle);
+    if (n == 0) return std::nullopt;
+    std::vector<char> data(n);
+    if (!info(path.c_str(), 0, n, data.data())) return std::nullopt;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT len = 0;
+    if (!query(data.data(), "\\", reinterpret_cast<LPVOID*>(&fixed), &len) || !fixed || len < sizeof(*fixed))
+      return std::nullopt;
+    return std::array<std::uint16_t, 4>{HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                                        HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)};
+  }
+  std::unique_ptr<TextLineReader> OpenText(const std::string& path) override {
+    UniqueHandle h = OpenRead(path);
+    if (!h.Valid()) return nullptr;
+    return std::make_unique<FileLineReader>(std::move(h));
+  }
+  std::unique_ptr<TextReplacement> ReplaceText(const std::string& path) override {
+    char temp[MAX_PATH + 16] = {};
+    if (!GetTempFileNameA(FolderOf(path).c_str(), "kem", 0, temp)) return nullptr;
+    UniqueHandle h(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.Valid()) {
+      DeleteFileA(temp);
+      return nullptr;
+    }
+    return std::make_unique<FileReplacement>(path, temp, std::move(h));
+  }
+  bool MovePath(const std::string& from, const std::string& to) override { return MoveFileA(from.c_str(), to.c_str()) != 0; }
+  bool CopyPath(const std::string& from, const std::string& to) override {
+    return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+  }
+  bool JoinFiles(const std::string& target, const std::string& head, std::uint64_t headBytes,
+                 const std::string& tail) override {
+    UniqueHandle a = OpenRead(head), b = OpenRead(tail);
+    if (!a.Valid() || !b.Valid()) return false;
+    bool ok;
+    {
+      UniqueHandle out(CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!out.Valid()) return false;
+      ok = CopyBytes(a.Get(), out.Get(), headBytes) && CopyBytes(b.Get(), out.Get(), UINT64_MAX);
+    }
+    if (!ok) DeleteFileA(target.c_str());
+    return ok;
+  }
+  std::uint64_t StubSize(const std::string& engine) override {
+    UniqueHandle h = OpenRead(engine);
+    if (!h.Valid()) return 0;
+    std::vector<std::uint8_t> headers(64 * 1024);
+    DWORD got = 0;
+    if (!ReadFile(h.Get(), headers.data(), static_cast<DWORD>(headers.size()), &got, nullptr)) return 0;
+    headers.resize(got);
+    try {
+      return ComputeStubSize(headers);
+    } catch (...) {
+      return 0;
+    }
+  }
+  void SetThreadRedirectionOff(bool off) override { platform::SetThreadRedirectionOff(off); }
+};
+
+}  // namespace
+
+std::unique_ptr<CommandFileService> CreateCommandFileService() { return std::make_unique<Win32CommandFiles>(); }
+
+}  // namespace kem::platform
