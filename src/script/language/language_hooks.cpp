@@ -33,22 +33,21 @@ std::string UserLanguageName(LanguageService& service, int id) {
 }
 
 void InstallLookups(EngineContext& ctx, const std::shared_ptr<LanguageState>& state) {
-  std::weak_ptr<LanguageState> weak = state;
+  // The context keeps the tables for as long as it may translate (no cycle: the state does
+  // not hold the context).
+  std::shared_ptr<LanguageState> shared = state;
   EngineContext* context = &ctx;
-  ctx.SetTranslator([weak, context](std::string_view text, std::string_view key, int k) {
-    auto s = weak.lock();
-    if (!s) return std::string(text);
+  // The compiler variables are fixed for the run: the mode is read once.
+  std::string mode = ExpandCompilerVars(ctx.Data.CompilerVariables, "#LOCMODE#");
+  if (mode == "#LOCMODE#") mode = "NEWONLY";
+  ctx.SetTranslator([shared, context, mode](std::string_view text, std::string_view key, int k) {
     const HashedStringList& compilerVars = context->Data.CompilerVariables;
-    std::string mode = ExpandCompilerVars(compilerVars, "#LOCMODE#");
-    if (mode == "#LOCMODE#") mode = "NEWONLY";
-    return s->tables.TranslateStatement(text, key, k, mode, [&compilerVars](std::string_view t) {
+    return shared->tables.TranslateStatement(text, key, k, mode, [&compilerVars](std::string_view t) {
       return ExpandCompilerVars(compilerVars, t);
     });
   });
-  ctx.SetDialogTranslator([weak](std::string_view dialog, std::string_view control) -> std::optional<std::string> {
-    auto s = weak.lock();
-    if (!s) return std::nullopt;
-    return s->tables.TranslateDialog(dialog, control);
+  ctx.SetDialogTranslator([shared](std::string_view dialog, std::string_view control) -> std::optional<std::string> {
+    return shared->tables.TranslateDialog(dialog, control);
   });
 }
 
