@@ -6,6 +6,7 @@
 #include "engine/stub_size.h"
 #include "platform/commands/commands_win32.h"
 #include "platform/commands/thread_redirection_win32.h"
+#include "platform/commands/version_resource_win32.h"
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
 
@@ -186,23 +187,9 @@ class Win32CommandFiles final : public CommandFileService {
     return std::string(buf.data(), n);
   }
   std::optional<std::array<std::uint16_t, 4>> FileVersion(const std::string& path) override {
-    static const SystemLibrary version(L"version.dll");
-    using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
-    using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
-    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
-    auto size = version.Function<SizeFn>("GetFileVersionInfoSizeA");
-    auto info = version.Function<InfoFn>("GetFileVersionInfoA");
-    auto query = version.Function<QueryFn>("VerQueryValueA");
-    if (!size || !info || !query) return std::nullopt;
-    DWORD handle = 0;
-    DWORD n = size(path.c_str(), &handle);
-    if (n == 0) return std::nullopt;
-    std::vector<char> data(n);
-    if (!info(path.c_str(), 0, n, data.data())) return std::nullopt;
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT len = 0;
-    if (!query(data.data(), "\\", reinterpret_cast<LPVOID*>(&fixed), &len) || !fixed || len < sizeof(*fixed))
-      return std::nullopt;
+    const std::vector<char> resource = VersionResource(path);
+    auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(VersionValue(resource, "\\", sizeof(VS_FIXEDFILEINFO)));
+    if (!fixed) return std::nullopt;
     return std::array<std::uint16_t, 4>{HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
                                         HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)};
   }
@@ -255,6 +242,32 @@ class Win32CommandFiles final : public CommandFileService {
 };
 
 }  // namespace
+
+std::vector<char> VersionResource(const std::string& path) {
+  static const SystemLibrary version(L"version.dll");
+  using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+  auto size = version.Function<SizeFn>("GetFileVersionInfoSizeA");
+  auto info = version.Function<InfoFn>("GetFileVersionInfoA");
+  if (!size || !info) return {};
+  DWORD handle = 0;
+  DWORD n = size(path.c_str(), &handle);
+  if (n == 0) return {};
+  std::vector<char> data(n);
+  if (!info(path.c_str(), 0, n, data.data())) return {};
+  return data;
+}
+
+const void* VersionValue(const std::vector<char>& resource, const char* subBlock, unsigned minBytes) {
+  static const SystemLibrary version(L"version.dll");
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+  auto query = version.Function<QueryFn>("VerQueryValueA");
+  void* value = nullptr;
+  UINT len = 0;
+  if (resource.empty() || !query || !query(resource.data(), subBlock, &value, &len) || !value || len < minBytes)
+    return nullptr;
+  return value;
+}
 
 std::unique_ptr<CommandFileService> CreateCommandFileService() { return std::make_unique<Win32CommandFiles>(); }
 

@@ -63,16 +63,9 @@ std::vector<Char> Block(const std::vector<std::string>& lines) {
   return block;
 }
 
-STARTUPINFOA StartupA(int show) {
-  STARTUPINFOA si{};
-  si.cb = sizeof(si);
-  si.dwFlags = STARTF_USESHOWWINDOW;
-  si.wShowWindow = static_cast<WORD>(show);
-  return si;
-}
-
-STARTUPINFOW StartupW(int show) {
-  STARTUPINFOW si{};
+template <class Info>
+Info Startup(int show) {
+  Info si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = static_cast<WORD>(show);
@@ -127,7 +120,7 @@ class Win32Programs final : public ProgramService {
     commandLine.push_back('\0');
     std::vector<char> env;
     if (start.Environment) env = Block<char>(*start.Environment);
-    STARTUPINFOA si = StartupA(start.Show);
+    auto si = Startup<STARTUPINFOA>(start.Show);
     PROCESS_INFORMATION pi{};
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
                         start.Environment ? env.data() : nullptr, start.Folder.empty() ? nullptr : start.Folder.c_str(),
@@ -146,7 +139,7 @@ class Win32Programs final : public ProgramService {
     std::vector<wchar_t> env;
     if (start.Environment) env = Block<wchar_t>(*start.Environment);
     std::wstring folder = Wide(start.Folder);
-    STARTUPINFOW si = StartupW(start.Show);
+    auto si = Startup<STARTUPINFOW>(start.Show);
     PROCESS_INFORMATION pi{};
     std::wstring secret = Wide(password);
     BOOL ok = fn(Wide(user).c_str(), Wide(domain).c_str(), secret.c_str(), LOGON_WITH_PROFILE, nullptr,
@@ -202,7 +195,7 @@ class Win32Programs final : public ProgramService {
     std::wstring commandLine = Wide(start.CommandLine);
     std::vector<wchar_t> env;
     if (start.Environment) env = Block<wchar_t>(*start.Environment);
-    STARTUPINFOW si = StartupW(start.Show);
+    auto si = Startup<STARTUPINFOW>(start.Show);
     PROCESS_INFORMATION pi{};
     if (!fn(token.Get(), 0, nullptr, commandLine.data(), CREATE_NEW_CONSOLE | CREATE_UNICODE_ENVIRONMENT,
             start.Environment ? env.data() : nullptr, nullptr, &si, &pi))

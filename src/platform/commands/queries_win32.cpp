@@ -4,25 +4,16 @@
 #include <vector>
 
 #include "platform/commands/commands_win32.h"
+#include "platform/commands/version_resource_win32.h"
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
+#include "platform/registry/registry_root_win32.h"
 #include "platform/shell/shell.h"
 
 namespace kem::platform {
 namespace {
 
 constexpr DWORD kMaxValueBytes = 64u << 20;
-
-HKEY RootKey(RegistryRoot root) {
-  switch (root) {
-    case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
-    case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
-    case RegistryRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
-    case RegistryRoot::Users: return HKEY_USERS;
-    case RegistryRoot::CurrentConfig: return HKEY_CURRENT_CONFIG;
-  }
-  return HKEY_LOCAL_MACHINE;
-}
 
 class Win32RegistryQueries final : public RegistryQueryService {
  public:
@@ -120,25 +111,9 @@ class Win32SystemQueries final : public SystemQueryService {
     return GetTokenInformation(token.Get(), TokenElevation, &e, sizeof(e), &size) && e.TokenIsElevated;
   }
   std::uint16_t SystemLanguage() override {
-    static const SystemLibrary version(L"version.dll");
-    using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
-    using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
-    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
-    auto size = version.Function<SizeFn>("GetFileVersionInfoSizeA");
-    auto info = version.Function<InfoFn>("GetFileVersionInfoA");
-    auto query = version.Function<QueryFn>("VerQueryValueA");
-    if (!size || !info || !query) return 0;
-    const std::string winver = SystemFolder() + "\\winver.exe";
-    DWORD handle = 0, n = size(winver.c_str(), &handle);
-    if (n == 0) return 0;
-    std::vector<char> data(n);
-    WORD* translation = nullptr;
-    UINT len = 0;
-    if (!info(winver.c_str(), 0, n, data.data()) ||
-        !query(data.data(), "\\VarFileInfo\\Translation", reinterpret_cast<LPVOID*>(&translation), &len) ||
-        len < 4)
-      return 0;
-    return translation[0];
+    const std::vector<char> resource = VersionResource(SystemFolder() + "\\winver.exe");
+    auto* translation = static_cast<const WORD*>(VersionValue(resource, "\\VarFileInfo\\Translation", 4));
+    return translation ? translation[0] : 0;
   }
   std::string LanguageName(std::uint16_t language) override {
     char buf[128] = {};

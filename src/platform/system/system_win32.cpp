@@ -12,21 +12,11 @@
 #include "platform/handles.h"
 #include "platform/process/process.h"
 #include "platform/process/system_library.h"
+#include "platform/registry/registry_root_win32.h"
 #include "platform/text/text.h"
 
 namespace kem::platform {
 namespace {
-
-HKEY RootKey(RegistryRoot root) {
-  switch (root) {
-    case RegistryRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
-    case RegistryRoot::CurrentUser: return HKEY_CURRENT_USER;
-    case RegistryRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
-    case RegistryRoot::Users: return HKEY_USERS;
-    case RegistryRoot::CurrentConfig: return HKEY_CURRENT_CONFIG;
-  }
-  return HKEY_CURRENT_USER;
-}
 
 template <typename Fn>
 Fn Kernel32(const char* name) {
