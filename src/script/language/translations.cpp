@@ -62,13 +62,15 @@ void Translations::Load(std::string_view mapText, std::string_view languageText,
   keys_ = HashedStringList(TranslationLines(keysText));
   const std::size_t n = std::min(map_.size(), keys_.Count());
   dialogIndex_.reserve(n);
-  for (std::size_t i = 0; i < n; ++i) dialogIndex_.try_emplace(DialogKey(map_[i], keys_[i]), i);
+  // Statement texts have no dialog: only dialog entries are indexed.
+  for (std::size_t i = 0; i < n; ++i)
+    if (!map_[i].empty()) dialogIndex_.try_emplace(DialogKey(map_[i], keys_[i]), i);
 }
 
 std::string Translations::TranslateStatement(
     std::string_view text, std::string_view key, int k, std::string_view mode,
     const std::function<std::string(std::string_view)>& expandCompilerVars) const {
-  if (SameText(mode, "VARSONLY") &&
+  if (mode.size() == 8 && SameText(mode, "VARSONLY") &&
       (key.find("ZOZADORU$") == std::string_view::npos || key.find("$ZOZADORU") == std::string_view::npos))
     return std::string(text);
   const std::ptrdiff_t m = keys_.IndexOf(key);
@@ -79,7 +81,9 @@ std::string Translations::TranslateStatement(
   if (entry >= keys_.Count() || entry >= language_.size() || entry >= original_.size()) return std::string(text);
   if (!SameText(keys_[entry], key)) return std::string(text);
   if (SameText(mode, "NEWONLY") && text != original_[entry]) return std::string(text);
-  return expandCompilerVars ? expandCompilerVars(language_[entry]) : language_[entry];
+  const std::string& translated = language_[entry];
+  if (!expandCompilerVars || translated.find('#') == std::string::npos) return translated;
+  return expandCompilerVars(translated);
 }
 
 std::optional<std::string> Translations::TranslateDialog(std::string_view dialog, std::string_view control) const {
