@@ -46,6 +46,6 @@ void SetNamedResult(Interpreter& in, std::string_view rawName, std::string_view 
   in.Vars().SetVar(name, value, ActionLabel(statement));
 }
 
-bool Mode64(const Interpreter& in) { return const_cast<Interpreter&>(in).Context().State.PlatformMode != "Win32"; }
+bool Mode64(Interpreter& in) { return in.Context().State.PlatformMode != "Win32"; }
 
 }  // namespace kem

@@ -80,6 +80,6 @@ void WriteResult(Interpreter& in, std::string_view rawName, std::string_view val
 // A result named by a $NAME$ (or plain) parameter: SetVar of the upper-cased name.
 void SetNamedResult(Interpreter& in, std::string_view rawName, std::string_view value, std::string_view statement);
 // The 64-bit mode is on (PlatformMode other than "Win32").
-bool Mode64(const Interpreter& in);
+bool Mode64(Interpreter& in);
 
 }  // namespace kem
