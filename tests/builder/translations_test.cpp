@@ -87,6 +87,25 @@ TEST_F(TranslationFilesTest, AlignedFilesWithOriginalsForUntranslatedTexts) {
   EXPECT_EQ(Files(), files);
 }
 
+// A dialog's caption is keyed by the dialog, its controls' texts by their names; the Map
+// names the dialog.
+TEST_F(TranslationFilesTest, DialogTextsFollowTheScriptsTexts) {
+  Write("dialogs/Welcome.dfm.txt",
+        "object Welcome: TPoolTemplate\n  Caption = 'Welcome to $TITLE$'\n"
+        "  object Label1: TLabel\n    Caption = 'Hello'\n  end\n"
+        "  object Edit1: TEdit\n    Text = 'C:\\App'\n  end\n"
+        "  object Label2: TLabel\n    Caption = ''\n  end\nend\n");
+  Write("lang/German.txt", "dialog:Welcome/Label1\tHello\tHallo\ndialog:Welcome\tWelcome to $TITLE$\tWillkommen\n");
+  auto files = Files();
+  const std::string keys = files["Demo.mtx"], map = files["translations.Map"], german = files["translations.German"];
+  auto endsWith = [](const std::string& s, const std::string& end) {
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+  };
+  EXPECT_TRUE(endsWith(keys, "\r\nWelcome\r\nLabel1\r\nEdit1\r\n")) << keys;
+  EXPECT_TRUE(endsWith(map, "\r\n\r\nWelcome\r\nWelcome\r\nWelcome\r\n")) << map;
+  EXPECT_TRUE(endsWith(german, "\r\nWillkommen\r\nHallo\r\nC:\\App\r\n")) << german;
+}
+
 TEST_F(TranslationFilesTest, UnusableNamesDuplicateKeysAndBadLinesAreErrors) {
   const struct {
     const char *manifest, *source, *expected;
@@ -110,7 +129,7 @@ TEST_F(TranslationFilesTest, TheTranslatorsFileKeepsTranslationsAndMarksStaleOne
   const std::string a(kIdA);
   CompiledSetup c = CompileProject(LoadProject(dir_));
   Project p = LoadProject(dir_);
-  std::string updated = UpdatedTranslationSource(p, c.data, "German", a + "/1\tTitle\tTitel\n" + a + "/2\tHi\tHallo\n");
+  std::string updated = UpdatedTranslationSource(p, c.data, c.dialogTexts, "German", a + "/1\tTitle\tTitel\n" + a + "/2\tHi\tHallo\n");
   EXPECT_NE(updated.find(a + "/1\tTitle\tTitel\n"), std::string::npos) << updated;
   EXPECT_NE(updated.find("# stale: translated from \"Hi\"\n" + a + "/2\tHello\tHallo\n"), std::string::npos) << updated;
   EXPECT_NE(updated.find("var:GREETING\tGood day\t\n"), std::string::npos) << updated;

@@ -307,6 +307,10 @@ CompiledSetup CompileProject(const Project& project) {
         ds.insert(ds.end(), e.Diagnostics().begin(), e.Diagnostics().end());
       }
     }
+    if (form) {
+      std::vector<DialogText> texts = DialogTexts(dlg.name, *form);
+      out.dialogTexts.insert(out.dialogTexts.end(), texts.begin(), texts.end());
+    }
     if (form) CheckDialog(*form, formText, dlg.formPath, rules, dlg.rulesPath, ds, out.warnings);
     addFile(dlg.name + ".dfm.kemf", std::move(rules), dlg.rulesPath.empty() ? dlg.formPath : dlg.rulesPath, 0);
   }
@@ -320,7 +324,7 @@ CompiledSetup CompileProject(const Project& project) {
     addFile(name, {}, kManifestName, f.line, source);
   }
   // The translation files, generated from the script and the translators' sources.
-  for (auto& f : TranslationFiles(p, d, ds, out.warnings)) addFile(f.name, std::move(f.bytes), kManifestName, 0);
+  for (auto& f : TranslationFiles(p, d, out.dialogTexts, ds, out.warnings)) addFile(f.name, std::move(f.bytes), kManifestName, 0);
   std::sort(out.supportFiles.begin(), out.supportFiles.end(),
             [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.name < b.name; });
   ResolveDeferredStatements(p, out.deferred, ds);

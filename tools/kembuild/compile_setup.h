@@ -7,6 +7,7 @@
 
 #include "kembuild/installer_database.h"
 #include "kembuild/project.h"
+#include "kembuild/translations.h"
 #include "engine/setup_data.h"
 
 namespace kem::builder {
@@ -28,6 +29,7 @@ struct CompiledSetup {
   std::vector<ArchiveEntry> supportFiles;  // sorted by name
   std::vector<DeferredStatement> deferred; // statements with a command header, in script order
   std::vector<Diagnostic> warnings;        // doubts found by the checks, in script order
+  std::vector<DialogText> dialogTexts;     // the dialogs' translatable texts
 };
 
 // The ID of every statement, in script order: the ID written in the source, or for a

@@ -152,7 +152,7 @@ int Translations(const std::vector<std::string>& args) {
   const fs::path path = project.dir / relative;
   std::string old;
   if (std::ifstream in(path, std::ios::binary); in) old.assign(std::istreambuf_iterator<char>(in), {});
-  const std::string text = kem::builder::UpdatedTranslationSource(project, compiled.data, language, old);
+  const std::string text = kem::builder::UpdatedTranslationSource(project, compiled.data, compiled.dialogTexts, language, old);
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
   std::cout << "wrote " << relative << "\n";

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "common/text.h"
+#include "dialogs/forms/form_value.h"
 #include "engine/setup_data.h"
 #include "engine/statement_kinds.h"
 #include "engine/statement_parameters.h"
@@ -67,7 +68,23 @@ std::string ToUtf8OrRaw(const CodePage& cp, const std::string& text) { return cp
 
 }  // namespace
 
-std::vector<TranslatableText> TranslatableTexts(const SetupData& data) {
+std::vector<DialogText> DialogTexts(const std::string& dialogName, const forms::FormObject& root) {
+  std::vector<DialogText> texts;
+  auto visit = [&](auto& self, const forms::FormObject& o, bool isRoot) -> void {
+    for (const auto& p : o.properties) {
+      if (!p.value.IsString() || (p.name != "Caption" && p.name != "Text")) continue;
+      std::string text = p.value.NarrowText();
+      if (text.empty() || text.find_first_of("\r\n") != std::string::npos) continue;
+      if (isRoot && p.name != "Caption") continue;
+      texts.push_back({dialogName, isRoot ? std::string() : o.name, std::move(text)});
+    }
+    for (const auto& c : o.children) self(self, c, false);
+  };
+  visit(visit, root, true);
+  return texts;
+}
+
+std::vector<TranslatableText> TranslatableTexts(const SetupData& data, const std::vector<DialogText>& dialogs) {
   std::vector<TranslatableText> texts;
   for (std::size_t i = 0; i < data.StatementCount(); ++i) {
     if (i < data.CommentFlags.Count() && data.CommentFlags[i] == "C") continue;
@@ -89,11 +106,18 @@ std::vector<TranslatableText> TranslatableTexts(const SetupData& data) {
       texts.push_back({id + "/" + std::to_string(k), id, "", GetParam(data, i, static_cast<int>(n + 1))});
     }
   }
+  // A dialog's caption is keyed by the dialog's name, a control's text by its name.
+  for (const DialogText& d : dialogs) {
+    if (d.control.empty())
+      texts.push_back({"dialog:" + d.dialog, d.dialog, d.dialog, d.text});
+    else
+      texts.push_back({"dialog:" + d.dialog + "/" + d.control, d.control, d.dialog, d.text});
+  }
   return texts;
 }
 
 std::vector<GeneratedFile> TranslationFiles(const Project& project, const SetupData& data,
-                                            std::vector<Diagnostic>& errors, std::vector<Diagnostic>& warnings) {
+                                            const std::vector<DialogText>& dialogs, std::vector<Diagnostic>& errors, std::vector<Diagnostic>& warnings) {
   std::vector<GeneratedFile> files;
   if (project.translations.empty()) return files;
   const CodePage cp(project.codePage);
@@ -101,7 +125,7 @@ std::vector<GeneratedFile> TranslationFiles(const Project& project, const SetupD
     errors.push_back({kManifestName, 0, "the title \"" + project.title + "\" cannot name the file of translation keys"});
     return files;
   }
-  const std::vector<TranslatableText> texts = TranslatableTexts(data);
+  const std::vector<TranslatableText> texts = TranslatableTexts(data, dialogs);
   std::string keys, map, original;
   for (const auto& t : texts) {
     keys += t.key + kLineEnd;
@@ -165,14 +189,15 @@ std::vector<GeneratedFile> TranslationFiles(const Project& project, const SetupD
   return files;
 }
 
-std::string UpdatedTranslationSource(const Project& project, const SetupData& data, const std::string& language,
+std::string UpdatedTranslationSource(const Project& project, const SetupData& data,
+                                     const std::vector<DialogText>& dialogs, const std::string& language,
                                      const std::string& oldSource) {
   const CodePage cp(project.codePage);
   std::vector<Diagnostic> ignored;
   std::map<std::string, SourceEntry> entries = ReadSource(oldSource, language, ignored);
   std::string out = "# Translation of " + project.title + " into " + language +
                     ": key, original and translation, separated by tabs\n";
-  for (const auto& t : TranslatableTexts(data)) {
+  for (const auto& t : TranslatableTexts(data, dialogs)) {
     const std::string original = ToUtf8OrRaw(cp, t.original);
     std::string translation;
     if (auto it = entries.find(UpperCase(t.sourceKey)); it != entries.end()) {

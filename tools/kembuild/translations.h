@@ -2,8 +2,9 @@
 //
 // A source (UTF-8 text, named in the manifest's [translations] section) holds one entry
 // per line: key, original text and translation, separated by tabs. The key is
-// "{ID}/k" for text k of a statement (its translatable parameters in order) and
-// "var:NAME" for a "Localization Variable" of NAME. Empty lines and lines starting with
+// "{ID}/k" for text k of a statement (its translatable parameters in order),
+// "var:NAME" for a "Localization Variable" of NAME, "dialog:NAME/CONTROL" for the caption
+// or text of a control of dialog NAME and "dialog:NAME" for the dialog's own caption. Empty lines and lines starting with
 // "#" are ignored; "kembuild translations" writes a stale entry (the script's text is no
 // longer its original) after a "# stale" line.
 //
@@ -21,6 +22,9 @@
 
 namespace kem {
 struct SetupData;
+namespace forms {
+struct FormObject;
+}
 }
 
 namespace kem::builder {
@@ -35,9 +39,20 @@ struct TranslatableText {
   std::string original;   // in the setup's code page
 };
 
+// A caption or text of a dialog (single-line texts only), in the setup's code page.
+struct DialogText {
+  std::string dialog;   // the dialog's name (its form file without ".dfm")
+  std::string control;  // empty for the dialog's own caption
+  std::string text;
+};
+
+// The translatable texts of a dialog form: the form's caption, and each control's Caption
+// and Text, in form order.
+std::vector<DialogText> DialogTexts(const std::string& dialogName, const forms::FormObject& root);
+
 // The translatable texts of the compiled script, in script order (commented-out
-// statements have none).
-std::vector<TranslatableText> TranslatableTexts(const SetupData& data);
+// statements have none), then those of the dialogs.
+std::vector<TranslatableText> TranslatableTexts(const SetupData& data, const std::vector<DialogText>& dialogs = {});
 
 struct GeneratedFile {
   std::string name;
@@ -48,12 +63,13 @@ struct GeneratedFile {
 // sources, duplicate keys) go to errors, doubts (untranslated, stale, orphaned entries) to
 // warnings. Nothing when the manifest names no translation.
 std::vector<GeneratedFile> TranslationFiles(const Project& project, const SetupData& data,
-                                            std::vector<Diagnostic>& errors, std::vector<Diagnostic>& warnings);
+                                            const std::vector<DialogText>& dialogs, std::vector<Diagnostic>& errors, std::vector<Diagnostic>& warnings);
 
 // "kembuild translations": the translator's source of language, written anew from the
 // script: every text with its translation where the old source has one for the same
 // original, stale entries marked, new ones with an empty translation.
-std::string UpdatedTranslationSource(const Project& project, const SetupData& data, const std::string& language,
+std::string UpdatedTranslationSource(const Project& project, const SetupData& data,
+                                     const std::vector<DialogText>& dialogs, const std::string& language,
                                      const std::string& oldSource);
 
 }  // namespace kem::builder
