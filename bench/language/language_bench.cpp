@@ -16,54 +16,19 @@
 #include "script/statements/dialog_statements.h"
 #include "script/statements/variable_statements.h"
 #include "script/termination/termination.h"
+#include "support/quiet_host.h"
 #include "support/script_builder.h"
 
 namespace {
 
 constexpr const char* kSupport = "C:\\Temp\\kem1\\";
 
-// Every machine service, answering at once; the support folder's files from memory.
-class QuietHost : public kem::UiService,
-                  public kem::FileService,
-                  public kem::RegistryService,
-                  public kem::ProcessService,
-                  public kem::ShellService,
-                  public kem::NetworkService,
-                  public kem::LanguageService {
+// The quiet machine with the support folder's files in memory, and the languages.
+class BenchHost : public kem::test::QuietHost, public kem::LanguageService {
  public:
   std::map<std::string, std::string> files;
-  void ShowErrorBox(std::uintptr_t, const std::string& text, const std::string&) override {
-    std::fprintf(stderr, "error box: %s\n", text.c_str());
-  }
-  void PumpMessages() override {}
-  [[noreturn]] void TerminateProcess(int code) override { std::exit(code); }
-  std::uint32_t TickCount() override { return 0; }
-  std::string RegisteredOwner() override { return "owner"; }
-  std::string RegisteredOrganization() override { return "org"; }
-  std::string LoopbackHostName() override { return "localhost"; }
-  std::int64_t ClockSecond() override { return 0; }
-  std::string ShortDate() override { return "01/02/2024"; }
-  std::string LongTime() override { return "10:11:12"; }
-  bool IsAdministrator() override { return true; }
-  std::string ProgramFilesFolder() override { return "C:\\Program Files\\"; }
-  std::string DocumentsFolder() override { return "C:\\Users\\me\\Documents\\"; }
   bool FileExists(const std::string& p) override { return p.rfind(kSupport, 0) != 0 || files.count(p); }
-  bool FolderExists(const std::string&) override { return true; }
-  bool IsFixedDrive(const std::string&) override { return true; }
-  bool CreateEmptyFile(const std::string&) override { return true; }
-  bool RemoveFile(const std::string&) override { return true; }
-  void RemoveFolderTree(const std::string&) override {}
-  void WriteRunOnce(bool, const std::string&, const std::string&) override {}
-  void DeleteRunOnce(const std::string&) override {}
-  void RequestReboot() override {}
-  std::string ExpandEnvironmentName(const std::string& n) override { return n; }
-  std::vector<std::string> EnvironmentStrings() override { return {}; }
-  std::string CreateTempFileName(const std::string&, const std::string&) override { return {}; }
-  std::optional<std::string> ShortPathName(const std::string&) override { return std::nullopt; }
-  std::optional<std::string> StoredName(const std::string&) override { return std::nullopt; }
-  std::string AnsiUpperCase(const std::string& t) override { return t; }
-  std::string AnsiLowerCase(const std::string& t) override { return t; }
-  void SetFileSystemRedirectionOff(bool) override {}
+  std::int64_t ClockSecond() override { return 0; }
   // Languages.
   std::vector<std::string> ListFiles(const std::string&, const std::string&) override {
     return {"translations.German"};
@@ -81,7 +46,7 @@ class QuietHost : public kem::UiService,
 
 double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
-double RunScript(const kem::SetupData& data, std::shared_ptr<QuietHost> host, bool language) {
+double RunScript(const kem::SetupData& data, std::shared_ptr<BenchHost> host, bool language) {
   kem::EngineContext ctx;
   ctx.Startup.ProgramPath = "C:\\App\\setup.exe";
   ctx.Startup.ProgramFolder = "C:\\App\\";
@@ -125,7 +90,7 @@ int main() {
   const kem::SetupData data = script.Build();
 
   // 20,000 entries: the loop's ten statements spread among others.
-  auto host = std::make_shared<QuietHost>();
+  auto host = std::make_shared<BenchHost>();
   std::string keys, map, original, german;
   for (int i = 0; i < kEntries; ++i) {
     const bool ours = i % (kEntries / kPerIteration) == kEntries / kPerIteration - 1;
