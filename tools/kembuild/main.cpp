@@ -143,6 +143,9 @@ int Translations(const std::vector<std::string>& args) {
   namespace fs = std::filesystem;
   kem::builder::Project project = kem::builder::LoadProject(args[0]);
   const std::string& language = args[1];
+  // The name becomes a file name in the project.
+  if (language.empty() || language.find_first_of("\\/:") != std::string::npos || language.find("..") != std::string::npos)
+    return Usage("the language \"" + language + "\" cannot name a translation file");
   std::string relative = "translations/" + language + ".txt";
   for (const auto& t : project.translations)
     if (kem::SameText(t.name, language)) relative = t.value;
