@@ -55,8 +55,12 @@ endif()
 # names carry a leading underscore.)
 function(kem_size_optimize target)
   if(KEM_WIN32)
+    set(u _)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(u)  # 64-bit names carry none
+    endif()
     target_link_options(${target} PRIVATE -Wl,--gc-sections -s
-      -Wl,--defsym,__ZN9__gnu_cxx27__verbose_terminate_handlerEv=_abort)
+      -Wl,--defsym,${u}_ZN9__gnu_cxx27__verbose_terminate_handlerEv=${u}abort)
   endif()
 endfunction()
 

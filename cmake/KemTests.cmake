@@ -32,7 +32,12 @@ endfunction()
 # registered but disabled, so CTest lists each of them as not run instead of failing them
 # all; the tests that need only Linux (building setups, making fixtures) still run.
 set(KEM_WINE_RUNS TRUE)
-if(KEM_WIN32)
+# The 64-bit test build (cmake/mingw-x86_64.cmake) runs in a 64-bit prefix.
+set(KEM_WINE_ARCH_ENVIRONMENT)
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(KEM_WINE_ARCH_ENVIRONMENT KEM_WINE_ARCH=win64)
+endif()
+if(KEM_WIN32 AND NOT KEM_WINE_ARCH_ENVIRONMENT)
   execute_process(COMMAND ${KEM_HARNESS} probe RESULT_VARIABLE rc OUTPUT_VARIABLE why ERROR_QUIET
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
   if(NOT rc EQUAL 0)
@@ -67,7 +72,8 @@ endfunction()
 if(KEM_WIN32 AND NOT TEST wine_setup)
   add_test(NAME wine_setup COMMAND ${KEM_HARNESS} start ${KEM_WINE_STATE})
   add_test(NAME wine_cleanup COMMAND ${KEM_HARNESS} stop ${KEM_WINE_STATE})
-  set_tests_properties(wine_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 600 LABELS wine)
+  set_tests_properties(wine_setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 600 LABELS wine
+                       ENVIRONMENT "${KEM_WINE_ARCH_ENVIRONMENT}")
   set_tests_properties(wine_cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 120 LABELS wine)
   kem_watch_folder_for_wine_tests()
 endif()
@@ -93,7 +99,7 @@ function(kem_add_wine_command name)
       add_test(NAME wine_cp932_setup COMMAND ${KEM_HARNESS} start ${KEM_WINE_STATE_CP932})
       add_test(NAME wine_cp932_cleanup COMMAND ${KEM_HARNESS} stop ${KEM_WINE_STATE_CP932})
       set_tests_properties(wine_cp932_setup PROPERTIES FIXTURES_SETUP wine_cp932 TIMEOUT 600 LABELS wine
-                           ENVIRONMENT "${KEM_WINE_CP932_ENVIRONMENT}")
+                           ENVIRONMENT "${KEM_WINE_CP932_ENVIRONMENT};${KEM_WINE_ARCH_ENVIRONMENT}")
       set_tests_properties(wine_cp932_cleanup PROPERTIES FIXTURES_CLEANUP wine_cp932 TIMEOUT 120 LABELS wine
                            ENVIRONMENT "${KEM_WINE_CP932_ENVIRONMENT}")
     endif()

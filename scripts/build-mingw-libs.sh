@@ -3,9 +3,14 @@
 # libgcrypt, only as a full build). Installs them under /opt/kem-mingw (idempotent: a
 # library is skipped when present and, where a marker records them, built with the
 # current options).
+#   build-mingw-libs.sh [x86_64]   the same libraries for 64-bit Windows, under /opt/kem-mingw64
 set -euo pipefail
 PREFIX=/opt/kem-mingw
 HOST=i686-w64-mingw32
+if [ "${1:-}" = x86_64 ]; then
+  PREFIX=/opt/kem-mingw64
+  HOST=x86_64-w64-mingw32
+fi
 log() { printf '[mingw-libs] %s\n' "$*"; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

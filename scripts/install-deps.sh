@@ -8,6 +8,8 @@ NATIVE_PKGS=(
   clang libclang-rt-14-dev llvm
   googletest libgtest-dev libgmock-dev
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+  # the 64-bit test build (scripts/test-win64.sh) and the 64-bit image of the stub-size test
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth x11-utils imagemagick
   7zip
   msitools libmsi-dev libgsf-1-dev libglib2.0-dev

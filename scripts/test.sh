@@ -99,7 +99,8 @@ fi
 
 echo
 if [ "$not_run" != 0 ]; then
-  echo "not run: $not_run tests that need Wine ($("$ROOT/scripts/wine-harness.sh" probe))"
+  echo "not run: $not_run tests that need Wine ($("$ROOT/scripts/wine-harness.sh" probe));" \
+    "bash scripts/test-win64.sh runs them as a 64-bit build"
 fi
 echo "total: $passed passed, $failed failed, $not_run not run"
 [ "$failed" = 0 ]

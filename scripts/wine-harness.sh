@@ -7,6 +7,8 @@
 #   wine-harness.sh stop STATE    stop the wineserver and Xvfb of this run
 #   wine-harness.sh probe         exit 0 when this machine runs 32-bit x86 programs itself,
 #                                 else say why and exit 1
+# KEM_WINE_ARCH=win64 at start makes the prefix a 64-bit one run by the 64-bit Wine loader,
+# for the 64-bit test build; the state folder remembers it for the later commands.
 set -u
 cmd=${1:?command}
 
@@ -42,6 +44,14 @@ export WINEPREFIX="$state/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset WINEARCH
+if [ "$cmd" = start ]; then
+  echo "${KEM_WINE_ARCH:-win32}" >"$state/arch"
+fi
+wine=wine
+if [ "$(cat "$state/arch" 2>/dev/null)" = win64 ]; then
+  export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+  wine=$WINELOADER
+fi
 
 display_of() { cat "$state/display" 2>/dev/null; }
 
@@ -66,7 +76,7 @@ start_xvfb() {
 case "$cmd" in
   start)
     "$0" stop "$state" >/dev/null 2>&1
-    if ! why=$(runs_32bit_natively); then
+    if [ "$wine" = wine ] && ! why=$(runs_32bit_natively); then
       echo "Wine cannot run the engine here: $why" >&2
       exit 77
     fi
@@ -75,16 +85,16 @@ case "$cmd" in
     mkdir -p "$WINEPREFIX"
     wineserver -p </dev/null >/dev/null 2>&1
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      wineboot -i </dev/null >"$state/wineboot.log" 2>&1
+      "$wine" wineboot -i </dev/null >"$state/wineboot.log" 2>&1
     fi
     # A trivial program makes sure the prefix is usable.
-    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+    "$wine" cmd /c exit 0 </dev/null >/dev/null 2>&1
     echo "wine prefix ready in $WINEPREFIX on display $DISPLAY"
     ;;
   run)
     export DISPLAY=$(display_of)
     prog=${1:?program}; shift
-    wine "$prog" "$@"
+    "$wine" "$prog" "$@"
     ;;
   stop)
     if [ -d "$WINEPREFIX" ]; then

@@ -2,4 +2,4 @@
 // up at run time. This unit only checks that the engine's view of the calls compiles.
 #include "platform/archive/archive_library.h"
 
-static_assert(sizeof(TSZW_TARGETFILES) == 8, "a pointer followed by a 32-bit count");
+static_assert(sizeof(TSZW_TARGETFILES) == (sizeof(void*) == 4 ? 8 : 16), "a pointer followed by a 32-bit count");
