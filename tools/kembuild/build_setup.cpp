@@ -47,11 +47,17 @@ void WriteBytes(const fs::path& p, const std::string& a, const std::string& b = 
 }
 
 // While a build runs, SIGINT, SIGTERM and SIGHUP are taken by a thread of their own: it
-// stops the packing tool, removes the staging folder and then ends the process with the
-// signal, so that a stopped build leaves nothing behind.
+// first holds the building thread where it is (so that it neither writes into the staging
+// folder nor removes it at the same time), stops the packing tool, removes the staging
+// folder and then ends the process with the signal, so that a stopped build leaves nothing
+// behind.
 class SignalCleanup {
  public:
-  explicit SignalCleanup(const fs::path& staging) : staging_(staging) {
+  explicit SignalCleanup(const fs::path& staging) : staging_(staging), builder_(pthread_self()) {
+    struct sigaction hold {};
+    hold.sa_handler = &HoldHere;
+    sigemptyset(&hold.sa_mask);
+    sigaction(kHoldSignal, &hold, &previousHold_);
     sigset_t set = Signals();
     sigaddset(&set, SIGUSR2);  // the stop request of the destructor
     pthread_sigmask(SIG_BLOCK, &set, &previous_);
@@ -60,6 +66,9 @@ class SignalCleanup {
       while (sigwait(&set, &sig) != 0) {
       }
       if (sig == SIGUSR2) return;
+      held_ = false;
+      pthread_kill(builder_, kHoldSignal);
+      for (int i = 0; i < 200 && !held_; ++i) usleep(10000);  // a signal interrupts any wait
       if (long child = RunningToolProcess(); child > 0) kill(static_cast<pid_t>(child), SIGKILL);
       std::error_code ec;
       fs::remove_all(staging_, ec);
@@ -76,6 +85,7 @@ class SignalCleanup {
     pthread_kill(thread_.native_handle(), SIGUSR2);
     thread_.join();
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    sigaction(kHoldSignal, &previousHold_, nullptr);
   }
   SignalCleanup(const SignalCleanup&) = delete;
   SignalCleanup& operator=(const SignalCleanup&) = delete;
@@ -90,8 +100,17 @@ class SignalCleanup {
   }
 
  private:
+  static constexpr int kHoldSignal = SIGUSR1;
+  static inline std::atomic<bool> held_{false};
+  static void HoldHere(int) {
+    held_ = true;
+    for (;;) pause();  // the process ends from the cleanup thread
+  }
+
   fs::path staging_;
+  pthread_t builder_;
   sigset_t previous_{};
+  struct sigaction previousHold_ {};
   std::thread thread_;
 };
 
