@@ -60,7 +60,8 @@ function(kem_disable_wine_tests_of_folder)
   endforeach()
 endfunction()
 
-# Called by every function that registers a Wine test, once per folder.
+# Called by every function that registers a Wine test, once per folder; a folder that
+# registers Wine tests with add_test itself calls it too.
 function(kem_watch_folder_for_wine_tests)
   get_property(watched DIRECTORY PROPERTY KEM_WINE_WATCHED)
   if(NOT KEM_WINE_RUNS AND NOT watched)
