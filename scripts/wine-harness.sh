@@ -41,7 +41,7 @@ state=${2:?state folder}; shift 2
 mkdir -p "$state"
 state=$(cd "$state" && pwd)
 export WINEPREFIX="$state/prefix"
-export WINEDEBUG=-all
+export WINEDEBUG=${KEM_WINEDEBUG:--all}  # KEM_WINEDEBUG=+loaddll (say) to look into a run
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset WINEARCH
 if [ "$cmd" = start ]; then

@@ -117,7 +117,7 @@ TEST_F(CommandE2E, RunProgramPassesItsParametersVerbatimAndReturnsTheExitCode) {
   SetEnvironmentVariableA("KEM_RECORD", record.c_str());
   script_.Add("Run Program", {recorder, "TRUE", "/exit=42 \"a b\" %PATH% & x", "TRUE", "RESULT"});
   Report("result", "$RESULT$");
-  script_.Add("Run Program As", {recorder, folder, "/exit=9", "1", "", "", "", "AS", "TRUE", "KEM_RECORD=" + record + "\r\n\r\nONLY=1"});
+  script_.Add("Run Program As", {recorder, folder, "/exit=9", "1", "", "", "", "AS", "TRUE", "KEM_RECORD=" + record + "$NEWLINE$$NEWLINE$ONLY=1"});
   Report("as", "$AS$");
   RunResult r = Run();
   SetEnvironmentVariableA("KEM_RECORD", nullptr);

@@ -198,11 +198,14 @@ int32_t Extract(const std::string& archivePath, const std::string& dest, const c
 }
 
 TEST(KemLibExports, EntryLayoutIsFixed) {
-  EXPECT_EQ(sizeof(ArchiveListEntry), 48u);
-  EXPECT_EQ(offsetof(ArchiveListEntry, size), 8u);
-  EXPECT_EQ(offsetof(ArchiveListEntry, packedSize), 16u);
-  EXPECT_EQ(offsetof(ArchiveListEntry, modificationTime), 32u);
-  EXPECT_EQ(offsetof(ArchiveListEntry, attributes), 40u);
+  // The layout of the 32-bit library; in a 64-bit build the name pointer and the index take
+  // 16 bytes, and everything after them moves by 8.
+  const std::size_t shift = sizeof(void*) == 8 ? 8 : 0;
+  EXPECT_EQ(sizeof(ArchiveListEntry), 48u + shift);
+  EXPECT_EQ(offsetof(ArchiveListEntry, size), 8u + shift);
+  EXPECT_EQ(offsetof(ArchiveListEntry, packedSize), 16u + shift);
+  EXPECT_EQ(offsetof(ArchiveListEntry, modificationTime), 32u + shift);
+  EXPECT_EQ(offsetof(ArchiveListEntry, attributes), 40u + shift);
   // The library is found by plain export names.
   HMODULE lib = GetModuleHandleA("kem.lib");
   ASSERT_NE(lib, nullptr);
