@@ -28,17 +28,33 @@ EXAMPLE=${KEM_EXAMPLE:-$ROOT/examples/hello}
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 as_root bash "$ROOT/scripts/install-deps.sh"
 
-echo "=== building the engine (win32) and the builder (native)"
+# Setups ship the 32-bit engine. A machine that cannot run 32-bit x86 programs runs the
+# samples with a 64-bit build of the same sources under the 64-bit Wine instead.
+ARCH=win32
+TOOLCHAIN=cmake/mingw-i686.cmake
+PLUGIN_CC=i686-w64-mingw32-gcc
+WINE_LOADER=wine
+if ! why=$("$ROOT/scripts/wine-harness.sh" probe); then
+  echo "=== $why: the samples run as a 64-bit build under the 64-bit Wine"
+  as_root bash "$ROOT/scripts/build-mingw-libs.sh" x86_64
+  ARCH=win64
+  TOOLCHAIN=cmake/mingw-x86_64.cmake
+  PLUGIN_CC=x86_64-w64-mingw32-gcc
+  WINE_LOADER=/usr/lib/wine/wine64
+  export KEM_WINE_ARCH=win64
+fi
+
+echo "=== building the engine ($ARCH) and the builder (native)"
 cmake -S . -B "$BUILD/sample-native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKEM_TESTS=OFF -DKEM_BENCH=OFF >/dev/null
 cmake --build "$BUILD/sample-native" -j"$JOBS" --target kembuild
-cmake -S . -B "$BUILD/sample-win32" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B "$BUILD/sample-$ARCH" -G Ninja -DCMAKE_TOOLCHAIN_FILE=$TOOLCHAIN -DCMAKE_BUILD_TYPE=Release \
   -DKEM_TESTS=OFF >/dev/null
-cmake --build "$BUILD/sample-win32" -j"$JOBS" --target kemstub kemlib
+cmake --build "$BUILD/sample-$ARCH" -j"$JOBS" --target kemstub kemlib
 
-ENGINE_DIR="$BUILD/sample-engine"
+ENGINE_DIR="$BUILD/sample-engine-$ARCH"
 mkdir -p "$ENGINE_DIR"
-cp "$BUILD/sample-win32/src/launcher/kemstub.exe" "$ENGINE_DIR/kemstub.exe"
-cp "$BUILD/sample-win32/src/kemlib/kem.lib" "$ENGINE_DIR/kem.lib"
+cp "$BUILD/sample-$ARCH/src/launcher/kemstub.exe" "$ENGINE_DIR/kemstub.exe"
+cp "$BUILD/sample-$ARCH/src/kemlib/kem.lib" "$ENGINE_DIR/kem.lib"
 
 OUT="$BUILD/sample-setup"
 echo "=== building the setup from $EXAMPLE into $OUT"
@@ -46,7 +62,7 @@ rm -rf "$OUT"
 "$BUILD/sample-native/tools/kembuild/kembuild" build "$EXAMPLE" -o "$OUT" --engine-dir "$ENGINE_DIR"
 ls -l "$OUT"
 
-STATE="$BUILD/sample-wine"
+STATE="$BUILD/sample-wine-$ARCH"
 trap '"$ROOT/scripts/wine-harness.sh" stop "$STATE" >/dev/null 2>&1' EXIT
 echo "=== preparing Wine"
 "$ROOT/scripts/wine-harness.sh" start "$STATE"
@@ -70,7 +86,7 @@ echo "=== building the example plug-in from sdk/ and the setup from $ROOT/exampl
 rm -rf "$POUT" "$PPROJECT"
 cp -r "$ROOT/examples/plugin" "$PPROJECT"
 mkdir -p "$PPROJECT/support"
-bash "$ROOT/sdk/build.sh" "$PPROJECT/support/example_plugin.dll" "$ROOT/sdk/example/example_plugin.c" \
+CC=$PLUGIN_CC bash "$ROOT/sdk/build.sh" "$PPROJECT/support/example_plugin.dll" "$ROOT/sdk/example/example_plugin.c" \
   "$ROOT/sdk/example/example_plugin.def"
 "$BUILD/sample-native/tools/kembuild/kembuild" build "$PPROJECT" -o "$POUT" --engine-dir "$ENGINE_DIR" >/dev/null
 set +e
@@ -123,7 +139,7 @@ wizard="$WOUT/wizard.exe"
 if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ]; then
   echo "=== showing the wizard on $DISPLAY (click through it or cancel)"
   set +e
-  WINEPREFIX="$STATE/prefix" WINEDEBUG=-all wine "$wizard"
+  WINEPREFIX="$STATE/prefix" WINEDEBUG=-all "$WINE_LOADER" "$wizard"
   echo "=== the wizard ended with exit code $?"
   exit 0
 fi
