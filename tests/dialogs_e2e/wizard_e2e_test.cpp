@@ -898,6 +898,13 @@ TEST_F(Wizard, EveryPageOfTheExample) {
   ASSERT_NE(page, nullptr);
   EXPECT_NE(Texts(page).find("C:\\Program Files\\Wizard Example\\"), std::string::npos);
   Click(Child(page, "&Install"));
+  page = WaitForPage(p->Id(), kProgress);
+  ASSERT_NE(page, nullptr);
+  {
+    // The page shows the progress that stood before it: the bar at 40 as well as the text.
+    HWND bar = Child(page, "", "msctls_progress32");
+    EXPECT_TRUE(WaitUntil([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) == 40; }));
+  }
   page = shoot(kProgress, "5-progress");
   WriteFileBytes(temp_ + "\\SHOT", "");
   page = shoot(kFinish, "6-finish");
