@@ -44,7 +44,12 @@ class ExtractRetryPrompt {
 struct MediaRunState {
   // Upper-cased paths of local block archives that could not be unpacked: not used again.
   std::set<std::string> RejectedLocalCopies;
+  // Retries that the retry question chose by itself, nobody answering, in a row.
+  int UnattendedRetries = 0;
 };
+
+// That many unanswered retry questions in a row count as Cancel.
+inline constexpr int kUnattendedRetryLimit = 10;
 
 // What media copying and unpacking work with.
 struct MediaServices {

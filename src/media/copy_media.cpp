@@ -1,7 +1,153 @@
+// Copying the setup's own data (the offline block and the merge modules) into the data
+// folder, file by file on a worker thread.
+#include <algorithm>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "common/text.h"
 #include "media/block_media.h"
+#include "media/media_work.h"
+#include "script/interpreter/interpreter.h"
+#include "script/params/statement_params.h"
+#include "script/store/variable_manager.h"
+#include "script/worker/progress_channel.h"
+#include "script/worker/worker.h"
 
 namespace kem {
+namespace {
 
-bool CopyOfflineMedia(Interpreter&, MediaServices&, const std::string&, const std::string&) { return false; }
+// One file to bring over: where it is and where it goes.
+struct CopyItem {
+  std::string Source;       // the path to address the file by
+  std::string TargetFolder;
+  std::string Name;         // the target's name, when the code page can spell it
+  std::u16string WideName;  // the target's name otherwise
+};
+
+void ListTree(MediaFileService& files, const std::string& folder, const std::string& targetFolder,
+              std::vector<CopyItem>& out) {
+  for (MediaEntry& entry : files.List(folder)) {
+    if (entry.Link) continue;
+    if (entry.Folder) {
+      // A name the code page cannot spell is addressed by its short form below too; the
+      // folder on the target side keeps the short form then.
+      ListTree(files, folder + entry.Name + "\\", targetFolder + entry.Name + "\\", out);
+    } else {
+      out.push_back(CopyItem{folder + entry.Name, targetFolder, entry.Name, std::move(entry.WideName)});
+    }
+  }
+}
+
+std::string ParentFolder(const std::string& folder) {
+  std::string f = folder;
+  while (!f.empty() && (f.back() == '\\' || f.back() == '/')) f.pop_back();
+  const auto cut = f.find_last_of("\\/");
+  return cut == std::string::npos ? folder : f.substr(0, cut + 1);
+}
+
+// A file moved into the data folder: it goes back when the copy fails.
+struct MovedFile {
+  std::string Source;
+  std::string Target;
+  std::u16string WideSource, WideTarget;
+};
+
+struct CopyJob {
+  std::string Source, Destination;
+  bool Compress = false;
+  bool CopyOnly = false;  // the program's data folder keeps its files
+  std::string CompleteText;
+  std::string WebBlockFolder, OuterPackage;
+  bool Success = false;
+  std::vector<MovedFile> Moved;
+};
+
+// Brings one file over; false when the target does not exist afterwards.
+bool BringOver(MediaFileService& files, const CopyItem& item, CopyJob& job) {
+  if (!files.CreateFolders(item.TargetFolder)) return false;
+  if (!item.WideName.empty()) {
+    const std::u16string target = files.Widen(item.TargetFolder) + item.WideName;
+    const std::u16string source = files.Widen(item.Source);
+    if (!files.FileExistsWide(target)) {
+      bool placed = false;
+      if (!job.CopyOnly && files.MoveToWide(source, target)) {
+        job.Moved.push_back(MovedFile{{}, {}, source, target});
+        placed = true;
+      }
+      if (!placed) CopyWholeWide(files, source, target);
+    }
+    return files.FileExistsWide(target);
+  }
+  const std::string target = item.TargetFolder + item.Name;
+  if (!files.FileExists(target)) {
+    bool placed = false;
+    if (!job.CopyOnly && files.MoveTo(item.Source, target)) {
+      job.Moved.push_back(MovedFile{item.Source, target, {}, {}});
+      placed = true;
+    }
+    if (!placed) placed = CopyWhole(files, item.Source, target);
+    if (placed && job.Compress) files.SetCompressed(target);
+  }
+  return files.FileExists(target);
+}
+
+void RunCopy(MediaFileService& files, WorkerReporter& reporter, CopyJob& job) {
+  reporter.Report(kKeepProgressText, 0, 100, 0);
+  std::string source = WithTrailingBackslash(job.Source);
+  if (!files.FolderExists(source + "offline\\") && !files.FolderExists(source + "mergemod\\"))
+    source = ParentFolder(source);
+  const std::string destination = WithTrailingBackslash(job.Destination);
+
+  std::vector<CopyItem> items;
+  ListTree(files, source + "offline\\", destination + "offline\\", items);
+  ListTree(files, source + "mergemod\\", destination, items);
+
+  const std::size_t n = items.size();
+  for (std::size_t i = 1; i <= n; ++i) {
+    if (reporter.StopRequested()) return;
+    const CopyItem& item = items[i - 1];
+    const std::int64_t percent = std::min<std::int64_t>(static_cast<std::int64_t>((i - 1) * 100 / n + 1), 100);
+    const std::string shownName = item.WideName.empty() ? item.Name : FileNamePart(item.Source);
+    reporter.Report(shownName + ", " + std::to_string(percent) + job.CompleteText, 0, 100, percent);
+    if (!BringOver(files, item, job)) return;
+  }
+  if (!job.WebBlockFolder.empty()) CopyWebBlock(files, job.OuterPackage, job.WebBlockFolder, job.Compress);
+  job.Success = true;
+}
+
+// Puts the moved files back where they came from, last first.
+void UndoMoves(MediaFileService& files, const std::vector<MovedFile>& moved) {
+  for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
+    if (it->WideTarget.empty()) {
+      files.MoveTo(it->Target, it->Source);
+    } else {
+      files.MoveToWide(it->WideTarget, it->WideSource);
+    }
+  }
+}
+
+}  // namespace
+
+bool CopyOfflineMedia(Interpreter& in, MediaServices& media, const std::string& sourceFolder,
+                      const std::string& destinationFolder) {
+  TVariableManager& vars = in.Vars();
+  auto job = std::make_shared<CopyJob>();
+  job->Source = sourceFolder;
+  job->Destination = destinationFolder;
+  job->Compress = IsTrue(vars.Get("VRAX_COMPRESS_INSTALLER_CACHE"));
+  job->CopyOnly = in.Data().MediaMode == 2 &&
+                  UpperCase(ExpandCompilerVars(in.Data().CompilerVariables, "#CACHESOURCES#")) == "TRUE";
+  job->CompleteText = in.Context().Message(21);
+  job->WebBlockFolder = vars.Get("COPYWEBLOCK");
+  job->OuterPackage = vars.Get("SFXPATH") + vars.Get("SFXFILE");
+
+  MediaFileService& files = media.Files;
+  const WorkerOutcome outcome =
+      RunWorker(in, [&files, job](WorkerReporter& reporter) { RunCopy(files, reporter, *job); });
+  if (outcome.Abandoned) return false;
+  if (!job->Success) UndoMoves(files, job->Moved);
+  return job->Success;
+}
 
 }  // namespace kem

@@ -33,6 +33,8 @@ class MediaFileService {
   // Creates the folder with every missing parent; true when it exists afterwards.
   virtual bool CreateFolders(const std::string& folder) = 0;
   virtual bool SetNormalAttributes(const std::string& path) = 0;
+  // Creates (or truncates) an empty file.
+  virtual bool CreateEmptyFile(const std::string& path) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
   // Removes an empty folder, or a folder link itself.
   virtual bool RemoveFolder(const std::string& path) = 0;
@@ -45,6 +47,10 @@ class MediaFileService {
   // A fresh, empty, uniquely named folder under parent (with a trailing backslash); empty
   // when none can be made.
   virtual std::string CreateUniqueFolder(const std::string& parent, const std::string& prefix) = 0;
+
+  // Switches the calling thread's WOW64 redirection off (true) or back (false); nests;
+  // does nothing where there is none.
+  virtual void SetThreadRedirectionOff(bool off) = 0;
 
   // The wide-character forms: a path converted with the setup's code page, and the
   // operations over UTF-16 paths.

@@ -6,11 +6,14 @@
 #include "installer/plugin_calls.h"
 #include "installer/session_statements.h"
 #include "installer/verbose_trace.h"
+#include "media/archive_extractor.h"
+#include "media/archive_statement.h"
 #include "installer/system_change_statements.h"
 #include "platform/cache/installer_cache_win32.h"
 #include "platform/commands/commands_win32.h"
 #include "platform/installer/installer_win32.h"
 #include "platform/language/language_win32.h"
+#include "platform/media/media_win32.h"
 #include "platform/plugins/plugin_host_win32.h"
 #include "platform/services_win32.h"
 #include "platform/shell/pin_win32.h"
@@ -63,6 +66,12 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   auto programs = platform::CreateProgramService();
   RegisterCommandStatements(statements, hooks,
                             CommandServices{*commandFiles, *registryQueries, *systemQueries, *programs});
+  auto mediaFiles = platform::CreateMediaFileService(context.Data.CodePage);
+  auto archives = CreateArchiveExtractor();
+  auto retryPrompt = platform::CreateExtractRetryPrompt();
+  MediaRunState mediaState;
+  MediaServices media{*mediaFiles, *archives, *retryPrompt, mediaState};
+  RegisterArchiveStatements(statements, media);
   if (dialogs) {
     RegisterDialogStatements(statements, *dialogs);
     hooks.Progress.Write = dialogs->Progress;

@@ -1,0 +1,72 @@
+#include "media/media_work.h"
+
+#include "common/text.h"
+
+namespace kem {
+namespace {
+
+constexpr std::string_view kPartialSuffix = ".kempart";
+
+}  // namespace
+
+std::string FileNamePart(const std::string& path) {
+  const auto cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::int64_t ProgressPercent(std::uint64_t done, std::uint64_t total) {
+  if (total == 0) return 100;
+  // done * 100 in 64 bits: a total past 2^57 bytes is not a real case, but done past the
+  // total must not wrap either.
+  const std::uint64_t percent = (done >= total ? 100 : done * 100 / total) + 1;
+  return percent > 100 ? 100 : static_cast<std::int64_t>(percent);
+}
+
+bool CopyWhole(MediaFileService& files, const std::string& from, const std::string& to) {
+  if (files.FileExists(to)) return false;
+  const std::string partial = to + std::string(kPartialSuffix);
+  files.SetNormalAttributes(partial);
+  files.RemoveFile(partial);
+  if (!files.CopyTo(from, partial, true)) {
+    files.RemoveFile(partial);
+    return false;
+  }
+  if (files.MoveTo(partial, to)) return true;
+  files.SetNormalAttributes(partial);
+  files.RemoveFile(partial);
+  return false;
+}
+
+bool CopyWholeWide(MediaFileService& files, const std::u16string& from, const std::u16string& to) {
+  if (files.FileExistsWide(to)) return false;
+  std::u16string partial = to;
+  for (char c : kPartialSuffix) partial.push_back(static_cast<char16_t>(c));
+  files.SetNormalAttributesWide(partial);
+  files.RemoveFileWide(partial);
+  if (!files.CopyToWide(from, partial, true)) {
+    files.RemoveFileWide(partial);
+    return false;
+  }
+  if (files.MoveToWide(partial, to)) return true;
+  files.SetNormalAttributesWide(partial);
+  files.RemoveFileWide(partial);
+  return false;
+}
+
+bool CopyWebBlock(MediaFileService& files, const std::string& archive, const std::string& folder, bool compress) {
+  const std::string target = WithTrailingBackslash(folder);
+  if (!files.FolderExists(target)) {
+    if (!files.CreateFolders(target)) return false;
+    if (compress) files.SetCompressed(target);
+  }
+  const std::string copy = target + FileNamePart(archive);
+  if (files.FileExists(copy)) {
+    const auto have = files.FileSize(copy);
+    if (have && have == files.FileSize(archive)) return true;
+    files.SetNormalAttributes(copy);
+    files.RemoveFile(copy);
+  }
+  return CopyWhole(files, archive, copy);
+}
+
+}  // namespace kem
