@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -18,8 +19,11 @@
 #include "kembuild/installer_database.h"
 #include "kembuild/installer_rows.h"
 #include "kembuild/support_archive.h"
+#include "kembuild/web_blocks.h"
+#include "kembuild/code_page.h"
 #include "engine/setup_data.h"
 #include "engine/stub_size.h"
+#include "common/text.h"
 
 namespace fs = std::filesystem;
 
@@ -243,10 +247,23 @@ BuildResult BuildSetup(const BuildOptions& o) {
   // and the source marker file named after the product code.
   const fs::path data = files / kDataFolderName;
   fs::create_directories(data);
+  // In a web build the files of each block travel in data/BLOCK.7zip (for the web server);
+  // the others lie below data/OFFLINE/.
+  std::map<std::string, std::vector<BlockArchiveFile>> blockFiles;  // upper-cased block -> files
   for (const auto& c : copies) {
+    if (!c.media.empty() && !SameText(c.media, kOfflineMedia)) {
+      blockFiles[UpperCase(c.media)].push_back({c.source, c.path});
+      continue;
+    }
     const fs::path to = data / fs::path(c.path);
     fs::create_directories(to.parent_path());
     fs::copy_file(c.source, to, fs::copy_options::overwrite_existing);
+  }
+  const CodePage codePage(project.codePage);
+  for (const auto& block : r.compiled.webBlocks) {
+    const std::string fileName = codePage.ToUtf8(block) + kBlockArchiveExtension;
+    WriteBlockArchive(blockFiles[UpperCase(block)], Utf8ToUtf16(codePage.ToUtf8(BlockPasswordOf(project, block))),
+                      data / fileName, stage.path());
   }
   WriteBytes(data / project.productCode, "");
   names.push_back(kDataFolderName);

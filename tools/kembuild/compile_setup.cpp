@@ -15,6 +15,7 @@
 #include "kembuild/installer_rows.h"
 #include "kembuild/quoted_text.h"
 #include "kembuild/statement_checks.h"
+#include "kembuild/web_blocks.h"
 #include "engine/statement_kinds.h"
 
 #include "dialogs/forms/form_binary.h"
@@ -172,6 +173,19 @@ CompiledSetup CompileProject(const Project& project) {
                         it->second->file + ":" + std::to_string(it->second->line + 1)});
   }
 
+  // Web builds: the media folder of every file-carrying statement.
+  std::vector<bool> carriesFiles;
+  for (const auto& s : p.statements) carriesFiles.push_back(CarriesFiles(ResolveStatementKind(s.name)));
+  const bool webBuild = p.mediaMode == 2;
+  WebPlan web;
+  if (webBuild) {
+    web = PlanWebBuild(p, carriesFiles, ds, out.warnings);
+    out.webBlocks = web.blocks;
+  } else if (!p.webBlocks.empty()) {
+    out.warnings.push_back({kManifestName, p.webBlocks.front().line,
+                            "[web-blocks] is used only by web builds (media-mode = 2 in [product])", true});
+  }
+
   SetupData& d = out.data;
   StringList params;
   for (std::size_t i = 0; i < p.statements.size(); ++i) {
@@ -192,7 +206,8 @@ CompiledSetup CompileProject(const Project& project) {
     d.StatementNames.Add(s.name);
     d.StatementIds.Add(ids[i]);
     d.CommentFlags.Add(s.commentedOut ? "C" : "");
-    d.StatementMedia.Add(CarriesFiles(kind) ? "OFFLINE\\" : "");
+    if (webBuild) d.StatementMedia.Add(web.media[i].empty() ? std::string() : web.media[i] + "\\");
+    else d.StatementMedia.Add(CarriesFiles(kind) ? "OFFLINE\\" : "");
     d.SourceMap.Add(SourcePath(s.file) + "*" + std::to_string(s.line));
     if (s.params.empty()) continue;
     params.push_back(ids[i]);
@@ -220,6 +235,7 @@ CompiledSetup CompileProject(const Project& project) {
   d.ProductComments = p.comments;
   d.ProductVersion = p.version;
   d.MediaMode = p.mediaMode;
+  d.WebBlockSources = web.sources;
   for (const auto& c : p.componentSizes) {
     d.ComponentSizes.push_back(c.name);
     d.ComponentSizes.push_back(c.value);
@@ -240,7 +256,7 @@ CompiledSetup CompileProject(const Project& project) {
     std::string h = CommandHeaderFor(ids[i], headers);
     d.CommandHeaders.Add(h);
     d.CommandHeaders.Add(std::to_string(i));
-    out.deferred.push_back({i, s.name, h, ids[i], s.params, s.file, s.line + 1, {}});
+    out.deferred.push_back({i, s.name, h, ids[i], s.params, s.file, s.line + 1, {}, webBuild ? web.media[i] : std::string()});
   }
 
   // Support files: dialogs (compiled or copied) with their rules, then the listed files.
@@ -328,6 +344,18 @@ CompiledSetup CompileProject(const Project& project) {
   std::sort(out.supportFiles.begin(), out.supportFiles.end(),
             [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.name < b.name; });
   ResolveDeferredStatements(p, out.deferred, ds);
+  // Where the setup puts each file of a block after unpacking: the block's folder in the
+  // archive, the file's path below it, and its folder below the data folder.
+  for (const auto& s : out.deferred) {
+    if (s.media.empty() || SameText(s.media, kOfflineMedia)) continue;
+    for (const auto& f : s.files) {
+      const std::string path = DataPathOf(s, f);
+      const std::string below = path.substr(s.media.size() + 1);
+      d.MediaFileMap.Add(s.media);
+      d.MediaFileMap.Add(below);
+      d.MediaFileMap.Add(path.substr(0, path.size() - f.name.size()));
+    }
+  }
 
   if (!ds.empty()) throw BuildError(std::move(ds));
 

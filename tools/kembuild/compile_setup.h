@@ -30,6 +30,7 @@ struct CompiledSetup {
   std::vector<DeferredStatement> deferred; // statements with a command header, in script order
   std::vector<Diagnostic> warnings;        // doubts found by the checks, in script order
   std::vector<DialogText> dialogTexts;     // the dialogs' translatable texts
+  std::vector<std::string> webBlocks;      // web build: the blocks, each written as BLOCK.7zip
 };
 
 // The ID of every statement, in script order: the ID written in the source, or for a

@@ -66,6 +66,9 @@ struct DeferredStatement {
   std::string file;        // script file and 1-based line, for diagnostics
   std::size_t line = 0;
   std::vector<InstalledFile> files;  // what the statement installs, in installation order
+  // In a web build, the media folder its files come from (a block name or "OFFLINE", code
+  // page): the installer's source then holds them below that folder. Empty otherwise.
+  std::string media;
 };
 
 struct InstallerDatabase {

@@ -213,10 +213,22 @@ class RowWriter {
   }
 
   // The folder taken from parameter property n (a Directory row named after it).
+  // In a web build the source of a statement's files lies below its media folder: a
+  // Directory row for that folder (target "." keeps it out of the installed tree).
   std::string PropertyFolder(const DeferredStatement& s, int n) {
     std::string key = Prop(s.header, n);
-    if (folders_.insert(key).second) db_.AddRow("Directory", {key, std::string("TARGETDIR"), s.header});
+    if (folders_.insert(key).second) db_.AddRow("Directory", {key, MediaFolder(s.media), s.header});
     return key;
+  }
+
+  std::string MediaFolder(const std::string& media) {
+    if (media.empty()) return "TARGETDIR";
+    auto [it, fresh] = mediaFolders_.emplace(UpperCase(media), std::string());
+    if (fresh) {
+      it->second = "KEMMEDIA_" + std::to_string(mediaFolders_.size());
+      db_.AddRow("Directory", {it->second, std::string("TARGETDIR"), ".:" + NamePair(media, mediaShortNames_)});
+    }
+    return it->second;
   }
 
   int NextSequence() { return ++sequence_; }
@@ -227,6 +239,8 @@ class RowWriter {
 
  private:
   std::set<std::string> folders_;
+  std::map<std::string, std::string> mediaFolders_;  // upper-cased media folder -> Directory key
+  std::vector<std::string> mediaShortNames_;
   int sequence_ = 0;
 };
 
@@ -268,9 +282,9 @@ void InstallFileRows(RowWriter& w, const DeferredStatement& s, const std::string
     if (firstFileKey && firstFileKey->empty()) *firstFileKey = fileKey;
     w.db_.AddRow("File", {fileKey, comp->second, NamePair(f.name, shortNames[directory]), std::to_string(f.size), kNull,
                           kNull, std::string("0"), std::to_string(w.NextSequence())});
-    std::string below = s.header + "\\" + (f.folder.empty() ? "" : f.folder + "\\") + f.name;
+    std::string below = DataPathOf(s, f);
     std::replace(below.begin(), below.end(), '\\', '/');
-    copies.push_back({f.source, cp.ToUtf8(below)});
+    copies.push_back({f.source, cp.ToUtf8(below), s.media});
   }
 }
 
@@ -443,6 +457,11 @@ void ResolveDeferredStatements(const Project& project, std::vector<DeferredState
            "install the driver's files with Install Files and register it with Write Registry");
     }
   }
+}
+
+std::string DataPathOf(const DeferredStatement& s, const InstalledFile& f) {
+  return (s.media.empty() ? std::string() : s.media + "\\") + s.header + "\\" +
+         (f.folder.empty() ? std::string() : f.folder + "\\") + f.name;
 }
 
 std::vector<DataFileCopy> AddStatementRows(InstallerDatabase& db, const Project& project,

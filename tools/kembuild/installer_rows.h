@@ -36,7 +36,13 @@ void ResolveDeferredStatements(const Project& project, std::vector<DeferredState
 struct DataFileCopy {
   std::filesystem::path source;
   std::string path;
+  std::string media;  // the statement's media folder (code page); empty outside web builds
 };
+
+// Where a statement's file lies below the data folder (the installer's source): the media
+// folder (in a web build), the command header, the folder below the destination and the
+// name, "\\" separated, in the code page.
+std::string DataPathOf(const DeferredStatement& statement, const InstalledFile& file);
 
 // Adds the tables the statements' rows need and every statement's rows to db, and returns
 // the files to lay out below the data folder, in order. The statements must have been

@@ -267,7 +267,7 @@ Project LoadManifest(const fs::path& dir) {
       }
       section = std::string(Trim(t.substr(1, t.size() - 2)));
       static const char* kSections[] = {"product", "compiler-variables", "plugin-statements", "component-sizes",
-                                        "support-files", "translations"};
+                                        "support-files", "translations", "web-blocks"};
       if (std::find(std::begin(kSections), std::end(kSections), section) == std::end(kSections))
         fail("unknown section [" + section + "]");
       continue;
@@ -323,6 +323,21 @@ Project LoadManifest(const fs::path& dir) {
     }
     if (section == "translations") {
       p.translations.push_back({key, RelativePath(value), lineNo});
+      continue;
+    }
+    if (section == "web-blocks") {
+      auto convertedKey = cp->FromUtf8(key, error);
+      if (!convertedKey) {
+        fail(error);
+        continue;
+      }
+      key = std::move(*convertedKey);
+      auto [it, fresh] = seenNames.emplace(section + "/" + UpperCase(key), lineNo);
+      if (!fresh) {
+        fail("web block " + std::string(Trim(t.substr(0, eq))) + " is already given on line " + std::to_string(it->second));
+        continue;
+      }
+      p.webBlocks.push_back({key, value, lineNo});
       continue;
     }
     if (section == "compiler-variables" || section == "component-sizes") {

@@ -97,6 +97,7 @@ struct Project {
   std::vector<NamedValue> pluginStatements;  // value unused
   std::vector<NamedValue> componentSizes;    // value: decimal size in bytes
   std::vector<NamedValue> translations;      // language -> project-relative translation source
+  std::vector<NamedValue> webBlocks;         // web block name -> password (code page), for media-mode 2
   std::vector<SupportFile> supportFiles;
   std::vector<DialogForm> dialogs;
 
