@@ -8,6 +8,8 @@
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(readlink -f "${1:?usage: run_bench.sh WIN32_BUILD KEMBUILD [RUNS]}")
+. "$ROOT/bench/wine_target.sh"
+bench_wine_target "$build"
 kembuild=$(readlink -f "${2:?kembuild}")
 runs=${3:-7}
 command -v makensis >/dev/null || { echo "makensis not found (Debian package nsis)" >&2; exit 2; }
@@ -18,7 +20,7 @@ trap '"$ROOT/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1; rm -rf "$wo
 mkdir -p "$work/engine"
 cp "$build/src/launcher/kemstub.exe" "$build/src/kemlib/kem.lib" "$work/engine/"
 "$kembuild" build "$ROOT/examples/wizard" -o "$work/ours" --engine-dir "$work/engine" >/dev/null
-i686-w64-mingw32-g++ -O2 -static -o "$work/page_timer.exe" "$ROOT/bench/dialogs/page_timer.cpp"
+"$BENCH_CXX" -O2 -static -o "$work/page_timer.exe" "$ROOT/bench/dialogs/page_timer.cpp"
 
 cp "$ROOT/examples/wizard/support/license.txt" "$work/license.txt"
 cat > "$work/peer.nsi" <<'NSI'

@@ -8,6 +8,8 @@
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(readlink -f "${1:?usage: run_bench.sh WIN32_BUILD KEMBUILD}")
+. "$ROOT/bench/wine_target.sh"
+bench_wine_target "$build"
 kembuild=$(readlink -f "${2:?kembuild}")
 calls=1000
 work=$(mktemp -d)
@@ -16,8 +18,8 @@ trap '"$ROOT/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1; rm -rf "$wo
 
 mkdir -p "$work/engine"
 cp "$build/src/launcher/kemstub.exe" "$build/src/kemlib/kem.lib" "$work/engine/"
-bash "$ROOT/sdk/build.sh" "$work/test_plugin.dll" "$ROOT/tests/plugins/test_plugin.c" "$ROOT/tests/plugins/test_plugin.def"
-i686-w64-mingw32-g++ -O2 -static -o "$work/plugin_loop.exe" "$ROOT/bench/plugins/plugin_loop.cpp"
+CC=$BENCH_CC bash "$ROOT/sdk/build.sh" "$work/test_plugin.dll" "$ROOT/tests/plugins/test_plugin.c" "$ROOT/tests/plugins/test_plugin.def"
+"$BENCH_CXX" -O2 -static -o "$work/plugin_loop.exe" "$ROOT/bench/plugins/plugin_loop.cpp"
 
 # project NAME VARIABLES CALLS
 project() {

@@ -11,6 +11,8 @@
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(readlink -f "${1:?usage: run_bench.sh WIN32_BUILD KEMBUILD [STEPS]}")
+. "$ROOT/bench/wine_target.sh"
+bench_wine_target "$build"
 kembuild=$(readlink -f "${2:?kembuild}")
 steps=${3:-1000000}
 work=$(mktemp -d)
@@ -19,9 +21,9 @@ trap '"$ROOT/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1; rm -rf "$wo
 
 mkdir -p "$work/engine"
 cp "$build/src/launcher/kemstub.exe" "$build/src/kemlib/kem.lib" "$work/engine/"
-bash "$ROOT/sdk/build.sh" "$work/progress_plugin.dll" "$ROOT/bench/progress/progress_plugin.c" \
+CC=$BENCH_CC bash "$ROOT/sdk/build.sh" "$work/progress_plugin.dll" "$ROOT/bench/progress/progress_plugin.c" \
   "$ROOT/bench/progress/progress_plugin.def"
-i686-w64-mingw32-g++ -O2 -static -o "$work/ui_probe.exe" "$ROOT/bench/progress/ui_probe.cpp"
+"$BENCH_CXX" -O2 -static -o "$work/ui_probe.exe" "$ROOT/bench/progress/ui_probe.cpp"
 
 # project MODE: a setup that shows the progress page while the plug-in works
 project() {

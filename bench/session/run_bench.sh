@@ -12,6 +12,8 @@
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(readlink -f "${1:?usage: run_bench.sh WIN32_BUILD KEMBUILD [FILES] [MB] [RUNS]}")
+. "$ROOT/bench/wine_target.sh"
+bench_wine_target "$build"
 kembuild=$(readlink -f "${2:?kembuild}")
 files=${3:-500}
 megabytes=${4:-20}
@@ -25,7 +27,7 @@ header=A7000001  # the command header of "Install Files" (from its ID)
 
 mkdir -p "$work/engine" "$work/project/files"
 cp "$build/src/launcher/kemstub.exe" "$build/src/kemlib/kem.lib" "$work/engine/"
-i686-w64-mingw32-g++ -O2 -static -o "$work/session_timer.exe" "$ROOT/bench/session/session_timer.cpp" -lpsapi
+"$BENCH_CXX" -O2 -static -o "$work/session_timer.exe" "$ROOT/bench/session/session_timer.cpp" -lpsapi
 
 # The files: FILES of equal size, random bytes (nothing gains from compression).
 size=$((megabytes * 1048576 / files))
