@@ -359,6 +359,8 @@ TEST_F(WebBuildTest, ChecksLocateWhatAWebBuildLacks) {
        "main.kems", 2, "cannot hold", false},
       {"file statement without a block", head + "Core = pw\n", "", "main.kems", 1,
        "Install Files has no Web Media Block before it", true},
+      {"password beyond ASCII", head + "Core = \"\xC3\xA9t\xC3\xA9\"\n", "", kManifestName, 10,
+       "outside ASCII: the setup can unpack the block only on systems whose ANSI code page is 1252", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

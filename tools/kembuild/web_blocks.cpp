@@ -169,6 +169,13 @@ WebPlan PlanWebBuild(const Project& p, const std::vector<bool>& carriesFiles, st
                             std::to_string(bad + 1) + " would turn into a line break there); change that character"});
       continue;
     }
+    // The archive library turns the password into UTF-16 with the system's ANSI code page.
+    if (std::any_of(b.value.begin(), b.value.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+      warnings.push_back({kManifestName, b.line,
+                          "the password of web block " + name + " holds characters outside ASCII: the setup can "
+                          "unpack the block only on systems whose ANSI code page is " + std::to_string(p.codePage) +
+                          ", the setup's",
+                          true});
     plan.sources.push_back(b.name);
     plan.sources.push_back(std::move(*stored));
   }
