@@ -10,7 +10,8 @@
 #             for a 100 MB text of short lines and for a 24 MB text of 8,000 long lines; the
 #             engine's output is compared with sed's;
 #   registry  10,000 "Read Registry" against as many RegOpenKeyExA, RegQueryValueExA and
-#             RegCloseKey.
+#             RegCloseKey; and, for comparison, as many "Comment" statements (what any
+#             statement costs the interpreter).
 # A setup's time for its statements is the median of its runs with them minus the median of
 # the runs of a setup without them (launch and end cancel out). command_timer.exe starts
 # every Windows program with CreateProcess and times it.
@@ -109,6 +110,8 @@ Write to Text File "C:\\\\bench\\\\engine$size.txt" "\$TEXT\$" "FALSE"
 KEMS
 done
 for _ in $(seq "$reads"); do echo 'Read Registry "R" "HKCU" "Software\\Kem Bench" "Value"'; done | project registry
+# The same number of statements that do nothing: what every statement costs the interpreter.
+for _ in $(seq "$reads"); do echo 'Comment "nothing"'; done | project comments
 # Not timed: what the search and the registry read gave.
 project check <<'KEMS'
 Find All Files "C:\\benchfind\\*.*" "TRUE" "FALSE" "FOUND"
@@ -165,3 +168,5 @@ with=$(setup_ms registry)
 p=$(median_of "$peer")
 s=$((with - empty))
 echo "Read Registry x $reads: setup $s ms ($with with, $empty without), Win32 loop $p ms, ratio $(ratio "$s" "$p") (goal <= 2)"
+c=$(($(setup_ms comments) - empty))
+echo "(for comparison: $reads Comment statements take the setup $c ms)"
