@@ -260,6 +260,10 @@ TEST_F(WebBuildTest, OutputHoldsTheEncryptedBlockArchiveAndTheOfflineDataAndIsRe
   EXPECT_FALSE(fs::exists(data / "OFFLINE" / h3));
   EXPECT_FALSE(fs::exists(data / "Core"));
   ASSERT_TRUE(fs::is_regular_file(data / "Core.7zip"));
+  // The source marker also travels into the cache folder (through mergemod/, whose files
+  // the setup copies into that folder itself), where the installation looks for it.
+  EXPECT_TRUE(fs::is_regular_file(data / "mergemod" / "{6F1C2B7A-3D4E-4A5B-9C8D-0E1F2A3B4C5D}"));
+  EXPECT_TRUE(fs::is_regular_file(data / "{6F1C2B7A-3D4E-4A5B-9C8D-0E1F2A3B4C5D}"));
 
   // The installer's source layout matches: each statement's folder below its media folder.
   auto directories = ReadTableRows(r.database.string(), "Directory");

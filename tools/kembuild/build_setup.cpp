@@ -266,6 +266,13 @@ BuildResult BuildSetup(const BuildOptions& o) {
                       data / fileName, stage.path());
   }
   WriteBytes(data / project.productCode, "");
+  // A web build installs from its cache folder, which the setup fills from data/: the
+  // offline data from OFFLINE/, and what lies in mergemod/ into the folder itself. The
+  // source marker goes that way, so the installation finds its sources there.
+  if (project.mediaMode == 2) {
+    fs::create_directories(data / "mergemod");
+    WriteBytes(data / "mergemod" / project.productCode, "");
+  }
   names.push_back(kDataFolderName);
   fs::copy_file(libraryPath, files / kArchiveLibraryName, fs::copy_options::overwrite_existing);
   names.push_back(kArchiveLibraryName);
