@@ -4,29 +4,10 @@
 #include <vector>
 
 #include "common/text.h"
+#include "media/media_work.h"
 
 namespace kem {
 namespace {
-
-// A file below a transfer's source: its folder relative to the source (empty or ending
-// with a backslash) and its listing entry.
-struct TreeFile {
-  std::string RelativeFolder;
-  MediaEntry Entry;
-};
-
-// Every file under folder, all depths; links are neither entered nor listed.
-void CollectFiles(MediaFileService& files, const std::string& folder, const std::string& relative,
-                  std::vector<TreeFile>& out) {
-  for (MediaEntry& entry : files.List(folder + relative)) {
-    if (entry.Link) continue;
-    if (entry.Folder) {
-      CollectFiles(files, folder, relative + entry.Name + "\\", out);
-    } else {
-      out.push_back(TreeFile{relative, std::move(entry)});
-    }
-  }
-}
 
 // One sweep over the folder's contents: files and links removed, folders emptied and
 // removed.
@@ -60,17 +41,14 @@ bool TransferFolder(MediaFileService& files, const std::string& source, const st
                     bool move) {
   const std::string from = WithTrailingBackslash(source);
   const std::string to = WithTrailingBackslash(destination);
-  std::vector<TreeFile> list;
-  CollectFiles(files, from, "", list);
-  for (const TreeFile& file : list) {
-    const std::string targetFolder = to + file.RelativeFolder;
-    if (!files.CreateFolders(targetFolder)) return false;
-    const std::string sourcePath = from + file.RelativeFolder + file.Entry.Name;
-    if (!file.Entry.WideName.empty()) {
-      // The code page cannot spell the name: the target keeps the file's own name.
-      const std::u16string target = files.Widen(targetFolder) + file.Entry.WideName;
-      const std::u16string wideSource = files.Widen(sourcePath);
-      bool done;
+  for (const TreeFile& file : CollectTree(files, from)) {
+    bool done;
+    if (file.Wide) {
+      // The code page cannot spell the name or a folder above it: the target keeps the
+      // entries' own names.
+      if (!files.CreateFoldersWide(WideTargetFolder(files, to, file))) return false;
+      const std::u16string target = WideTarget(files, to, file);
+      const std::u16string wideSource = files.Widen(file.Source);
       if (move) {
         files.SetNormalAttributesWide(target);
         files.RemoveFileWide(target);
@@ -78,17 +56,17 @@ bool TransferFolder(MediaFileService& files, const std::string& source, const st
       } else {
         done = files.CopyToWide(wideSource, target, false);
       }
-      if (!done) return false;
-      continue;
-    }
-    const std::string target = targetFolder + file.Entry.Name;
-    bool done;
-    if (move) {
-      files.SetNormalAttributes(target);
-      files.RemoveFile(target);
-      done = files.MoveTo(sourcePath, target);
     } else {
-      done = files.CopyTo(sourcePath, target, false);
+      const std::string targetFolder = to + file.RelativeFolder;
+      if (!files.CreateFolders(targetFolder)) return false;
+      const std::string target = targetFolder + file.Name;
+      if (move) {
+        files.SetNormalAttributes(target);
+        files.RemoveFile(target);
+        done = files.MoveTo(file.Source, target);
+      } else {
+        done = files.CopyTo(file.Source, target, false);
+      }
     }
     if (!done) return false;
   }

@@ -17,26 +17,15 @@
 namespace kem {
 namespace {
 
-// One file to bring over: where it is and where it goes.
+// One file to bring over: where it is and the folder its place is below.
 struct CopyItem {
-  std::string Source;       // the path to address the file by
+  TreeFile File;
   std::string TargetFolder;
-  std::string Name;         // the target's name, when the code page can spell it
-  std::u16string WideName;  // the target's name otherwise
 };
 
 void ListTree(MediaFileService& files, const std::string& folder, const std::string& targetFolder,
               std::vector<CopyItem>& out) {
-  for (MediaEntry& entry : files.List(folder)) {
-    if (entry.Link) continue;
-    if (entry.Folder) {
-      // A name the code page cannot spell is addressed by its short form below too; the
-      // folder on the target side keeps the short form then.
-      ListTree(files, folder + entry.Name + "\\", targetFolder + entry.Name + "\\", out);
-    } else {
-      out.push_back(CopyItem{folder + entry.Name, targetFolder, entry.Name, std::move(entry.WideName)});
-    }
-  }
+  for (TreeFile& file : CollectTree(files, folder)) out.push_back(CopyItem{std::move(file), targetFolder});
 }
 
 std::string ParentFolder(const std::string& folder) {
@@ -65,10 +54,11 @@ struct CopyJob {
 
 // Brings one file over; false when the target does not exist afterwards.
 bool BringOver(MediaFileService& files, const CopyItem& item, CopyJob& job) {
-  if (!files.CreateFolders(item.TargetFolder)) return false;
-  if (!item.WideName.empty()) {
-    const std::u16string target = files.Widen(item.TargetFolder) + item.WideName;
-    const std::u16string source = files.Widen(item.Source);
+  const TreeFile& file = item.File;
+  if (file.Wide) {
+    if (!files.CreateFoldersWide(WideTargetFolder(files, item.TargetFolder, file))) return false;
+    const std::u16string target = WideTarget(files, item.TargetFolder, file);
+    const std::u16string source = files.Widen(file.Source);
     if (!files.FileExistsWide(target)) {
       bool placed = false;
       if (!job.CopyOnly && files.MoveToWide(source, target)) {
@@ -79,14 +69,16 @@ bool BringOver(MediaFileService& files, const CopyItem& item, CopyJob& job) {
     }
     return files.FileExistsWide(target);
   }
-  const std::string target = item.TargetFolder + item.Name;
+  const std::string targetFolder = item.TargetFolder + file.RelativeFolder;
+  if (!files.CreateFolders(targetFolder)) return false;
+  const std::string target = targetFolder + file.Name;
   if (!files.FileExists(target)) {
     bool placed = false;
-    if (!job.CopyOnly && files.MoveTo(item.Source, target)) {
-      job.Moved.push_back(MovedFile{item.Source, target, {}, {}});
+    if (!job.CopyOnly && files.MoveTo(file.Source, target)) {
+      job.Moved.push_back(MovedFile{file.Source, target, {}, {}});
       placed = true;
     }
-    if (!placed) placed = CopyWhole(files, item.Source, target);
+    if (!placed) placed = CopyWhole(files, file.Source, target);
     if (placed && job.Compress) files.SetCompressed(target);
   }
   return files.FileExists(target);
@@ -108,8 +100,7 @@ void RunCopy(MediaFileService& files, WorkerReporter& reporter, CopyJob& job) {
     if (reporter.StopRequested()) return;
     const CopyItem& item = items[i - 1];
     const std::int64_t percent = std::min<std::int64_t>(static_cast<std::int64_t>((i - 1) * 100 / n + 1), 100);
-    const std::string shownName = item.WideName.empty() ? item.Name : FileNamePart(item.Source);
-    reporter.Report(shownName + ", " + std::to_string(percent) + job.CompleteText, 0, 100, percent);
+    reporter.Report(item.File.Name + ", " + std::to_string(percent) + job.CompleteText, 0, 100, percent);
     if (!BringOver(files, item, job)) return;
   }
   if (!job.WebBlockFolder.empty()) CopyWebBlock(files, job.OuterPackage, job.WebBlockFolder, job.Compress);

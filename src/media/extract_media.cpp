@@ -198,7 +198,8 @@ WebBlockUnpackResult UnpackWebBlock(Interpreter& in, MediaServices& media, const
     if (!outcome.Abandoned) staging.Clear();
     EmptyFolder(files, block.BlockFolder, false);
     if (cancelled) throw StatementError(failure);
-    if (job->WrongPassword && tries <= kWrongPasswordTries) continue;
+    // A wrong password is tried again without asking, ten tries in all.
+    if (job->WrongPassword && tries < kWrongPasswordTries) continue;
 
     ExtractRetryChoice choice = ExtractRetryChoice::Cancel;
     if (!in.Silent()) {

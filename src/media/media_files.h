@@ -56,6 +56,8 @@ class MediaFileService {
   // operations over UTF-16 paths.
   virtual std::u16string Widen(const std::string& path) = 0;
   virtual bool FileExistsWide(const std::u16string& path) = 0;
+  // Creates the folder with every missing parent; true when it exists afterwards.
+  virtual bool CreateFoldersWide(const std::u16string& folder) = 0;
   virtual bool MoveToWide(const std::u16string& from, const std::u16string& to) = 0;
   virtual bool CopyToWide(const std::u16string& from, const std::u16string& to, bool failIfExists) = 0;
   virtual bool SetNormalAttributesWide(const std::u16string& path) = 0;

@@ -7,7 +7,42 @@ namespace {
 
 constexpr std::string_view kPartialSuffix = ".kempart";
 
+void Walk(MediaFileService& files, const std::string& root, const std::string& relative,
+          const std::u16string& wideRelative, bool wide, std::vector<TreeFile>& out) {
+  for (MediaEntry& entry : files.List(root + relative)) {
+    if (entry.Link) continue;
+    const std::u16string ownName = entry.WideName.empty() ? files.Widen(entry.Name) : entry.WideName;
+    if (entry.Folder) {
+      Walk(files, root, relative + entry.Name + "\\", wideRelative + ownName + u"\\",
+           wide || !entry.WideName.empty(), out);
+    } else {
+      TreeFile file;
+      file.Source = root + relative + entry.Name;
+      file.RelativeFolder = relative;
+      file.Name = entry.Name;
+      file.WideRelativeFolder = wideRelative;
+      file.Wide = wide || !entry.WideName.empty();
+      file.WideName = std::move(entry.WideName);
+      out.push_back(std::move(file));
+    }
+  }
+}
+
 }  // namespace
+
+std::vector<TreeFile> CollectTree(MediaFileService& files, const std::string& folder) {
+  std::vector<TreeFile> out;
+  Walk(files, WithTrailingBackslash(folder), "", u"", false, out);
+  return out;
+}
+
+std::u16string WideTargetFolder(MediaFileService& files, const std::string& targetFolder, const TreeFile& file) {
+  return files.Widen(WithTrailingBackslash(targetFolder)) + file.WideRelativeFolder;
+}
+
+std::u16string WideTarget(MediaFileService& files, const std::string& targetFolder, const TreeFile& file) {
+  return WideTargetFolder(files, targetFolder, file) + (file.WideName.empty() ? files.Widen(file.Name) : file.WideName);
+}
 
 std::string FileNamePart(const std::string& path) {
   const auto cut = path.find_last_of("\\/");

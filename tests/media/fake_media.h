@@ -105,7 +105,7 @@ class FakeMediaFiles : public MediaFileService {
   }
   std::vector<MediaEntry> List(const std::string& folderPath) override {
     std::lock_guard<std::recursive_mutex> lock(m);
-    const std::string folder = Folder(folderPath);
+    const std::string folder = Resolve(Folder(folderPath));
     std::vector<MediaEntry> out;
     if (!folders.count(folder) || links.count(folder)) return out;
     for (const auto& f : folders) {
@@ -113,7 +113,12 @@ class FakeMediaFiles : public MediaFileService {
       const std::string rest = f.substr(folder.size(), f.size() - folder.size() - 1);
       if (rest.find('\\') != std::string::npos) continue;
       MediaEntry e;
-      e.Name = rest;
+      if (Spellable(rest)) {
+        e.Name = rest;
+      } else {
+        e.Name = shortNames.count(f.substr(0, f.size() - 1)) ? shortNames[f.substr(0, f.size() - 1)] : "?";
+        e.WideName = Utf8To16(rest);
+      }
       e.Folder = true;
       e.Link = links.count(f) != 0;
       out.push_back(e);
@@ -135,7 +140,7 @@ class FakeMediaFiles : public MediaFileService {
   }
   bool CreateFolders(const std::string& folderPath) override {
     std::lock_guard<std::recursive_mutex> lock(m);
-    const std::string folder = Folder(folderPath);
+    const std::string folder = Resolve(Folder(folderPath));
     for (auto cut = folder.find('\\', 3); cut != std::string::npos; cut = folder.find('\\', cut + 1))
       folders.insert(folder.substr(0, cut + 1));
     return true;
@@ -215,6 +220,7 @@ class FakeMediaFiles : public MediaFileService {
   }
   std::u16string Widen(const std::string& path) override { return Utf8To16(path); }
   bool FileExistsWide(const std::u16string& path) override { return FileExists(Utf16To8(path)); }
+  bool CreateFoldersWide(const std::u16string& folder) override { return CreateFolders(Utf16To8(folder)); }
   bool MoveToWide(const std::u16string& from, const std::u16string& to) override {
     return MoveTo(Utf16To8(from), Utf16To8(to));
   }
@@ -234,16 +240,28 @@ class FakeMediaFiles : public MediaFileService {
     const auto cut = path.find_last_of('\\');
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
   }
-  // The file's key: its own path, or the path whose short name it uses.
+  // The path in the entries' own names: each element given by its short name is replaced.
+  std::string Resolve(const std::string& path) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < path.size()) {
+      auto cut = path.find('\\', start);
+      const bool last = cut == std::string::npos;
+      const std::string element = path.substr(start, last ? std::string::npos : cut - start);
+      std::string own = element;
+      for (const auto& [full, shortName] : shortNames)
+        if (shortName == element && Parent(full) == out) own = full.substr(out.size());
+      out += own;
+      if (last) break;
+      out += "\\";
+      start = cut + 1;
+    }
+    return out;
+  }
+  // The file's key: the path in the entries' own names.
   const std::string* Key(const std::string& path) {
-    auto it = files.find(path);
-    if (it != files.end()) return &it->first;
-    for (const auto& [full, shortName] : shortNames)
-      if (Parent(full) + shortName == path) {
-        auto f = files.find(full);
-        if (f != files.end()) return &f->first;
-      }
-    return nullptr;
+    auto it = files.find(Resolve(path));
+    return it == files.end() ? nullptr : &it->first;
   }
   const std::string* Find(const std::string& path) {
     std::lock_guard<std::recursive_mutex> lock(m);

@@ -54,13 +54,20 @@ TEST(TransferFolder, FirstFailureEndsTheTransferAndLeavesTheSource) {
   EXPECT_EQ(disk.FilesUnder("C:\\src\\"), (Files{"2.txt", "3.txt"}));
 }
 
-TEST(TransferFolder, NameOutsideTheCodePageKeepsItsOwnName) {
-  FakeMediaFiles disk;
-  const std::string name = "\xD0\x96urnal.txt";  // a Cyrillic first letter
-  disk.AddFile("C:\\src\\" + name, "w");
-  disk.shortNames["C:\\src\\" + name] = "URNAL~1.TXT";
-  EXPECT_TRUE(TransferFolder(disk, "C:\\src\\", "C:\\dst\\", true));
-  EXPECT_EQ(disk.FilesUnder("C:\\dst\\"), Files{name});
+TEST(TransferFolder, NamesOutsideTheCodePageKeepTheirOwnNames) {
+  for (bool move : {true, false}) {
+    SCOPED_TRACE(move ? "move" : "copy");
+    FakeMediaFiles disk;
+    const std::string name = "\xD0\x96urnal.txt";  // a Cyrillic first letter
+    const std::string folder = "\xD0\x94" "ata";
+    disk.AddFile("C:\\src\\" + name, "w");
+    disk.shortNames["C:\\src\\" + name] = "URNAL~1.TXT";
+    disk.AddFile("C:\\src\\" + folder + "\\plain.txt", "p");
+    disk.shortNames["C:\\src\\" + folder] = "ATA~1";
+    EXPECT_TRUE(TransferFolder(disk, "C:\\src\\", "C:\\dst\\", move));
+    EXPECT_EQ(disk.FilesUnder("C:\\dst\\"), (Files{folder + "\\plain.txt", name}));
+    EXPECT_EQ(disk.FileExists("C:\\src\\" + name), !move);
+  }
 }
 
 TEST(EmptyFolder, RemovesReadOnlyContentsButNotWhatLinksPointAt) {
@@ -173,9 +180,12 @@ TEST_F(CopyOfflineTest, FailureMidWayPutsMovedFilesBack) {
 
 TEST_F(CopyOfflineTest, CompressionWideNamesAndTheOuterPackageCopy) {
   const std::string wide = "\xD0\x96.cab";
+  const std::string wideFolder = "\xD0\x94" "ata";
   files.AddFile("C:\\App\\data\\offline\\a.cab", "a");
   files.AddFile("C:\\App\\data\\offline\\" + wide, "w");
   files.shortNames["C:\\App\\data\\offline\\" + wide] = "CAB~1.CAB";
+  files.AddFile("C:\\App\\data\\mergemod\\" + wideFolder + "\\m.msm", "m");
+  files.shortNames["C:\\App\\data\\mergemod\\" + wideFolder] = "ATA~1";
   files.AddFile("C:\\Out\\setup.exe", "package");
   files.AddFile("C:\\Keep\\setup.exe", "old");  // another size: replaced
   script.Add("Set Variable", {"VRAX_COMPRESS_INSTALLER_CACHE", "TRUE"});
@@ -185,6 +195,7 @@ TEST_F(CopyOfflineTest, CompressionWideNamesAndTheOuterPackageCopy) {
   Copy();
   ASSERT_EQ(copied, true);
   EXPECT_EQ(files.FilesUnder("C:\\Cache\\offline\\"), (Files{"a.cab", wide}));
+  EXPECT_EQ(files.files["C:\\Cache\\" + wideFolder + "\\m.msm"], "m");
   EXPECT_NE(std::find(files.log.begin(), files.log.end(), "compress C:\\Cache\\offline\\a.cab"), files.log.end());
   EXPECT_EQ(files.files["C:\\Keep\\setup.exe"], "package");
 }

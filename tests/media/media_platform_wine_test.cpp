@@ -65,6 +65,9 @@ TEST_F(MediaPlatform, MovesNamesOutsideTheCodePageUnderTheirOwnNamesAndLeavesLin
   const std::wstring wide = L"\x0416urnal file.txt";  // not in code page 1252
   WriteW(src + L"\\" + wide, "wide");
   WriteW(src + L"\\sub\\plain.txt", "plain");
+  const std::wstring wideFolder = L"\x0414ata";
+  CreateDirectoryW((src + L"\\" + wideFolder).c_str(), nullptr);
+  WriteW(src + L"\\" + wideFolder + L"\\inner.txt", "inner");
   WriteW(outside + L"\\keep.txt", "keep");
   SetFileAttributesW((src + L"\\sub\\plain.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   const bool linked =
@@ -73,7 +76,7 @@ TEST_F(MediaPlatform, MovesNamesOutsideTheCodePageUnderTheirOwnNamesAndLeavesLin
   auto files = platform::CreateMediaFileService(1252);
   bool sawWide = false;
   for (const MediaEntry& e : files->List(Narrow(src) + "\\")) {
-    if (e.WideName.empty()) continue;
+    if (e.WideName.empty() || e.Folder) continue;
     sawWide = true;
     EXPECT_EQ(std::wstring(e.WideName.begin(), e.WideName.end()), wide);
     // The entry is addressable by the name the listing gives.
@@ -84,6 +87,7 @@ TEST_F(MediaPlatform, MovesNamesOutsideTheCodePageUnderTheirOwnNamesAndLeavesLin
   ASSERT_TRUE(TransferFolder(*files, Narrow(src), Narrow(dst), true));
   EXPECT_TRUE(ExistsW(dst + L"\\" + wide));
   EXPECT_TRUE(ExistsW(dst + L"\\sub\\plain.txt"));
+  EXPECT_TRUE(ExistsW(dst + L"\\" + wideFolder + L"\\inner.txt"));
   EXPECT_FALSE(ExistsW(src));
   EXPECT_TRUE(ExistsW(outside + L"\\keep.txt"));
   if (linked) {

@@ -67,12 +67,12 @@ TEST_F(WebBlockTest, DistributesTheFilesMarksTheBlockAndCleansUp) {
   }
 }
 
-TEST_F(WebBlockTest, WrongPasswordIsTriedTenTimesMoreBeforeTheQuestion) {
+TEST_F(WebBlockTest, WrongPasswordIsTriedTenTimesBeforeTheQuestion) {
   block.Password = "bad";
   prompt.answers = {{ExtractRetryChoice::Extract}, {ExtractRetryChoice::Cancel}};
   Unpack();
-  // Eleven tries, the question, one more try (the count goes on), the question again.
-  EXPECT_EQ(archives.calls.size(), 12u);
+  // Ten tries, the question, one more try (the count goes on), the question again.
+  EXPECT_EQ(archives.calls.size(), 11u);
   EXPECT_EQ(prompt.texts, (Files{"Retry Extraction?", "Retry Extraction?"}));
   EXPECT_EQ(Failure().find(kGiveUp) != std::string::npos, true) << Failure();
   EXPECT_EQ(GetVar("VRAX_IsCancelled"), "TRUE");

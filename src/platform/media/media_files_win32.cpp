@@ -47,21 +47,7 @@ class Win32MediaFiles : public MediaFileService {
     return out;
   }
 
-  bool CreateFolders(const std::string& folder) override {
-    std::wstring path = W(folder);
-    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    if (path.empty()) return false;
-    // Every level from the root down; the existing ones fail harmlessly.
-    for (std::size_t i = 0; i <= path.size(); ++i) {
-      if (i == path.size() || path[i] == L'\\' || path[i] == L'/') {
-        const std::wstring part = path.substr(0, i);
-        if (part.empty() || part.back() == L':' || part == L"\\" || part == L"\\\\") continue;
-        CreateDirectoryW(part.c_str(), nullptr);
-      }
-    }
-    const DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  }
+  bool CreateFolders(const std::string& folder) override { return CreateFoldersWide(Widen(folder)); }
 
   bool SetNormalAttributes(const std::string& path) override { return SetNormalAttributesWide(Widen(path)); }
 
@@ -118,6 +104,21 @@ class Win32MediaFiles : public MediaFileService {
   bool FileExistsWide(const std::u16string& path) override {
     const DWORD a = GetFileAttributesW(AsWide(path).c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  }
+  bool CreateFoldersWide(const std::u16string& folder) override {
+    std::wstring path = AsWide(folder);
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    if (path.empty()) return false;
+    // Every level from the root down; the existing ones fail harmlessly.
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+      if (i == path.size() || path[i] == L'\\' || path[i] == L'/') {
+        const std::wstring part = path.substr(0, i);
+        if (part.empty() || part.back() == L':' || part == L"\\" || part == L"\\\\") continue;
+        CreateDirectoryW(part.c_str(), nullptr);
+      }
+    }
+    const DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
   }
   bool MoveToWide(const std::u16string& from, const std::u16string& to) override {
     return MoveFileExW(AsWide(from).c_str(), AsWide(to).c_str(), MOVEFILE_COPY_ALLOWED) != 0;
