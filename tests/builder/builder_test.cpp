@@ -569,6 +569,12 @@ TEST_F(BuilderTest, CheckFindsScriptMistakesWithTheirLines) {
       {"  Comment \"none\"", "  Call Plugin \"x\" \"sub\\\\missing.dll\"", 6, false,
        "plug-in library \"missing.dll\" of \"Call Plugin\" is not shipped: list it under [support-files]"},
       {"  Comment \"none\"", "  Call Plugin \"x\"", 6, false, "plug-in statement \"Call Plugin\" names no library"},
+      // After an If's Else the engine skips to its End: a second Else or an Else If never runs.
+      {"  Comment \"none\"\n", "  Comment \"none\"\nElse\n", 7, false, "\"Else\" after the Else of this If (line 5) never runs"},
+      {"  Comment \"none\"\n", "  Comment \"none\"\nElse If \"CODE\" \"=\" \"2\"\n", 7, false,
+       "\"Else If\" after the Else of this If (line 5) never runs"},
+      {"  Comment \"none\"", "  Install Files \"nothere.txt\" \"\" \"C:\\\\App\"", 6, false,
+       "Install Files: source file nothere.txt not found"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.to);
@@ -1006,6 +1012,31 @@ TEST_F(BuilderTest, CommandLineMessages) {
   EXPECT_EQ(toFile.status, 1);
   EXPECT_THAT(toFile.err, HasSubstr("is a file"));
   EXPECT_EQ(ReadAll(root_ / "file"), "keep");
+
+  // A failing packing tool: one message of the builder's own that carries the tool's words.
+  WriteAll(root_ / "fake7z", "#!/bin/sh\necho 'cannot open the archive' >&2\necho '  details' >&2\nexit 2\n");
+  fs::permissions(root_ / "fake7z", fs::perms::owner_all);
+  WriteAll(Project() / "support" / "readme.txt", "read me");
+  Manifest("[support-files]\nsupport/readme.txt\n");
+  setenv("KEM_7ZZ", (root_ / "fake7z").c_str(), 1);
+  Outcome packing = RunKembuild(
+      "build " + Project().string() + " -o " + (root_ / "o").string() + " --engine-dir " + EngineDir().string(), root_);
+  unsetenv("KEM_7ZZ");
+  EXPECT_EQ(packing.status, 1);
+  EXPECT_EQ(packing.err, "kembuild: error: " + (root_ / "fake7z").string() +
+                             " failed to pack the support archive (exit status 2): cannot open the archive; details\n");
+  EXPECT_FALSE(fs::exists(root_ / "o"));
+  Manifest("");
+
+  // A file that is no script at all gives its first messages, not thousands of lines.
+  std::string garbage;
+  for (int i = 0; i < 60; ++i) garbage += "\x01\x02 junk \"\n";
+  Script(garbage);
+  Outcome flood = RunKembuild("check " + Project().string(), root_);
+  EXPECT_EQ(flood.status, 1);
+  EXPECT_EQ(std::count(flood.err.begin(), flood.err.end(), '\n'), 51);
+  EXPECT_THAT(flood.err, HasSubstr("main.kems:50: error: "));
+  EXPECT_THAT(flood.err, HasSubstr("kembuild: 10 more error(s) not shown\n"));
 
   // Warnings are printed and do not fail the build.
   Script("Terminate with Exit Code \"$CDOE$\"\n");

@@ -62,9 +62,19 @@ int Usage(const std::string& message) {
   return 2;
 }
 
-void PrintErrors(const kem::builder::BuildError& e) {
-  for (const auto& d : e.Diagnostics()) std::cerr << kem::builder::FormatDiagnostic(d) << '\n';
+// At most this many messages of one kind are printed: a file that is no script at all (a
+// program saved under a script's name) would otherwise bury the first message under
+// thousands of lines.
+constexpr std::size_t kMessagesShown = 50;
+
+void PrintDiagnostics(const std::vector<kem::builder::Diagnostic>& ds, const char* what) {
+  for (std::size_t i = 0; i < ds.size() && i < kMessagesShown; ++i)
+    std::cerr << kem::builder::FormatDiagnostic(ds[i]) << '\n';
+  if (ds.size() > kMessagesShown)
+    std::cerr << "kembuild: " << ds.size() - kMessagesShown << " more " << what << "(s) not shown\n";
 }
+
+void PrintErrors(const kem::builder::BuildError& e) { PrintDiagnostics(e.Diagnostics(), "error"); }
 
 int Build(const std::vector<std::string>& args) {
   kem::builder::BuildOptions o;
@@ -79,7 +89,7 @@ int Build(const std::vector<std::string>& args) {
   if (o.projectDir.empty()) return Usage("build needs a project folder");
   if (o.outputDir.empty()) return Usage("build needs an output folder (-o OUT_DIR)");
   auto r = kem::builder::BuildSetup(o);
-  for (const auto& w : r.compiled.warnings) std::cerr << kem::builder::FormatDiagnostic(w) << '\n';
+  PrintDiagnostics(r.compiled.warnings, "warning");
   if (r.statementsWithoutId)
     std::cerr << "kembuild: note: " << r.statementsWithoutId
               << " statement(s) have no ID in the source; run 'kembuild assign-ids' to keep their IDs stable\n";
@@ -91,7 +101,7 @@ int Check(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("check needs exactly one project folder");
   auto project = kem::builder::LoadProject(args[0]);
   auto compiled = kem::builder::CompileProject(project);
-  for (const auto& w : compiled.warnings) std::cerr << kem::builder::FormatDiagnostic(w) << '\n';
+  PrintDiagnostics(compiled.warnings, "warning");
   std::cout << args[0] << ": " << compiled.data.StatementCount() << " statements, "
             << compiled.supportFiles.size() << " support files, no errors";
   if (!compiled.warnings.empty()) std::cout << ", " << compiled.warnings.size() << " warning(s)";

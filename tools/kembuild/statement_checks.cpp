@@ -259,7 +259,12 @@ class Checker {
   }
 
   void CheckBlocks(const std::vector<ScriptStatement>& statements) {
-    std::vector<std::pair<StatementKind, const ScriptStatement*>> open;
+    struct Open {
+      StatementKind kind;
+      const ScriptStatement* opener;
+      const ScriptStatement* otherwise;  // the block's Else, once seen
+    };
+    std::vector<Open> open;
     for (const auto& s : statements) {
       if (s.commentedOut) continue;
       auto kind = FindStatementKind(s.name);
@@ -267,15 +272,23 @@ class Checker {
       switch (*kind) {
         case StatementKind::If:
         case StatementKind::WizardLoop:
-          open.emplace_back(*kind, &s);
+          open.push_back({*kind, &s, nullptr});
           break;
         case StatementKind::Else:
         case StatementKind::ElseIf:
-          if (open.empty() || open.back().first != StatementKind::If)
+          if (open.empty() || open.back().kind != StatementKind::If) {
             Error(s, Quoted(s.name) + " outside any If block" +
                          (open.empty() ? std::string()
-                                       : " (the Wizard Loop at line " + std::to_string(open.back().second->line + 1) +
+                                       : " (the Wizard Loop at line " + std::to_string(open.back().opener->line + 1) +
                                              " is still open)"));
+            break;
+          }
+          // After the block's Else the engine skips to the End: a further branch never runs.
+          if (open.back().otherwise)
+            Error(s, Quoted(s.name) + " after the Else of this If (line " +
+                         std::to_string(open.back().otherwise->line + 1) + ") never runs");
+          else if (*kind == StatementKind::Else)
+            open.back().otherwise = &s;
           break;
         case StatementKind::End:
           if (open.empty()) Error(s, "End without an If or Wizard Loop to close");
@@ -285,8 +298,8 @@ class Checker {
           break;
       }
     }
-    for (const auto& [kind, s] : open)
-      Error(*s, "this " + std::string(StatementKindName(kind)) + " has no End");
+    for (const auto& o : open)
+      Error(*o.opener, "this " + std::string(StatementKindName(o.kind)) + " has no End");
   }
 
   std::vector<Diagnostic>& errors_;

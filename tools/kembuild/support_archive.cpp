@@ -16,6 +16,8 @@
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -42,19 +44,71 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 
 std::atomic<pid_t> runningTool{0};
 
-// Runs a program with arguments in a working folder; returns its exit status.
-int Run(const std::vector<std::string>& args, const fs::path& cwd) {
+std::string ErrorText(int error) {
+  if (error == ENOSPC || error == EDQUOT) return "the disk is full";
+  if (error == EFBIG) return "the file is too large for the output's file system";
+  return std::strerror(error);
+}
+
+// Copies source to target in pieces, so that a file of any size takes the same small
+// buffer; the first failure is reported with what it was (a full disk says so).
+void CopyFile(const fs::path& source, const fs::path& target, const std::string& name) {
+  const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) throw std::runtime_error("cannot read " + name + ": " + ErrorText(errno));
+  const int out = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) {
+    const int error = errno;
+    close(in);
+    throw std::runtime_error("cannot copy " + name + ": " + ErrorText(error));
+  }
+  std::vector<char> buffer(1u << 20);
+  int error = 0;
+  bool reading = false;
+  for (;;) {
+    ssize_t n = read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = errno;
+      reading = true;
+      break;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n && !error;) {
+      ssize_t w = write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) error = w < 0 ? errno : ENOSPC;
+      else done += w;
+    }
+    if (error) break;
+  }
+  close(in);
+  if (close(out) != 0 && !error) error = errno;
+  if (error)
+    throw std::runtime_error((reading ? "cannot read " : "cannot copy ") + name + ": " + ErrorText(error));
+}
+
+// Runs a program with arguments in a working folder; returns its exit status. What the
+// program writes to standard error is kept in errors (its last 4 KB), not passed on: the
+// builder reports one message of its own.
+int Run(const std::vector<std::string>& args, const fs::path& cwd, std::string& errors) {
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("cannot start " + args[0]);
   pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("cannot start " + args[0]);
+  if (pid < 0) {
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    throw std::runtime_error("cannot start " + args[0]);
+  }
   if (pid == 0) {
     // The builder blocks the stop signals while it builds; the tool takes them as usual.
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     if (chdir(cwd.c_str()) != 0) _exit(126);
-    // 7zz's normal output is noise here; its errors still reach standard error.
+    // 7zz's normal output is noise here; its errors go to the builder.
     int devnull = open("/dev/null", O_WRONLY);
     if (devnull >= 0) dup2(devnull, 1);
+    dup2(pipeEnds[1], 2);
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -62,6 +116,16 @@ int Run(const std::vector<std::string>& args, const fs::path& cwd) {
     _exit(127);
   }
   runningTool = pid;
+  close(pipeEnds[1]);
+  char chunk[4096];
+  for (;;) {
+    ssize_t n = read(pipeEnds[0], chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    errors.append(chunk, static_cast<std::size_t>(n));
+    if (errors.size() > 4096) errors.erase(0, errors.size() - 4096);
+  }
+  close(pipeEnds[0]);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) {
@@ -72,6 +136,22 @@ int Run(const std::vector<std::string>& args, const fs::path& cwd) {
   runningTool = 0;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return 128;
+}
+
+// The tool's own words for a failure, on one line: its lines that are not empty, joined.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string part = text.substr(at, end - at);
+    while (!part.empty() && (part.back() == '\r' || part.back() == ' ')) part.pop_back();
+    std::size_t start = part.find_first_not_of(' ');
+    if (start != std::string::npos) line += (line.empty() ? "" : "; ") + part.substr(start);
+    at = end + 1;
+  }
+  return line;
 }
 
 }  // namespace
@@ -103,11 +183,7 @@ void WriteSupportArchive(const std::vector<ArchiveEntry>& files, const fs::path&
     if (f.source.empty()) {
       WriteFile(p, f.bytes);
     } else {
-      std::error_code ec;
-      fs::copy_file(f.source, p, fs::copy_options::overwrite_existing, ec);
-      if (ec)
-        throw std::runtime_error("cannot copy " + f.name + (ec == std::errc::no_space_on_device ? ": the disk is full"
-                                                                                                  : ": " + ec.message()));
+      CopyFile(f.source, p, f.name);
     }
     if (chmod(p.c_str(), 0644) != 0) throw std::runtime_error("cannot set the permissions of " + p.string());
     struct timespec times[2] = {{kFixedTime, 0}, {kFixedTime, 0}};
@@ -118,20 +194,22 @@ void WriteSupportArchive(const std::vector<ArchiveEntry>& files, const fs::path&
   std::sort(names.begin(), names.end());
 
   const char* tool = std::getenv("KEM_7ZZ");
-  std::vector<std::string> args = {tool && *tool ? tool : "7zz", "a", "-t7z", "-m0=LZMA2", "-mx=7", "-mmt=1",
+  std::vector<std::string> args = {tool && *tool ? tool : "7zz", "a", "-t7z", "-m0=LZMA2", "-mx=7", "-md=16m", "-mmt=1",
                                    "-mf=off", "-ms=on", "-mhc=on", "-mtm=on", "-mtc=off", "-mta=off",
                                    "-bd", "-y", fs::absolute(archivePath).string(), "--"};
   args.insert(args.end(), names.begin(), names.end());
-  int status = Run(args, stage);
+  std::string errors;
+  int status = Run(args, stage, errors);
   if (status == 127) throw std::runtime_error("cannot run " + args[0] + " (install Debian's 7zip package)");
   if (status != 0 || !fs::is_regular_file(archivePath)) {
     std::error_code ec;
     auto space = fs::space(archivePath.parent_path(), ec);
-    if (!ec && space.available < (1u << 20))
+    if ((!ec && space.available < (1u << 20)) || errors.find("No space left") != std::string::npos)
       throw std::runtime_error("cannot write the support archive: the disk is full");
+    const std::string said = OneLine(errors);
+    throw std::runtime_error(args[0] + " failed to pack the support archive (exit status " + std::to_string(status) +
+                             ")" + (said.empty() ? "" : ": " + said));
   }
-  if (status != 0 || !fs::is_regular_file(archivePath))
-    throw std::runtime_error(args[0] + " failed to pack the support archive (exit status " + std::to_string(status) + ")");
 }
 
 }  // namespace kem::builder
