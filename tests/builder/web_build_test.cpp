@@ -363,6 +363,8 @@ TEST_F(WebBuildTest, ChecksLocateWhatAWebBuildLacks) {
        "main.kems", 2, "cannot hold", false},
       {"file statement without a block", head + "Core = pw\n", "", "main.kems", 1,
        "Install Files has no Web Media Block before it", true},
+      {"block named only by a commented-out statement", head + "Core = pw\nOther = pw\n", "", kManifestName, 11,
+       "web block Other is named only by commented-out Web Media Block statements", true},
       {"password beyond ASCII", head + "Core = \"\xC3\xA9t\xC3\xA9\"\n", "", kManifestName, 10,
        "outside ASCII: the setup can unpack the block only on systems whose ANSI code page is 1252", true},
   };

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <stdexcept>
 
 #include "common/text.h"
@@ -148,8 +149,19 @@ WebPlan PlanWebBuild(const Project& p, const std::vector<bool>& carriesFiles, st
       warnings.push_back({s.file, s.line + 1, "web block " + cp.ToUtf8(b) + " carries no files", true});
     }
 
+  std::set<std::string> commentedOut;  // upper-cased names of commented-out blocks
+  for (const auto& s : p.statements)
+    if (s.commentedOut && ResolveStatementKind(s.name) == StatementKind::WebMediaBlock && !s.params.empty())
+      commentedOut.insert(UpperCase(s.params[0]));
   for (const auto& b : p.webBlocks) {
     const std::string name = cp.ToUtf8(b.name);
+    if (!SameText(b.name, kOfflineMedia) && !canonical.count(UpperCase(b.name)) && commentedOut.count(UpperCase(b.name))) {
+      warnings.push_back({kManifestName, b.line,
+                          "web block " + name + " is named only by commented-out Web Media Block statements; its "
+                                                "password is left out of the setup",
+                          true});
+      continue;
+    }
     if (!SameText(b.name, kOfflineMedia) && !canonical.count(UpperCase(b.name))) {
       errors.push_back({kManifestName, b.line,
                         "web block " + name + " is not named by any Web Media Block statement (names compare "
