@@ -295,12 +295,6 @@ class Sha256 {
   Sha256& operator=(const Sha256&) = delete;
   void Add(const void* p, std::size_t n) { gcry_md_write(md_, p, n); }
   void Add(std::string_view s) { Add(s.data(), s.size()); }
-  void Add(const std::u16string& s) {
-    for (char16_t c : s) {
-      const std::uint8_t b[2] = {static_cast<std::uint8_t>(c & 0xFF), static_cast<std::uint8_t>(c >> 8)};
-      Add(b, 2);
-    }
-  }
   std::array<std::uint8_t, 32> Digest() {
     std::array<std::uint8_t, 32> d{};
     std::memcpy(d.data(), gcry_md_read(md_, GCRY_MD_SHA256), d.size());
@@ -335,13 +329,16 @@ class Encryptor {
   gcry_cipher_hd_t cipher_ = nullptr;
 };
 
-std::array<std::uint8_t, 16> DerivedIv(std::string_view purpose, const std::u16string& password,
+// An initialisation vector that the same contents and key always give, and that differs
+// with either. It is derived from the key, not from the password: checking a guessed
+// password against it costs the whole key derivation, even for someone who knows the files.
+std::array<std::uint8_t, 16> DerivedIv(std::string_view purpose, const std::array<std::uint8_t, 32>& key,
                                        const std::array<std::uint8_t, 32>& contents) {
   Sha256 h;
   h.Add("kembuild block archive iv|");
   h.Add(purpose);
   h.Add("|");
-  h.Add(password);
+  h.Add(key.data(), key.size());
   h.Add(contents.data(), contents.size());
   const auto d = h.Digest();
   std::array<std::uint8_t, 16> iv{};
@@ -501,7 +498,7 @@ void WriteBlockArchive(const std::vector<BlockArchiveFile>& files, const std::u1
 
   // 2. The compressed stream, encrypted.
   std::uint64_t dataPackSize = 0;
-  const auto dataIv = DerivedIv("data", password, compressedDigest);
+  const auto dataIv = DerivedIv("data", key, compressedDigest);
   if (total > 0) {
     Encryptor aes(key, dataIv);
     File in = Open(compressedPath, "rb");
@@ -589,7 +586,7 @@ void WriteBlockArchive(const std::vector<BlockArchiveFile>& files, const std::u1
   const std::uint32_t headerCrc = lzma_crc32(headerBytes.data(), headerBytes.size(), 0);
   Sha256 headerDigest;
   headerDigest.Add(headerBytes.data(), headerBytes.size());
-  const auto headerIv = DerivedIv("header", password, headerDigest.Digest());
+  const auto headerIv = DerivedIv("header", key, headerDigest.Digest());
   const std::uint64_t headerSize = headerBytes.size();
   {
     Encryptor aes(key, headerIv);
