@@ -5,8 +5,9 @@
 // for the caches. The removal is started with CreateProcess and timed until it ends. A REMOVE
 // of "@registered" stands for the QuietUninstallString of the product's entry TITLE in the
 // list of installed programs (all users first, then the user's), read after each
-// installation. Prints each run's wall time, exit code and whether the product is gone, and
-// per command line the median and the largest peak working set of the removing process:
+// installation. Prints each run's wall time, exit code, whether the product is gone and how
+// many of the files below its InstallLocation are left, and per command line the median and
+// the largest peak working set of the removing process:
 //   median of @registered: 4200 ms, peak working set 31.7 MB
 // A round that fails, or a command that has not ended after 30 minutes, ends the
 // measurement with exit code 1.
@@ -19,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -62,16 +64,32 @@ bool Run(const std::string& command, Result& r) {
   return ended;
 }
 
-std::string QuietUninstallString(const std::string& title) {
+// A value of the product's entry in the list of installed programs.
+std::string Registered(const std::string& title, const char* name) {
   const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + title;
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
     char value[4096];
     DWORD size = sizeof(value);
-    if (RegGetValueA(root, key.c_str(), "QuietUninstallString", RRF_RT_REG_SZ, nullptr, value, &size) ==
-        ERROR_SUCCESS)
-      return value;
+    if (RegGetValueA(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) == ERROR_SUCCESS) return value;
   }
   return {};
+}
+
+// How many files are below folder.
+int FilesBelow(const std::string& folder) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  int count = 0;
+  do {
+    if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      count += FilesBelow(folder + "\\" + data.cFileName);
+    else
+      ++count;
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return count;
 }
 
 bool Installed(const std::string& code) { return MsiQueryProductStateA(code.c_str()) == INSTALLSTATE_DEFAULT; }
@@ -97,7 +115,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the installation failed (exit code %lu)\n", static_cast<unsigned long>(setup.Code));
         return 1;
       }
-      const std::string remove = removals[k] == "@registered" ? QuietUninstallString(title) : removals[k];
+      std::string target = Registered(title, "InstallLocation");
+      while (!target.empty() && target.back() == '\\') target.pop_back();
+      const int installed = target.empty() ? 0 : FilesBelow(target);
+      const std::string remove = removals[k] == "@registered" ? Registered(title, "QuietUninstallString") : removals[k];
       if (remove.empty()) {
         std::fprintf(stderr, "no QuietUninstallString registered for %s\n", title.c_str());
         return 1;
@@ -108,11 +129,13 @@ int main(int argc, char** argv) {
         return 1;
       }
       const bool gone = !Installed(code);
+      const int left = target.empty() ? 0 : FilesBelow(target);
       if (round == 0)
         std::printf("warm-up: %.0f ms, %s\n", removal.Ms, gone ? "removed" : "STILL INSTALLED");
       else
-        std::printf("run %d, %s: %.0f ms, exit code %lu, %s\n", round, remove.c_str(), removal.Ms,
-                    static_cast<unsigned long>(removal.Code), gone ? "removed" : "STILL INSTALLED");
+        std::printf("run %d, %s: %.0f ms, exit code %lu, %s, %d of %d files left in %s\n", round, remove.c_str(),
+                    removal.Ms, static_cast<unsigned long>(removal.Code), gone ? "removed" : "STILL INSTALLED", left,
+                    installed, target.c_str());
       std::fflush(stdout);
       if (!gone) return 1;
       if (round == 0) continue;

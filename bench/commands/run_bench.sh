@@ -150,7 +150,7 @@ echo
 for size in 100 24; do
   lines=$(wc -l < "$drive/bench/text$size.txt")
   sedms=$(native_ms sh -c "sed 's/fox/cat/g' '$drive/bench/text$size.txt' > '$drive/bench/sed$size.txt'")
-  with=$(setup_ms "readall$size" "cmd /c del C:\\bench\\engine$size.txt")
+  with=$(setup_ms "readall$size" "cmd /c if exist C:\\bench\\engine$size.txt del C:\\bench\\engine$size.txt")
   s=$((with - empty))
   if cmp -s "$drive/bench/sed$size.txt" "$drive/bench/engine$size.txt"; then
     same="the engine's file equals sed's"
