@@ -22,18 +22,32 @@ bool Run(const std::string& command, double* ms, SIZE_T* peak, DWORD* code) {
   std::string line = command;
   const auto start = std::chrono::steady_clock::now();
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-  const bool ended = WaitForSingleObject(pi.hProcess, 30 * 60 * 1000) == WAIT_OBJECT_0;
-  const auto end = std::chrono::steady_clock::now();
+  // The peak working set is read while the process runs: once it has ended, Wine may no
+  // longer tell it.
+  SIZE_T largest = 0;
+  const auto readPeak = [&] {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof(counters);
+    if (GetProcessMemoryInfo(pi.hProcess, &counters, sizeof(counters)))
+      largest = std::max(largest, std::max(counters.PeakWorkingSetSize, counters.WorkingSetSize));
+  };
+  bool ended = false;
+  auto end = start;
+  for (;;) {
+    ended = WaitForSingleObject(pi.hProcess, 20) == WAIT_OBJECT_0;
+    end = std::chrono::steady_clock::now();
+    if (ended || end - start > std::chrono::minutes(30)) break;
+    readPeak();
+  }
   if (!ended) {
     TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return false;
   }
+  readPeak();
   if (ms) *ms = std::chrono::duration<double, std::milli>(end - start).count();
-  PROCESS_MEMORY_COUNTERS counters{};
-  counters.cb = sizeof(counters);
-  if (peak && GetProcessMemoryInfo(pi.hProcess, &counters, sizeof(counters))) *peak = counters.PeakWorkingSetSize;
+  if (peak) *peak = largest;
   if (code) GetExitCodeProcess(pi.hProcess, code);
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
