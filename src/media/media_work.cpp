@@ -51,9 +51,14 @@ std::string FileNamePart(const std::string& path) {
 
 std::int64_t ProgressPercent(std::uint64_t done, std::uint64_t total) {
   if (total == 0) return 100;
-  // done * 100 in 64 bits: a total past 2^57 bytes is not a real case, but done past the
-  // total must not wrap either.
-  const std::uint64_t percent = (done >= total ? 100 : done * 100 / total) + 1;
+  if (done >= total) return 100;
+  // done * 100 would need more than 64 bits past 2^57 bytes: both are scaled down alike,
+  // which the percent does not notice.
+  while (total > UINT64_MAX / 100) {
+    total >>= 1;
+    done >>= 1;
+  }
+  const std::uint64_t percent = done * 100 / total + 1;
   return percent > 100 ? 100 : static_cast<std::int64_t>(percent);
 }
 

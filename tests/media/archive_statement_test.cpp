@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "media/media_work.h"
 #include "media_fixture.h"
 
 namespace kem::test {
@@ -87,6 +88,18 @@ TEST_F(ArchiveStatementTest, ProgressShowsTheEntryAndPercentOfSixtyFourBitTotals
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], "top.txt, 1% complete@1");
   }
+}
+
+TEST(ProgressPercent, CappedAtOneHundredWithoutOverflowOrDivisionByZero) {
+  struct Case {
+    std::uint64_t done, total;
+    std::int64_t percent;
+  } cases[] = {
+      {0, 10, 1},   {5, 10, 51},  {10, 10, 100}, {11, 10, 100}, {0, 0, 100},
+      // past 4 GiB and past 2^57 bytes: done * 100 must neither wrap in 32 nor in 64 bits
+      {3ull << 32, 6ull << 32, 51}, {(1ull << 62) - 1, 1ull << 62, 100}, {1ull << 61, 1ull << 62, 51},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ProgressPercent(c.done, c.total), c.percent) << c.done << "/" << c.total;
 }
 
 TEST_F(ArchiveStatementTest, CancelStopsTheExtractionAndFollowsTheAbortSwitches) {
