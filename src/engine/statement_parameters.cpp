@@ -484,6 +484,48 @@ constexpr ParameterInfo kOdbcDriver[] = {
 };
 constexpr ParameterInfo kNone[] = {{"", "", K::Text}};
 
+// The peripheral services, carried out when the statement runs.
+constexpr ParameterInfo kCreateShare[] = {
+    {"name", "the share's name", K::Text, E | R},
+    {"folder", "the folder shared", K::Path, E | R},
+    {"remark", "the share's remark", K::Text, E},
+    {"max-users", "the most users at a time; empty or below 1: no limit", K::Integer, E},
+};
+constexpr ParameterInfo kDeleteShare[] = {{"name", "the share's name", K::Text, E | R}};
+constexpr ParameterInfo kSetAccessControl[] = {
+    {"object", "a file or folder, a registry key (HKLM\\..., HKEY_CURRENT_USER\\..., ...) or a share (\\\\server\\share)",
+     K::Path, E | R},
+    {"accounts", "the accounts, added up: 1 Everyone, 2 Users, 4 Administrators, 8 Authenticated Users, 16 Power "
+     "Users, 32 SYSTEM; 0: nothing is granted", K::Integer, E | R},
+    {"rights", "4 (or any value with that bit) full control, else 2 modify, else read; 0: nothing is granted",
+     K::Integer, E | R},
+};
+constexpr ParameterInfo kScheduleTask[] = {
+    {"name", "the task's name; translated as text 1", K::Text, E | T | R},
+    {"computer", "the computer (\\\\NAME or NAME); empty: this one", K::Text, E},
+    {"program", "the program the task runs", K::Path, E | R},
+    {"arguments", "its command-line arguments", K::Text, E},
+    {"folder", "its working folder", K::Path, E},
+    {"flags", "the Task Scheduler's task flags, a number; empty: 0", K::Integer, E},
+    {"start", "the first start, YYYY-MM-DD or YYYY-MM-DD HH:MM; empty: none", K::Text, E},
+};
+constexpr ParameterInfo kDeleteScheduledTask[] = {
+    {"name", "the task's name; translated as text 1", K::Text, E | T | R},
+    {"computer", "the computer (\\\\NAME or NAME); empty: this one", K::Text, E},
+};
+constexpr ParameterInfo kNativeImages[] = {
+    {"assembly", "ASSEMBLY|INSTALL: the assembly's path, then FALSE to remove its native images (else they are "
+     "made)", K::Text, E | R},
+};
+constexpr ParameterInfo kInstallerClass[] = {
+    {"assembly", "the assembly's path", K::Path, E | R},
+    {"install", "TRUE: install; else uninstall", K::Flag},
+};
+constexpr ParameterInfo kRegisterAssembly[] = {
+    {"assembly", "ASSEMBLY|REGISTER|CODEBASE: the assembly's path, FALSE to unregister (else it is registered), "
+     "TRUE to record its code base", K::Text, E | R},
+};
+
 struct Entry {
   StatementKind kind;
   std::string_view summary;
@@ -587,6 +629,14 @@ const Entry kEntries[] = {
     {S::RunProgramAs, "runs a program as another user", P(kRunProgramAs)},
     {S::RunLightModeSetup, "runs a light-mode setup", P(kRunLightMode)},
     {S::RegisterLibrary, "registers or unregisters a library", P(kRegisterLibrary)},
+    {S::CreateShare, "shares a folder on the network", P(kCreateShare)},
+    {S::DeleteShare, "stops sharing a folder", P(kDeleteShare)},
+    {S::SetAccessControl, "grants accounts access to a file, folder, registry key or share", P(kSetAccessControl)},
+    {S::ScheduleTask, "adds a task to the Task Scheduler", P(kScheduleTask)},
+    {S::DeleteScheduledTask, "removes a scheduled task", P(kDeleteScheduledTask)},
+    {S::GenerateNativeImages, "makes or removes the native images of a .NET assembly", P(kNativeImages)},
+    {S::RunDotNetInstallerClass, "runs the installer classes of a .NET assembly", P(kInstallerClass)},
+    {S::RegisterAssembly, "registers or unregisters a .NET assembly for COM", P(kRegisterAssembly)},
 };
 
 // Kinds without an entry above: the changes that the installer session carries out and

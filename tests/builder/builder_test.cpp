@@ -575,6 +575,10 @@ TEST_F(BuilderTest, CheckFindsScriptMistakesWithTheirLines) {
        "\"Else If\" after the Else of this If (line 5) never runs"},
       {"  Comment \"none\"", "  Install Files \"nothere.txt\" \"\" \"C:\\\\App\"", 6, false,
        "Install Files: source file nothere.txt not found"},
+      {"  Comment \"none\"", "  Set Access Control \"C:\\\\x\" \"all\" \"4\"", 6, false,
+       "parameter 2 (accounts) of Set Access Control must be a whole number, not \"all\""},
+      {"  Comment \"none\"", "  Schedule Task \"Nightly\" \"\" \"\"", 6, false,
+       "Schedule Task needs a value in parameter 3 (program"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.to);
