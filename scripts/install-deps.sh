@@ -17,6 +17,7 @@ NATIVE_PKGS=(
   libgcrypt20-dev libgcrypt-mingw-w64-dev libgpg-error-mingw-w64-dev
   zlib1g-dev libjpeg62-turbo-dev libz-mingw-w64-dev
   nasm bc openssl
+  python3  # tests/web_media/server: the download tests' HTTP server
   nsis  # bench/footprint: the empty installer the engine is compared with
   wixl  # bench/builder/installer_bench.sh: the peer database built from the same files
 )

@@ -88,6 +88,55 @@ TEST(DownloadTexts, ResumeOffsetAndRedirectTargets) {
   EXPECT_EQ(ResolveLocation("https://h/a", "//other/p"), "https://other/p");
 }
 
+TEST(DownloadTexts, RawHeadersAreRead) {
+  HttpHeaders h = ParseHttpHeaders(
+      "HTTP/1.0 206 Partial Content\r\ncontent-LENGTH:  2048 \r\nContent-Range: bytes 7952-9999/10000\r\n"
+      "ETag: \"abc\"\r\nLast-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\nLocation: /x\r\n\r\n");
+  EXPECT_EQ(h.Status, 206);
+  EXPECT_EQ(h.ContentLength, 2048u);
+  EXPECT_EQ(h.ContentRange, "bytes 7952-9999/10000");
+  EXPECT_EQ(h.ETag, "\"abc\"");
+  EXPECT_EQ(h.LastModified, "Tue, 01 Dec 2026 10:00:00 GMT");
+  EXPECT_EQ(h.Location, "/x");
+  EXPECT_FALSE(ParseHttpHeaders("HTTP/1.1 200 OK\r\nContent-Length: 12x\r\n").ContentLength);
+}
+
+// A registry value in memory.
+class MemorySlot : public ValueSlot {
+ public:
+  std::optional<StoredValue> value;
+  std::vector<std::string> calls;
+  std::optional<StoredValue> Read() override { return value; }
+  bool Write(const StoredValue& v) override {
+    calls.push_back("write " + std::to_string(v.Type));
+    value = v;
+    return true;
+  }
+  bool Delete() override {
+    calls.push_back("delete");
+    value.reset();
+    return true;
+  }
+};
+
+TEST(DownloadTexts, ReceiveTimeoutIsPutBackExactly) {
+  MemorySlot absent;
+  {
+    ValueOverride o(absent, DwordValue(10000));
+    EXPECT_EQ(absent.value->Bytes, std::string("\x10\x27\0\0", 4));
+  }
+  EXPECT_FALSE(absent.value) << "a value that was not there is deleted again";
+
+  MemorySlot text;  // an odd type and bytes come back as they were
+  text.value = StoredValue{1, std::string("30000\0", 6)};
+  {
+    ValueOverride o(text, DwordValue(10000));
+    EXPECT_EQ(text.value->Type, 4u);
+  }
+  EXPECT_EQ(text.value, (StoredValue{1, std::string("30000\0", 6)}));
+  EXPECT_EQ(text.calls, (std::vector<std::string>{"write 4", "write 1"}));
+}
+
 // --- The HTTP client over a scripted server -------------------------------------------
 
 // A file on a scripted server, with faults.

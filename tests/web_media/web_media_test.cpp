@@ -57,10 +57,6 @@ class MemoryMachine : public WebMediaMachine {
   std::vector<std::string> emptied, removed;
   bool FileExists(const std::string& p) override { return files.contains(p); }
   bool FolderExists(const std::string& p) override { return folders.contains(p); }
-  std::optional<std::uint64_t> FileSize(const std::string& p) override {
-    if (!files.contains(p)) return std::nullopt;
-    return 1;
-  }
   bool CreateFolder(const std::string& p, bool) override {
     folders.insert(p);
     return true;

@@ -18,6 +18,12 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return true;
 }
 
+std::string Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return std::string(s);
+}
+
 std::optional<std::uint64_t> Number(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
@@ -124,6 +130,57 @@ std::string ResolveLocation(std::string_view base, std::string_view location) {
   const std::size_t lastSlash = path.rfind('/');
   std::string dir = lastSlash == std::string_view::npos ? "/" : std::string(path.substr(0, lastSlash + 1));
   return std::string(base.substr(0, pathStart)) + dir + std::string(location);
+}
+
+HttpHeaders ParseHttpHeaders(std::string_view raw) {
+  HttpHeaders h;
+  bool first = true;
+  while (!raw.empty()) {
+    std::size_t end = raw.find('\n');
+    std::string_view line = raw.substr(0, end);
+    raw = end == std::string_view::npos ? std::string_view() : raw.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (first) {
+      first = false;
+      // "HTTP/1.1 206 Partial Content"
+      const std::size_t sp = line.find(' ');
+      if (sp != std::string_view::npos) {
+        std::string_view code = line.substr(sp + 1, 3);
+        if (auto n = Number(code)) h.Status = static_cast<int>(*n);
+      }
+      continue;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    const std::string_view name = line.substr(0, colon);
+    const std::string value = Trim(line.substr(colon + 1));
+    auto is = [&](std::string_view n) { return name.size() == n.size() && StartsWithNoCase(name, n); };
+    if (is("content-length")) h.ContentLength = Number(value);
+    else if (is("content-range")) h.ContentRange = value;
+    else if (is("etag")) h.ETag = value;
+    else if (is("last-modified")) h.LastModified = value;
+    else if (is("location")) h.Location = value;
+  }
+  return h;
+}
+
+ValueOverride::ValueOverride(ValueSlot& slot, const StoredValue& value) : slot_(slot), old_(slot.Read()) {
+  set_ = slot_.Write(value);
+}
+
+ValueOverride::~ValueOverride() {
+  if (!set_) return;
+  if (old_)
+    slot_.Write(*old_);
+  else
+    slot_.Delete();
+}
+
+StoredValue DwordValue(std::uint32_t value) {
+  StoredValue v;
+  v.Type = 4;  // REG_DWORD
+  for (int i = 0; i < 4; ++i) v.Bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return v;
 }
 
 std::uint64_t ResumeOffset(std::uint64_t present, bool resume) {
@@ -245,7 +302,9 @@ DownloadOutcome HttpDownload(HttpTransport& transport, TargetFile& target, const
         return fail("write failed after " + std::to_string(written) + " bytes");
       }
       written += size;
-      if (progress && !progress(DownloadPercent(written, shown), ReceivedLine(messages, written, shown))) {
+      // An unknown total shows no percent yet.
+      const int percent = total ? DownloadPercent(written, shown) : 0;
+      if (progress && !progress(percent, ReceivedLine(messages, written, shown))) {
         body->Abort();
         target.CloseAt(written);
         return fail("cancelled after " + std::to_string(written) + " bytes");

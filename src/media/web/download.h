@@ -129,6 +129,39 @@ DownloadOutcome HttpDownload(HttpTransport& transport, TargetFile& target, const
                              const DownloadRequest& request, const DownloadProgress& progress,
                              std::vector<std::string>& log);
 
+// The answer's headers from the raw header block (status line, then "Name: value" lines).
+HttpHeaders ParseHttpHeaders(std::string_view raw);
+
+// One registry value as it is stored: its type and bytes.
+struct StoredValue {
+  std::uint32_t Type = 0;
+  std::string Bytes;
+  bool operator==(const StoredValue&) const = default;
+};
+class ValueSlot {
+ public:
+  virtual ~ValueSlot() = default;
+  virtual std::optional<StoredValue> Read() = 0;
+  virtual bool Write(const StoredValue& value) = 0;
+  virtual bool Delete() = 0;
+};
+// Sets a value for its own lifetime and then puts back exactly what was there: the old
+// type and bytes, or no value at all.
+class ValueOverride {
+ public:
+  ValueOverride(ValueSlot& slot, const StoredValue& value);
+  ~ValueOverride();
+  ValueOverride(const ValueOverride&) = delete;
+  ValueOverride& operator=(const ValueOverride&) = delete;
+
+ private:
+  ValueSlot& slot_;
+  std::optional<StoredValue> old_;
+  bool set_ = false;
+};
+// The DWORD value in the form a registry slot stores it (little-endian).
+StoredValue DwordValue(std::uint32_t value);
+
 // The URL as the trace log may show it (no user information).
 std::string UrlForLog(std::string_view url);
 // A redirect's location made absolute against the URL that answered.

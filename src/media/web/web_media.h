@@ -65,7 +65,6 @@ class WebMediaMachine {
   virtual ~WebMediaMachine() = default;
   virtual bool FileExists(const std::string& path) = 0;
   virtual bool FolderExists(const std::string& path) = 0;
-  virtual std::optional<std::uint64_t> FileSize(const std::string& path) = 0;
   // Creates the folder with its parents; compressed when asked (failures to compress are ignored).
   virtual bool CreateFolder(const std::string& path, bool compress) = 0;
   // Removes the folder's files and sub-folders (attributes cleared first, three sweeps).

@@ -8,12 +8,15 @@
 #include "installer/verbose_trace.h"
 #include "media/archive_extractor.h"
 #include "media/archive_statement.h"
+#include "media/web/block_services.h"
+#include "media/web/web_media.h"
 #include "installer/system_change_statements.h"
 #include "platform/cache/installer_cache_win32.h"
 #include "platform/commands/commands_win32.h"
 #include "platform/installer/installer_win32.h"
 #include "platform/language/language_win32.h"
 #include "platform/media/media_win32.h"
+#include "platform/network/web_download_win32.h"
 #include "platform/plugins/plugin_host_win32.h"
 #include "platform/services_win32.h"
 #include "platform/shell/pin_win32.h"
@@ -39,7 +42,14 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   auto installer = platform::CreateInstallerService();
   auto system = platform::CreateSystemService();
   RegisterComponentStatements(statements);
-  RegisterSystemChangeStatements(statements, SystemChangeServices{*installer, *system, {}});
+  // Web media: the block named last, and the loader that file-carrying statements call
+  // first in a web build (its services are filled below, once media copying exists).
+  auto webState = std::make_shared<WebMediaState>();
+  auto webServices = std::make_shared<WebMediaServices>();
+  MediaLoad webLoad = [webState, webServices](Interpreter& in, std::size_t, const std::string& media) {
+    LoadWebMedia(in, *webState, *webServices, media);
+  };
+  RegisterSystemChangeStatements(statements, SystemChangeServices{*installer, *system, webLoad});
   AddComponentHooks(hooks);
   AddSystemChangeHooks(hooks);
   auto session = NewSessionRunState();
@@ -72,6 +82,15 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   MediaRunState mediaState;
   MediaServices media{*mediaFiles, *archives, *retryPrompt, mediaState};
   RegisterArchiveStatements(statements, media);
+  UseBlockMedia(*webServices, media);
+  webServices->NewDownloader = [&context](DownloaderState& state) {
+    return platform::CreateWebDownloader(state, context.Messages, context.Data.CodePage);
+  };
+  webServices->CacheFolder = [product](Interpreter& in) {
+    return product->CacheFolder(in, IsTrue(in.Vars().Get("ALLUSERS")));
+  };
+  RegisterWebMediaStatements(statements, webState);
+  AddWebMediaLoading(statements, hooks, webLoad);
   if (dialogs) {
     RegisterDialogStatements(statements, *dialogs);
     hooks.Progress.Write = dialogs->Progress;
