@@ -70,7 +70,17 @@ TEST_F(WebBlockTest, DistributesTheFilesMarksTheBlockAndCleansUp) {
 TEST_F(WebBlockTest, WrongPasswordIsTriedTenTimesBeforeTheQuestion) {
   block.Password = "bad";
   prompt.answers = {{ExtractRetryChoice::Extract}, {ExtractRetryChoice::Cancel}};
+  // The taskbar shows the paused state while the question is up.
+  std::vector<std::string> taskbar;
+  hooks.Progress.PromptState = [&](bool on, bool error) {
+    taskbar.push_back(std::string(on ? "paused" : "back") + (error ? " error" : ""));
+  };
+  prompt.onAsk = [&] { taskbar.push_back("asked"); };
   Unpack();
+  // (then the failure box shows the error state)
+  ASSERT_GE(taskbar.size(), 6u);
+  taskbar.resize(6);
+  EXPECT_EQ(taskbar, (Files{"paused", "asked", "back", "paused", "asked", "back"}));
   // Ten tries, the question, one more try (the count goes on), the question again.
   EXPECT_EQ(archives.calls.size(), 11u);
   EXPECT_EQ(prompt.texts, (Files{"Retry Extraction?", "Retry Extraction?"}));
