@@ -9,9 +9,11 @@
 #include <msi.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/message_table.h"
+#include "platform/network/download_prompts_win32.h"
 #include "platform/network/web_download_win32.h"
 #include "support/engine_runner.h"
 
@@ -142,6 +144,58 @@ TEST_F(WebDownloadWine, LightweightDownloaderPutsReceiveTimeoutBack) {
   RegCloseKey(key);
   ASSERT_TRUE(first);
   EXPECT_EQ(ReadFileBytes(target_), blob_);
+}
+
+// The questions after a failed download, answered by their timer or from another thread.
+TEST(DownloadQuestionsWine, RetryQuestionAnswersOkByItselfWithTheChoiceShown) {
+  MessageTable messages;
+  auto text = [&](int n) { return messages.Get(n); };
+  for (bool resume : {true, false}) {
+    ResumeAnswer a = platform::AskDownloadRetry(0, text, resume, std::chrono::milliseconds(300));
+    EXPECT_TRUE(a.Retry);
+    EXPECT_TRUE(a.ByTimer);
+    EXPECT_EQ(a.Resume, resume);
+  }
+  // Cancel from the user is no retry.
+  std::thread clicker([] {
+    for (int i = 0; i < 100; ++i) {
+      if (HWND w = FindWindowA("TkemProxyEx", nullptr)) {
+        EXPECT_EQ(WindowText(w), "Retry Download?");
+        PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
+        return;
+      }
+      Sleep(50);
+    }
+  });
+  ResumeAnswer cancelled = platform::AskDownloadRetry(0, text, true, std::chrono::milliseconds(20000));
+  clicker.join();
+  EXPECT_FALSE(cancelled.Retry);
+  EXPECT_FALSE(cancelled.ByTimer);
+}
+
+TEST(DownloadQuestionsWine, ProxyQuestionKeepsTheEditedSettingsOnYes) {
+  MessageTable messages;
+  auto text = [&](int n) { return messages.Get(n); };
+  std::thread typist([] {
+    for (int i = 0; i < 100; ++i) {
+      if (HWND w = FindWindowA("TkemProxy", nullptr)) {
+        HWND edit = FindWindowExA(w, nullptr, "EDIT", nullptr);  // Server, the first
+        SetWindowTextA(edit, "proxy.test");
+        edit = FindWindowExA(w, edit, "EDIT", nullptr);  // Port
+        SetWindowTextA(edit, "3128");
+        PostMessageA(w, WM_COMMAND, IDOK, 0);
+        return;
+      }
+      Sleep(50);
+    }
+  });
+  ProxySettings proxy;
+  proxy.User = "me";
+  EXPECT_TRUE(platform::AskProxySettings(0, text, proxy));
+  typist.join();
+  EXPECT_EQ(proxy.Server, "proxy.test");
+  EXPECT_EQ(proxy.Port, "3128");
+  EXPECT_EQ(proxy.User, "me");
 }
 
 // The setup from the builder, without its block archive: the server has it.

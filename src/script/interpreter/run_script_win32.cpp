@@ -16,6 +16,7 @@
 #include "platform/installer/installer_win32.h"
 #include "platform/language/language_win32.h"
 #include "platform/media/media_win32.h"
+#include "platform/network/download_prompts_win32.h"
 #include "platform/network/web_download_win32.h"
 #include "platform/plugins/plugin_host_win32.h"
 #include "platform/services_win32.h"
@@ -88,6 +89,13 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   };
   webServices->CacheFolder = [product](Interpreter& in) {
     return product->CacheFolder(in, IsTrue(in.Vars().Get("ALLUSERS")));
+  };
+  auto messageText = [&context](int n) { return context.Message(n); };
+  webServices->AskResume = [&context, messageText](Interpreter&, bool resume) {
+    return platform::AskDownloadRetry(context.State.WindowHandleOfNonModal, messageText, resume);
+  };
+  webServices->AskProxy = [&context, messageText](Interpreter&, ProxySettings& proxy) {
+    return platform::AskProxySettings(context.State.WindowHandleOfNonModal, messageText, proxy);
   };
   RegisterWebMediaStatements(statements, webState);
   AddWebMediaLoading(statements, hooks, webLoad);
