@@ -531,6 +531,7 @@ struct Entry {
   std::string_view summary;
   std::span<const ParameterInfo> parameters;
   bool described = true;
+  bool carriedOut = true;
 };
 
 template <std::size_t N>
@@ -637,6 +638,18 @@ const Entry kEntries[] = {
     {S::GenerateNativeImages, "makes or removes the native images of a .NET assembly", P(kNativeImages)},
     {S::RunDotNetInstallerClass, "runs the installer classes of a .NET assembly", P(kInstallerClass)},
     {S::RegisterAssembly, "registers or unregisters a .NET assembly for COM", P(kRegisterAssembly)},
+    // Known by name, not carried out: the statement does nothing when it runs.
+    {S::RemoveAssemblies, "removes .NET assemblies", {}, false, false},
+    {S::CreateIisSite, "creates a web site", {}, false, false},
+    {S::DeleteIisSite, "deletes a web site", {}, false, false},
+    {S::ControlIisSite, "starts or stops a web site", {}, false, false},
+    {S::CreateVirtualFolder, "creates a virtual folder of a web site", {}, false, false},
+    {S::DeleteVirtualFolder, "deletes a virtual folder of a web site", {}, false, false},
+    {S::GetIisSiteList, "lists the web sites", {}, false, false},
+    {S::GetIisSiteIndex, "finds a web site's index", {}, false, false},
+    {S::GetIisProperty, "reads a web-server property", {}, false, false},
+    {S::SetIisProperty, "sets a web-server property", {}, false, false},
+    {S::IisAnonymousUser, "sets a web site's anonymous user", {}, false, false},
 };
 
 // Kinds without an entry above: the changes that the installer session carries out and
@@ -661,6 +674,7 @@ const std::array<StatementReference, kStatementKindCount + 1>& Table() {
       auto& r = t[static_cast<std::size_t>(e.kind)];
       r.summary = e.summary;
       r.described = e.described;
+      r.carriedOut = e.carriedOut;
       r.parameters = e.parameters;
       if (e.kind == S::If || e.kind == S::ElseIf) r.negationParameter = 4;
     }
@@ -726,6 +740,11 @@ std::string Section(const StatementReference& r) {
   std::string out = "## " + std::string(StatementKindName(r.kind)) + "\n\n";
   out += r.summary.empty() ? std::string() : std::string(1, static_cast<char>(std::toupper(r.summary[0]))) +
                                                  std::string(r.summary.substr(1)) + ".\n\n";
+  if (!r.carriedOut) {
+    out += "This engine does not carry it out: the statement does nothing when the setup runs, and `kembuild "
+           "check` warns about it.\n\n";
+    return out;
+  }
   if (!r.described) {
     out += "Its parameters are not described in this reference yet; the builder passes them as written.\n\n";
     return out;

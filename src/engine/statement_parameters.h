@@ -60,6 +60,9 @@ struct StatementReference {
   std::span<const ParameterInfo> parameters = {};
   // For "If" and "Else If": the parameter that an enumeration value with negated set turns on.
   std::size_t negationParameter = 0;  // 1-based; 0: none
+  // False for the kinds this engine knows by name but does not carry out: such a statement
+  // does nothing when it runs.
+  bool carriedOut = true;
 };
 
 // The reference of a kind (Unknown: an empty, undescribed entry).

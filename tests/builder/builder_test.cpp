@@ -579,6 +579,8 @@ TEST_F(BuilderTest, CheckFindsScriptMistakesWithTheirLines) {
        "parameter 2 (accounts) of Set Access Control must be a whole number, not \"all\""},
       {"  Comment \"none\"", "  Schedule Task \"Nightly\" \"\" \"\"", 6, false,
        "Schedule Task needs a value in parameter 3 (program"},
+      {"  Comment \"none\"", "  Create IIS Site \"Web\"", 6, true,
+       "Create IIS Site is not carried out by this engine: the statement does nothing"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.to);

@@ -157,8 +157,9 @@ class Checker {
     if (s.commentedOut) return;
     const StatementReference& ref = StatementParameters(*kind);
     if (*kind != StatementKind::Comment) CheckCompilerVariables(s);
-    if (!ref.described) return;
     const std::string what = std::string(StatementKindName(*kind));
+    if (!ref.carriedOut) Warning(s, what + " is not carried out by this engine: the statement does nothing");
+    if (!ref.described) return;
     if (s.params.size() > ref.parameters.size()) {
       Error(s, what + " takes " + std::to_string(ref.parameters.size()) + " parameter" +
                    (ref.parameters.size() == 1 ? "" : "s") + ", not " + std::to_string(s.params.size()) +
