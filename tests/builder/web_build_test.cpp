@@ -183,6 +183,7 @@ TEST(BlockPassword, EveryStorablePasswordRoundTripsThroughTheSetupsDescrambler) 
       long37 + "\xA5",                       // its high digit "A" at position 75 would be a line feed
       std::string(140, '\xEE') + "\xAD\xDA",  // positions past 255 wrap
       "0123456789012345678901234",             // 25 characters: always storable
+      std::string(24, 'x') + "@",              // its digit "0" at position 48 is stored as a NUL byte
       "$",
   };
   for (const auto& password : passwords) {
@@ -191,6 +192,10 @@ TEST(BlockPassword, EveryStorablePasswordRoundTripsThroughTheSetupsDescrambler) 
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->size(), 2 * password.size());
     EXPECT_EQ(stored->find_first_of("\r\n"), std::string::npos);
+    // What the setup data reads back is what was written.
+    SetupData d;
+    d.WebBlockSources = {"Block", *stored};
+    EXPECT_EQ(ReadSetupData(WriteSetupData(d)).WebBlockSources, d.WebBlockSources);
 #ifdef KEM_HAVE_WEB_MEDIA
     EXPECT_EQ(kem::DescrambleBlockPassword(*stored), password);
 #endif
