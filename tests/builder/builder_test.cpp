@@ -816,6 +816,14 @@ TEST_F(BuilderTest, SupportFilesTheEngineWouldRefuseOrFromOutsideAreRefused) {
   ASSERT_EQ(ds.size(), 1u);
   EXPECT_THAT(ds[0].message, HasSubstr("outside the project folder"));
   EXPECT_THAT(ds[0].message, ::testing::Not(HasSubstr("root:")));
+  // A manifest that cannot be read says why, not that there is none.
+  fs::remove(Project() / kManifestName);
+  fs::create_symlink(kManifestName, Project() / kManifestName);  // a link to itself
+  ds = BuildErrors();
+  ASSERT_EQ(ds.size(), 1u);
+  EXPECT_THAT(ds[0].message, HasSubstr(std::string("cannot read ") + kManifestName + ": "));
+  fs::remove(Project() / kManifestName);
+  WriteAll(Project() / kManifestName, manifest);
   // Nor is a manifest that is a link to a file elsewhere.
   fs::rename(Project() / kManifestName, root_ / "outside" / kManifestName);
   fs::create_symlink(root_ / "outside" / kManifestName, Project() / kManifestName);

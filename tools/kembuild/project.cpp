@@ -206,7 +206,10 @@ Project LoadManifest(const fs::path& dir) {
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) throw BuildError("", 0, "no project folder " + dir.string());
   const std::string file = kManifestName;
-  if (!fs::is_regular_file(dir / file, ec)) throw BuildError(file, 0, "the project folder has no " + file);
+  if (!fs::is_regular_file(dir / file, ec))
+    throw BuildError(file, 0, ec && ec != std::errc::no_such_file_or_directory
+                                  ? "cannot read " + file + ": " + ec.message()
+                                  : "the project folder has no " + file);
   if (std::string problem = SourceFileProblem(p, file); !problem.empty()) throw BuildError(file, 0, "the manifest" + problem);
   const std::string fileText = ReadProjectFile(dir, file);
   const std::string_view text = WithoutBom(fileText);
@@ -497,6 +500,7 @@ Project LoadProject(const fs::path& dir) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dialogDir, ec))
       if (e.is_regular_file()) names.push_back(e.path().filename().string());
+    if (ec) ds.push_back({"dialogs", 0, "cannot read the folder: " + ec.message()});
     std::sort(names.begin(), names.end());
     std::map<std::string, std::size_t> byName;  // upper-cased dialog name -> index
     for (const auto& n : names) {
