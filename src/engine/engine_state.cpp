@@ -15,6 +15,7 @@ void EngineState::AddSavedVariable(const std::string& name) {
 void EngineState::ResetForRun() {
   PlatformMode = "Win32";
   MinimizedToTray = false;
+  TrayIconVisible = false;
   WindowHandleOfNonModal = 0;
   LastDisplayedKey.clear();
   PendingUnbindKey.clear();

@@ -15,6 +15,8 @@ namespace kem {
 struct EngineState {
   // "System Tray" minimised the setup: its window returns only through the tray icon.
   bool MinimizedToTray = false;
+  // The setup's icon is in the notification area: minimising a page then hides it there.
+  bool TrayIconVisible = false;
   // "Win32", "x64" or "ia64": the script's 64-bit mode. Anything but "Win32" switches the
   // WOW64 file-system redirection off around the statements that touch files.
   std::string PlatformMode = "Win32";

@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
 #include <thread>
 
+#include "platform/ui/tray_window.h"
 #include "support/engine_runner.h"
 #include "support/script_builder.h"
 
@@ -338,8 +340,8 @@ class Wizard : public ::testing::Test {
     script_.Add("Terminate with Exit Code", {"70"});
   }
 
-  std::unique_ptr<EngineProcess> Start(const std::string& args = {}) {
-    std::string exe = ComposeSetup(dir_, "setup", script_.Data());
+  std::unique_ptr<EngineProcess> Start(const std::string& args = {}, const std::string& baseName = "setup") {
+    std::string exe = ComposeSetup(dir_, baseName, script_.Data());
     StartOptions o;
     o.TempFolder = Widen(temp_);
     return std::make_unique<EngineProcess>(exe, args, o);
@@ -910,6 +912,315 @@ TEST_F(Wizard, EveryPageOfTheExample) {
   page = shoot(kFinish, "6-finish");
   ASSERT_NE(page, nullptr);
   Click(Child(page, "&Finish"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 71u);
+}
+
+// --- Message boxes, the tray icon and balloons ------------------------------------------
+
+struct WindowSearch {
+  DWORD pid;  // 0: any process
+  std::string cls;
+  bool visibleOnly;
+  std::string text;  // part of the window's text, when not empty
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindWindowProc(HWND h, LPARAM lp) {
+  auto* s = reinterpret_cast<WindowSearch*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  char cls[64] = {};
+  GetClassNameA(h, cls, sizeof(cls));
+  if ((s->pid != 0 && pid != s->pid) || _stricmp(cls, s->cls.c_str()) != 0) return TRUE;
+  if (s->visibleOnly && !IsWindowVisible(h)) return TRUE;
+  if (!s->text.empty() && Text(h).find(s->text) == std::string::npos) return TRUE;
+  s->found = h;
+  return FALSE;
+}
+
+// A top-level window of the class (of the process, when pid is not 0).
+HWND FindTopLevel(DWORD pid, const std::string& cls, bool visibleOnly, const std::string& text = {}) {
+  WindowSearch s{pid, cls, visibleOnly, text};
+  EnumWindows(FindWindowProc, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+// What the notification area sends the engine when the user clicks its icon.
+bool ClickTrayIcon(DWORD pid) {
+  HWND tray = FindTopLevel(pid, platform::kTrayWindowClass, false);
+  if (!tray) return false;
+  return PostMessageA(tray, platform::kTrayCallbackMessage, 1, WM_LBUTTONUP) != FALSE;
+}
+
+// The message box is owned by the non-modal page on screen; its caption, text and buttons
+// are the statement's; the button clicked is the answer the script reads.
+TEST_F(Wizard, AMessageBoxBelongsToTheNonModalPageAndItsAnswerReachesTheScript) {
+  script_.Add("Set Variable", {"PROGRESSTEXT", "Working on it"});
+  script_.Add("Display Dialog", {"Progress", "PAGE", "FALSE", "", "TRUE", "FALSE"});
+  script_.Add("MessageBox", {"$TITLE$ question", "Keep the old files?$NEWLINE$They stay on the disk.", "1", "5", "KEEP"});
+  script_.Add("MessageBox", {"Copy failed", "The file is in use.", "2", "0", "AGAIN"});
+  script_.Add("If", {"KEEP", "0", "CANCEL", "FALSE"});
+  script_.Add("If", {"AGAIN", "0", "RETRY", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"50"});
+  script_.Add("End");
+  script_.Add("End");
+  script_.Add("Terminate with Exit Code", {"51"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), "Working on it");
+  ASSERT_NE(page, nullptr);
+  const struct {
+    const char* caption;
+    const char* text;
+    std::vector<int> buttons;  // present; every other standard button is absent
+    int click;
+    const char* shot;
+  } boxes[] = {
+      {"Test Product question", "Keep the old files?\r\nThey stay on the disk.", {IDYES, IDNO, IDCANCEL}, IDCANCEL,
+       "messagebox-question"},
+      {"Copy failed", "The file is in use.", {IDABORT, IDRETRY, IDIGNORE}, IDRETRY, "messagebox-warning"},
+  };
+  HWND previous = nullptr;
+  for (const auto& b : boxes) {
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = FindMessageBox(p->Id())) != nullptr && box != previous; })) << b.caption;
+    previous = box;
+    EXPECT_EQ(WindowText(box), b.caption);
+    EXPECT_NE(ChildTexts(box).find(b.text), std::string::npos) << ChildTexts(box);
+    EXPECT_EQ(GetWindow(box, GW_OWNER), page) << b.caption;
+    for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
+      const bool expected = std::find(b.buttons.begin(), b.buttons.end(), id) != b.buttons.end();
+      EXPECT_EQ(GetDlgItem(box, id) != nullptr, expected) << b.caption << " button " << id;
+    }
+    SaveScreenshot(box, b.shot);
+    Click(GetDlgItem(box, b.click));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); })) << b.caption;
+  }
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 50u);
+}
+
+// Silent: no box at all, and the result variable keeps the value it had.
+TEST_F(Wizard, ASilentMessageBoxShowsNothingAndLeavesTheAnswerAlone) {
+  script_.Add("Set Variable", {"REBOOTNOW", "OK"});
+  script_.Add("MessageBox", {"$TITLE$ Setup", "Restart now?", "2", "2", "REBOOTNOW"});
+  script_.Add("If", {"REBOOTNOW", "0", "OK", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"52"});
+  script_.Add("End");
+  script_.Add("Terminate with Exit Code", {"53"});
+  auto p = Start("/s");
+  bool boxShown = false;
+  RunResult r = p->Wait(30000, [&](DWORD pid) {
+    if (HWND box = FindMessageBox(pid)) {
+      boxShown = true;
+      PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+    }
+  });
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_FALSE(boxShown);
+  EXPECT_EQ(r.ExitCode, 52u);
+}
+
+// "System Tray" hides the non-modal page behind the tray icon; a click on the icon
+// brings it back in front. A page displayed while the setup is in the tray waits there
+// until the click; minimising a page while the icon shows sends it to the tray as well,
+// and the Close box then brings it back rather than closing it.
+TEST_F(Wizard, TheTrayIconBringsTheHiddenPageBack) {
+  const std::string release = temp_;
+  script_.Add("Set Variable", {"PROGRESSTEXT", "In the tray"});
+  script_.Add("Display Dialog", {"Progress", "PAGE", "FALSE", "", "TRUE", "FALSE"});
+  WaitForFile(script_, release, "tray");
+  script_.Add("System Tray", {"TRUE", "FALSE", "FALSE", "FALSE"});
+  WaitForFile(script_, release, "one");
+  script_.Add("System Tray", {"TRUE", "FALSE", "FALSE", "FALSE"});
+  script_.Add("Display Dialog", {"Welcome", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  ExitByResult();
+  auto p = Start();
+  ASSERT_NE(WaitForPage(p->Id(), "In the tray"), nullptr);
+  WriteFileBytes(release + "\\TRAY", "");
+  // The icon was added (the page hides only then) and the page went.
+  ASSERT_TRUE(WaitUntil([&] { return VisiblePages(p->Id()) == 0; })) << "System Tray did not hide the page";
+  ASSERT_TRUE(ClickTrayIcon(p->Id()));
+  HWND page = WaitForPage(p->Id(), "In the tray");
+  ASSERT_NE(page, nullptr) << "the click did not bring the page back";
+  EXPECT_FALSE(IsIconic(page));
+  EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == page; })) << "not in front";
+
+  // In the tray again, the next page is displayed: it stays hidden until the click.
+  WriteFileBytes(release + "\\ONE", "");
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(page); }));
+  Sleep(1000);
+  EXPECT_EQ(VisiblePages(p->Id()), 0) << "a page displayed while in the tray showed";
+  ASSERT_TRUE(ClickTrayIcon(p->Id()));
+  HWND welcome = WaitForPage(p->Id(), kWelcome);
+  ASSERT_NE(welcome, nullptr) << "the page displayed while in the tray did not come";
+  EXPECT_FALSE(IsWindowVisible(page)) << "the page before it stays hidden";
+  EXPECT_TRUE(WaitUntil([&] { return GetForegroundWindow() == welcome; })) << "not in front";
+  SaveScreenshot(welcome, "tray-restored");
+
+  // Minimised by the user while the icon shows: into the tray, and back by a click.
+  PostMessageA(welcome, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(welcome); })) << "minimising did not go to the tray";
+  ASSERT_TRUE(ClickTrayIcon(p->Id()));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(welcome) && !IsIconic(welcome); }));
+  // The Close box brings the page back too, and never closes it.
+  PostMessageA(welcome, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(welcome); }));
+  PostMessageA(welcome, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(welcome) && !IsIconic(welcome); })) << "Close did not restore";
+  EXPECT_TRUE(p->Running());
+  Click(Child(welcome, "&Next >"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 71u);  // NEXT
+  // The icon's window goes with the run.
+  EXPECT_EQ(FindTopLevel(p->Id(), platform::kTrayWindowClass, false), nullptr);
+}
+
+// A balloon at the tray icon: the notification area draws it (Wine draws its own); its
+// title and text are the statement's.
+TEST_F(Wizard, ABalloonShowsAtTheTrayIcon) {
+  const std::string release = temp_;
+  script_.Add("MessageBalloon", {"$TITLE$ notice", "The balloon's text$NEWLINE$on two lines", "1", "10"});
+  WaitForFile(script_, release, "one");
+  script_.Add("Terminate with Exit Code", {"54"});
+  auto p = Start();
+  HWND tip = nullptr;
+  const bool found = WaitUntil([&] {
+    return (tip = FindTopLevel(0, "tooltips_class32", true, "The balloon's text")) != nullptr;
+  });
+  if (found) SaveScreenshot(tip, "balloon");
+  WriteFileBytes(release + "\\ONE", "");
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 54u);
+  EXPECT_TRUE(found) << "no balloon window with the text";
+}
+
+// Where the shell draws no balloons (Windows before 2000 and Me, here Wine told to play
+// Windows NT 4.0 for this program), the engine draws its own: it shows the title and the
+// text, goes by itself after its time-out, and at once on a click.
+TEST_F(Wizard, OnOldWindowsTheEngineDrawsItsOwnBalloon) {
+  const std::string release = temp_;
+  const std::string key = "Software\\Wine\\AppDefaults\\oldwin.exe";
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(k, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("nt40"), 5);
+  RegCloseKey(k);
+  struct Restore {
+    std::string key;
+    ~Restore() { RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str()); }
+  } restore{key};
+
+  script_.Add("MessageBalloon", {"$TITLE$ notice", "Installed.$NEWLINE$Everything is in place.", "0", "5"});
+  WaitForFile(script_, release, "one");
+  script_.Add("MessageBalloon", {"Second", "Click me away", "2", "30"});
+  WaitForFile(script_, release, "two");
+  script_.Add("Terminate with Exit Code", {"55"});
+  auto p = Start({}, "oldwin");
+  HWND balloon = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    return (balloon = FindTopLevel(p->Id(), platform::kBalloonWindowClass, true)) != nullptr;
+  })) << "no balloon of the engine";
+  const auto shown = std::chrono::steady_clock::now();
+  EXPECT_NE(ChildTexts(balloon).find("Test Product notice"), std::string::npos) << ChildTexts(balloon);
+  EXPECT_NE(ChildTexts(balloon).find("Installed.\r\nEverything is in place."), std::string::npos) << ChildTexts(balloon);
+  EXPECT_NE(GetForegroundWindow(), balloon) << "the balloon must not take the focus";
+  SaveScreenshot(balloon, "balloon-own");
+  // A time-out of 5 s counts as 10.
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(balloon) || !IsWindowVisible(balloon); }, 20000));
+  const auto lasted = std::chrono::steady_clock::now() - shown;
+  EXPECT_GT(lasted, std::chrono::seconds(8));
+  EXPECT_LT(lasted, std::chrono::seconds(14));
+
+  WriteFileBytes(release + "\\ONE", "");
+  ASSERT_TRUE(WaitUntil([&] {
+    return (balloon = FindTopLevel(p->Id(), platform::kBalloonWindowClass, true)) != nullptr;
+  }));
+  EXPECT_NE(ChildTexts(balloon).find("Click me away"), std::string::npos) << ChildTexts(balloon);
+  SaveScreenshot(balloon, "balloon-own-error");
+  PostMessageA(balloon, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(balloon) || !IsWindowVisible(balloon); }, 3000)) << "a click closes it";
+  WriteFileBytes(release + "\\TWO", "");
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 55u);
+}
+
+// The engine's manifest: the themed common controls (version 6), per-monitor DPI
+// awareness, the supported Windows versions and an explicit execution level; the identity
+// names no processor, so that the same manifest fits the 32-bit and the 64-bit build. A
+// running page shows that the system took it: the engine loaded the version 6 controls
+// from the side-by-side store and its page is per-monitor aware.
+TEST_F(Wizard, TheEngineCarriesItsManifestAndRunsByIt) {
+  HMODULE image = LoadLibraryExA(Files().Engine.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(image, nullptr) << Files().Engine;
+  HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+  ASSERT_NE(found, nullptr);
+  const std::string manifest(static_cast<const char*>(LockResource(LoadResource(image, found))),
+                             SizeofResource(image, found));
+  FreeLibrary(image);
+  for (const char* item : {
+           "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+           "<requestedExecutionLevel level=\"highestAvailable\" uiAccess=\"false\"/>",
+           ">true/pm</dpiAware>",
+           ">PerMonitorV2, PerMonitor</dpiAwareness>",
+           "{e2011457-1546-43c5-a5fe-008deee3d3f0}",  // Vista
+           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // 7
+           "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // 8
+           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // 8.1
+           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // 10 and 11
+       })
+    EXPECT_NE(manifest.find(item), std::string::npos) << item;
+  const std::size_t identity = manifest.find("<assemblyIdentity");
+  ASSERT_NE(identity, std::string::npos);
+  const std::string own = manifest.substr(identity, manifest.find("/>", identity) - identity);
+  EXPECT_EQ(own.find("processorArchitecture"), std::string::npos) << own;
+
+  WizardLoop({"Welcome"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), kWelcome);
+  ASSERT_NE(page, nullptr);
+  // The controls library the engine loaded.
+  std::string controls;
+  {
+    using EnumFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
+    using NameFn = DWORD(WINAPI*)(HANDLE, HMODULE, char*, DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto enumModules = reinterpret_cast<EnumFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "K32EnumProcessModules")));
+    auto moduleName = reinterpret_cast<NameFn>(reinterpret_cast<void*>(GetProcAddress(kernel, "K32GetModuleFileNameExA")));
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, p->Id());
+    ASSERT_TRUE(enumModules && moduleName && process);
+    HMODULE modules[512];
+    DWORD bytes = 0;
+    if (enumModules(process, modules, sizeof(modules), &bytes)) {
+      for (DWORD i = 0; i < bytes / sizeof(HMODULE); ++i) {
+        char name[MAX_PATH] = {};
+        moduleName(process, modules[i], name, MAX_PATH);
+        std::string lower = name;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower.size() >= 12 && lower.compare(lower.size() - 12, 12, "comctl32.dll") == 0) controls += lower + ";";
+      }
+    }
+    CloseHandle(process);
+  }
+  EXPECT_NE(controls.find("common-controls_6595b64144ccf1df_6.0"), std::string::npos) << controls;
+  // The page's DPI awareness, where the system can tell.
+  using ContextFn = void*(WINAPI*)(HWND);
+  using EqualFn = BOOL(WINAPI*)(void*, void*);
+  HMODULE user = GetModuleHandleA("user32.dll");
+  auto context = reinterpret_cast<ContextFn>(reinterpret_cast<void*>(GetProcAddress(user, "GetWindowDpiAwarenessContext")));
+  auto equal = reinterpret_cast<EqualFn>(reinterpret_cast<void*>(GetProcAddress(user, "AreDpiAwarenessContextsEqual")));
+  if (context && equal) {
+    void* mine = context(page);
+    EXPECT_TRUE(equal(mine, reinterpret_cast<void*>(static_cast<INT_PTR>(-4))) ||   // per monitor, version 2
+                equal(mine, reinterpret_cast<void*>(static_cast<INT_PTR>(-3))))      // per monitor
+        << "the page is not per-monitor aware";
+  }
+  Click(Child(page, "&Next >"));
   RunResult r = p->Wait(30000);
   ASSERT_FALSE(r.TimedOut);
   EXPECT_EQ(r.ExitCode, 71u);

@@ -95,13 +95,14 @@ TEST_F(MessageStatementsTest, BalloonShowsAtTheTrayIcon) {
 // takes the overlay away and restores the window.
 TEST_F(MessageStatementsTest, SystemTrayMinimisesAndRestores) {
   hooks.PrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 5; };
-  bool minimisedAfterFirst = false;
+  bool minimisedAfterFirst = false, iconAfterFirst = false;
   script.Add("System Tray", {"TRUE", "FALSE", "FALSE", "FALSE"});
   script.Add("Plugin Probe");
   script.Add("System Tray", {"true", "True", "FALSE", "FALSE"});
   script.Add("System Tray", {"FALSE", "FALSE", "FALSE", "TRUE"});
   hooks.PluginStatement = [&](Interpreter& in, std::size_t) {
     minimisedAfterFirst = in.Context().State.MinimizedToTray;
+    iconAfterFirst = in.Context().State.TrayIconVisible;
     ASSERT_TRUE(host.trayClick);
     host.trayClick();
   };
@@ -109,7 +110,9 @@ TEST_F(MessageStatementsTest, SystemTrayMinimisesAndRestores) {
   Run();
   ASSERT_FALSE(terminated);
   EXPECT_TRUE(minimisedAfterFirst);
+  EXPECT_TRUE(iconAfterFirst) << "pages minimised meanwhile go to the tray";
   EXPECT_FALSE(Engine().MinimizedToTray);
+  EXPECT_FALSE(Engine().TrayIconVisible);
   EXPECT_EQ(host.shown, (std::vector<std::string>{"tray Test Product", "overlay 5 on Test Product", "hide 5",
                                                   "back 5 restored", "tray off", "overlay 5 off Test Product",
                                                   "back 5 restored", "tray off"}));
@@ -120,14 +123,40 @@ TEST_F(MessageStatementsTest, SystemTrayMinimisesAndRestores) {
 TEST_F(MessageStatementsTest, NoTrayNoHiding) {
   host.trayAvailable = false;
   hooks.PrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 5; };
-  bool minimised = true;
+  bool minimised = true, icon = true;
   script.Add("System Tray", {"TRUE", "FALSE", "FALSE", "FALSE"});
   script.Add("Plugin Probe");
-  hooks.PluginStatement = [&](Interpreter& in, std::size_t) { minimised = in.Context().State.MinimizedToTray; };
+  hooks.PluginStatement = [&](Interpreter& in, std::size_t) {
+    minimised = in.Context().State.MinimizedToTray;
+    icon = in.Context().State.TrayIconVisible;
+  };
   prepare = [](SetupData& data) { data.PluginStatements.push_back("Plugin Probe"); };
   Run();
   EXPECT_FALSE(minimised);
+  EXPECT_FALSE(icon);
   EXPECT_EQ(host.shown, (std::vector<std::string>{"tray Test Product", "overlay 5 on Test Product", "tray off"}));
+}
+
+// With the dialog display on board, a click on the icon is its business: it knows the page
+// on screen (modal pages too) and the page displayed while the setup was in the tray.
+TEST_F(MessageStatementsTest, ATrayClickGoesToTheDialogDisplay) {
+  hooks.PrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 5; };
+  int restored = 0;
+  hooks.RestoreFromTray = [&](Interpreter& in) {
+    ++restored;
+    in.Context().State.MinimizedToTray = false;
+  };
+  script.Add("System Tray", {"TRUE", "FALSE", "FALSE", "FALSE"});
+  script.Add("Plugin Probe");
+  hooks.PluginStatement = [&](Interpreter&, std::size_t) {
+    ASSERT_TRUE(host.trayClick);
+    host.trayClick();
+  };
+  prepare = [](SetupData& data) { data.PluginStatements.push_back("Plugin Probe"); };
+  Run();
+  ASSERT_FALSE(terminated);
+  EXPECT_EQ(restored, 1);
+  EXPECT_EQ(host.shown, (std::vector<std::string>{"tray Test Product", "overlay 5 on Test Product", "hide 5", "tray off"}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "common/text.h"
@@ -284,6 +285,7 @@ struct DialogHost::Impl final : dialogs::DialogPort {
   std::map<std::string, std::unique_ptr<Page>> pages;  // by upper-cased key
   std::map<std::string, std::string> registered;       // silent runs: key -> path
   Page* current = nullptr;      // the page on screen
+  Page* pending = nullptr;      // displayed while minimised to the tray: shown by a tray click
   Page* lastUnbound = nullptr;  // the page that stays behind the next one
   std::string currentKey;
   bool syncing = false;
@@ -1688,8 +1690,9 @@ struct DialogHost::Impl final : dialogs::DialogPort {
     }
   }
 
-  void BringToScreen(Page& p) {
-    p.dialog->closingAllowed = false;
+  // Shows the page in front with the focus on its default button (Next), else on the
+  // first control that takes it.
+  void Reveal(Page& p) {
     ShowWindow(p.Hwnd(), SW_SHOW);
     SetWindowPos(p.Hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetForegroundWindow(p.Hwnd());
@@ -1702,17 +1705,53 @@ struct DialogHost::Impl final : dialogs::DialogPort {
       }
     if (!first) first = GetNextDlgTabItem(p.Hwnd(), nullptr, FALSE);
     if (first) SetFocus(first);
-    // The new page is painted before the old one goes: no flicker between pages.
-    RedrawWindow(p.Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  }
+
+  void BringToScreen(Page& p) {
+    p.dialog->closingAllowed = false;
+    // Minimised to the tray: the page waits for the user to bring the setup back.
+    if (ctx.State.MinimizedToTray) {
+      pending = &p;
+    } else {
+      pending = nullptr;
+      Reveal(p);
+      // The new page is painted before the old one goes: no flicker between pages.
+      RedrawWindow(p.Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    }
     Pump();
     if (current && current != &p) {
       current->dialog->closingAllowed = true;
       ShowWindow(current->Hwnd(), SW_HIDE);
     }
     if (lastUnbound && lastUnbound != &p) ShowWindow(lastUnbound->Hwnd(), SW_HIDE);
-    RunCloseWhenCovered();
+    if (!pending) RunCloseWhenCovered();
     Pump();
     current = &p;
+  }
+
+  // A click on the tray icon, or a refused close while the icon shows: the page displayed
+  // while minimised comes on screen, the page on screen comes back restored and in front.
+  void RestoreFromTray() {
+    Page* shown = current;
+    if (ctx.State.MinimizedToTray) {
+      ctx.State.MinimizedToTray = false;
+      // The pending page may be on its way to the screen (its display runs messages).
+      if (Page* p = std::exchange(pending, nullptr)) {
+        Reveal(*p);
+        Pump();
+        RunCloseWhenCovered();
+        shown = p;
+      }
+      if (shown) {
+        ShowWindow(shown->Hwnd(), SW_SHOW);
+        SetWindowPos(shown->Hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        SendMessageW(shown->Hwnd(), WM_SYSCOMMAND, SC_RESTORE, 0);
+      }
+    } else if (shown) {
+      ShowWindow(shown->Hwnd(), SW_SHOW);
+      SetWindowPos(shown->Hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
+    if (shown) SetForegroundWindow(shown->Hwnd());
   }
 
   std::uintptr_t Show(Interpreter& in, const std::string& key, bool modal, std::string& custom) {
@@ -1825,6 +1864,7 @@ struct DialogHost::Impl final : dialogs::DialogPort {
     if (lastUnbound) ShowWindow(lastUnbound->Hwnd(), SW_HIDE);
     Pump();
     if (current == p) current = nullptr;
+    if (pending == p) pending = nullptr;
     currentKey.clear();
     RECT wr;
     GetWindowRect(p->Hwnd(), &wr);
@@ -1839,6 +1879,7 @@ struct DialogHost::Impl final : dialogs::DialogPort {
       if (p->Hwnd()) ShowWindow(p->Hwnd(), SW_HIDE);
     }
     current = nullptr;
+    pending = nullptr;
     lastUnbound = nullptr;
     currentKey.clear();
   }
@@ -1937,6 +1978,14 @@ struct DialogHost::Impl final : dialogs::DialogPort {
           About(*p.dialog);
           return 0;
         }
+        if ((wp & 0xFFF0) == SC_MINIMIZE && ctx.State.TrayIconVisible) {
+          // With the tray icon showing, a minimised page leaves the taskbar: it comes
+          // back through the icon.
+          DefWindowProcW(hwnd, msg, wp, lp);
+          ShowWindow(hwnd, SW_HIDE);
+          ctx.State.MinimizedToTray = true;
+          return 0;
+        }
         break;
       case WM_CLOSE:
         if (!p.dialog->closingAllowed) RefuseClose(p);
@@ -1953,6 +2002,10 @@ struct DialogHost::Impl final : dialogs::DialogPort {
   }
 
   void RefuseClose(Page&) {
+    if (ctx.State.TrayIconVisible) {
+      RestoreFromTray();
+      return;
+    }
     if (!current) return;
     ShowWindow(current->Hwnd(), SW_RESTORE);
     SetWindowPos(current->Hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
@@ -2035,6 +2088,7 @@ DialogOperations DialogHost::Operations() {
   ops.Hide = [impl](Interpreter&) { impl->Hide(); };
   ops.Refresh = [impl](const std::string& text, std::int64_t position) { impl->RefreshNow(text, position); };
   ops.PromptState = [impl](bool prompt, bool error) { impl->runtime.PromptProgressState(prompt, error); };
+  ops.RestoreFromTray = [impl](Interpreter&) { impl->RestoreFromTray(); };
   return ops;
 }
 

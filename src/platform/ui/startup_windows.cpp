@@ -24,11 +24,23 @@ void RegisterClasses() {
   static bool done = false;
   if (done) return;
   done = true;
-  // The common controls (the progress bar) stay loaded for the rest of the process.
-  static const SystemLibrary controls(L"comctl32.dll");
+  // The common controls (the progress bar) stay loaded for the rest of the process. By
+  // name from the system folder, so that the manifest's side-by-side redirection gives the
+  // themed version 6 (a full path would load the old version 5 instead, for the pages as
+  // well); by full path where the system cannot restrict the search to its folder.
+  static HMODULE controls = [] {
+    HMODULE m = LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!m) {
+      static const SystemLibrary fallback(L"comctl32.dll");
+      m = GetModuleHandleW(L"comctl32.dll");
+    }
+    return m;
+  }();
   using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_PROGRESS_CLASS};
-  if (auto init = controls.Function<InitFn>("InitCommonControlsEx")) init(&icc);
+  auto init = controls ? reinterpret_cast<InitFn>(reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx")))
+                       : nullptr;
+  if (init) init(&icc);
   WNDCLASSA wc{};
   wc.lpfnWndProc = PlainWindowProc;
   wc.hInstance = GetModuleHandleA(nullptr);

@@ -11,6 +11,7 @@
 
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
+#include "platform/ui/tray_window.h"
 
 namespace kem::platform {
 
@@ -28,9 +29,138 @@ void PumpMessages() {
 
 namespace {
 
-constexpr UINT kTrayMessage = WM_APP + 1;
+constexpr UINT kTrayMessage = kTrayCallbackMessage;
+static_assert(kTrayCallbackMessage == WM_APP + 1);
 constexpr UINT_PTR kBalloonTimer = 1;
 constexpr UINT kTrayIconId = 1;
+
+// The shell draws balloons at tray icons from Windows 2000 and Windows Me on.
+bool ShellDrawsBalloons() {
+  OSVERSIONINFOA version{};
+  version.dwOSVersionInfoSize = sizeof(version);
+  if (!GetVersionExA(&version)) return true;
+  return version.dwMajorVersion > 4 || (version.dwMajorVersion == 4 && version.dwMinorVersion >= 90);
+}
+
+// The engine's own balloon, for Windows whose shell draws none: a small window in the
+// bottom right corner of the work area, above the notification area, with the icon, the
+// title in bold, the text and a close button. A click anywhere, the close button or the
+// time-out closes it; it never takes the focus.
+class BalloonForm {
+ public:
+  ~BalloonForm() { Close(); }
+
+  void Show(const std::string& title, const std::string& text, int icon, unsigned timeoutMs) {
+    Close();
+    HINSTANCE self = GetModuleHandleA(nullptr);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = &BalloonForm::Procedure;
+    wc.hInstance = self;
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    wc.hbrBackground = GetSysColorBrush(COLOR_INFOBK);
+    wc.lpszClassName = kBalloonWindowClass;
+    RegisterClassA(&wc);  // fails harmlessly when registered before
+
+    NONCLIENTMETRICSA metrics{};
+    metrics.cbSize = sizeof(metrics);
+    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+    font_ = GdiObject(CreateFontIndirectA(&metrics.lfMessageFont));
+    LOGFONTA bold = metrics.lfMessageFont;
+    bold.lfWeight = FW_BOLD;
+    boldFont_ = GdiObject(CreateFontIndirectA(&bold));
+
+    // The layout in pixels of the system's resolution.
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    auto px = [dpi](int at96) { return MulDiv(at96, dpi, 96); };
+    const int margin = px(10), iconSize = GetSystemMetrics(SM_CXICON), closeSize = px(18), width = px(300);
+    HICON image = nullptr;
+    if (icon >= 1 && icon <= 3)
+      image = LoadIconA(nullptr, MAKEINTRESOURCEA(icon == 1 ? 32516 : icon == 2 ? 32515 : 32513));
+    const int textLeft = margin + (image ? iconSize + margin : 0);
+    const int textWidth = width - textLeft - margin - closeSize - margin / 2;
+    auto measure = [&](const GdiObject& f, const std::string& t) {
+      RECT r{0, 0, textWidth, 0};
+      HGDIOBJ old = SelectObject(screen, f.Get());
+      DrawTextA(screen, t.c_str(), static_cast<int>(t.size()), &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+      SelectObject(screen, old);
+      return r.bottom - r.top;
+    };
+    const int titleHeight = title.empty() ? 0 : measure(boldFont_, title);
+    const int textHeight = measure(font_, text);
+    ReleaseDC(nullptr, screen);
+    const int gap = title.empty() ? 0 : px(6);
+    const int height = std::max(margin + titleHeight + gap + textHeight + margin, margin + iconSize + margin);
+
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    window_ = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kBalloonWindowClass, title.c_str(),
+                              WS_POPUP | WS_BORDER, work.right - width - px(8), work.bottom - height - px(8), width,
+                              height, nullptr, nullptr, self, nullptr);
+    if (window_ == nullptr) return;
+    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    auto child = [&](const char* cls, const char* t, DWORD style, int x, int y, int w, int h, int id) {
+      HWND c = CreateWindowExA(0, cls, t, WS_CHILD | WS_VISIBLE | style, x, y, w, h, window_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), self, nullptr);
+      SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(id == kTitleId ? boldFont_.Get() : font_.Get()), FALSE);
+      return c;
+    };
+    if (image) {
+      HWND picture = child("STATIC", "", SS_ICON, margin, margin, iconSize, iconSize, 0);
+      SendMessageA(picture, STM_SETICON, reinterpret_cast<WPARAM>(image), 0);
+    }
+    if (!title.empty()) child("STATIC", title.c_str(), SS_NOPREFIX, textLeft, margin, textWidth, titleHeight, kTitleId);
+    child("STATIC", text.c_str(), SS_NOPREFIX, textLeft, margin + titleHeight + gap, textWidth, textHeight, kTextId);
+    child("BUTTON", "x", BS_PUSHBUTTON, width - margin / 2 - closeSize - 2, margin / 2, closeSize, closeSize, IDCANCEL);
+    SetTimer(window_, kCloseTimer, timeoutMs, nullptr);
+    ShowWindow(window_, SW_SHOWNOACTIVATE);
+    UpdateWindow(window_);
+  }
+
+  void Close() {
+    if (window_ == nullptr) return;
+    HWND w = std::exchange(window_, nullptr);
+    KillTimer(w, kCloseTimer);
+    SetWindowLongPtrA(w, GWLP_USERDATA, 0);
+    DestroyWindow(w);
+  }
+
+ private:
+  static constexpr UINT_PTR kCloseTimer = 1;
+  static constexpr int kTitleId = 100;
+  static constexpr int kTextId = 101;
+
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<BalloonForm*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (self != nullptr) {
+      switch (message) {
+        case WM_TIMER:
+          if (wParam != kCloseTimer) break;
+          self->Close();
+          return 0;
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+          self->Close();
+          return 0;
+        case WM_COMMAND:
+          if (LOWORD(wParam) == IDCANCEL) self->Close();
+          return 0;
+        case WM_MOUSEACTIVATE: return MA_NOACTIVATE;
+        case WM_CTLCOLORSTATIC: {
+          HDC dc = reinterpret_cast<HDC>(wParam);
+          SetTextColor(dc, GetSysColor(COLOR_INFOTEXT));
+          SetBkColor(dc, GetSysColor(COLOR_INFOBK));
+          return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_INFOBK));
+        }
+        default: break;
+      }
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+
+  HWND window_ = nullptr;
+  GdiObject font_, boldFont_;
+};
 
 // The notification-area icon: a hidden window of the main thread receives its clicks and
 // the balloon's time-out.
@@ -52,6 +182,7 @@ class TrayIcon {
 
   void Hide() {
     KillBalloonTimer();
+    ownBalloon_.Close();
     if (!visible_ || !notify_) return;
     NOTIFYICONDATAA data = Base();
     notify_(NIM_DELETE, &data);
@@ -60,6 +191,13 @@ class TrayIcon {
 
   void Balloon(const std::string& title, const std::string& text, int icon, unsigned timeoutMs,
                std::function<void()> ended) {
+    if (!ShellDrawsBalloons()) {
+      // The engine draws the balloon itself, with or without an icon to point at.
+      if (!EnsureWindow()) return;
+      ownBalloon_.Show(title, text, icon, timeoutMs);
+      StartBalloonTimer(timeoutMs, std::move(ended));
+      return;
+    }
     if (!visible_ || !notify_) return;
     NOTIFYICONDATAA data = Base();
     data.uFlags = NIF_INFO;
@@ -68,9 +206,7 @@ class TrayIcon {
     data.uTimeout = timeoutMs;
     data.dwInfoFlags = icon == 1 ? NIIF_INFO : icon == 2 ? NIIF_WARNING : icon == 3 ? NIIF_ERROR : NIIF_NONE;
     notify_(NIM_MODIFY, &data);
-    KillBalloonTimer();
-    ended_ = std::move(ended);
-    SetTimer(window_, kBalloonTimer, timeoutMs, nullptr);
+    StartBalloonTimer(timeoutMs, std::move(ended));
   }
 
  private:
@@ -114,7 +250,7 @@ class TrayIcon {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = &TrayIcon::Procedure;
     wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "KemTrayWindow";
+    wc.lpszClassName = kTrayWindowClass;
     RegisterClassA(&wc);  // fails harmlessly when registered before
     window_ = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
     if (window_ == nullptr) return false;
@@ -125,6 +261,12 @@ class TrayIcon {
 
   void KillBalloonTimer() {
     if (window_ != nullptr) KillTimer(window_, kBalloonTimer);
+  }
+
+  void StartBalloonTimer(unsigned timeoutMs, std::function<void()> ended) {
+    KillBalloonTimer();
+    ended_ = std::move(ended);
+    SetTimer(window_, kBalloonTimer, timeoutMs, nullptr);
   }
 
   static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -156,6 +298,7 @@ class TrayIcon {
   NOTIFYICONDATAA iconData_ = {};
   std::function<void()> click_;
   std::function<void()> ended_;
+  BalloonForm ownBalloon_;
 };
 
 // The taskbar button's overlay icon and progress, through the taskbar's COM interface

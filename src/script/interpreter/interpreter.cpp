@@ -604,6 +604,7 @@ void Interpreter::ExitScriptStep() {
   // The tray icon goes with the run.
   services_.Ui.HideTrayIcon();
   services_.Ui.SetTrayClickHandler({});
+  ctx_.State.TrayIconVisible = false;
   ctx_.State.MinimizedToTray = false;
   ctx_.State.WindowHandleOfNonModal = 0;
   ctx_.State.LastDisplayedKey.clear();

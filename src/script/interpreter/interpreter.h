@@ -83,6 +83,10 @@ struct InterpreterHooks {
   // After run: the run is over (normally, by a statement failure or by the callback);
   // the installer cache keeps the run's instance data.
   std::function<void(Interpreter&)> AfterRun;
+  // A click on the tray icon: the page displayed while the setup was minimised to the
+  // tray, else the page on screen, comes back. Without it the non-modal page's window is
+  // brought back.
+  std::function<void(Interpreter&)> RestoreFromTray;
 
   // The progress display.
   struct Progress {

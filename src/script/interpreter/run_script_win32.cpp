@@ -104,6 +104,7 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
     hooks.Progress.Write = dialogs->Progress;
     hooks.Progress.Refresh = dialogs->Refresh;
     hooks.Progress.PromptState = dialogs->PromptState;
+    hooks.RestoreFromTray = dialogs->RestoreFromTray;
     // The pages leave the screen at the end of the script, after whatever else ends there.
     if (dialogs->Close)
       hooks.ExitScript = [before = std::move(hooks.ExitScript), close = dialogs->Close](Interpreter& in) {

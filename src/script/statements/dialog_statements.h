@@ -54,6 +54,9 @@ struct DialogOperations {
   std::function<void(bool prompt, bool error)> PromptState;
   // The end of the script: every page leaves the screen.
   std::function<void(Interpreter&)> Close;
+  // A click on the tray icon: the page displayed while minimised to the tray, else the
+  // page on screen, comes back (the interpreter's RestoreFromTray hook).
+  std::function<void(Interpreter&)> RestoreFromTray;
 };
 
 // Adds "Display Dialog" and "Hide Dialog"; presenter defaults to SilentDialogPresenter.

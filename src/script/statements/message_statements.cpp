@@ -31,6 +31,10 @@ unsigned BalloonTimeoutMs(const std::string& seconds) {
 }
 
 void RestoreFromTray(Interpreter& in) {
+  if (in.Hooks().RestoreFromTray) {
+    in.Hooks().RestoreFromTray(in);
+    return;
+  }
   EngineState& state = in.Context().State;
   UiService& ui = in.Machine().Ui;
   const std::uintptr_t window = state.WindowHandleOfNonModal;
@@ -62,7 +66,9 @@ void PromptState(Interpreter& in, bool prompt, bool error) {
 bool ShowTrayIcon(Interpreter& in) {
   UiService& ui = in.Machine().Ui;
   ui.SetTrayClickHandler([&in] { RestoreFromTray(in); });
-  return ui.ShowTrayIcon(in.Vars().Get("TITLE"));
+  const bool shown = ui.ShowTrayIcon(in.Vars().Get("TITLE"));
+  in.Context().State.TrayIconVisible = shown;
+  return shown;
 }
 
 void MessageBoxStatement(Interpreter& in, std::size_t i) {
@@ -131,6 +137,7 @@ void SystemTray(Interpreter& in, std::size_t i) {
   if (restore) restoreWindow();
   if (remove) {
     ui.HideTrayIcon();
+    state.TrayIconVisible = false;
     ui.SetTaskbarOverlay(window, false, title);
     restoreWindow();
   }

@@ -20,7 +20,9 @@ std::string MessageBoxAnswer(int button);
 unsigned BalloonTimeoutMs(const std::string& seconds);
 
 // What a click on the tray icon does: brings the setup's window back (from the tray when
-// "System Tray" minimised it there) and makes it the foreground window.
+// "System Tray" minimised it there) and makes it the foreground window. The dialog
+// display does it when it provides the interpreter's RestoreFromTray hook (it knows the
+// page on screen, modal or not, and a page displayed while minimised).
 void RestoreFromTray(Interpreter& in);
 
 void RegisterMessageStatements(StatementTable& table);
