@@ -844,6 +844,7 @@ TEST_F(BuilderTest, OutputFolderMustLieOutsideTheProject) {
       {Project() / ".." / "project" / "dialogs", "inside the project folder"},
       {root_, "holds the project folder"},
       {root_ / "a-file", "is a file"},
+      {root_ / "a-file" / "sub", "cannot be made: " + (root_ / "a-file").string() + " is a file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.out.string());

@@ -184,6 +184,16 @@ void CheckOutputFolder(const BuildOptions& o) {
   std::error_code ec;
   if (fs::exists(o.outputDir, ec) && !fs::is_directory(o.outputDir, ec))
     throw BuildError("", 0, "the output folder " + o.outputDir.string() + " is a file; name a folder with -o");
+  // The nearest part of the path that exists must be a folder for the rest to be made.
+  for (fs::path up = fs::absolute(o.outputDir).parent_path(); !up.empty(); up = up.parent_path()) {
+    if (fs::exists(up, ec)) {
+      if (!fs::is_directory(up, ec))
+        throw BuildError("", 0, "the output folder " + o.outputDir.string() + " cannot be made: " + up.string() +
+                                    " is a file");
+      break;
+    }
+    if (up == up.parent_path()) break;
+  }
   if (IsWithin(o.outputDir, o.projectDir))
     throw BuildError("", 0, "the output folder " + o.outputDir.string() +
                                 " lies inside the project folder; choose a folder outside it");
