@@ -2,7 +2,10 @@
 // the downloader, the unpacking and the prompts.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -103,6 +106,31 @@ class TableDownloader : public Downloader {
   std::map<std::string, bool>* answers_;
   std::vector<std::string>* asked_;
   MemoryMachine* machine_;
+};
+
+// Hangs like a download from a server that stopped sending, until it is aborted (or ten
+// seconds pass); the cancel comes from the run while it hangs.
+class HangingDownloader : public Downloader {
+ public:
+  HangingDownloader(TVariableManager& vars, bool* aborted) : vars_(vars), aborted_(aborted) {}
+  DownloadOutcome Download(const DownloadRequest&, const DownloadProgress&, std::vector<std::string>&) override {
+    vars_.Set("VRAX_IsCancelled", "TRUE");
+    std::unique_lock<std::mutex> lock(m_);
+    *aborted_ = cv_.wait_for(lock, std::chrono::seconds(10), [this] { return stop_; });
+    return {};
+  }
+  void Abort() override {
+    std::lock_guard<std::mutex> lock(m_);
+    stop_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  TVariableManager& vars_;
+  bool* aborted_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool stop_ = false;
 };
 
 constexpr const char* kCache = "C:\\Cache\\{P}\\";
@@ -207,6 +235,18 @@ TEST_F(WebMediaTest, BlockIsDownloadedUnpackedAndMarkedOnceTriedInOrder) {
 
   Rerun();
   EXPECT_TRUE(asked.empty()) << "a marked block is not fetched again";
+  EXPECT_TRUE(unpacked.empty());
+}
+
+TEST_F(WebMediaTest, CancelReachesADownloadThatHangs) {
+  bool aborted = false;
+  services.NewDownloader = [this, &aborted](DownloaderState&) {
+    return std::make_unique<HangingDownloader>(ctx.Vars, &aborted);
+  };
+  Block("Block1", "http://a/Block1.7zip$NEWLINE$http://b/Block1.7zip");
+  InstallFrom("Block1\\");
+  Run();
+  EXPECT_TRUE(aborted) << "the stop request ended the download before its ten seconds";
   EXPECT_TRUE(unpacked.empty());
 }
 

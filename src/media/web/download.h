@@ -46,6 +46,9 @@ class Downloader {
   // Lines for the trace log go to log (never with credentials).
   virtual DownloadOutcome Download(const DownloadRequest& request, const DownloadProgress& progress,
                                    std::vector<std::string>& log) = 0;
+  // Ends a download that waits for a server that stopped sending (from any thread); the
+  // download then fails.
+  virtual void Abort() {}
 };
 
 // --- Texts and figures -----------------------------------------------------------------

@@ -1,6 +1,8 @@
 #include "media/web/web_media.h"
 
 #include <cctype>
+#include <chrono>
+#include <thread>
 
 #include "common/text.h"
 #include "engine/engine_context.h"
@@ -90,6 +92,17 @@ GrabResult Grab(Interpreter& in, WebMediaState& state, const WebMediaServices& s
     DownloadProgress progress = [&reporter, caption](int percent, const std::string& line) {
       return reporter.Report(caption + "\r" + line, 0, 100, percent);
     };
+    // A cancel reaches a download that hangs on a silent server too: it is aborted.
+    std::atomic<bool> finished{false};
+    std::thread watcher([&] {
+      while (!finished) {
+        if (reporter.StopRequested()) {
+          downloader->Abort();
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    });
     for (const std::string& url : block.Urls) {
       if (reporter.StopRequested()) break;
       DownloadRequest request{url, block.ArchivePath, block.Proxy, block.Resume};
@@ -99,6 +112,8 @@ GrabResult Grab(Interpreter& in, WebMediaState& state, const WebMediaServices& s
         break;
       }
     }
+    finished = true;
+    watcher.join();
   });
   if (outcome.Abandoned) {
     GrabResult abandoned;

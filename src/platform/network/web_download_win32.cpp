@@ -6,6 +6,8 @@
 #include <urlmon.h>
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -63,8 +65,11 @@ class InternetHandle {
 
 class WinInetBody final : public HttpBody {
  public:
-  WinInetBody(const WinInet& net, HINTERNET connection, HINTERNET request)
-      : net_(net), connection_(net, connection), request_(net, request) {}
+  WinInetBody(const WinInet& net, HINTERNET connection, HINTERNET request, std::function<void(WinInetBody*)> gone)
+      : net_(net), connection_(net, connection), request_(net, request), gone_(std::move(gone)) {}
+  ~WinInetBody() override {
+    if (gone_) gone_(this);
+  }
   long Read(char* buffer, std::size_t size) override {
     HINTERNET request = request_.Get();
     if (!request) return -1;
@@ -78,6 +83,7 @@ class WinInetBody final : public HttpBody {
   const WinInet& net_;
   InternetHandle connection_;
   InternetHandle request_;
+  std::function<void(WinInetBody*)> gone_;
 };
 
 class WinInetTransport final : public HttpTransport {
@@ -104,6 +110,10 @@ class WinInetTransport final : public HttpTransport {
   std::optional<HttpHeaders> Send(const std::string& method, const std::string& url,
                                   const std::vector<std::pair<std::string, std::string>>& headers,
                                   std::unique_ptr<HttpBody>& body, std::string& reason) override {
+    if (aborted_) {
+      reason = "cancelled";
+      return std::nullopt;
+    }
     if (!session_) {
       reason = "no Internet session (" + ErrorText(GetLastError()) + ")";
       return std::nullopt;
@@ -143,11 +153,28 @@ class WinInetTransport final : public HttpTransport {
                   INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
     if (secure) flags |= INTERNET_FLAG_SECURE;  // certificate errors are not ignored
     HINTERNET request = net_.OpenRequest(connection, method.c_str(), object.c_str(), "HTTP/1.0", nullptr, accept, flags, 0);
-    auto made = std::make_unique<WinInetBody>(net_, connection, request);
+    auto made = std::make_unique<WinInetBody>(net_, connection, request, [this](WinInetBody* b) {
+      std::lock_guard<std::mutex> lock(lock_);
+      if (active_ == b) active_ = nullptr;
+    });
+    bool cancelled = false;
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      cancelled = aborted_;
+      if (!cancelled) active_ = made.get();
+    }
+    if (cancelled) {
+      reason = "cancelled";
+      return std::nullopt;
+    }
     if (!request) {
       reason = "no request (" + ErrorText(GetLastError()) + ")";
       return std::nullopt;
     }
+    // The timeouts again on the request: not every WinINet passes the session's on.
+    DWORD timeout = 30000;
+    net_.SetOption(request, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+    net_.SetOption(request, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
     if (!proxy_.User.empty()) {
       net_.SetOption(request, INTERNET_OPTION_PROXY_USERNAME, const_cast<char*>(proxy_.User.c_str()),
                      static_cast<DWORD>(proxy_.User.size()));
@@ -176,10 +203,20 @@ class WinInetTransport final : public HttpTransport {
     return ParseHttpHeaders(raw);
   }
 
+  // Closes the request being read (any thread); later requests fail at once.
+  void Abort() {
+    std::lock_guard<std::mutex> lock(lock_);
+    aborted_ = true;
+    if (active_) active_->Abort();
+  }
+
  private:
   const WinInet& net_;
   ProxySettings proxy_;
   InternetHandle session_;
+  std::mutex lock_;
+  std::atomic<bool> aborted_{false};
+  WinInetBody* active_ = nullptr;
 };
 
 // --- The target file ----------------------------------------------------------------------
@@ -369,6 +406,10 @@ class WebDownloader final : public Downloader {
 
   DownloadOutcome Download(const DownloadRequest& request, const DownloadProgress& progress,
                            std::vector<std::string>& log) override {
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      if (aborted_) return {false, "cancelled"};
+    }
     if (state_.LightAvailable) {
       DownloadOutcome light = Light(request, progress, log);
       if (state_.LightAvailable) return light;
@@ -381,8 +422,22 @@ class WebDownloader final : public Downloader {
       return out;
     }
     WinInetTransport transport(net_, request.Proxy);
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      if (aborted_) return {false, "cancelled"};
+      transport_ = &transport;
+    }
     Win32TargetFile target(request.Target);
-    return HttpDownload(transport, target, messages_, request, progress, log);
+    DownloadOutcome out = HttpDownload(transport, target, messages_, request, progress, log);
+    std::lock_guard<std::mutex> lock(lock_);
+    transport_ = nullptr;
+    return out;
+  }
+
+  void Abort() override {
+    std::lock_guard<std::mutex> lock(lock_);
+    aborted_ = true;
+    if (transport_) transport_->Abort();
   }
 
  private:
@@ -466,6 +521,9 @@ class WebDownloader final : public Downloader {
   const MessageTable& messages_;
   std::uint32_t codePage_;
   WinInet net_;
+  std::mutex lock_;
+  bool aborted_ = false;
+  WinInetTransport* transport_ = nullptr;
 };
 
 }  // namespace
