@@ -748,6 +748,34 @@ TEST_F(BuilderTest, TitlesAreConvertedToTheCodePageOrRefused) {
   }
 }
 
+// Any byte in a manifest value, a script parameter or a statement name, and broken UTF-8
+// sequences: the project compiles or fails with a located message, never anything else.
+TEST_F(BuilderTest, NoByteBreaksTheBuilder) {
+  std::vector<std::string> texts;
+  for (int b = 0; b < 256; ++b) texts.push_back(std::string("A") + static_cast<char>(b) + "B");
+  for (const char* odd : {"\xC3", "\xE2\x82", "\xF0\x9F\x98", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                          "\xEF\xBB\xBF", "\xFF\xFE", "\r", "\r\n\r"})
+    texts.push_back(std::string("x") + odd + "y");
+  for (const auto& t : texts) {
+    SCOPED_TRACE(::testing::PrintToString(t));
+    std::string manifest = kManifest;
+    manifest.replace(manifest.find("title = Test Product"), 20, "title = " + t);
+    WriteAll(Project() / kManifestName, manifest);
+    Script("Set Variable \"T\" \"" + t + "\"\n" + t + " \"p\"\nComment\n");
+    try {
+      CompileProject(LoadProject(Project()));
+      ADD_FAILURE() << "a statement named " << t << " was accepted";
+    } catch (const BuildError& e) {
+      ASSERT_FALSE(e.Diagnostics().empty());
+      for (const auto& d : e.Diagnostics()) {
+        EXPECT_FALSE(d.file.empty()) << d.message;
+        EXPECT_GE(d.line, 1u) << d.message;
+        EXPECT_LE(d.line, 19u) << d.message;
+      }
+    }
+  }
+}
+
 TEST_F(BuilderTest, ByteOrderMarksAndEscapes) {
   WriteAll(Project() / kManifestName, std::string("\xEF\xBB\xBF") + kManifest);
   Script("\xEF\xBB\xBFSet Variable \"A\" \"C:\\\\Program Files\\\\\"\n");
