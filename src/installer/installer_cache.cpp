@@ -88,6 +88,9 @@ struct InstalledProduct::State {
   bool Removed = false;    // the product was removed in this run
   std::string SavedDataFolder;
   std::string PatchRevision;  // a patch build's installed revision (cache folder name)
+  // The system's folders under which caches go, asked once per run: the question goes to
+  // the shell, and the hook before every statement needs the answer.
+  std::optional<std::string> MachineRoot, UserRoot;
 };
 
 InstalledProduct::InstalledProduct(InstallerCacheServices services)
@@ -113,15 +116,19 @@ std::string InstalledProduct::CacheRoot(Interpreter& in, bool allUsers) {
     const std::string f = WithoutBackslash(*folder);
     if (FileNameOf(f) == in.Data().RevisionCode) return ParentFolder(f);
   }
-  std::string root;
-  if (allUsers) {
-    root = cache.CommonAppDataFolder();
-  } else {
-    root = cache.LocalAppDataFolder();
-    if (root.empty()) root = cache.RoamingAppDataFolder();
+  std::optional<std::string>& known = allUsers ? state_->MachineRoot : state_->UserRoot;
+  if (!known) {
+    std::string root;
+    if (allUsers) {
+      root = cache.CommonAppDataFolder();
+    } else {
+      root = cache.LocalAppDataFolder();
+      if (root.empty()) root = cache.RoamingAppDataFolder();
+    }
+    if (root.empty()) root = ParentFolder(cache.DesktopFolder()) + "Application Data\\";
+    known = WithTrailingBackslash(root);
   }
-  if (root.empty()) root = ParentFolder(cache.DesktopFolder()) + "Application Data\\";
-  return WithTrailingBackslash(root);
+  return *known;
 }
 
 std::string InstalledProduct::CacheFolder(Interpreter& in, bool allUsers) {
