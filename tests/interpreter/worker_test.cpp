@@ -77,6 +77,26 @@ TEST_F(WorkerTest, ReportsAndMainThreadCalls) {
   EXPECT_EQ(marks, (Marks{"after"}));
 }
 
+// Reports the page cannot tell apart (same text and range, same moment: the fake clock
+// stands still) are coalesced, but none is lost: the waiting side writes the position held
+// back before it runs a call of the worker, the worker's end writes the last one, and a
+// new text or range is written at once.
+TEST_F(WorkerTest, CoalescedReportsStillReachTheChannel) {
+  std::string midway, afterNewText;
+  RunWork([&](WorkerReporter& r) {
+    for (int i = 0; i <= 500; ++i) EXPECT_TRUE(r.Report("Copying", 0, 1000, i));
+    EXPECT_TRUE(r.OnMainThread([&] { midway = GetVar("VRAX_thProgress"); }));
+    EXPECT_TRUE(r.Report("Registering", 0, 1000, 501));
+    EXPECT_TRUE(r.Report("Registering", 0, 2000, 502));
+    EXPECT_TRUE(r.OnMainThread([&] { afterNewText = GetVar("VRAX_thProgressText") + " " + GetVar("VRAX_thMax"); }));
+    for (int i = 503; i <= 1000; ++i) r.Report("Registering", 0, 2000, i);
+  });
+  EXPECT_EQ(midway, "500");
+  EXPECT_EQ(afterNewText, "Registering 2000");
+  EXPECT_EQ(GetVar("VRAX_thProgress"), "1000");
+  EXPECT_EQ(GetVar("VRAX_thProgressText"), "Registering");
+}
+
 // A cancel reaches the worker as its stop request; the statement then goes on with
 // ABORTEDONERROR set (ABORTONERROR is false).
 TEST_F(WorkerTest, CancelStopsTheWorker) {

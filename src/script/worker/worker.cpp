@@ -5,6 +5,8 @@
 #include <exception>
 #include <future>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "script/interpreter/cancellation.h"
@@ -29,6 +31,49 @@ struct WorkerShared {
   std::mutex CallsLock;
   std::deque<std::packaged_task<void()>> Calls;  // main-thread calls waiting to run
 
+  // Reports the screen cannot tell apart are coalesced: the page reads the channel once a
+  // second, so a report with the text and range of the one written last, within
+  // kCoalesceMs of it, only leaves its position here. The next written report, the
+  // waiting side (every pass) or the worker's end writes the position held back.
+  static constexpr std::uint32_t kCoalesceMs = 15;
+  std::mutex WriteLock;  // the fields below, and one channel write at a time
+  bool HasWritten = false;
+  std::string WrittenText;
+  std::int64_t WrittenMin = 0, WrittenMax = 0;
+  std::uint32_t WrittenTick = 0;
+  bool HeldBack = false;
+  std::int64_t HeldPosition = 0;
+
+  void Write(std::string_view text, std::int64_t min, std::int64_t max, std::int64_t position) {
+    const std::uint32_t tick = Process.TickCount();
+    std::lock_guard<std::mutex> lock(WriteLock);
+    const bool plain = position != -1 && text != kKeepProgressText && text != kProgressAlive;
+    if (plain && HasWritten && tick - WrittenTick < kCoalesceMs && min == WrittenMin && max == WrittenMax &&
+        text == WrittenText) {
+      HeldBack = true;
+      HeldPosition = position;
+      return;
+    }
+    WriteProgress(Vars, tick, text, min, max, position);
+    HeldBack = false;
+    HasWritten = plain;
+    if (plain) {
+      WrittenText.assign(text);
+      WrittenMin = min;
+      WrittenMax = max;
+      WrittenTick = tick;
+    }
+  }
+
+  // The position held back reaches the channel.
+  void WriteHeldBack() {
+    std::lock_guard<std::mutex> lock(WriteLock);
+    if (!HeldBack) return;
+    HeldBack = false;
+    WrittenTick = Process.TickCount();
+    WriteProgress(Vars, WrittenTick, WrittenText, WrittenMin, WrittenMax, HeldPosition);
+  }
+
   // Runs the waiting main-thread calls; from the main thread only.
   void RunCalls() {
     for (;;) {
@@ -46,7 +91,7 @@ struct WorkerShared {
 
 bool WorkerReporter::Report(std::string_view text, std::int64_t min, std::int64_t max, std::int64_t position) {
   if (shared_->Abandoned) return false;
-  WriteProgress(shared_->Vars, shared_->Process.TickCount(), text, min, max, position);
+  shared_->Write(text, min, max, position);
   ++shared_->Reports;
   return !shared_->StopRequested;
 }
@@ -106,6 +151,7 @@ WorkerOutcome RunWorker(Interpreter& interpreter, const std::function<void(Worke
     } catch (...) {
       shared->Failure = std::current_exception();
     }
+    if (!shared->Abandoned) shared->WriteHeldBack();
     shared->Finished = true;
     // Nobody waits for an abandoned worker any more (and its services may be gone).
     if (!shared->Abandoned) shared->Ui.WakeMainThread();
@@ -124,9 +170,11 @@ WorkerOutcome RunWorker(Interpreter& interpreter, const std::function<void(Worke
     nextCheck = Clock::now() + options.WatchdogInterval;
   };
   wait.WaitOnce = [&](bool silent) {
+    shared->WriteHeldBack();
     shared->RunCalls();
     if (shared->Finished) return;
     machine.Ui.WaitForWake(silent, 50);
+    shared->WriteHeldBack();
     shared->RunCalls();
     if (!watching || Clock::now() < nextCheck) return;
     // The watchdog: a worker that reported since the last check gets another interval.

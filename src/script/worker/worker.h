@@ -25,7 +25,9 @@ struct WorkerShared;
 class WorkerReporter {
  public:
   explicit WorkerReporter(std::shared_ptr<WorkerShared> shared) : shared_(std::move(shared)) {}
-  // A progress report (see WriteProgress); false once the worker should stop.
+  // A progress report (see WriteProgress); false once the worker should stop. A report
+  // that only moves the position shortly after the last one written is held back and
+  // reaches the channel a little later (the page shows it once a second anyway).
   bool Report(std::string_view text, std::int64_t min, std::int64_t max, std::int64_t position);
   // The cancel reached the worker: it should end as soon as it can.
   bool StopRequested() const;
