@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -926,6 +928,46 @@ TEST_F(BuilderTest, AStoppedBuildLeavesNothingBehind) {
     EXPECT_FALSE(fs::exists(staging));
     EXPECT_FALSE(fs::exists(root_ / "out"));
   }
+}
+
+// Writes that fail part way (here through a limit on the size of files the builder may
+// write, as a full disk would stop them): exit status 1 with one message, never a crash,
+// and no staging folder or part of a setup left behind.
+TEST_F(BuilderTest, AFailedWriteIsOneMessageAndLeavesNothing) {
+  WriteAll(Project() / "support" / "readme.txt", std::string(3000, 'r'));
+  Manifest("[support-files]\nsupport/readme.txt\n");
+  Script("Comment\n");
+  bool databaseFailed = false;
+  for (rlim_t limit : {rlim_t{512}, rlim_t{2048}, rlim_t{4096}, rlim_t{5120}, rlim_t{6144}, rlim_t{7168}}) {
+    SCOPED_TRACE(limit);
+    const fs::path err = root_ / "err.txt";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit r = {limit, limit};
+      setrlimit(RLIMIT_FSIZE, &r);
+      int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(fd, 2);
+      int devnull = open("/dev/null", O_WRONLY);
+      dup2(devnull, 1);
+      execl(KEMBUILD_EXE, KEMBUILD_EXE, "build", Project().c_str(), "-o", (root_ / "out").c_str(), "--engine-dir",
+            EngineDir().c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    const std::string message = ReadAll(err);
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << message;
+    EXPECT_THAT(message, ::testing::StartsWith("kembuild: error: cannot "));
+    if (message.find(".msi") != std::string::npos) databaseFailed = true;
+    EXPECT_FALSE(fs::exists(root_ / "out"));
+    for (const auto& e : fs::directory_iterator(root_))
+      EXPECT_EQ(e.path().filename().string().find(".out.kembuild"), std::string::npos) << e.path();
+  }
+  EXPECT_TRUE(databaseFailed);  // one of the limits stops the installer database
 }
 
 // --- Statement IDs ----------------------------------------------------------------------

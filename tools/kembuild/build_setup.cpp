@@ -267,7 +267,7 @@ BuildResult BuildSetup(const BuildOptions& o) {
     }
     const fs::path to = data / fs::path(c.path);
     fs::create_directories(to.parent_path());
-    fs::copy_file(c.source, to, fs::copy_options::overwrite_existing);
+    CopyFileInPieces(c.source, to, c.path);
   }
   const CodePage codePage(project.codePage);
   for (const auto& block : r.compiled.webBlocks) {
@@ -284,13 +284,17 @@ BuildResult BuildSetup(const BuildOptions& o) {
     WriteBytes(data / "mergemod" / project.productCode, "");
   }
   names.push_back(kDataFolderName);
-  fs::copy_file(libraryPath, files / kArchiveLibraryName, fs::copy_options::overwrite_existing);
+  CopyFileInPieces(libraryPath, files / kArchiveLibraryName, kArchiveLibraryName);
   names.push_back(kArchiveLibraryName);
   if (!project.splash.empty()) {
-    fs::copy_file(project.dir / project.splash, files / "setup.bmp", fs::copy_options::overwrite_existing);
+    CopyFileInPieces(project.dir / project.splash, files / "setup.bmp", "setup.bmp");
     names.push_back("setup.bmp");
   }
 
+  // Everything is there before anything moves, so that a failed build never leaves part
+  // of a setup in the output folder.
+  for (const auto& n : names)
+    if (!fs::exists(files / n)) throw std::runtime_error("cannot write " + n);
   fs::create_directories(o.outputDir);
   for (const auto& n : names) {
     if (n == kDataFolderName) fs::remove_all(o.outputDir / n);

@@ -2,7 +2,12 @@
 
 #include <libmsi.h>
 
+#include <sys/statvfs.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -33,6 +38,41 @@ using GPtr = std::unique_ptr<T, GObjectDeleter<T>>;
 }
 
 std::string Quoted(const std::string& name) { return "`" + name + "`"; }
+
+// What GLib's libraries log while the database is written (libmsi reports a failed write
+// of the file only so): kept for the error message instead of reaching the terminal.
+class LogCapture {
+ public:
+  LogCapture() { previous_ = g_log_set_default_handler(&Capture, this); }
+  ~LogCapture() { g_log_set_default_handler(previous_, nullptr); }
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+  const std::string& Text() const { return text_; }
+
+ private:
+  static void Capture(const gchar*, GLogLevelFlags, const gchar* message, gpointer self) {
+    std::string& text = static_cast<LogCapture*>(self)->text_;
+    if (!message || text.size() >= 1000) return;
+    std::string line = message;
+    for (char& c : line)
+      if (c == '\n' || c == '\r') c = ' ';
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    text += (text.empty() ? "" : "; ") + line;
+  }
+  GLogFunc previous_ = nullptr;
+  std::string text_;
+};
+
+// Why the file at path could not be written: a full disk says so.
+std::string WriteFailure(const std::string& path, int error, const std::string& logged) {
+  struct statvfs fs {};
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  if (error == ENOSPC || (statvfs(folder.empty() ? "." : folder.c_str(), &fs) == 0 &&
+                          static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize < (1u << 20)))
+    return "the disk is full";
+  if (error) return std::strerror(error);
+  return logged.empty() ? "the file was not written" : logged;
+}
 
 std::string CreateTableSql(const DatabaseTable& t) {
   std::string sql = "CREATE TABLE " + Quoted(t.name) + " (";
@@ -88,7 +128,12 @@ void ForceCodePage(LibmsiDatabase* db, std::uint32_t codePage, const std::string
   {
     std::ofstream f(idt, std::ios::binary | std::ios::trunc);
     f << "\r\n\r\n" << codePage << "\t_ForceCodepage\r\n";
-    if (!f) throw std::runtime_error("cannot write " + idt);
+    f.close();  // a write that fails shows only when the buffer goes out
+    if (!f) {
+      const int e = errno;
+      std::remove(idt.c_str());
+      throw std::runtime_error("cannot write the installer database: " + WriteFailure(idt, e, ""));
+    }
   }
   GError* error = nullptr;
   const bool ok = libmsi_database_import(db, idt.c_str(), &error);
@@ -213,6 +258,7 @@ InstallerDatabase BaseDatabase(const Project& p, const std::vector<DeferredState
 
 void WriteInstallerDatabase(const InstallerDatabase& model, const std::string& path) {
   std::remove(path.c_str());
+  const LogCapture log;
   GError* error = nullptr;
   GPtr<LibmsiDatabase> db(libmsi_database_new(path.c_str(), LIBMSI_DB_FLAGS_CREATE, path.c_str(), &error));
   if (!db) Fail("cannot create " + path, error);
@@ -271,6 +317,14 @@ void WriteInstallerDatabase(const InstallerDatabase& model, const std::string& p
   if (!ok) Fail("cannot set the summary information", error);
   if (!libmsi_summary_info_persist(si.get(), &error)) Fail("cannot save the summary information", error);
   if (!libmsi_database_commit(db.get(), &error)) Fail("cannot write " + path, error);
+  si.reset();
+  db.reset();
+  // libmsi can report success for a file it failed to write.
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec || size == 0)
+    throw std::runtime_error("cannot write " + std::filesystem::path(path).filename().string() + ": " +
+                             WriteFailure(path, 0, log.Text()));
 }
 
 std::vector<std::pair<std::string, std::string>> ReadPropertyTable(const std::string& path) {

@@ -36,10 +36,13 @@ std::uint32_t Crc32(const unsigned char* p, std::size_t n) {
   return c ^ 0xFFFFFFFFu;
 }
 
+std::string ErrorText(int error);
+
 void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
+  out.close();  // a write that fails shows only when the buffer goes out
+  if (!out) throw std::runtime_error("cannot write " + path.filename().string() + ": " + ErrorText(errno));
 }
 
 std::atomic<pid_t> runningTool{0};
@@ -50,9 +53,11 @@ std::string ErrorText(int error) {
   return std::strerror(error);
 }
 
+}  // namespace
+
 // Copies source to target in pieces, so that a file of any size takes the same small
 // buffer; the first failure is reported with what it was (a full disk says so).
-void CopyFile(const fs::path& source, const fs::path& target, const std::string& name) {
+void CopyFileInPieces(const fs::path& source, const fs::path& target, const std::string& name) {
   const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) throw std::runtime_error("cannot read " + name + ": " + ErrorText(errno));
   const int out = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -86,6 +91,8 @@ void CopyFile(const fs::path& source, const fs::path& target, const std::string&
   if (error)
     throw std::runtime_error((reading ? "cannot read " : "cannot copy ") + name + ": " + ErrorText(error));
 }
+
+namespace {
 
 // Runs a program with arguments in a working folder; returns its exit status. What the
 // program writes to standard error is kept in errors (its last 4 KB), not passed on: the
@@ -183,7 +190,7 @@ void WriteSupportArchive(const std::vector<ArchiveEntry>& files, const fs::path&
     if (f.source.empty()) {
       WriteFile(p, f.bytes);
     } else {
-      CopyFile(f.source, p, f.name);
+      CopyFileInPieces(f.source, p, f.name);
     }
     if (chmod(p.c_str(), 0644) != 0) throw std::runtime_error("cannot set the permissions of " + p.string());
     struct timespec times[2] = {{kFixedTime, 0}, {kFixedTime, 0}};

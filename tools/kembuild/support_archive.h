@@ -19,6 +19,11 @@ namespace kem::builder {
 void WriteSupportArchive(const std::vector<ArchiveEntry>& files, const std::filesystem::path& archivePath,
                          const std::filesystem::path& workDir);
 
+// Copies a file in pieces of 1 MB; failures are std::runtime_error naming the file by name
+// and the cause ("the disk is full" for a full disk).
+void CopyFileInPieces(const std::filesystem::path& source, const std::filesystem::path& target,
+                      const std::string& name);
+
 // The process id of the packing tool while it runs, else 0.
 long RunningToolProcess() noexcept;
 
