@@ -39,7 +39,10 @@ std::set<std::wstring> Surroundings(const std::wstring& caseFolder) {
   WIN32_FIND_DATAW fd;
   HANDLE h = FindFirstFileW(L"C:\\*", &fd);
   if (h != INVALID_HANDLE_VALUE) {
-    do seen.insert(std::wstring(L"C:\\") + fd.cFileName);
+    // Other suites, which CTest may run at the same time in the same prefix, keep their
+    // folders in C:\kem-*; they come and go on their own.
+    do
+      if (_wcsnicmp(fd.cFileName, L"kem-", 4) != 0) seen.insert(std::wstring(L"C:\\") + fd.cFileName);
     while (FindNextFileW(h, &fd));
     FindClose(h);
   }
