@@ -14,6 +14,7 @@
 #include "kembuild/guid.h"
 #include "kembuild/quoted_text.h"
 #include "kembuild/script_parser.h"
+#include "kembuild/web_blocks.h"
 #include "media/sevenzip/extract.h"
 
 namespace fs = std::filesystem;
@@ -119,28 +120,6 @@ bool IsFileNameSafe(std::string_view n) {
   return true;
 }
 
-std::u16string Utf16(std::string_view utf8) {
-  std::u16string out;
-  const auto* b = reinterpret_cast<const unsigned char*>(utf8.data());
-  for (std::size_t i = 0; i < utf8.size();) {
-    std::uint32_t c = b[i];
-    std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    if (i + n > utf8.size()) break;
-    if (n == 2) c = ((c & 0x1Fu) << 6) | (b[i + 1] & 0x3Fu);
-    else if (n == 3) c = ((c & 0x0Fu) << 12) | ((b[i + 1] & 0x3Fu) << 6) | (b[i + 2] & 0x3Fu);
-    else if (n == 4)
-      c = ((c & 0x07u) << 18) | ((b[i + 1] & 0x3Fu) << 12) | ((b[i + 2] & 0x3Fu) << 6) | (b[i + 3] & 0x3Fu);
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += n;
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -152,7 +131,7 @@ std::string ArchiveNameProblem(std::string_view name, const CodePage& codePage) 
   // trailing dot or blank and so find another file.
   if (name.empty() || name.back() == '.' || name.back() == ' ')
     return "a file name cannot end with a dot or a blank";
-  if (!sevenzip::IsSafeEntryName(Utf16(name)))
+  if (!sevenzip::IsSafeEntryName(Utf8ToUtf16(name)))
     return "the engine refuses this name (device names such as CON, AUX or NUL, \":\", \"..\", and the "
            "characters < > \" | ? * are not allowed)";
   return {};
