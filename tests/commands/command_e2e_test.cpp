@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <map>
 #include <string>
 
 #include "support/engine_runner.h"
@@ -126,6 +128,88 @@ TEST_F(CommandE2E, RunProgramPassesItsParametersVerbatimAndReturnsTheExitCode) {
   EXPECT_EQ(ReadFileBytes(report_), "result=42\r\nas=9\r\n");
   // The last start: "Run Program As" with its quoted path and its own two-line environment.
   EXPECT_EQ(ReadFileBytes(record), "\"" + recorder + "\" /exit=9\r\n" + folder);
+}
+
+// The statements that ask the system: each answer agrees with what the test reads through
+// Win32 itself.
+TEST_F(CommandE2E, SystemQueriesAgreeWithWin32) {
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  const std::string kernel = std::string(system) + "\\kernel32.dll";
+  script_.Add("Check Disk Space", {"FREE", dir_, "TRUE"});
+  script_.Add("Check Disk Space", {"TOTAL", dir_, "FALSE"});
+  Report("disk", "$FREE$ $TOTAL$");
+  script_.Add("Get File Version", {kernel, "VER"});
+  Report("version", "$VER$");
+  script_.Add("Check File Version", {"OLDER", kernel, "FALSE", "", "0.0.0.1"});
+  script_.Add("Check File Version", {"NEWER", kernel, "FALSE", "", "999.0"});
+  Report("check", "$OLDER$ $NEWER$");
+  script_.Add("Get OS or SP Level", {"OSNAME", "TRUE"});
+  script_.Add("Get OS or SP Level", {"SP", "FALSE"});
+  Report("os", "$OSNAME$ $SP$");
+  script_.Add("Get System Settings", {"OWNER", "35"});
+  Report("owner", "$OWNER$");
+  RunResult r = Run();
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 7u);
+
+  std::map<std::string, std::string> got;
+  const std::string report = ReadFileBytes(report_);
+  for (std::size_t at = 0; at < report.size();) {
+    std::size_t end = report.find("\r\n", at);
+    if (end == std::string::npos) end = report.size();
+    const std::string line = report.substr(at, end - at);
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos) got[line.substr(0, eq)] = line.substr(eq + 1);
+    at = end + 2;
+  }
+
+  ULARGE_INTEGER freeToCaller{}, total{}, freeTotal{};
+  ASSERT_TRUE(GetDiskFreeSpaceExA(dir_.c_str(), &freeToCaller, &total, &freeTotal));
+  unsigned long long engineFree = 0, engineTotal = 0;
+  ASSERT_EQ(std::sscanf(got["disk"].c_str(), "%llu %llu", &engineFree, &engineTotal), 2) << got["disk"];
+  EXPECT_EQ(engineTotal, total.QuadPart);
+  // Free space moves while other programs write; a twentieth of the volume is plenty.
+  const unsigned long long slack = total.QuadPart / 20;
+  EXPECT_LE(engineFree, freeToCaller.QuadPart + slack);
+  EXPECT_GE(engineFree + slack, freeToCaller.QuadPart);
+
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeA(kernel.c_str(), &handle);
+  ASSERT_GT(size, 0u);
+  std::string info(size, '\0');
+  ASSERT_TRUE(GetFileVersionInfoA(kernel.c_str(), 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixedSize = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize));
+  const std::string version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                              std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                              std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+                              std::to_string(LOWORD(fixed->dwFileVersionLS));
+  EXPECT_EQ(got["version"], version);
+  EXPECT_EQ(got["check"], "TRUE FALSE");
+
+  // The name for the systems a test machine runs (Wine reports Windows 7 SP1 by default);
+  // the level is the number of the service pack text.
+  OSVERSIONINFOEXA v{};
+  v.dwOSVersionInfoSize = sizeof(v);
+  ASSERT_TRUE(GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&v)));
+  const bool server = v.wProductType != VER_NT_WORKSTATION;
+  std::string name;
+  if (v.dwMajorVersion == 6 && v.dwMinorVersion == 1) name = server ? "2008R2" : "SEVEN";
+  if (v.dwMajorVersion == 6 && v.dwMinorVersion == 0) name = server ? "2008" : "VISTA";
+  if (v.dwMajorVersion == 5 && v.dwMinorVersion == 1) name = "XP";
+  int level = 0;
+  std::sscanf(v.szCSDVersion, "Service Pack %d", &level);
+  if (!name.empty()) EXPECT_EQ(got["os"], name + " " + std::to_string(level));
+  else EXPECT_NE(got["os"].find(' '), std::string::npos) << got["os"];
+
+  char owner[256] = {};
+  DWORD ownerSize = sizeof(owner);
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "RegisteredOwner",
+                   RRF_RT_REG_SZ, nullptr, owner, &ownerSize) != ERROR_SUCCESS)
+    owner[0] = '\0';
+  EXPECT_EQ(got["owner"], owner);
 }
 
 }  // namespace
