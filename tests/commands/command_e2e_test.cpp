@@ -130,6 +130,37 @@ TEST_F(CommandE2E, RunProgramPassesItsParametersVerbatimAndReturnsTheExitCode) {
   EXPECT_EQ(ReadFileBytes(record), "\"" + recorder + "\" /exit=9\r\n" + folder);
 }
 
+// "Register Library" calls a self-registering library's entry points in the library's own
+// folder; a library without them, or none at all, gives FALSE.
+TEST_F(CommandE2E, RegisterLibraryCallsTheEntryPointsInTheLibrarysFolder) {
+  const std::string folder = dir_ + "\\lib folder";
+  MakeFolder(folder);
+  const std::string library = folder + "\\reg.dll";
+  ASSERT_TRUE(CopyFileA(Beside("kem_self_registering.dll").c_str(), library.c_str(), FALSE));
+  const std::string registered = dir_ + "\\registered.txt", unregistered = dir_ + "\\unregistered.txt";
+  // The library writes where KEM_RECORD points, which the engine inherits: one engine run
+  // registers, a second one unregisters.
+  for (bool reg : {true, false}) {
+    SCOPED_TRACE(reg ? "register" : "unregister");
+    ScriptBuilder script;
+    script.Add("Register Library", {library, reg ? "TRUE" : "FALSE", "RESULT"});
+    script.Add("Register Library", {folder + "\\missing.dll", "TRUE", "MISSING"});
+    script.Add("Register Library", {Files().Library, "TRUE", "NOENTRY"});
+    script.Add("Write to Text File", {report_, "$RESULT$ $MISSING$ $NOENTRY$", "FALSE"});
+    script.Add("Terminate with Exit Code", {"7"});
+    DeleteFileA(report_.c_str());
+    const std::string record = reg ? registered : unregistered;
+    SetEnvironmentVariableA("KEM_RECORD", record.c_str());
+    const std::string exe = ComposeSetup(dir_ + (reg ? "\\setup1" : "\\setup2"), "setup", script.Data());
+    RunResult r = RunEngine(exe, "/s", 60000, temp_);
+    SetEnvironmentVariableA("KEM_RECORD", nullptr);
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.ExitCode, 7u);
+    EXPECT_EQ(ReadFileBytes(report_), "TRUE FALSE FALSE\r\n");
+    EXPECT_EQ(ReadFileBytes(record), std::string(reg ? "register" : "unregister") + "\r\n" + folder);
+  }
+}
+
 // The statements that ask the system: each answer agrees with what the test reads through
 // Win32 itself.
 TEST_F(CommandE2E, SystemQueriesAgreeWithWin32) {
