@@ -130,6 +130,31 @@ TEST_F(CommandE2E, RunProgramPassesItsParametersVerbatimAndReturnsTheExitCode) {
   EXPECT_EQ(ReadFileBytes(record), "\"" + recorder + "\" /exit=9\r\n" + folder);
 }
 
+// "Run Light Mode Setup" makes a setup of a setup data file with the engine, runs it with its
+// support files, passes back its exit code and leaves the folder as it was.
+TEST_F(CommandE2E, LightModeSetupRunsAndLeavesTheFolderAsItWas) {
+  ScriptBuilder inner;
+  inner.Add("Terminate with Exit Code", {"5"});
+  const std::string folder = dir_ + "\\light";
+  ComposeSetup(folder, "inner", inner.Data());
+  DeleteFileA((folder + "\\inner.exe").c_str());
+  DeleteFileA((folder + "\\kem.lib").c_str());
+  const std::string dataFile = folder + "\\inner.dat";
+  const std::string data = WriteSetupData(inner.Data());
+  WriteFileBytes(dataFile, data);
+  script_.Add("Run Light Mode Setup", {dataFile, "LIGHT", "", "TRUE"});
+  Report("light", "$LIGHT$");
+  script_.Add("Run Light Mode Setup", {folder + "\\missing.dat", "NONE", "", "TRUE"});
+  Report("missing", "$NONE$");
+  RunResult r = Run();
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 7u);
+  EXPECT_EQ(ReadFileBytes(report_), "light=5\r\nmissing=-1\r\n");
+  EXPECT_EQ(ReadFileBytes(dataFile), data);
+  for (const char* leftover : {"\\inner.dat.nox", "\\inner.dat.to", "\\kem.lib"})
+    EXPECT_FALSE(PathExists(folder + leftover)) << leftover;
+}
+
 // "Register Library" calls a self-registering library's entry points in the library's own
 // folder; a library without them, or none at all, gives FALSE.
 TEST_F(CommandE2E, RegisterLibraryCallsTheEntryPointsInTheLibrarysFolder) {
