@@ -17,6 +17,7 @@
 #include "engine/statement_kinds.h"
 #include "kembuild/code_page.h"
 #include "media/sevenzip/decoders.h"
+#include "media/sevenzip/format.h"
 
 namespace fs = std::filesystem;
 
@@ -204,26 +205,7 @@ constexpr std::uint32_t kArchiveAttribute = 0x20;
 constexpr std::uint8_t kKeyDerivationPower = 19;  // 2^19 SHA-256 rounds, as the common 7z tools use
 constexpr std::size_t kChunk = 1 << 20;
 
-enum : std::uint8_t {
-  kEnd = 0x00,
-  kHeader = 0x01,
-  kMainStreamsInfo = 0x04,
-  kFilesInfo = 0x05,
-  kPackInfo = 0x06,
-  kUnpackInfo = 0x07,
-  kSubStreamsInfo = 0x08,
-  kSize = 0x09,
-  kCrc = 0x0A,
-  kFolder = 0x0B,
-  kCodersUnpackSize = 0x0C,
-  kNumUnpackStream = 0x0D,
-  kEmptyStream = 0x0E,
-  kEmptyFile = 0x0F,
-  kName = 0x11,
-  kMTime = 0x14,
-  kWinAttributes = 0x15,
-  kEncodedHeader = 0x17,
-};
+using namespace sevenzip::format;
 
 class Bytes {
  public:
@@ -356,7 +338,7 @@ std::vector<std::uint8_t> AesProperties(const std::array<std::uint8_t, 16>& iv) 
 void AesCoder(Bytes& b, const std::array<std::uint8_t, 16>& iv) {
   const auto props = AesProperties(iv);
   b.Byte(0x24);  // 4-byte method id, with properties
-  for (std::uint8_t id : {0x06, 0xF1, 0x07, 0x01}) b.Byte(id);
+  for (int shift = 24; shift >= 0; shift -= 8) b.Byte(static_cast<std::uint8_t>(kMethodAes >> shift));
   b.Number(props.size());
   b.Append(props);
 }
@@ -528,8 +510,8 @@ void WriteBlockArchive(const std::vector<BlockArchiveFile>& files, const std::u1
     header.Byte(kMainStreamsInfo);
     Bytes folder;
     folder.Number(2);
-    folder.Byte(0x21);  // LZMA2: 1-byte id, with properties
-    folder.Byte(0x21);
+    folder.Byte(0x21);  // a 1-byte method id, with properties
+    folder.Byte(static_cast<std::uint8_t>(kMethodLzma2));
     folder.Number(1);
     folder.Byte(lzmaProps);
     AesCoder(folder, dataIv);
@@ -607,8 +589,8 @@ void WriteBlockArchive(const std::vector<BlockArchiveFile>& files, const std::u1
   start.Fixed(dataPackSize + headerBytes.size(), 8);
   start.Fixed(encoded.data().size(), 8);
   start.Fixed(lzma_crc32(encoded.data().data(), encoded.data().size(), 0), 4);
-  const std::uint8_t magic[] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C, 0, 4};
-  std::memcpy(signature.data(), magic, sizeof magic);
+  std::memcpy(signature.data(), kSignature, sizeof kSignature);
+  signature[7] = 4;  // format version 0.4
   const std::uint32_t startCrc = lzma_crc32(start.data().data(), start.data().size(), 0);
   for (int i = 0; i < 4; ++i) signature[8 + i] = static_cast<std::uint8_t>(startCrc >> (8 * i));
   std::copy(start.data().begin(), start.data().end(), signature.begin() + 12);

@@ -7,50 +7,15 @@
 #include <tuple>
 
 #include "media/sevenzip/decoders.h"
+#include "media/sevenzip/format.h"
 #include "media/sevenzip/sevenzip.h"
 
 namespace kem::sevenzip {
 
 namespace {
 
-enum Id : uint8_t {
-  kEnd = 0x00,
-  kHeader = 0x01,
-  kArchiveProperties = 0x02,
-  kAdditionalStreamsInfo = 0x03,
-  kMainStreamsInfo = 0x04,
-  kFilesInfo = 0x05,
-  kPackInfo = 0x06,
-  kUnpackInfo = 0x07,
-  kSubStreamsInfo = 0x08,
-  kSize = 0x09,
-  kCrc = 0x0A,
-  kFolder = 0x0B,
-  kCodersUnpackSize = 0x0C,
-  kNumUnpackStream = 0x0D,
-  kEmptyStream = 0x0E,
-  kEmptyFile = 0x0F,
-  kAnti = 0x10,
-  kName = 0x11,
-  kMTime = 0x14,
-  kWinAttributes = 0x15,
-  kEncodedHeader = 0x17,
-  kDummy = 0x19,
-};
+using namespace format;
 
-constexpr uint8_t kSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
-constexpr uint64_t kMethodCopy = 0x00;
-constexpr uint64_t kMethodDelta = 0x03;
-constexpr uint64_t kMethodX86 = 0x03030103;
-constexpr uint64_t kMethodPowerPc = 0x03030205;
-constexpr uint64_t kMethodIa64 = 0x03030401;
-constexpr uint64_t kMethodArm = 0x03030501;
-constexpr uint64_t kMethodArmThumb = 0x03030701;
-constexpr uint64_t kMethodSparc = 0x03030805;
-constexpr uint64_t kMethodArm64 = 0x0A;
-constexpr uint64_t kMethodLzma = 0x030101;
-constexpr uint64_t kMethodLzma2 = 0x21;
-constexpr uint64_t kMethodAes = 0x06F10701;
 constexpr size_t kMaxCoders = 32;
 #if defined(FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION)
 // Fuzzing builds look past header checksums so that mutations reach the parser.
