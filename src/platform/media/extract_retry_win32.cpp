@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/media/media_win32.h"
+#include "platform/ui/question_window.h"
 
 namespace kem::platform {
 namespace {
@@ -64,73 +65,21 @@ class Win32ExtractRetryPrompt : public ExtractRetryPrompt {
     timedOut = false;
     HWND owner = reinterpret_cast<HWND>(ownerHandle);
     if (owner && !IsWindow(owner)) owner = nullptr;
-    HINSTANCE inst = GetModuleHandleA(nullptr);
-    WNDCLASSA wc{};
-    if (!GetClassInfoA(inst, kClass, &wc)) {
-      wc.lpfnWndProc = ExtractRetryProc;
-      wc.hInstance = inst;
-      wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-      wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-      wc.lpszClassName = kClass;
-      RegisterClassA(&wc);
-    }
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
-    const DWORD exStyle = WS_EX_DLGMODALFRAME;
-    RECT r{0, 0, kClientWidth, kClientHeight};
-    AdjustWindowRectEx(&r, style, FALSE, exStyle);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    // Centred on the owner, or on the screen without one.
-    RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (owner) GetWindowRect(owner, &area);
-    const int left = area.left + (area.right - area.left - w) / 2;
-    const int top = area.top + (area.bottom - area.top - h) / 2;
-
     PromptState state;
     state.white = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    HWND window = CreateWindowExA(exStyle, kClass, message(33).c_str(), style, left, top, w, h, owner, nullptr, inst,
-                                  nullptr);
-    if (!window) return ExtractRetryChoice::Cancel;
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
-
-    HDC dc = GetDC(window);
-    const int height = -MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72);
-    ReleaseDC(window, dc);
-    HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Tahoma");
-    auto child = [&](const char* cls, const std::string& text, DWORD s, int x, int y, int cw, int ch, int id) {
-      HWND c = CreateWindowExA(0, cls, text.c_str(), WS_CHILD | WS_VISIBLE | s, x, y, cw, ch, window,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), inst, nullptr);
-      SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-      return c;
-    };
-    child("STATIC", message(34), SS_LEFT, 16, 12, 322, 42, 0);                                            // Label1
-    state.download = child("BUTTON", message(35), BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, 32, 60, 306, 20,
-                           kDownloadId);
-    state.extract = child("BUTTON", message(36), BS_AUTORADIOBUTTON, 32, 84, 306, 20, kExtractId);
-    child("STATIC", message(37), SS_LEFT, 16, 112, 322, 40, 0);                                           // Label4
-    HWND ok = child("BUTTON", message(38), BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 182, 162, 75, 25, IDOK);
-    child("BUTTON", message(39), BS_PUSHBUTTON | WS_TABSTOP, 263, 162, 75, 25, IDCANCEL);
+    QuestionWindow w(kClass, ExtractRetryProc, state.white, owner, message(33), kClientWidth, kClientHeight, &state,
+                     state.result);
+    if (!w) return ExtractRetryChoice::Cancel;
+    w.Child("STATIC", message(34), SS_LEFT, 16, 12, 322, 42);                                             // Label1
+    state.download = w.Child("BUTTON", message(35), BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, 32, 60, 306, 20,
+                             kDownloadId);
+    state.extract = w.Child("BUTTON", message(36), BS_AUTORADIOBUTTON, 32, 84, 306, 20, kExtractId);
+    w.Child("STATIC", message(37), SS_LEFT, 16, 112, 322, 40);                                            // Label4
+    HWND ok = w.Child("BUTTON", message(38), BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 182, 162, 75, 25, IDOK);
+    w.Child("BUTTON", message(39), BS_PUSHBUTTON | WS_TABSTOP, 263, 162, 75, 25, IDCANCEL);
     SendMessageA(state.download, BM_SETCHECK, BST_CHECKED, 0);
-
-    // Modal to its owner.
-    const bool ownerEnabled = owner && IsWindowEnabled(owner);
-    if (ownerEnabled) EnableWindow(owner, FALSE);
-    ShowWindow(window, SW_SHOW);
-    SetForegroundWindow(window);
-    SetFocus(ok);
-    SetTimer(window, kTimerId, static_cast<UINT>(timeout_.count()), nullptr);
-    MSG msg{};
-    while (state.result == 0 && GetMessageA(&msg, nullptr, 0, 0) > 0) {
-      if (IsDialogMessageA(window, &msg)) continue;
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    if (msg.message == WM_QUIT && state.result == 0) PostQuitMessage(static_cast<int>(msg.wParam));
-    KillTimer(window, kTimerId);
+    w.Run(ok, timeout_, kTimerId, 2);
     const bool download = SendMessageA(state.download, BM_GETCHECK, 0, 0) == BST_CHECKED;
-    if (ownerEnabled) EnableWindow(owner, TRUE);
-    DestroyWindow(window);
-    DeleteObject(font);
     timedOut = state.timedOut;
     if (state.result != 1) return ExtractRetryChoice::Cancel;
     return download ? ExtractRetryChoice::Download : ExtractRetryChoice::Extract;

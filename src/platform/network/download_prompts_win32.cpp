@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "platform/ui/question_window.h"
+
 namespace kem::platform {
 namespace {
 
@@ -50,88 +52,6 @@ LRESULT CALLBACK QuestionProc(HWND window, UINT message, WPARAM wParam, LPARAM l
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// A dialog-bordered window of the client size, centred on its owner, with Tahoma 8.
-class QuestionWindow {
- public:
-  QuestionWindow(const char* cls, HWND owner, const std::string& caption, int width, int height, Question& q)
-      : owner_(owner && IsWindow(owner) ? owner : nullptr), q_(q) {
-    HINSTANCE inst = GetModuleHandleA(nullptr);
-    WNDCLASSA wc{};
-    if (!GetClassInfoA(inst, cls, &wc)) {
-      wc.lpfnWndProc = QuestionProc;
-      wc.hInstance = inst;
-      wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-      wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-      wc.lpszClassName = cls;
-      RegisterClassA(&wc);
-    }
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_DLGFRAME;
-    RECT r{0, 0, width, height};
-    AdjustWindowRectEx(&r, style, FALSE, WS_EX_DLGMODALFRAME);
-    const int w = r.right - r.left, h = r.bottom - r.top;
-    RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (owner_) GetWindowRect(owner_, &area);
-    window_ = CreateWindowExA(WS_EX_DLGMODALFRAME, cls, caption.c_str(), style,
-                              area.left + (area.right - area.left - w) / 2, area.top + (area.bottom - area.top - h) / 2,
-                              w, h, owner_, nullptr, inst, nullptr);
-    if (!window_) return;
-    SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&q_));
-    HDC dc = GetDC(window_);
-    font_ = CreateFontA(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                        DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                        DEFAULT_PITCH | FF_DONTCARE, "Tahoma");
-    ReleaseDC(window_, dc);
-  }
-  ~QuestionWindow() {
-    if (window_) DestroyWindow(window_);
-    if (font_) DeleteObject(font_);
-  }
-  QuestionWindow(const QuestionWindow&) = delete;
-  QuestionWindow& operator=(const QuestionWindow&) = delete;
-
-  explicit operator bool() const { return window_ != nullptr; }
-  HWND Child(const char* cls, const std::string& text, DWORD style, int x, int y, int w, int h, int id = 0,
-             DWORD exStyle = 0) {
-    HWND c = CreateWindowExA(exStyle, cls, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h, window_,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
-    SendMessageA(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
-    return c;
-  }
-  HWND Icon(LPCSTR which, int x, int y) {
-    HWND c = Child("STATIC", "", SS_ICON, x, y, 32, 32);
-    SendMessageA(c, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconA(nullptr, which)), 0);
-    return c;
-  }
-  // Modal to the owner until a button, the close box or the timer answers.
-  void Run(HWND focus, std::chrono::milliseconds timeout) {
-    const bool ownerEnabled = owner_ && IsWindowEnabled(owner_);
-    if (ownerEnabled) EnableWindow(owner_, FALSE);
-    ShowWindow(window_, SW_SHOW);
-    SetForegroundWindow(window_);
-    SetFocus(focus);
-    if (timeout.count() > 0) SetTimer(window_, kTimer, static_cast<UINT>(timeout.count()), nullptr);
-    MSG msg{};
-    while (q_.result == 0 && GetMessageA(&msg, nullptr, 0, 0) > 0) {
-      if (IsDialogMessageA(window_, &msg)) continue;
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-    // A quit request that ended the wait stays for the loop that owns it.
-    if (msg.message == WM_QUIT && q_.result == 0) {
-      q_.result = q_.cancelResult;
-      PostQuitMessage(static_cast<int>(msg.wParam));
-    }
-    KillTimer(window_, kTimer);
-    if (ownerEnabled) EnableWindow(owner_, TRUE);
-  }
-
- private:
-  HWND owner_;
-  Question& q_;
-  HWND window_ = nullptr;
-  HFONT font_ = nullptr;
-};
-
 std::string EditText(HWND edit) {
   std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(edit)) + 1);
   GetWindowTextA(edit, text.data(), static_cast<int>(text.size()));
@@ -145,7 +65,8 @@ ResumeAnswer AskDownloadRetry(std::uintptr_t owner, const std::function<std::str
   ResumeAnswer answer;
   answer.Resume = resume;
   Question q;
-  QuestionWindow w(kRetryClass, reinterpret_cast<HWND>(owner), message(25), 435, 207, q);
+  QuestionWindow w(kRetryClass, QuestionProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), reinterpret_cast<HWND>(owner),
+                   message(25), 435, 207, &q, q.result);
   if (!w) return answer;  // no window: Cancel
   w.Icon(MAKEINTRESOURCEA(32514), 16, 16);  // IDI_QUESTION
   w.Child("STATIC", message(49), SS_LEFT, 64, 14, 355, 30);                                         // Label1
@@ -157,7 +78,7 @@ ResumeAnswer AskDownloadRetry(std::uintptr_t owner, const std::function<std::str
   HWND ok = w.Child("BUTTON", message(38), BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 263, 172, 75, 25, IDOK);
   w.Child("BUTTON", message(39), BS_PUSHBUTTON | WS_TABSTOP, 344, 172, 75, 25, IDCANCEL);
   SendMessageA(resume ? q.resume : q.newCopy, BM_SETCHECK, BST_CHECKED, 0);
-  w.Run(ok, timeout);
+  w.Run(ok, timeout, kTimer, q.cancelResult);
   answer.Retry = q.result == 1;
   answer.ByTimer = q.timedOut;
   answer.Resume = SendMessageA(q.resume, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -168,7 +89,8 @@ bool AskProxySettings(std::uintptr_t owner, const std::function<std::string(int)
   Question q;
   q.okResult = 6;     // Yes
   q.cancelResult = 7;  // No
-  QuestionWindow w(kProxyClass, reinterpret_cast<HWND>(owner), message(25), 310, 290, q);
+  QuestionWindow w(kProxyClass, QuestionProc, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1), reinterpret_cast<HWND>(owner),
+                   message(25), 310, 290, &q, q.result);
   if (!w) return false;
   w.Child("STATIC", message(26), SS_LEFT, 12, 10, 286, 44);                                         // Label1
   w.Child("BUTTON", message(27), BS_GROUPBOX, 12, 58, 286, 150);                                    // GroupBox1
@@ -183,7 +105,7 @@ bool AskProxySettings(std::uintptr_t owner, const std::function<std::string(int)
   w.Child("STATIC", message(30), SS_LEFT, 12, 214, 286, 40);                                        // Label4
   w.Child("BUTTON", message(31), BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, 142, 258, 75, 25, IDOK);
   w.Child("BUTTON", message(32), BS_PUSHBUTTON | WS_TABSTOP, 223, 258, 75, 25, IDCANCEL);
-  w.Run(server, std::chrono::milliseconds(0));
+  w.Run(server, std::chrono::milliseconds(0), kTimer, q.cancelResult);
   if (q.result != 6) return false;
   proxy.Server = EditText(server);
   proxy.Port = EditText(port);
