@@ -17,13 +17,6 @@ namespace {
 const std::string kRoot = "C:\\kem-e2e\\commands";
 constexpr const char* kKey = "Software\\KemCommandsE2E";
 
-std::string Beside(const char* name) {
-  char self[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string path = self;
-  return path.substr(0, path.find_last_of('\\') + 1) + name;
-}
-
 class CommandE2E : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ParseEngineFilesFromTestArguments(); }

@@ -15,13 +15,6 @@ namespace {
 const std::string kRoot = "C:\\kem-e2e\\media";
 constexpr const char* kCannotOpen = "The archive cannot be opened: unsupported archive or incorrect password";
 
-std::string Beside(const char* name) {
-  char self[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string path = self;
-  return path.substr(0, path.find_last_of('\\') + 1) + name;
-}
-
 class ArchiveStatementE2E : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ParseEngineFilesFromTestArguments(); }

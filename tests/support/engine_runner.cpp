@@ -51,6 +51,13 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
 
 bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+std::string Beside(const std::string& name) {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const std::string path = self;
+  return path.substr(0, path.find_last_of('\\') + 1) + name;
+}
+
 void RemoveTree(const std::string& path) {
   DWORD a = GetFileAttributesA(path.c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return;

@@ -108,6 +108,8 @@ std::string ChildTexts(HWND window);
 std::string WindowText(HWND window);
 
 bool PathExists(const std::string& path);
+// A file in the test program's own folder (helpers the suite builds beside it).
+std::string Beside(const std::string& name);
 void RemoveTree(const std::string& path);
 void MakeFolder(const std::string& path);
 
