@@ -449,6 +449,8 @@ bool RunHostProgram(const std::string& program, const std::vector<std::wstring>&
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  // Under Wine the wait on a host program's handle may fail at once: callers wait for the
+  // program's effect themselves.
   WaitForSingleObject(pi.hProcess, 10000);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
@@ -462,59 +464,78 @@ bool RunHostProgram(const std::string& program, const std::vector<std::wstring>&
 bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder) {
   CreateSymbolicLinkW(link.c_str(), target.c_str(), folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
   if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-  return RunHostProgram("/bin/ln -s", {target, link}) && GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (!RunHostProgram("/bin/ln -s", {target, link})) return false;
+  for (int i = 0; i < 200; ++i, Sleep(50))
+    if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  return false;
+}
+
+// Removes links made by MakeLink through the host's own program, and waits until they are gone.
+void RemoveLinks(const std::vector<std::wstring>& links) {
+  RunHostProgram("/bin/rm -f", links);
+  for (const std::wstring& link : links)
+    for (int i = 0; i < 200 && GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
 }
 
 // Links planted in the support folder while the setup runs, to a read-only file and to a
 // folder elsewhere: the targets stay whole. Links the system marks as such are removed with
 // the support folder where the system can remove a link by itself; a file link that looks
 // like a plain file (Wine shows host links so) cannot be removed without removing its
-// target, and stays, with its folder and lock.
+// target, and stays, with its folder and lock. The same in a temporary folder longer than
+// MAX_PATH, where some systems cannot give a resolved path in the usual way.
 TEST_F(Startup, LinksPlantedInTheSupportFolderAreRemovedNotFollowed) {
-  const std::wstring outside = Widen(dir_) + L"-outside";
-  RemoveTreeW(outside);
-  MakeFolderW(outside + L"\\folder");
-  WriteFileW(outside + L"\\folder\\precious.txt", "precious");
-  WriteFileW(outside + L"\\readonly.txt", "read-only");
-  SetFileAttributesW((outside + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-
-  // Links an earlier run of this test left behind (it stopped before its clean-up).
-  const std::wstring folderLink = temp_ + L"\\kem1\\folder-link", fileLink = temp_ + L"\\kem1\\file-link";
-  if (PathExistsW(temp_ + L"\\kem1")) {
-    RunHostProgram("/bin/rm -f", {fileLink, folderLink});
-    RemoveTreeW(temp_);
-    MakeFolderW(temp_);
-  }
-
+  std::wstring longTail;
+  for (int i = 0; i < 5; ++i) longTail += L"\\" + std::wstring(60, static_cast<wchar_t>(L'a' + i));
   const std::string waiting = ComposeWaitingSetup();
-  StartOptions o;
-  o.TempFolder = temp_;
-  EngineProcess engine(waiting, "/s", o);
-  ASSERT_TRUE(WaitFor(engine, [&] { return PathExistsW(temp_ + L"\\kem1\\setup.msi"); }));
-  const bool madeFolderLink = MakeLink(folderLink, outside + L"\\folder", true);
-  const bool madeFileLink = MakeLink(fileLink, outside + L"\\readonly.txt", false);
-  if (!madeFolderLink && !madeFileLink) {
+  const std::wstring outside = Widen(dir_) + L"-outside";
+  for (const std::wstring& temp : {temp_, temp_ + longTail}) {
+    SCOPED_TRACE(Narrow(temp));
+    RemoveTreeW(outside);
+    MakeFolderW(outside + L"\\folder");
+    WriteFileW(outside + L"\\folder\\precious.txt", "precious");
+    WriteFileW(outside + L"\\readonly.txt", "read-only");
+    SetFileAttributesW((outside + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    // Links an earlier run of this test left behind (it stopped before its clean-up).
+    const std::wstring folderLink = temp + L"\\kem1\\folder-link", fileLink = temp + L"\\kem1\\file-link";
+    if (PathExistsW(temp_ + L"\\kem1") || PathExistsW(temp + L"\\kem1")) {
+      RemoveLinks({fileLink, folderLink, temp_ + L"\\kem1\\file-link", temp_ + L"\\kem1\\folder-link"});
+      RemoveTreeW(temp_);
+      MakeFolderW(temp_);
+    }
+    MakeFolderW(temp);
+
+    DeleteFileA((dir_ + "\\GO.TXT").c_str());
+    StartOptions o;
+    o.TempFolder = temp;
+    EngineProcess engine(waiting, "/s", o);
+    ASSERT_TRUE(WaitFor(engine, [&] { return PathExistsW(temp + L"\\kem1\\setup.msi"); }));
+    const bool madeFolderLink = MakeLink(folderLink, outside + L"\\folder", true);
+    const bool madeFileLink = MakeLink(fileLink, outside + L"\\readonly.txt", false);
+    if (!madeFolderLink && !madeFileLink) {
+      Release();
+      engine.Wait();
+      GTEST_SKIP() << "no way to make a link on this system";
+    }
     Release();
-    engine.Wait();
-    GTEST_SKIP() << "no way to make a link on this system";
+    RunResult r = engine.Wait();
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.ExitCode, 101u);
+    // Whatever is left is the links (listed with what they lead to), their folder and its
+    // lock; every support file is gone.
+    for (const std::wstring& entry : FolderEntriesW(temp))
+      EXPECT_TRUE(entry == L"kem1.lock" || entry == L"kem1\\" || entry.rfind(L"kem1\\file-link", 0) == 0 ||
+                  entry.rfind(L"kem1\\folder-link", 0) == 0)
+          << Narrow(entry);
+    // The test's own clean-up, past the engine: the links themselves, by the host.
+    RemoveLinks({fileLink, folderLink});
+    EXPECT_EQ(FolderEntriesW(outside),
+              (std::vector<std::wstring>{L"folder\\", L"folder\\precious.txt", L"readonly.txt"}));
+    EXPECT_EQ(ReadFileBytes(Narrow(outside) + "\\folder\\precious.txt"), "precious");
+    EXPECT_EQ(ReadFileBytes(Narrow(outside) + "\\readonly.txt"), "read-only");
+    EXPECT_NE(GetFileAttributesW((outside + L"\\readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    SetFileAttributesW((outside + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
   }
-  Release();
-  RunResult r = engine.Wait();
-  ASSERT_FALSE(r.TimedOut);
-  EXPECT_EQ(r.ExitCode, 101u);
-  // Whatever is left is the links (listed with what they lead to), their folder and its
-  // lock; every support file is gone.
-  for (const std::wstring& entry : FolderEntriesW(temp_))
-    EXPECT_TRUE(entry == L"kem1.lock" || entry == L"kem1\\" || entry.rfind(L"kem1\\file-link", 0) == 0 ||
-                entry.rfind(L"kem1\\folder-link", 0) == 0)
-        << Narrow(entry);
-  // The test's own clean-up, past the engine: the links themselves, by the host.
-  RunHostProgram("/bin/rm -f", {fileLink, folderLink});
-  EXPECT_EQ(FolderEntriesW(outside), (std::vector<std::wstring>{L"folder\\", L"folder\\precious.txt", L"readonly.txt"}));
-  EXPECT_EQ(ReadFileBytes(Narrow(outside) + "\\folder\\precious.txt"), "precious");
-  EXPECT_EQ(ReadFileBytes(Narrow(outside) + "\\readonly.txt"), "read-only");
-  EXPECT_NE(GetFileAttributesW((outside + L"\\readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
-  SetFileAttributesW((outside + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace

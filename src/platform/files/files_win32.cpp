@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -79,22 +80,47 @@ std::wstring WithoutTrailingBackslashW(std::wstring path) {
   return path;
 }
 
-// Where the system resolves a path to: the entry itself, or where a link leads. Opening
-// with FILE_FLAG_OPEN_REPARSE_POINT names the link itself where the system knows it as
-// one; some file systems show a file link as a plain file, and then this is its target.
-// Empty when the entry cannot be opened.
+// Where the system resolves a path to: the name the object manager gives the open entry,
+// which is the entry itself, or where a link leads. Opening with
+// FILE_FLAG_OPEN_REPARSE_POINT names the link itself where the system knows it as one; some
+// file systems show a file link as a plain file, and then this is its target. The name is
+// read with NtQueryObject rather than GetFinalPathNameByHandleW, which some systems cannot
+// give for paths longer than MAX_PATH; every comparison takes both sides from here, so the
+// form of the name (a device path) does not matter. Empty when the entry cannot be opened
+// or named.
 std::wstring ResolvedPath(const std::wstring& path) {
+  using QueryObjectFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  static const QueryObjectFn query = [] {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll ? reinterpret_cast<QueryObjectFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")))
+                 : nullptr;
+  }();
+  if (query == nullptr) return {};
   UniqueHandle h(CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!h.Valid()) return {};
-  DWORD n = GetFinalPathNameByHandleW(h.Get(), nullptr, 0, VOLUME_NAME_DOS);
-  if (n == 0) return {};
-  std::wstring r(n, L'\0');
-  n = GetFinalPathNameByHandleW(h.Get(), r.data(), n, VOLUME_NAME_DOS);
-  if (n == 0 || n >= r.size()) return {};
-  r.resize(n);
-  return WithoutTrailingBackslashW(WithoutExtendedPrefix(r));
+  // The answer is a counted string (length and capacity in bytes, then the pointer to the
+  // characters, which follow it in the same buffer).
+  struct CountedName {
+    USHORT length;
+    USHORT capacity;
+    const wchar_t* text;
+  };
+  constexpr int kObjectNameInformation = 1;
+  std::vector<std::uint64_t> buffer(1024);  // 8 KB, aligned; a name has at most 32,767 characters
+  ULONG needed = 0;
+  LONG status = query(h.Get(), kObjectNameInformation, buffer.data(),
+                      static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)), &needed);
+  if (status < 0 && needed > buffer.size() * sizeof(std::uint64_t) && needed <= 70000) {
+    buffer.resize(needed / sizeof(std::uint64_t) + 1);
+    status = query(h.Get(), kObjectNameInformation, buffer.data(),
+                   static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)), &needed);
+  }
+  if (status < 0) return {};
+  const auto* name = reinterpret_cast<const CountedName*>(buffer.data());
+  if (name->text == nullptr || name->length == 0) return {};
+  return WithoutTrailingBackslashW(std::wstring(name->text, name->length / sizeof(wchar_t)));
 }
 
 // The folder's contents through the wide calls, so that names the code page cannot hold
@@ -103,8 +129,9 @@ std::wstring ResolvedPath(const std::wstring& path) {
 // followed: those the system marks as reparse points are removed themselves; an entry that
 // resolves to anything but itself (a file link shown as a plain file, where deleting it
 // would delete its target) is left alone, as is one that cannot be opened to find out.
-// Where the system cannot resolve the folder's path at all (`resolved` empty; some
-// systems give no resolved path longer than MAX_PATH), only the attributes are checked.
+// Where the folder's own path could not be resolved (`resolved` empty) no entry can be
+// checked, and only the marked links are removed: the rest waits for a later sweep rather
+// than risk a target.
 void DeleteFolderContentsWide(const std::wstring& folder, const std::wstring& resolved) {
   const std::wstring base = WithTrailingBackslashW(folder);
   WIN32_FIND_DATAW fd;
@@ -124,8 +151,9 @@ void DeleteFolderContentsWide(const std::wstring& folder, const std::wstring& re
       else DeleteFileW(full.c_str());
       continue;
     }
-    const std::wstring expected = resolved.empty() ? resolved : resolved + L"\\" + name;
-    if (!expected.empty() && !SamePath(ResolvedPath(base + name), expected)) continue;
+    if (resolved.empty()) continue;
+    const std::wstring expected = resolved + L"\\" + name;
+    if (!SamePath(ResolvedPath(base + name), expected)) continue;
     // Attributes are changed only where they stop the removal.
     if (isFolder) {
       DeleteFolderContentsWide(base + name, expected);
