@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/text.h"
+#include "engine/services/process.h"
 #include "engine/statement_error.h"
 #include "script/eval/condition.h"
 #include "script/interpreter/cancellation.h"
@@ -28,21 +29,38 @@ std::pair<std::string, std::string> SplitPattern(std::string_view pattern) {
   return {std::string(pattern.substr(0, cut + 1)), std::string(pattern.substr(cut + 1))};
 }
 
+// A mask that the system matches against every name: "*.*" matches names without a dot
+// too.
+bool MatchesEverything(std::string_view mask) { return mask == "*" || mask == "*.*"; }
+
 void Search(CommandFileService& files, const std::string& folder, const std::string& mask, bool subfolders,
             bool folders, const SearchCallbacks& cb, std::vector<std::string>& out) {
   if (cb.Stop && cb.Stop()) return;
   if (cb.VisitFolder) cb.VisitFolder();
-  for (const auto& e : files.List(folder, "*")) {
-    if (!e.Folder) continue;
-    if (cb.Stop && cb.Stop()) return;
-    const std::string path = folder + e.Name;
-    if (subfolders && !e.Link) Search(files, path + "\\", mask, subfolders, folders, cb, out);
-    if (folders) out.push_back(path);
+  // Each folder is listed once when the mask takes every name (the files of that listing
+  // wait until the subfolders are done); otherwise the subfolders come from a listing of
+  // every name, needed only when they are searched or listed, and the files from one by
+  // the mask.
+  const bool once = MatchesEverything(mask);
+  std::vector<std::string> matching;
+  if (once || subfolders || folders) {
+    for (auto& e : files.List(folder, "*")) {
+      if (!e.Folder) {
+        if (once) matching.push_back(std::move(e.Name));
+        continue;
+      }
+      if (cb.Stop && cb.Stop()) return;
+      const std::string path = folder + e.Name;
+      if (subfolders && !e.Link) Search(files, path + "\\", mask, subfolders, folders, cb, out);
+      if (folders) out.push_back(path);
+    }
   }
-  for (const auto& e : files.List(folder, mask)) {
-    if (e.Folder) continue;
+  if (!once)
+    for (auto& e : files.List(folder, mask))
+      if (!e.Folder) matching.push_back(std::move(e.Name));
+  for (const std::string& name : matching) {
     if (cb.Stop && cb.Stop()) return;
-    out.push_back(folder + e.Name);
+    out.push_back(folder + name);
     if (cb.FoundFile) cb.FoundFile(out.back());
   }
 }
@@ -52,6 +70,45 @@ bool NeedsQuotes(std::string_view s) {
     if (c <= ' ' || c == '"' || c == '|') return true;
   return false;
 }
+
+// The file search's progress: every folder moves a position from 1 to 100 that then wraps
+// to 0, every file found becomes the text. The page reads the channel once a second, so
+// what comes within kReportMs of the last report waits for the next one (the newest file
+// and position win); Flush writes what is still waiting when the search ends. A search of
+// 100,000 files thus makes a few hundred reports instead of 100,000.
+class SearchProgress {
+ public:
+  SearchProgress(WorkerReporter& reporter, ProcessService& process) : reporter_(reporter), process_(process) {}
+  void Folder() {
+    position_ = position_ >= 100 ? 0 : position_ + 1;
+    positionDue_ = true;
+    ReportWhenDue();
+  }
+  void File(const std::string& path) {
+    text_ = path;
+    textDue_ = true;
+    ReportWhenDue();
+  }
+  void Flush() {
+    if (!textDue_ && !positionDue_) return;
+    reporter_.Report(textDue_ ? std::string_view(text_) : kKeepProgressText, 0, 100, positionDue_ ? position_ : -1);
+    textDue_ = positionDue_ = false;
+    last_ = process_.TickCount();
+    reported_ = true;
+  }
+
+ private:
+  static constexpr std::uint32_t kReportMs = 15;
+  void ReportWhenDue() {
+    if (!reported_ || process_.TickCount() - last_ >= kReportMs) Flush();
+  }
+  WorkerReporter& reporter_;
+  ProcessService& process_;
+  std::string text_;
+  std::int64_t position_ = 0;
+  bool textDue_ = false, positionDue_ = false, reported_ = false;
+  std::uint32_t last_ = 0;
+};
 
 // --- Statements ---------------------------------------------------------------------
 
@@ -97,18 +154,17 @@ void FindAllFiles(Interpreter& in, std::size_t i, CommandFileService& files) {
   const bool subfolders = IsTrue(in.Param(i, 2));
   const bool folders = IsTrue(in.Param(i, 3));
   const bool mode64 = Mode64(in);
+  ProcessService& process = in.Machine().Process;
   std::vector<std::string> found;
   RunWorker(in, [&](WorkerReporter& reporter) {
     ThreadRedirectionScope redirection(mode64, files);
-    std::int64_t position = 0;
+    SearchProgress progress(reporter, process);
     SearchCallbacks cb;
-    cb.VisitFolder = [&] {
-      position = position >= 100 ? 0 : position + 1;
-      reporter.Report(kKeepProgressText, 0, 100, position);
-    };
-    cb.FoundFile = [&](const std::string& path) { reporter.Report(path, 0, 100, -1); };
+    cb.VisitFolder = [&] { progress.Folder(); };
+    cb.FoundFile = [&](const std::string& path) { progress.File(path); };
     cb.Stop = [&] { return reporter.StopRequested(); };
     found = SearchFiles(files, pattern, subfolders, folders, cb);
+    progress.Flush();
   });
   FinishCancellation(in, "Cancel at Find-Files Time");
   SetNamedResult(in, in.Param(i, 4), JoinSearchResult(found), kName);

@@ -119,6 +119,43 @@ TEST_F(FileStatementsTest, SearchListsContentsBeforeTheirFolderAndNeverEntersLin
   EXPECT_EQ(GetVar("VRAX_thProgressText"), "C:\\r\\top.txt");
 }
 
+// A mask that takes every name lists each folder once; another mask needs a listing of
+// every name for the subfolders (only when they are searched or listed) and one by the
+// mask. The search's last file and folder position reach the channel even when every
+// report came at the same moment (the fake clock stands still).
+TEST_F(FileStatementsTest, SearchListsEachFolderOnlyAsOftenAsItMust) {
+  files.AddFile("C:\\r\\a.txt");
+  files.AddFile("C:\\r\\s\\b.txt");
+  files.AddFile("C:\\r\\s\\t\\c.log");
+  int listings = 0;
+  files.onList = [&] { ++listings; };
+  const struct {
+    const char* mask;
+    bool subfolders, folders;
+    int listings;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"*.*", true, false, 3, {"C:\\r\\s\\t\\c.log", "C:\\r\\s\\b.txt", "C:\\r\\a.txt"}},
+      {"*", true, true, 3,
+       {"C:\\r\\s\\t\\c.log", "C:\\r\\s\\t", "C:\\r\\s\\b.txt", "C:\\r\\s", "C:\\r\\a.txt"}},
+      {"*.txt", true, false, 6, {"C:\\r\\s\\b.txt", "C:\\r\\a.txt"}},
+      {"*.txt", false, true, 2, {"C:\\r\\s", "C:\\r\\a.txt"}},
+      {"*.txt", false, false, 1, {"C:\\r\\a.txt"}},
+      {"*.*", false, false, 1, {"C:\\r\\a.txt"}},
+  };
+  for (const auto& c : cases) {
+    listings = 0;
+    EXPECT_EQ(SearchFiles(files, std::string("C:\\r\\") + c.mask, c.subfolders, c.folders), c.expected) << c.mask;
+    EXPECT_EQ(listings, c.listings) << c.mask << " " << c.subfolders << c.folders;
+  }
+  files.onList = nullptr;
+  script.Add("Find All Files", {"C:\\r\\*.*", "TRUE", "FALSE", "FOUND"});
+  Run();
+  EXPECT_EQ(GetVar("FOUND"), "C:\\r\\s\\t\\c.log|C:\\r\\s\\b.txt|C:\\r\\a.txt");
+  EXPECT_EQ(GetVar("VRAX_thProgressText"), "C:\\r\\a.txt");
+  EXPECT_EQ(GetVar("VRAX_thProgress"), "3");  // one step per folder
+}
+
 TEST_F(FileStatementsTest, FindAllFilesStopsOnCancelWithThePartialList) {
   for (int k = 0; k < 3; ++k) files.AddFile("C:\\r\\d" + std::to_string(k) + "\\f.txt");
   // The user cancels while the first folder is listed.
