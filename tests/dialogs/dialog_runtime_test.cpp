@@ -400,6 +400,19 @@ TEST_F(DialogRuntimeTest, SpecialFilesFallBackToPlaceholders) {
   WriteFile((dir_ / "license.rtf").string(), "{\\rtf1 Terms}");
   runtime_.Bind(d);
   EXPECT_EQ(d.documents["RichEdit1"], "{\\rtf1 Terms}");
+
+  // The HTML view's page, and the file it came from (its links are taken relative to it);
+  // the page in the selected language comes first.
+  EXPECT_EQ(d.documentFiles.count("HTMLViewer1"), 0u);
+  WriteFile((dir_ / "index.htm").string(), "<p>Index");
+  runtime_.Bind(d);
+  EXPECT_EQ(d.documents["HTMLViewer1"], "<p>Index");
+  EXPECT_TRUE(EndsWith(d.documentFiles["HTMLViewer1"], "index.htm")) << d.documentFiles["HTMLViewer1"];
+  ctx_.Vars.Set("LANGUAGE", "German");
+  WriteFile((dir_ / "index.German.htm").string(), "<p>Index (German)");
+  runtime_.Bind(d);
+  EXPECT_EQ(d.documents["HTMLViewer1"], "<p>Index (German)");
+  EXPECT_TRUE(EndsWith(d.documentFiles["HTMLViewer1"], "index.German.htm"));
 }
 
 TEST_F(DialogRuntimeTest, LoadingNeedsTheDialogFileButNotItsRules) {

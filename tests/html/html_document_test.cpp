@@ -48,6 +48,11 @@ TEST(HtmlDocument, AnIndexPageBecomesTitleBlocksLinksAndRefresh) {
   EXPECT_EQ(pictures.runs[0].text, "Logo");
   EXPECT_EQ(pictures.runs.back().style.link, 0);
   EXPECT_EQ(pictures.runs[1].style.link, -1);  // the blank before the link is no part of it
+  // Nor is the blank after it.
+  const Document after = ParseHtml("<p>a <a href=x>link</a> b");
+  ASSERT_EQ(after.blocks[0].runs.size(), 3u);
+  EXPECT_EQ(after.blocks[0].runs[1].text, "link");
+  EXPECT_EQ(after.blocks[0].runs[2].text, " b");
   struct Item {
     int level, number;
     const char* text;

@@ -29,6 +29,9 @@ TEST(HtmlLinks, ClickedUrls) {
       {"tool.EXE?x=1", Action::RunProgram, "C:\\Temp\\sup\\tool.EXE", "x=1", ""},
       {"page.htm?x=1 y", Action::Navigate, "C:\\Temp\\sup\\page.htm?x=1", "", ""},  // the blank comes first
       {"tool.exe " + longTail, Action::RunProgram, "C:\\Temp\\sup\\tool.exe", longTail.substr(0, 255), ""},
+      // A drive in the parameters does not make the link a URL of another scheme.
+      {"tool.exe /log=C:\\x.txt", Action::RunProgram, "C:\\Temp\\sup\\tool.exe", "/log=C:\\x.txt", ""},
+      {"http://example.com/a?file:x", Action::OpenShell, "http://example.com/a?file:x", "", ""},
       {"C:/Tools/setup.exe", Action::RunProgram, "C:\\Tools\\setup.exe", "", ""},
       {"file:///C|/Tools/run.exe -q", Action::RunProgram, "C:\\Tools\\run.exe", "-q", ""},
       {"FILE://C:/doc/x.htm", Action::Navigate, "C:\\doc\\x.htm", "", ""},
@@ -69,6 +72,18 @@ TEST(HtmlLinks, RefreshTargets) {
   EXPECT_EQ(MetaRefreshInterval(3), 3000u);
   EXPECT_EQ(MetaRefreshInterval(-5), 0u);
   EXPECT_EQ(MetaRefreshInterval(100000000), 2147483000u);
+}
+
+TEST(HtmlLinks, PictureSources) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"logo.png", "C:\\s\\logo.png"},
+      {"img/a%20b.png?v=2#x", "C:\\s\\img\\a b.png"},
+      {"file:///D|/pics/p.bmp", "D:\\pics\\p.bmp"},
+      {"http://example.com/p.png", ""},
+      {"data:image/png;base64,AAAA", ""},
+      {"", ""},
+  };
+  for (const auto& [src, want] : cases) EXPECT_EQ(LocalFileOf(src, "C:\\s\\index.htm", "C:\\x\\"), want) << src;
 }
 
 TEST(HtmlLinks, FullFileNames) {

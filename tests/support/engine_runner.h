@@ -106,6 +106,9 @@ HWND FindProcessWindow(DWORD pid, const std::string& className);
 // The texts of a window's children, joined by "\n".
 std::string ChildTexts(HWND window);
 std::string WindowText(HWND window);
+// The window as it is on screen, written as a 24-bit BMP file: it is repainted first and
+// given settleMs to finish drawing.
+void SaveWindowBitmap(HWND window, const std::string& path, int settleMs = 300);
 
 bool PathExists(const std::string& path);
 // A file in the test program's own folder (helpers the suite builds beside it).

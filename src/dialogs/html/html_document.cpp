@@ -398,10 +398,13 @@ class Parser {
     current_.runs.back().text += text;
   }
 
-  // A blank between words belongs to the text before it (a link does not start with it).
+  // A blank between words belongs to the text before it, so a link neither starts nor
+  // ends with one: after a link it goes with the text that follows.
   void Blank() {
     Run& last = current_.runs.back();
-    if (last.kind == Run::Kind::Text) {
+    if (last.style.link >= 0 && last.style.link != link_) {
+      AppendText(" ");
+    } else if (last.kind == Run::Kind::Text) {
       last.text += ' ';
     } else {
       Run r;

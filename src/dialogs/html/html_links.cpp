@@ -106,12 +106,16 @@ std::string FullFileName(std::string_view path, std::string_view folder) {
 HotSpot DecideHotSpot(std::string_view url, std::string_view currentDocument, std::string_view baseFolder) {
   HotSpot h;
   const std::string upper = UpperCase(url);
-  const std::size_t colon = url.find(':');
-  if (colon == std::string_view::npos || colon <= 1 || upper.find("FILE:") != std::string::npos) {
+  // Parameters start at the first blank, failing that at the first '?'. Whether the URL
+  // names a local file is decided on the part before them, so that parameters holding a
+  // drive ("/log=C:\\x.txt") do not make a program link look like a URL scheme.
+  std::size_t split = url.find(' ');
+  if (split == std::string_view::npos) split = url.find('?');
+  const std::string_view head = url.substr(0, split);
+  const std::size_t colon = head.find(':');
+  if (colon == std::string_view::npos || colon <= 1 || UpperCase(head).find("FILE:") != std::string::npos) {
     std::string_view path = url;
     std::string parameters;
-    std::size_t split = url.find(' ');
-    if (split == std::string_view::npos) split = url.find('?');
     if (split != std::string_view::npos) {
       parameters = std::string(url.substr(split + 1, 255));
       path = url.substr(0, split);
@@ -148,6 +152,16 @@ HotSpot DecideHotSpot(std::string_view url, std::string_view currentDocument, st
     h.target = std::string(url);
   }
   return h;
+}
+
+std::string LocalFileOf(std::string_view url, std::string_view currentDocument, std::string_view baseFolder) {
+  const std::size_t colon = url.find(':');
+  if (colon != std::string_view::npos && colon > 1 && UpperCase(url.substr(0, 5)) != "FILE:") return {};
+  const std::size_t end = url.find_first_of("?#");
+  const std::string local = LocalPath(url.substr(0, end));
+  if (local.empty()) return {};
+  const std::string folder = currentDocument.empty() ? std::string(baseFolder) : FolderOf(currentDocument);
+  return FullFileName(local, folder);
 }
 
 std::string NormaliseRefreshUrl(std::string_view url) {

@@ -21,9 +21,9 @@ struct HotSpot {
   std::string fragment;    // Navigate: the text after '#', without it
 };
 
-// The clicked URL as the view acts on it. A URL without ':' (or with its first ':' as its
-// first or second character, a drive), or naming "file:", is a local file: parameters
-// start at its first blank (failing that, its first '?'), the rest is made a full file
+// The clicked URL as the view acts on it. Parameters start at its first blank (failing
+// that, its first '?'). A URL whose part before them has no ':' (or its first ':' as its
+// first or second character, a drive), or names "file:", is a local file: that part is made a full file
 // name relative to the folder of currentDocument (baseFolder when the view shows no
 // file), and by its extension it is a sound, a program, or a page. Else "mailto:",
 // "http:" and "https:" URLs go to the shell; anything else is left alone.
@@ -37,6 +37,11 @@ std::string NormaliseRefreshUrl(std::string_view url);
 std::string MetaRefreshTarget(std::string_view supportFolder, std::string_view url);
 // The refresh delay as a timer interval in milliseconds (bounded to what a timer takes).
 std::uint32_t MetaRefreshInterval(std::int64_t delaySeconds);
+
+// The local file a URL in a page names (a picture's source): relative to the folder of
+// currentDocument (baseFolder when the view shows no file); "file:" URLs and escapes as
+// for clicked links; query and fragment dropped. Empty for URLs of other schemes.
+std::string LocalFileOf(std::string_view url, std::string_view currentDocument, std::string_view baseFolder);
 
 // A path made absolute against a folder (with its trailing backslash), "." and ".."
 // parts resolved; "\x" is taken on the folder's drive.

@@ -451,6 +451,7 @@ void DialogRuntime::LoadSpecialFile(Dialog& d, Control& c, bool rich) {
       d.documents[c.Name()] = ctx_.Message(112);
     } else if (kind == ControlKind::HTMLViewer) {
       d.documents[c.Name()] = *content;
+      d.documentFiles[c.Name()] = path;
     } else if (rich && EndsWith(LowerCase(path), ".rtf")) {
       d.documents[c.Name()] = *content;
       c.Set("Lines", Value::StringList({}));
@@ -459,8 +460,10 @@ void DialogRuntime::LoadSpecialFile(Dialog& d, Control& c, bool rich) {
     }
     return;
   }
-  if (kind == ControlKind::HTMLViewer || kind == ControlKind::FlashFrame)
+  if (kind == ControlKind::HTMLViewer || kind == ControlKind::FlashFrame) {
     d.documents[c.Name()] = placeholder;
+    d.documentFiles.erase(c.Name());
+  }
   else
     c.Set("Lines", Value::StringList({placeholder}));
 }

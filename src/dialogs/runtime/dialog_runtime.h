@@ -71,6 +71,8 @@ struct Dialog {
   // edit read from an .rtf file, the document (or placeholder) of an HTML view or movie
   // frame, the folder a file, folder, drive or shell control shows.
   std::map<std::string, std::string> documents;
+  // The file an HTML view's document was read from (none for the placeholder text).
+  std::map<std::string, std::string> documentFiles;
   std::map<std::string, ListState> lists;  // by upper-cased control name
   std::map<std::string, TreeState> trees;  // component trees, by upper-cased control name
   // Properties of the form file the page does not support, listed once in the trace.

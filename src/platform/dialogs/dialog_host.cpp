@@ -17,7 +17,9 @@
 
 #include "common/text.h"
 #include "dialogs/forms/property_text.h"
+#include "dialogs/html/html_links.h"
 #include "dialogs/pictures/picture.h"
+#include "platform/dialogs/html_view.h"
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
 #include "platform/text/text.h"
@@ -36,6 +38,8 @@ namespace {
 
 constexpr wchar_t kHostClass[] = L"TPoolTemplate";
 constexpr UINT_PTR kProgressTimer = 1;
+// The timed refresh of an HTML view's page (one per page, as the last refresh set it).
+constexpr UINT_PTR kMetaTimer = 2;
 constexpr UINT kAboutCommand = 1025;
 constexpr int kFirstControlId = 1000;
 
@@ -146,59 +150,6 @@ COLORREF ColorOf(std::string_view text, COLORREF fallback) {
   return static_cast<COLORREF>(*n & 0xFFFFFF);
 }
 
-// The visible text of an HTML document: tags dropped, block ends as line breaks,
-// entities for the common characters.
-std::string HtmlText(const std::string& html) {
-  std::string out;
-  bool inTag = false, space = false;
-  std::string tag;
-  for (std::size_t i = 0; i < html.size(); ++i) {
-    char c = html[i];
-    if (inTag) {
-      if (c == '>') {
-        inTag = false;
-        std::string t = LowerCase(tag);
-        if (StartsWith(t, "/p") || StartsWith(t, "br") || StartsWith(t, "/h") || StartsWith(t, "/li") ||
-            StartsWith(t, "/div") || StartsWith(t, "/title") || StartsWith(t, "/tr"))
-          out += "\r\n";
-        if (StartsWith(t, "li")) out += "- ";
-        if (StartsWith(t, "script") || StartsWith(t, "style")) {
-          auto end = html.find('<', i);
-          if (end != std::string::npos) i = end - 1;
-        }
-      } else {
-        tag.push_back(c);
-      }
-      continue;
-    }
-    if (c == '<') {
-      inTag = true;
-      tag.clear();
-      continue;
-    }
-    if (c == '&') {
-      auto semi = html.find(';', i);
-      if (semi != std::string::npos && semi - i < 8) {
-        std::string e = html.substr(i + 1, semi - i - 1);
-        char r = e == "amp" ? '&' : e == "lt" ? '<' : e == "gt" ? '>' : e == "quot" ? '"' : e == "nbsp" ? ' ' : 0;
-        if (r) {
-          out.push_back(r);
-          i = semi;
-          continue;
-        }
-      }
-    }
-    if (c == '\r' || c == '\n' || c == '\t' || c == ' ') {
-      if (!space && !out.empty() && out.back() != '\n') out.push_back(' ');
-      space = true;
-      continue;
-    }
-    space = false;
-    out.push_back(c);
-  }
-  return out;
-}
-
 // One native control of a page.
 struct Native {
   std::string name;
@@ -247,6 +198,10 @@ struct Page {
   HBRUSH backBrush = nullptr;
   int dpi = 96, designDpi = 96;
   std::optional<std::string> caption;
+  // The pending refresh of an HTML view: the view, the page it showed when the refresh
+  // was set, and the page to load.
+  HWND metaView = nullptr;
+  std::string metaDocument, metaTarget;
   int activeSheet = -1;  // per page control: we support the first page control's sheets
   std::map<int, int> activeSheets;  // page control index -> tab sheet index
 
@@ -461,6 +416,7 @@ struct DialogHost::Impl final : dialogs::DialogPort {
     wc.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
     wc.lpszClassName = kHostClass;
     RegisterClassExW(&wc);
+    HtmlView::Register(GetModuleHandleW(nullptr));
     classRegistered = true;
   }
 
@@ -717,9 +673,13 @@ struct DialogHost::Impl final : dialogs::DialogPort {
         if (cc == "ecLowerCase") style |= ES_LOWERCASE;
         break;
       }
+      case ControlKind::HTMLViewer:
+        cls = kHtmlViewClass;
+        style |= WS_TABSTOP | WS_VSCROLL;
+        ex |= WS_EX_CLIENTEDGE;
+        break;
       case ControlKind::Memo:
-      case ControlKind::RichEdit:
-      case ControlKind::HTMLViewer: {
+      case ControlKind::RichEdit: {
         cls = n.kind == ControlKind::RichEdit && Libraries().richEdit ? L"RichEdit20W" : L"EDIT";
         style |= WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
         ex |= WS_EX_CLIENTEDGE;
@@ -727,7 +687,6 @@ struct DialogHost::Impl final : dialogs::DialogPort {
         if (sb == "ssVertical" || sb == "ssBoth") style |= WS_VSCROLL;
         if (sb == "ssHorizontal" || sb == "ssBoth") style |= WS_HSCROLL;
         if (n.kind == ControlKind::Memo && !c.Boolean("WordWrap", true)) style |= ES_AUTOHSCROLL;
-        if (n.kind == ControlKind::HTMLViewer) style |= ES_READONLY;
         break;
       }
       case ControlKind::Button:
@@ -841,6 +800,16 @@ struct DialogHost::Impl final : dialogs::DialogPort {
     }
     if (n.kind == ControlKind::RichEdit) {
       SendMessageW(n.hwnd, EM_SETBKGNDCOLOR, 0, n.back);
+    }
+    if (HtmlView* view = HtmlView::From(n.hwnd)) {
+      HtmlView::Options o;
+      o.codePage = CodePage();
+      o.baseFolder = runtime.SupportFolder();
+      o.back = n.back;
+      o.fore = n.fore;
+      Page* page = &p;
+      o.refresh = [this, page](HtmlView& v, const html::MetaRefresh& r) { ArmMetaRefresh(*page, v, r); };
+      view->Configure(std::move(o));
     }
     if (n.kind == ControlKind::ProgressBar && (style & PBS_MARQUEE)) SendMessageW(n.hwnd, PBM_SETMARQUEE, TRUE, 30);
     if (n.kind == ControlKind::BitBtn || n.kind == ControlKind::SpeedButton) {
@@ -1150,7 +1119,21 @@ struct DialogHost::Impl final : dialogs::DialogPort {
           }
           break;
         }
-        case ControlKind::HTMLViewer: setText(HtmlText(document())); break;
+        case ControlKind::HTMLViewer: {
+          // A new page from the binding replaces what the view shows; the pages the
+          // user followed stay while the binding's page is the same.
+          auto file = d.documentFiles.find(n.name);
+          const std::string from = file == d.documentFiles.end() ? std::string() : file->second;
+          const std::string shown = from + '\0' + document();
+          if (n.document != shown) {
+            n.document = shown;
+            if (HtmlView* view = HtmlView::From(n.hwnd)) {
+              if (from.empty()) view->ShowText(document());
+              else view->ShowPage(document(), from);
+            }
+          }
+          break;
+        }
         case ControlKind::ListBox: {
           SetItems(n, c.Strings("Items"));
           const std::vector<int>& sel = d.List(n.name).selected;
@@ -1995,10 +1978,35 @@ struct DialogHost::Impl final : dialogs::DialogPort {
         // The progress timer: every page ticks, so a waiting display sees a message at
         // least once a second; while a worker runs, the page on screen shows its channel.
         if (wp == kProgressTimer && ctx.State.WorkerActive && current == &p) RefreshFromChannel(p);
+        if (wp == kMetaTimer) MetaRefreshDue(p);
         return 0;
       default: break;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
+  }
+
+  // An HTML view loaded a page with a timed refresh: when the target exists below the
+  // support folder, the page's meta timer is set to load it.
+  void ArmMetaRefresh(Page& p, HtmlView& view, const html::MetaRefresh& refresh) {
+    const std::string target = html::MetaRefreshTarget(runtime.SupportFolder(), refresh.url);
+    const DWORD a = GetFileAttributesW(W(target).c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_DIRECTORY)) return;
+    for (auto& n : p.controls)
+      if (HtmlView::From(n->hwnd) == &view) p.metaView = n->hwnd;
+    p.metaDocument = view.DocumentFile();
+    p.metaTarget = target;
+    if (p.Hwnd()) SetTimer(p.Hwnd(), kMetaTimer, html::MetaRefreshInterval(refresh.delay), nullptr);
+  }
+
+  // The refresh is due: it happens only while the view still shows the page that set it;
+  // the page's caption becomes the new page's title.
+  void MetaRefreshDue(Page& p) {
+    KillTimer(p.Hwnd(), kMetaTimer);
+    HtmlView* view = HtmlView::From(p.metaView);
+    if (!view || !SameText(view->DocumentFile(), p.metaDocument)) return;
+    const std::string target = p.metaTarget;
+    if (!view->LoadFile(target)) return;
+    SetWindowTextW(p.Hwnd(), W(view->Title()).c_str());
   }
 
   void RefuseClose(Page&) {

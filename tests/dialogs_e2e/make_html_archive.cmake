@@ -1,0 +1,22 @@
+# The support archive of the HTML view test: its dialog compiled with the native
+# kembuild, its pages and picture, and the program a link starts (as recorder.exe).
+# Inputs: KEMBUILD, SEVENZIP, PAGES, RECORDER, STAGE, OUT.
+file(REMOVE_RECURSE ${STAGE})
+file(MAKE_DIRECTORY ${STAGE})
+file(GLOB texts ${PAGES}/*.dfm.txt)
+foreach(text ${texts})
+  get_filename_component(name ${text} NAME)
+  string(REGEX REPLACE "\\.txt$" "" binary ${name})
+  execute_process(COMMAND ${KEMBUILD} form-compile ${text} ${STAGE}/${binary} RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "form-compile failed for ${text}")
+  endif()
+endforeach()
+file(GLOB files ${PAGES}/*.htm ${PAGES}/*.png)
+file(COPY ${files} DESTINATION ${STAGE})
+configure_file(${RECORDER} ${STAGE}/recorder.exe COPYONLY)
+file(REMOVE ${OUT})
+execute_process(COMMAND ${SEVENZIP} a -t7z -bd -bso0 ${OUT} . WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "7zz failed")
+endif()
