@@ -42,7 +42,8 @@ mkdir -p "$state"
 state=$(cd "$state" && pwd)
 export WINEPREFIX="$state/prefix"
 export WINEDEBUG=${KEM_WINEDEBUG:--all}  # KEM_WINEDEBUG=+loaddll (say) to look into a run
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# The caller's own overrides (a test's WINEDLLOVERRIDES=urlmon=d, say) come on top.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 unset WINEARCH
 if [ "$cmd" = start ]; then
   echo "${KEM_WINE_ARCH:-win32}" >"$state/arch"

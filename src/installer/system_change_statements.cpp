@@ -128,6 +128,8 @@ void FetchMedia(Interpreter& in, std::size_t i, const SystemChangeServices& serv
     if (prompt) prompt(true, true);
     if (!in.Silent()) in.Machine().Ui.ShowErrorBox(0, e.what(), in.Context().WindowCaption());
     if (prompt) prompt(false, false);
+    // A silent run shows no box: the trace log is where the reason is read.
+    in.Context().Trace(std::string("      Web media failed: ") + e.what());
     if (IsTrue(vars.Get("ABORTONERROR")))
       in.EndScript();
     else

@@ -191,6 +191,16 @@ namespace {
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
+// Why an error status fails the URL; the statuses that need the user's action say which.
+std::string StatusReason(int status) {
+  std::string reason = "status " + std::to_string(status);
+  if (status == 407)
+    reason += ": the proxy refused the request (no credentials, wrong ones, or an authentication the client "
+              "cannot give)";
+  if (status == 401) reason += ": the server wants credentials";
+  return reason;
+}
+
 // Sends the request and follows redirects (at most kMaxRedirects); the final answer.
 std::optional<HttpHeaders> SendFollowing(HttpTransport& transport, const std::string& method, std::string& url,
                                          const HeaderList& headers, std::unique_ptr<HttpBody>& body,
@@ -234,7 +244,7 @@ DownloadOutcome HttpDownload(HttpTransport& transport, TargetFile& target, const
   HttpHeaders head;
   if (auto h = SendFollowing(transport, "HEAD", url, {}, body, log, reason)) {
     head = *h;
-    if (head.Status >= 400) return fail("status " + std::to_string(head.Status));
+    if (head.Status >= 400) return fail(StatusReason(head.Status));
   } else if (reason.find("redirects") != std::string::npos) {
     return fail(reason);
   }
@@ -254,7 +264,7 @@ DownloadOutcome HttpDownload(HttpTransport& transport, TargetFile& target, const
     std::string getUrl = request.Url;
     auto answer = SendFollowing(transport, "GET", getUrl, headers, body, log, reason);
     if (!answer) return fail(reason);
-    if (answer->Status >= 400) return fail("status " + std::to_string(answer->Status));
+    if (answer->Status >= 400) return fail(StatusReason(answer->Status));
 
     std::uint64_t start = 0;
     std::optional<std::uint64_t> total;

@@ -26,6 +26,24 @@ constexpr DWORD kOptionPassword = 29;
 
 std::string ErrorText(DWORD code) { return "error " + std::to_string(code); }
 
+// WinINet refused the server's certificate. Wine reports an unknown authority as a failed
+// revocation check, since the revocation of an untrusted chain cannot be checked either.
+bool CertificateRefused(DWORD e) {
+  switch (e) {
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // --- WinINet -----------------------------------------------------------------------------
 
 struct WinInet {
@@ -185,10 +203,8 @@ class WinInetTransport final : public HttpTransport {
     for (const auto& [name, value] : headers) lines += name + ": " + value + "\r\n";
     if (!net_.SendRequest(request, lines.empty() ? nullptr : lines.c_str(), static_cast<DWORD>(lines.size()), nullptr, 0)) {
       const DWORD e = GetLastError();
-      reason = e == ERROR_INTERNET_INVALID_CA || e == ERROR_INTERNET_SEC_CERT_CN_INVALID ||
-                       e == ERROR_INTERNET_SEC_CERT_DATE_INVALID || e == ERROR_INTERNET_SEC_CERT_ERRORS
-                   ? "the server's certificate is not trusted (" + ErrorText(e) + ")"
-                   : "no answer (" + ErrorText(e) + ")";
+      reason = CertificateRefused(e) ? "the server's certificate is not trusted (" + ErrorText(e) + ")"
+                                     : "no answer (" + ErrorText(e) + ")";
       return std::nullopt;
     }
     DWORD size = 0;
@@ -497,6 +513,8 @@ class WebDownloader final : public Downloader {
     if (!callback.CacheFile.empty()) state_.LastCacheFile = callback.CacheFile;
     if (callback.HttpStatus) log.push_back(UrlForLog(split.Url) + ": status " + std::to_string(callback.HttpStatus));
     if (callback.Stopped) return fail("cancelled");
+    if (hr == INET_E_INVALID_CERTIFICATE || hr == INET_E_SECURITY_PROBLEM)
+      return fail("the server's certificate is not trusted");
     if (FAILED(hr)) return fail("the download did not complete");
     if (callback.HttpStatus >= 400) return fail("status " + std::to_string(callback.HttpStatus));
     // The file the call returns is the one to copy: the status report may name another.

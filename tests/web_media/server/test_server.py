@@ -7,6 +7,18 @@
                                         request
   test_server.py stop STATE_DIR         ends the server whose PID STATE_DIR/pid holds
 
+Beside the plain server, the same files are served over HTTPS and the server process runs
+three proxies; each writes its port into STATE_DIR:
+  https_port     HTTPS with a certificate from a test CA made at start with the openssl
+                 command line (STATE_DIR/tls/ca.der is that CA, for the test to trust)
+  rogue_port     HTTPS with a certificate from a second CA that nobody trusts
+  proxy_port     a proxy without authentication: plain HTTP requests and CONNECT
+  authproxy_port the same, but only with Basic credentials "kemuser" / "kempass"
+  ntlmproxy_port refuses every request with a 407 that offers NTLM only
+The keys live in STATE_DIR/tls for the run only. A proxy sends every host name to
+127.0.0.1, so a name that resolves nowhere reaches the test server only through a proxy.
+Proxy requests are logged as "PROXY <name> <method> <target> auth=<ok|none|bad> status=N".
+
 Files are served with ETag, HEAD, Range ("bytes=N-" and "bytes=N-M") and If-Range. The
 first folder of the path can ask for a fault, and the rest names the file:
   /slow/F      small chunks with pauses
@@ -19,8 +31,13 @@ first folder of the path can ask for a fault, and the rest names the file:
   /loop/F      302 to itself, without end
   /status/N    an empty answer with status N
 """
+import base64
 import http.server
 import os
+import select
+import shutil
+import socket
+import ssl
 import signal
 import socketserver
 import subprocess
@@ -44,6 +61,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         line = "%s %s range=%s if-range=%s status=%d bytes=%d%s\n" % (
             self.command, self.path, self.headers.get("Range", "-"), self.headers.get("If-Range", "-"),
             status, sent, (" " + note) if note else "")
+        if getattr(self.server, "secure", False):
+            line = line[:-1] + " tls\n"
         with LOG_LOCK:
             with open(self.server.log_path, "a", encoding="utf-8") as f:
                 f.write(line)
@@ -142,21 +161,185 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     allow_reuse_address = True
 
 
+PROXY_USER, PROXY_PASSWORD = "kemuser", "kempass"
+
+
+def log_line(path, line):
+    with LOG_LOCK:
+        with open(path, "a", encoding="utf-8") as f:
+            f.write(line + "\n")
+
+
+def make_certificates(folder):
+    """A trusted and an untrusted CA, each with a server certificate for 127.0.0.1."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+
+    def run(*args):
+        subprocess.run(["openssl"] + list(args), cwd=folder, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+    with open(os.path.join(folder, "server.ext"), "w") as f:
+        f.write("basicConstraints=critical,CA:FALSE\n"
+                "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                "extendedKeyUsage=serverAuth\n"
+                "subjectAltName=DNS:127.0.0.1,DNS:localhost,IP:127.0.0.1\n"
+                "authorityKeyIdentifier=keyid\n")
+    run_id = os.urandom(4).hex()  # a new authority per start: never confused with an older one
+    for ca in ("ca", "rogue"):
+        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30",
+            "-keyout", ca + ".key", "-out", ca + ".pem", "-subj", "/CN=Kem %s test authority %s" % (ca, run_id),
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        run("x509", "-in", ca + ".pem", "-outform", "der", "-out", ca + ".der")
+        run("req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", ca + "-server.key",
+            "-out", ca + "-server.csr", "-subj", "/CN=127.0.0.1")
+        run("x509", "-req", "-sha256", "-days", "30", "-in", ca + "-server.csr", "-CA", ca + ".pem",
+            "-CAkey", ca + ".key", "-set_serial", "0x%x" % int.from_bytes(os.urandom(8), "big"),
+            "-extfile", "server.ext", "-out", ca + "-server.pem")
+
+
+def relay(a, b):
+    """Copies both ways until one side closes."""
+    sockets = [a, b]
+    try:
+        while True:
+            ready, _, _ = select.select(sockets, [], [], 120)
+            if not ready:
+                return
+            for s in ready:
+                data = s.recv(65536)
+                if not data:
+                    return
+                (b if s is a else a).sendall(data)
+    except OSError:
+        return
+
+
+class ProxyHandler(socketserver.StreamRequestHandler):
+    """An HTTP/1.0 proxy: absolute-URL requests are passed on, CONNECT opens a tunnel."""
+
+    def handle(self):
+        server = self.server
+        line = self.rfile.readline(65536).decode("latin-1")
+        parts = line.split()
+        if len(parts) != 3:
+            return
+        method, target, _ = parts
+        headers = []
+        while True:
+            h = self.rfile.readline(65536).decode("latin-1")
+            if h in ("\r\n", "\n", ""):
+                break
+            headers.append(h.rstrip("\r\n"))
+        credentials = [h.split(":", 1)[1].strip() for h in headers
+                       if h.lower().startswith("proxy-authorization:")]
+        auth = "none"
+        if credentials:
+            expected = "Basic " + base64.b64encode(("%s:%s" % (PROXY_USER, PROXY_PASSWORD)).encode()).decode()
+            auth = "ok" if credentials[0] == expected else "bad"
+
+        def refuse(status, text, offer=None):
+            answer = "HTTP/1.0 %d %s\r\n" % (status, text)
+            if offer:
+                answer += "Proxy-Authenticate: %s\r\n" % offer
+            answer += "Content-Length: 0\r\nConnection: close\r\n\r\n"
+            self.wfile.write(answer.encode("latin-1"))
+            log_line(server.log_path, "PROXY %s %s %s auth=%s status=%d" % (server.name, method, target, auth, status))
+
+        if server.name == "ntlmproxy":
+            return refuse(407, "Proxy Authentication Required", "NTLM")
+        if server.name == "authproxy" and auth != "ok":
+            return refuse(407, "Proxy Authentication Required", 'Basic realm="kem test proxy"')
+        if method == "CONNECT":
+            port = target.rpartition(":")[2]
+            if not port.isdigit():
+                return refuse(400, "Bad Request")
+            try:
+                upstream = socket.create_connection(("127.0.0.1", int(port)), timeout=10)
+            except OSError:
+                return refuse(502, "Bad Gateway")
+            self.wfile.write(b"HTTP/1.0 200 Connection established\r\n\r\n")
+            self.wfile.flush()
+            log_line(server.log_path, "PROXY %s CONNECT %s auth=%s status=200" % (server.name, target, auth))
+            with upstream:
+                upstream.settimeout(None)
+                relay(self.connection, upstream)
+            return
+        url = urllib.parse.urlsplit(target)
+        if url.scheme != "http" or not url.port:
+            return refuse(400, "Bad Request")
+        try:
+            upstream = socket.create_connection(("127.0.0.1", url.port), timeout=10)
+        except OSError:
+            return refuse(502, "Bad Gateway")
+        path = url.path or "/"
+        if url.query:
+            path += "?" + url.query
+        kept = [h for h in headers if not h.lower().startswith(("proxy-", "connection:", "keep-alive:"))]
+        request = "%s %s HTTP/1.0\r\n%s\r\nConnection: close\r\n\r\n" % (method, path, "".join(h + "\r\n" for h in kept))
+        log_line(server.log_path, "PROXY %s %s %s auth=%s status=passed" % (server.name, method, target, auth))
+        with upstream:
+            upstream.settimeout(None)
+            upstream.sendall(request.encode("latin-1"))
+            relay(self.connection, upstream)
+
+
+class ProxyServer(socketserver.ThreadingMixIn, socketserver.TCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def write_port(state, name, port):
+    with open(os.path.join(state, name + ".tmp"), "w") as f:
+        f.write(str(port))
+    os.replace(os.path.join(state, name + ".tmp"), os.path.join(state, name))
+
+
 def serve(state, root):
-    server = Server(("127.0.0.1", 0), Handler)
-    server.root = os.path.abspath(root)
-    server.log_path = os.path.join(state, "requests.log")
-    open(server.log_path, "w").close()
-    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
-    with open(os.path.join(state, "port.tmp"), "w") as f:
-        f.write(str(server.server_address[1]))
-    os.replace(os.path.join(state, "port.tmp"), os.path.join(state, "port"))
-    server.serve_forever()
+    log_path = os.path.join(state, "requests.log")
+    open(log_path, "w").close()
+    servers = []
+
+    def add(server, name):
+        server.root = os.path.abspath(root)
+        server.log_path = log_path
+        servers.append((server, name))
+        return server
+
+    add(Server(("127.0.0.1", 0), Handler), "port")
+    tls = os.path.join(state, "tls")
+    if shutil.which("openssl"):
+        make_certificates(tls)
+        for ca, name in (("ca", "https_port"), ("rogue", "rogue_port")):
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(os.path.join(tls, ca + "-server.pem"), os.path.join(tls, ca + "-server.key"))
+            server = add(Server(("127.0.0.1", 0), Handler), name)
+            server.socket = context.wrap_socket(server.socket, server_side=True)
+            server.secure = True
+    for name in ("proxy", "authproxy", "ntlmproxy"):
+        server = add(ProxyServer(("127.0.0.1", 0), ProxyHandler), name + "_port")
+        server.name = name
+
+    def stop_all(*_):
+        for server, _ in servers:
+            threading.Thread(target=server.shutdown).start()
+
+    signal.signal(signal.SIGTERM, stop_all)
+    threads = [threading.Thread(target=server.serve_forever) for server, _ in servers[1:]]
+    for t in threads:
+        t.start()
+    for server, name in servers[1:]:
+        write_port(state, name, server.server_address[1])
+    write_port(state, "port", servers[0][0].server_address[1])  # last: the server is ready
+    servers[0][0].serve_forever()
+    for t in threads:
+        t.join()
 
 
 def start(state, root):
     os.makedirs(state, exist_ok=True)
-    for name in ("port", "pid"):
+    for name in ("port", "pid", "https_port", "rogue_port", "proxy_port", "authproxy_port", "ntlmproxy_port"):
         try:
             os.remove(os.path.join(state, name))
         except FileNotFoundError:
@@ -166,7 +349,7 @@ def start(state, root):
                              stderr=open(os.path.join(state, "server.err"), "w"), start_new_session=True)
     with open(os.path.join(state, "pid"), "w") as f:
         f.write(str(child.pid))
-    for _ in range(100):
+    for _ in range(300):  # making the keys takes a few seconds on a slow machine
         if os.path.exists(os.path.join(state, "port")):
             print("serving %s on port %s (pid %d)" % (root, open(os.path.join(state, "port")).read(), child.pid))
             return 0
