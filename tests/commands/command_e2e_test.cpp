@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "support/engine_runner.h"
 #include "support/script_builder.h"
@@ -259,6 +261,59 @@ TEST_F(CommandE2E, SystemQueriesAgreeWithWin32) {
                    RRF_RT_REG_SZ, nullptr, owner, &ownerSize) != ERROR_SUCCESS)
     owner[0] = '\0';
   EXPECT_EQ(got["owner"], owner);
+}
+
+// Under Wine a program's Windows version is set by its file name (AppDefaults): every
+// version the 64-bit Wine offers is named as the table of names says, with the service pack
+// level of that version's text. Versions after 6.1 and before NT4 have no name.
+TEST_F(CommandE2E, OsNameAndServicePackOfEachWindowsVersion) {
+  if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) GTEST_SKIP() << "needs Wine's per-program versions";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      // Wine's name, then the name, the service pack level and "server edition" (setting 68).
+      {"win95", "95 0 FALSE"},
+      {"win98", "98SE 0 FALSE"},  // Wine's 98 is the second edition: build 4.10.2222
+      {"winme", "ME 0 FALSE"},
+      {"win31", "UNKNOWN 3 FALSE"},  // Win32s, service pack text "Win32s 1.3"
+      {"nt351", "UNKNOWN 5 FALSE"},
+      {"nt40", "NT4 6 FALSE"},
+      {"win2k", "2000 4 FALSE"},
+      {"winxp", "XP 3 FALSE"},
+      {"winxp64", "2003 2 FALSE"},  // 5.2 is "2003" for the workstation too
+      {"win2003", "2003 2 TRUE"},
+      {"vista", "VISTA 2 FALSE"},
+      {"win2008", "2008 2 TRUE"},
+      {"win7", ""},
+      {"win2008r2", ""},
+      {"win8", "UNKNOWN 0 FALSE"},
+      {"win81", "UNKNOWN 0 FALSE"},
+      {"win10", "UNKNOWN 0 FALSE"},
+  };
+  script_.Add("Get OS or SP Level", {"OSNAME", "TRUE"});
+  script_.Add("Get OS or SP Level", {"SP", "FALSE"});
+  script_.Add("Get System Settings", {"SERVER", "68"});
+  Report("os", "$OSNAME$ $SP$ $SERVER$");
+  script_.Add("Terminate with Exit Code", {"7"});
+  // A name of its own: the setting holds for every program of that name in the prefix.
+  const std::string exe = ComposeSetup(dir_ + "\\setup", "kem_os_version", script_.Data());
+  const std::string key = "Software\\Wine\\AppDefaults\\kem_os_version.exe";
+  std::map<std::string, std::string> answers;
+  for (const auto& [wine, answer] : cases) {
+    SCOPED_TRACE(wine);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Version", REG_SZ, wine.c_str(),
+                              static_cast<DWORD>(wine.size() + 1)),
+              ERROR_SUCCESS);
+    DeleteFileA(report_.c_str());
+    RunResult r = RunEngine(exe, "/s", 60000, temp_);
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.ExitCode, 7u);
+    answers[wine] = ReadFileBytes(report_);
+    if (!answer.empty()) EXPECT_EQ(answers[wine], "os=" + answer + "\r\n");
+  }
+  RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+  // Wine 8.0 gives "win7" the data of Server 2008 R2 and "win2008r2" those of 7: between
+  // them the two names of 6.1 must come out once each.
+  std::set<std::string> sixOne = {answers["win7"], answers["win2008r2"]};
+  EXPECT_EQ(sixOne, (std::set<std::string>{"os=SEVEN 1 FALSE\r\n", "os=2008R2 1 TRUE\r\n"}));
 }
 
 }  // namespace
