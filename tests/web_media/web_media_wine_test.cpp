@@ -20,7 +20,7 @@
 namespace kem::test {
 namespace {
 
-std::string g_state, g_built;
+std::string g_state, g_built, g_resumeBuilt, g_resumeStage;
 constexpr const char* kWork = "C:\\kem-web";
 constexpr const char* kProduct = "{5B7E2A10-4C3D-4F8A-9E61-0D2C7B9A3E41}";
 constexpr const char* kTitle = "Kem Web Download Test";
@@ -56,6 +56,10 @@ class WebDownloadWine : public ::testing::Test {
     if (args.size() > 2) {
       g_state = WindowsPath(args[1]);
       g_built = WindowsPath(args[2]);
+    }
+    if (args.size() > 4) {
+      g_resumeBuilt = WindowsPath(args[3]);
+      g_resumeStage = WindowsPath(args[4]);
     }
   }
   void SetUp() override {
@@ -475,6 +479,105 @@ TEST_F(WebSetupWine, CancelInTheRetryQuestionEndsTheDownload) {
   EXPECT_TRUE(Contains(trace, "Web media failed: Unable to download installation data from the web")) << trace;
   EXPECT_FALSE(PathExists(Cache() + "\\Fetched\\" + kRevision));
   EXPECT_FALSE(PathExists(Cache() + "\\Fetched.7zip"));
+}
+
+// A download cancelled part way from the progress page (Cancel, Yes to the question, No to
+// the proxy question) leaves what arrived in the cache; the next run of the setup asks only
+// for the rest, with Range and If-Range, and the block ends complete and unpacked.
+class WebResumeWine : public WebSetupWine {
+ protected:
+  static constexpr const char* kResumeProduct = "{3F6B1D82-5A4E-4C17-9B30-8E2D6A7C1F93}";
+  static constexpr const char* kResumeRevision = "{C81E4A27-9D3B-4F60-A5E2-1B7C3D9F0E54}";
+  void SetUp() override {
+    WebSetupWine::SetUp();
+    if (g_resumeBuilt.empty()) GTEST_SKIP() << "no resume setup";
+    RemoveTree(ResumeCache());
+  }
+  void TearDown() override {
+    RemoveTree(ResumeCache());
+    WebSetupWine::TearDown();
+  }
+  static std::string ResumeCache() { return std::string("C:\\ProgramData\\") + kResumeRevision; }
+  std::string CopyResumeSetup(const std::string& to) {
+    MakeFolder(to);
+    for (const char* f : {"resume.exe", "resume.msi", "resume.res", "kem.lib"})
+      CopyFileA((g_resumeBuilt + "\\" + f).c_str(), (to + "\\" + f).c_str(), FALSE);
+    MakeFolder(to + "\\data");  // the block stays on the server
+    return to + "\\resume.exe";
+  }
+  static std::uint64_t SizeOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+};
+
+TEST_F(WebResumeWine, CancelledDownloadResumesWithRangeOnTheNextRun) {
+  if (!HttpClientOnly()) GTEST_SKIP() << "the HTTP client resumes (urlmon=d); the URL moniker keeps its own cache";
+  const std::string exe = CopyResumeSetup(std::string(kWork) + "\\setup");
+  const std::string dest = std::string(kWork) + "\\dest";
+  MakeFolder(dest);
+  const std::string archive = ResumeCache() + "\\Large.7zip";
+  const std::uint64_t full = SizeOf(g_resumeBuilt + "\\data\\Large.7zip");
+  ASSERT_GT(full, 100000u);
+  const std::string port = ReadFileBytes(g_state + "\\port");
+
+  // First run: the block crawls in; Cancel once a fair part of it is there.
+  const std::string log1 = std::string(kWork) + "\\trace1.log";
+  EngineProcess first(exe, "/l=" + log1 + " TARGETDIR=" + dest + "\\ SERVER=http://127.0.0.1:" + port + "/crawl");
+  bool cancelled = false, confirmed = false, declined = false;
+  std::string boxes;
+  RunResult one = first.Wait(180000, [&](DWORD pid) {
+    if (!cancelled) {
+      HWND page = FindProcessWindow(pid, "TPoolTemplate");
+      if (page && SizeOf(archive) > 40000) {
+        HWND cancel = FindWindowExA(page, nullptr, "Button", "Cancel");
+        if (cancel) {
+          PostMessageA(cancel, BM_CLICK, 0, 0);
+          cancelled = true;
+        }
+      }
+    } else if (HWND proxy = FindProcessWindow(pid, "TkemProxy")) {
+      SendMessageA(GetDlgItem(proxy, IDCANCEL), BM_CLICK, 0, 0);  // No: give up
+      declined = true;
+    } else if (HWND box = FindMessageBox(pid)) {
+      const std::string texts = ChildTexts(box);
+      boxes += texts + "\n";
+      if (!confirmed && Contains(texts, "Are you sure you want to cancel?")) {
+        confirmed = true;
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDYES)));
+      } else {
+        PostMessageA(box, WM_CLOSE, 0, 0);
+      }
+    }
+    Sleep(100);
+  });
+  ASSERT_FALSE(one.TimedOut) << boxes << ReadTraceLog(log1);
+  ASSERT_TRUE(cancelled && confirmed) << boxes << ReadTraceLog(log1);
+  EXPECT_TRUE(declined) << "the failed download asked for proxy settings\n" << boxes;
+  EXPECT_TRUE(Contains(boxes, "Unable to download installation data from the web")) << boxes;
+  const std::uint64_t partial = SizeOf(archive);
+  ASSERT_GT(partial, 2048u) << ReadTraceLog(log1);
+  ASSERT_LT(partial, full) << "the cancel came after the whole block\n" << ReadTraceLog(log1);
+  EXPECT_FALSE(PathExists(ResumeCache() + "\\Large\\" + kResumeRevision));
+
+  // Second run, silent and at full speed: only the rest is asked for.
+  const std::size_t before = Requests().size();
+  const std::string log2 = std::string(kWork) + "\\trace2.log";
+  RunResult two = RunEngine(exe, "/s /l=" + log2 + " TARGETDIR=" + dest + "\\ SERVER=http://127.0.0.1:" + port,
+                            StartOptions{}, 180000);
+  ASSERT_FALSE(two.TimedOut);
+  EXPECT_EQ(two.ExitCode, 7u) << ReadTraceLog(log2);
+  const std::string requests = Requests().substr(before);
+  const std::string resumed = "GET /Large.7zip range=bytes=" + std::to_string(partial - 2048) + "- if-range=\"";
+  EXPECT_TRUE(Contains(requests, resumed)) << resumed << "\n" << requests;
+  EXPECT_TRUE(Contains(requests, "status=206 bytes=" + std::to_string(full - (partial - 2048)))) << requests;
+  EXPECT_FALSE(Contains(requests, "GET /Large.7zip range=- ")) << "the whole block was asked for again\n" << requests;
+  EXPECT_TRUE(PathExists(ResumeCache() + "\\Large\\" + kResumeRevision)) << ReadTraceLog(log2);
+  EXPECT_FALSE(PathExists(archive)) << "the downloaded archive goes once unpacked";
+  const std::string data = ReadFileBytes(g_resumeStage + "\\large\\data.bin");
+  ASSERT_EQ(data.size(), 600000u);
+  EXPECT_EQ(ReadFileBytes(ResumeCache() + "\\Large\\3F6B1D82\\data.bin"), data) << ReadTraceLog(log2);
 }
 
 }  // namespace

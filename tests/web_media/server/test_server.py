@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """A small HTTP server for the download tests, on the standard library alone.
 
-  test_server.py start STATE_DIR ROOT   serves ROOT on a free port of 127.0.0.1 in the
+  test_server.py start STATE_DIR ROOT [ROOT...]
+                                        serves the ROOT folders (a file from the first that
+                                        has it) on a free port of 127.0.0.1 in the
                                         background; STATE_DIR/port and STATE_DIR/pid tell
                                         where and who, STATE_DIR/requests.log lists every
                                         request
@@ -22,6 +24,7 @@ Proxy requests are logged as "PROXY <name> <method> <target> auth=<ok|none|bad> 
 Files are served with ETag, HEAD, Range ("bytes=N-" and "bytes=N-M") and If-Range. The
 first folder of the path can ask for a fault, and the rest names the file:
   /slow/F      small chunks with pauses
+  /crawl/F     1 KB every 50 ms (about 20 KB a second), for a download to cancel part way
   /drop/F      half the body, then the connection is closed
   /stall/F     half the body, then nothing for a minute
   /norange/F   Range is ignored (always the whole file)
@@ -85,7 +88,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.urlparse(self.path).path
         parts = [p for p in path.split("/") if p]
         fault = parts[0] if parts and parts[0] in (
-            "slow", "drop", "stall", "norange", "rangelie", "etag", "redirect", "loop", "status") else ""
+            "slow", "crawl", "drop", "stall", "norange", "rangelie", "etag", "redirect", "loop", "status") else ""
         rest = parts[1:] if fault else parts
         if fault == "status":
             return self.empty(int(rest[0]) if rest and rest[0].isdigit() else 500)
@@ -93,9 +96,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.empty(302, "/" + "/".join(rest))
         if fault == "loop":
             return self.empty(302, path)
-        file_path = os.path.join(self.server.root, *rest)
-        if not rest or ".." in rest or not os.path.isfile(file_path):
+        found = [os.path.join(root, *rest) for root in self.server.roots if rest and ".." not in rest]
+        found = [f for f in found if os.path.isfile(f)]
+        if not found:
             return self.empty(404)
+        file_path = found[0]
         with open(file_path, "rb") as f:
             data = f.read()
         stat = os.stat(file_path)
@@ -143,11 +148,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.close_connection = True
                 self.connection.shutdown(2)
                 return
-            chunk = 4096 if fault == "slow" else 65536
+            chunk = {"slow": 4096, "crawl": 1024}.get(fault, 65536)
             for i in range(0, len(body), chunk):
                 self.wfile.write(body[i:i + chunk])
                 sent += len(body[i:i + chunk])
-                if fault == "slow":
+                if fault in ("slow", "crawl"):
                     self.wfile.flush()
                     time.sleep(0.05)
         except OSError:
@@ -296,13 +301,13 @@ def write_port(state, name, port):
     os.replace(os.path.join(state, name + ".tmp"), os.path.join(state, name))
 
 
-def serve(state, root):
+def serve(state, roots):
     log_path = os.path.join(state, "requests.log")
     open(log_path, "w").close()
     servers = []
 
     def add(server, name):
-        server.root = os.path.abspath(root)
+        server.roots = [os.path.abspath(r) for r in roots]
         server.log_path = log_path
         servers.append((server, name))
         return server
@@ -337,21 +342,22 @@ def serve(state, root):
         t.join()
 
 
-def start(state, root):
+def start(state, roots):
     os.makedirs(state, exist_ok=True)
     for name in ("port", "pid", "https_port", "rogue_port", "proxy_port", "authproxy_port", "ntlmproxy_port"):
         try:
             os.remove(os.path.join(state, name))
         except FileNotFoundError:
             pass
-    child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", state, root],
+    child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", state] + roots,
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                              stderr=open(os.path.join(state, "server.err"), "w"), start_new_session=True)
     with open(os.path.join(state, "pid"), "w") as f:
         f.write(str(child.pid))
     for _ in range(300):  # making the keys takes a few seconds on a slow machine
         if os.path.exists(os.path.join(state, "port")):
-            print("serving %s on port %s (pid %d)" % (root, open(os.path.join(state, "port")).read(), child.pid))
+            print("serving %s on port %s (pid %d)" % (", ".join(roots), open(os.path.join(state, "port")).read(),
+                                                     child.pid))
             return 0
         if child.poll() is not None:
             break
@@ -378,10 +384,10 @@ def stop(state):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) == 4 and sys.argv[1] == "start":
-        sys.exit(start(sys.argv[2], sys.argv[3]))
-    if len(sys.argv) == 4 and sys.argv[1] == "serve":
-        serve(sys.argv[2], sys.argv[3])
+    if len(sys.argv) >= 4 and sys.argv[1] == "start":
+        sys.exit(start(sys.argv[2], sys.argv[3:]))
+    if len(sys.argv) >= 4 and sys.argv[1] == "serve":
+        serve(sys.argv[2], sys.argv[3:])
         sys.exit(0)
     if len(sys.argv) == 3 and sys.argv[1] == "stop":
         sys.exit(stop(sys.argv[2]))
