@@ -2,7 +2,9 @@
 # a 64-bit image) and sets what the benchmark's own helper programs are built with, so that
 # they match the engine:
 #   bench_wine_target BUILD   sets BENCH_CXX and BENCH_CC (MinGW compilers) and exports
-#                             KEM_WINE_ARCH=win64 for a 64-bit build (the harness's prefix).
+#                             KEM_WINE_ARCH=win64 for a 64-bit build (the harness's prefix),
+#                             and BENCH_NSIS_TARGET, the makensis target of a peer installer of
+#                             the same architecture (Debian's nsis has amd64 stubs and plug-ins).
 bench_wine_target() {
   local exe=$1/src/launcher/kemstub.exe
   # The optional header's magic: 0x10B for a 32-bit image, 0x20B for a 64-bit one.
@@ -12,10 +14,12 @@ bench_wine_target() {
   if [ "$magic" = 020b ]; then
     BENCH_CXX=x86_64-w64-mingw32-g++
     BENCH_CC=x86_64-w64-mingw32-gcc
+    BENCH_NSIS_TARGET=amd64-unicode
     export KEM_WINE_ARCH=win64
   else
     BENCH_CXX=i686-w64-mingw32-g++
     BENCH_CC=i686-w64-mingw32-gcc
+    BENCH_NSIS_TARGET=x86-unicode
     unset KEM_WINE_ARCH
   fi
 }

@@ -23,12 +23,15 @@ cp "$build/src/launcher/kemstub.exe" "$build/src/kemlib/kem.lib" "$work/engine/"
 "$BENCH_CXX" -O2 -static -o "$work/page_timer.exe" "$ROOT/bench/dialogs/page_timer.cpp"
 
 cp "$ROOT/examples/wizard/support/license.txt" "$work/license.txt"
-cat > "$work/peer.nsi" <<'NSI'
+# The peer is built for the engine build's architecture (a 64-bit one from the 64-bit
+# test build, which is all a machine without 32-bit support runs).
+cat > "$work/peer.nsi" <<NSI
+Target $BENCH_NSIS_TARGET
 !include "MUI2.nsh"
 Name "Wizard Example"
 OutFile "peer.exe"
 RequestExecutionLevel user
-InstallDir "$PROGRAMFILES\Wizard Example"
+InstallDir "\$PROGRAMFILES\\Wizard Example"
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_LICENSE "license.txt"
 !insertmacro MUI_PAGE_DIRECTORY
