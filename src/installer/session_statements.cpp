@@ -334,12 +334,14 @@ void ApplySession(Interpreter& in, std::size_t i, bool patch, SessionServices se
   bool installed = false;
   try {
     // The package follows the 64-bit mode and says it needs no elevation and holds its
-    // files uncompressed (no effect on a patch that opens as no database).
-    if (auto db = installer.OpenDatabase(job->Package, ctx.Data.CodePage)) {
-      AdaptPlatform(*db, ctx.State.PlatformMode);
-      db->SetSummaryInteger(kWordCount, kWordCountValue);
-      db->Commit();
-    }
+    // files uncompressed. A patch stays as it is: its template lists the products it
+    // applies to (an installer that opens it as a database would have them overwritten).
+    if (!patch)
+      if (auto db = installer.OpenDatabase(job->Package, ctx.Data.CodePage)) {
+        AdaptPlatform(*db, ctx.State.PlatformMode);
+        db->SetSummaryInteger(kWordCount, kWordCountValue);
+        db->Commit();
+      }
     installed = installer.QueryProductState(job->ProductCode) == 5;
   } catch (const StatementError& e) {
     thrown = e.what();

@@ -20,6 +20,7 @@ namespace {
 const std::string kRoot = "C:\\kem-e2e\\session";
 constexpr const char* kKey = "Software\\KemSessionE2E";
 constexpr const char* kProduct = "{6C2F1B36-3B5C-4F1E-9A4B-2D5F0A1C7E01}";
+constexpr const char* kPatchCode = "{2E7B9C41-5A3D-4F62-8B1E-0C9D8A7F6E51}";
 // Summary information value types.
 constexpr UINT kVtI4 = 3;
 constexpr UINT kVtLpstr = 30;
@@ -244,6 +245,77 @@ TEST_F(SessionE2E, ScriptsOwnExitCodeWins) {
   RunResult r = RunEngine(exe, "/s", 120000, temp_);
   ASSERT_FALSE(r.TimedOut);
   EXPECT_EQ(r.ExitCode, 77u);
+}
+
+// A patch package the test makes with make_patch.exe (built beside this program) from the
+// test database and a copy whose value "Other" reads "patched" instead of "x".
+std::string MakePatch(const std::string& dir, const std::string& products) {
+  const std::string original = dir + "\\original.msi", updated = dir + "\\updated.msi";
+  const std::string patch = dir + "\\setup.msp";
+  WriteTestDatabase(original);
+  WriteTestDatabase(updated);
+  MSIHANDLE db = 0;
+  EXPECT_EQ(MsiOpenDatabaseA(updated.c_str(), MSIDBOPEN_TRANSACT, &db), static_cast<UINT>(ERROR_SUCCESS));
+  EXPECT_TRUE(Sql(db, "UPDATE `Registry` SET `Value` = 'patched' WHERE `Registry` = 'RegOther'"));
+  MsiDatabaseCommit(db);
+  MsiCloseHandle(db);
+  RunResult r = RunEngine(Beside("kem_make_patch.exe"),
+                          "\"" + original + "\" \"" + updated + "\" \"" + patch + "\" " + kPatchCode + " " + products,
+                          60000);
+  EXPECT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 0u) << "make_patch failed";
+  return patch;
+}
+
+TEST_F(SessionE2E, ApplyPatchChangesTheInstalledProduct) {
+  // The product with both switches on: "Other" reads "x".
+  Deferred("1R");
+  Deferred("2R");
+  script_.Add("Apply Changes", {"progress", "RESULT", "TRUE", "FALSE"});
+  RunResult r = RunEngine(Compose(), "/s", 120000, temp_);
+  ASSERT_FALSE(r.TimedOut);
+  ASSERT_EQ(r.ExitCode, 0u);
+  ASSERT_EQ(RegValue("Other"), "x");
+
+  // The patch beside a setup whose script applies it and reports the outcome.
+  const std::string patchDir = dir_ + "-patch";
+  ScriptBuilder patchScript;
+  patchScript.Add("Apply Patch", {"RESULT"});
+  patchScript.Add("Write to Text File", {temp_ + "\\result.txt", "$RESULT$|$LASTERROR$", "FALSE"});
+  const std::string exe = ComposeSetup(patchDir, "setup", patchScript.Data());
+  WriteTestDatabase(patchDir + "\\setup.msi");
+  MakeFolder(patchDir + "\\data");
+  WriteFileBytes(patchDir + "\\data\\" + kProduct, "");
+  MakePatch(patchDir, kProduct);
+  r = RunEngine(exe, "/s", 120000, temp_);
+  ASSERT_FALSE(r.TimedOut);
+  const std::string result = ReadFileBytes(temp_ + "\\result.txt");
+  EXPECT_EQ(result.substr(0, result.find('|')), "COMPLETE") << result;
+  EXPECT_EQ(r.ExitCode, 0u);
+  EXPECT_EQ(RegValue("Other"), "patched");
+  EXPECT_EQ(MsiQueryProductStateA(kProduct), INSTALLSTATE_DEFAULT);
+}
+
+TEST_F(SessionE2E, APatchForAnotherProductGivesErrorWithTheInstallersText) {
+  ScriptBuilder patchScript;
+  patchScript.Add("Apply Patch", {"RESULT"});
+  patchScript.Add("Write to Text File", {temp_ + "\\result.txt", "$RESULT$|$LASTERROR$", "FALSE"});
+  const std::string exe = ComposeSetup(dir_, "setup", patchScript.Data());
+  WriteTestDatabase(dir_ + "\\setup.msi");
+  MakeFolder(dir_ + "\\data");
+  WriteFileBytes(dir_ + "\\data\\" + kProduct, "");
+  MakePatch(dir_, "{0D1E2F3A-4B5C-4D6E-8F70-8192A3B4C5D6}");  // not installed anywhere
+  RunResult r = RunEngine(exe, "/s", 120000, temp_);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 1603u);
+  const std::string result = ReadFileBytes(temp_ + "\\result.txt");
+  const auto bar = result.find('|');
+  ASSERT_NE(bar, std::string::npos) << result;
+  EXPECT_EQ(result.substr(0, bar), "ERROR");
+  std::string text = result.substr(bar + 1);
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  EXPECT_NE(text, "") << "LASTERROR is empty";
+  EXPECT_NE(MsiQueryProductStateA(kProduct), INSTALLSTATE_DEFAULT);
 }
 
 }  // namespace

@@ -136,6 +136,21 @@ TEST_F(SessionTest, ModesFromTheFlagsAndThePatchBesideTheDatabase) {
   EXPECT_EQ(GetVar("R3"), "COMPLETE");
 }
 
+// An installer that opens the patch as a database (Wine's does) must not get to rewrite
+// it: its template lists the products it applies to, not a platform.
+TEST_F(SessionTest, ThePatchPackageStaysAsItIs) {
+  installer.productStates[kProduct] = 5;
+  FakePackage& patch = installer.packages["C:\\Temp\\kem1\\setup.msp"];
+  patch.summary[7] = kProduct;
+  script.Add("Apply Patch", {"R"});
+  Run();
+  ASSERT_EQ(installer.calls.size(), 1u);
+  EXPECT_EQ(GetVar("R"), "COMPLETE");
+  EXPECT_EQ(patch.summary.at(7), kProduct);
+  EXPECT_EQ(patch.summaryInts.count(15), 0u);
+  EXPECT_EQ(patch.commits, 0);
+}
+
 TEST_F(SessionTest, PropertyFileLivesForTheSessionOnlyAndEachSessionCommitsNewRows) {
   std::vector<std::string> filesDuring;
   installer.duringCall = [&] {
