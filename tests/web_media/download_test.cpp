@@ -247,11 +247,14 @@ class MemoryTarget : public TargetFile {
   bool Write(const char* p, std::size_t n) override {
     if (data->size() + n > failWriteAt) {
       data->append(p, failWriteAt - data->size());  // a torn write
+      full = true;
       return false;
     }
     data->append(p, n);
     return true;
   }
+  std::string FailureText() override { return full ? "the disk is full" : ""; }
+  bool full = false;
   void CloseAt(std::uint64_t bytes) override {
     if (data && data->size() > bytes) data->resize(bytes);
   }
@@ -356,7 +359,7 @@ TEST_F(HttpClientTest, FailuresKeepThePartialFileToTheLastGoodByte) {
   const std::vector<Case> cases = {
       {"drop", dropped, SIZE_MAX, 5500, "connection failed after 5500 bytes"},
       {"short body", short_, SIZE_MAX, 12000, "the body ended at 12000 of 20000 bytes"},
-      {"disk full", File(body), 4321, 4000, "write failed after 4000 bytes"},
+      {"disk full", File(body), 4321, 4000, "write failed after 4000 bytes: the disk is full"},
       {"over-long body", overlong, SIZE_MAX, 0, "longer than 20000 bytes"},
   };
   for (const Case& c : cases) {

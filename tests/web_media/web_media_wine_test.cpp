@@ -580,5 +580,57 @@ TEST_F(WebResumeWine, CancelledDownloadResumesWithRangeOnTheNextRun) {
   EXPECT_EQ(ReadFileBytes(ResumeCache() + "\\Large\\3F6B1D82\\data.bin"), data) << ReadTraceLog(log2);
 }
 
+// The installer cache on a small disk (OVERRIDECACHE on drive K:, a tmpfs) with less room
+// than the block: the download fails and says the disk is full, the block is not marked and
+// no piece of it passes for the whole; once there is room, the next run completes it.
+TEST_F(WebResumeWine, BlockLargerThanTheFreeSpaceFailsAndALaterRunCompletesIt) {
+  const std::string disk = ReadFileBytes(g_state + "\\small_disk");
+  if (disk.rfind("K:", 0) != 0) GTEST_SKIP() << "no small disk: " << disk;
+  const std::string exe = CopyResumeSetup(std::string(kWork) + "\\setup");
+  const std::string dest = std::string(kWork) + "\\dest";
+  MakeFolder(dest);
+  const std::string cacheRoot = "K:\\cache";
+  const std::string cache = cacheRoot + "\\" + kResumeRevision;
+  RemoveTree(cacheRoot);
+  const std::uint64_t full = SizeOf(g_resumeBuilt + "\\data\\Large.7zip");
+  // Leave about half the block's size free.
+  ULARGE_INTEGER free{};
+  ASSERT_TRUE(GetDiskFreeSpaceExA("K:\\", &free, nullptr, nullptr));
+  ASSERT_GT(free.QuadPart, full + 700000) << "the small disk is too small for the later run";
+  const std::string filler = "K:\\filler.bin";
+  WriteFileBytes(filler, std::string(static_cast<std::size_t>(free.QuadPart - full / 2), 'f'));
+  const std::string port = ReadFileBytes(g_state + "\\port");
+  const std::string args = " TARGETDIR=" + dest + "\\ OVERRIDECACHE=" + cacheRoot + " SERVER=http://127.0.0.1:" + port;
+
+  const std::string log1 = std::string(kWork) + "\\trace1.log";
+  RunResult one = RunEngine(exe, "/s /l=" + log1 + args, StartOptions{}, 180000);
+  ASSERT_FALSE(one.TimedOut);
+  const std::string trace1 = ReadTraceLog(log1);
+  EXPECT_NE(one.ExitCode, 7u) << trace1;
+  EXPECT_TRUE(Contains(trace1, "the disk is full")) << trace1;
+  EXPECT_TRUE(Contains(trace1, "Web media failed: Unable to download installation data from the web")) << trace1;
+  EXPECT_FALSE(PathExists(cache + "\\Large\\" + kResumeRevision)) << "the block is not marked";
+  EXPECT_FALSE(PathExists(cache + "\\Large\\3F6B1D82\\data.bin"));
+  EXPECT_FALSE(PathExists(cache + "\\Large.7zip.kemcopy")) << "a broken copy is not left behind";
+  // What arrived may stay for a resume, but never as the whole block.
+  EXPECT_LT(SizeOf(cache + "\\Large.7zip"), full);
+
+  // Room again: the next run completes the block.
+  ASSERT_TRUE(DeleteFileA(filler.c_str()));
+  const std::size_t before = Requests().size();
+  const std::string log2 = std::string(kWork) + "\\trace2.log";
+  RunResult two = RunEngine(exe, "/s /l=" + log2 + args, StartOptions{}, 180000);
+  ASSERT_FALSE(two.TimedOut);
+  EXPECT_EQ(two.ExitCode, 7u) << ReadTraceLog(log2);
+  EXPECT_TRUE(PathExists(cache + "\\Large\\" + kResumeRevision)) << ReadTraceLog(log2);
+  EXPECT_EQ(ReadFileBytes(cache + "\\Large\\3F6B1D82\\data.bin"), ReadFileBytes(g_resumeStage + "\\large\\data.bin"));
+  EXPECT_FALSE(PathExists(cache + "\\Large.7zip"));
+  if (HttpClientOnly()) {
+    // The HTTP client kept what fitted and asks for the rest.
+    EXPECT_TRUE(Contains(Requests().substr(before), "GET /Large.7zip range=bytes=")) << Requests().substr(before);
+  }
+  RemoveTree(cacheRoot);
+}
+
 }  // namespace
 }  // namespace kem::test

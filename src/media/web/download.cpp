@@ -291,7 +291,12 @@ DownloadOutcome HttpDownload(HttpTransport& transport, TargetFile& target, const
     if (!total && head.ContentLength && answer->Status == 200) total = head.ContentLength;
     if (!body) return fail("no body");
 
-    if (!target.OpenAt(start)) return fail("the target cannot be written");
+    // The cause, when the file system named one: "write failed after 4000 bytes: the disk is full".
+    auto cause = [&] {
+      const std::string why = target.FailureText();
+      return why.empty() ? std::string() : ": " + why;
+    };
+    if (!target.OpenAt(start)) return fail("the target cannot be written" + cause());
     std::uint64_t written = start;
     const std::uint64_t shown = total.value_or(0);
     std::vector<char> buffer(64 * 1024);
@@ -309,7 +314,7 @@ DownloadOutcome HttpDownload(HttpTransport& transport, TargetFile& target, const
       }
       if (!target.Write(buffer.data(), size)) {
         target.CloseAt(written);
-        return fail("write failed after " + std::to_string(written) + " bytes");
+        return fail("write failed after " + std::to_string(written) + " bytes" + cause());
       }
       written += size;
       // An unknown total shows no percent yet.

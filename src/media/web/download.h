@@ -118,6 +118,8 @@ class TargetFile {
   // Opens the file (creating it) cut to the first bytes bytes; writes go after them.
   virtual bool OpenAt(std::uint64_t bytes) = 0;
   virtual bool Write(const char* data, std::size_t size) = 0;
+  // Why the last OpenAt or Write failed ("the disk is full"); empty when unknown.
+  virtual std::string FailureText() { return {}; }
   // Closes the file, cut to bytes (what was written and is good).
   virtual void CloseAt(std::uint64_t bytes) = 0;
 };

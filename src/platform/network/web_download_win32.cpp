@@ -44,6 +44,12 @@ bool CertificateRefused(DWORD e) {
   }
 }
 
+// A file system error as the trace log names it.
+std::string FileErrorText(DWORD e) {
+  if (e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL) return "the disk is full (" + ErrorText(e) + ")";
+  return ErrorText(e);
+}
+
 // --- WinINet -----------------------------------------------------------------------------
 
 struct WinInet {
@@ -248,24 +254,30 @@ class Win32TargetFile final : public TargetFile {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
   bool OpenAt(std::uint64_t bytes) override {
+    error_ = 0;
     file_ = UniqueHandle(CreateFileA(path_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_.Valid()) return false;
+    if (!file_.Valid()) return Failed(GetLastError());
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file_.Get(), &size) || static_cast<std::uint64_t>(size.QuadPart) < bytes) return false;
+    if (!GetFileSizeEx(file_.Get(), &size)) return Failed(GetLastError());
+    if (static_cast<std::uint64_t>(size.QuadPart) < bytes) return false;
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(bytes);
-    return SetFilePointerEx(file_.Get(), at, nullptr, FILE_BEGIN) && SetEndOfFile(file_.Get());
+    if (!SetFilePointerEx(file_.Get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_.Get()))
+      return Failed(GetLastError());
+    return true;
   }
   bool Write(const char* data, std::size_t size) override {
     while (size > 0) {
       DWORD written = 0;
-      if (!WriteFile(file_.Get(), data, static_cast<DWORD>(size), &written, nullptr) || written == 0) return false;
+      if (!WriteFile(file_.Get(), data, static_cast<DWORD>(size), &written, nullptr)) return Failed(GetLastError());
+      if (written == 0) return Failed(ERROR_DISK_FULL);  // nothing taken: no room
       data += written;
       size -= written;
     }
     return true;
   }
+  std::string FailureText() override { return error_ ? FileErrorText(error_) : std::string(); }
   void CloseAt(std::uint64_t bytes) override {
     if (!file_.Valid()) return;
     LARGE_INTEGER size;
@@ -278,8 +290,14 @@ class Win32TargetFile final : public TargetFile {
   }
 
  private:
+  bool Failed(DWORD error) {
+    error_ = error;
+    return false;
+  }
+
   std::string path_;
   UniqueHandle file_;
+  DWORD error_ = 0;
 };
 
 std::optional<std::uint64_t> FileSizeOf(const std::string& path) { return Win32TargetFile(path).Size(); }
@@ -399,16 +417,21 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
 
 // Copies through a new file beside the target that is renamed over it, so the target is
 // whole or as it was.
+// A copy that stops part way (a full disk) leaves no piece of itself behind; the cause
+// stays in GetLastError.
 bool CopyWhole(const std::string& from, const std::string& to) {
   const std::string temp = to + ".kemcopy";
   DeleteFileA(temp.c_str());
-  if (!CopyFileA(from.c_str(), temp.c_str(), FALSE)) return false;
+  auto failed = [&] {
+    const DWORD error = GetLastError();
+    DeleteFileA(temp.c_str());
+    SetLastError(error);
+    return false;
+  };
+  if (!CopyFileA(from.c_str(), temp.c_str(), FALSE)) return failed();
   SetFileAttributesA(temp.c_str(), FILE_ATTRIBUTE_NORMAL);
   SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!MoveFileExA(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileA(temp.c_str());
-    return false;
-  }
+  if (!MoveFileExA(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return failed();
   return true;
 }
 
@@ -528,7 +551,8 @@ class WebDownloader final : public Downloader {
       return fail("the downloaded file has " + std::to_string(*size) + " of " + std::to_string(callback.Maximum) +
                   " bytes");
     if (_stricmp(cached.c_str(), request.Target.c_str()) != 0 && !CopyWhole(cached, request.Target))
-      return fail("the downloaded file cannot be copied to " + request.Target + " (" + ErrorText(GetLastError()) + ")");
+      return fail("the downloaded file cannot be copied to " + request.Target + " (" + FileErrorText(GetLastError()) +
+                  ")");
     if (FileSizeOf(request.Target) != size) return fail("the copy of the downloaded file is incomplete");
     log.push_back("Downloaded " + split.Url + ": " + std::to_string(*size) + " bytes");
     out.Ok = true;
