@@ -236,13 +236,13 @@ void WriteToTextFile(Interpreter& in, std::size_t i, CommandFileService& files, 
   if (!out) fail();
   if (atTop && !out->Write(text)) fail();
   if (reader) {
-    std::string line;
+    std::string lines;
     for (;;) {
-      auto r = reader->Next(line);
+      lines.clear();
+      auto r = reader->NextLines(lines);
       if (r == TextLineReader::Read::End) break;
       if (r == TextLineReader::Read::Failed) throw StatementError("Cannot read the text file " + path);
-      line += "\r\n";
-      if (!out->Write(line)) fail();
+      if (!out->Write(lines)) fail();
     }
     reader.reset();
   }

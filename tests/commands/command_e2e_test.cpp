@@ -105,6 +105,32 @@ TEST_F(CommandE2E, RegistryFoldersFilesAndTextFiles) {
   EXPECT_FALSE(PathExists(dir_ + "\\del\\deep"));
 }
 
+// "Write to Text File" copies the old lines with every line end made CR LF, also where a
+// line end is split between two of the reader's 64 KB pieces, and ends an open last line.
+TEST_F(CommandE2E, WriteToTextFileMakesEveryLineEndCrLf) {
+  const std::string x(65535, 'x');
+  const struct {
+    std::string before, after;
+  } cases[] = {
+      {x + "\r\ny\rz\n\nw", x + "\r\ny\r\nz\r\n\r\nw\r\nend\r\n"},  // CR LF split between pieces
+      {x + "\r" + "a", x + "\r\na\r\nend\r\n"},                      // a lone CR at a piece's end
+      {x + "x\n\r", x + "x\r\n\r\nend\r\n"},                         // LF first in the next piece
+      {x + "x" + x + "\r", x + "x" + x + "\r\nend\r\n"},                // a line over three pieces
+      {"", "end\r\n"},
+      {"\r\n\r\n", "\r\n\r\nend\r\n"},
+      {std::string("a\0b\n", 4), std::string("a\0b\r\nend\r\n", 10)},
+  };
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    WriteFileBytes(dir_ + "\\t" + std::to_string(k) + ".txt", cases[k].before);
+    script_.Add("Write to Text File", {dir_ + "\\t" + std::to_string(k) + ".txt", "end", "FALSE"});
+  }
+  RunResult r = Run();
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 7u);
+  for (std::size_t k = 0; k < std::size(cases); ++k)
+    EXPECT_EQ(ReadFileBytes(dir_ + "\\t" + std::to_string(k) + ".txt"), cases[k].after) << "case " << k;
+}
+
 TEST_F(CommandE2E, RunProgramPassesItsParametersVerbatimAndReturnsTheExitCode) {
   const std::string folder = dir_ + "\\kem test";
   MakeFolder(folder);

@@ -29,6 +29,20 @@ class TextLineReader {
   virtual ~TextLineReader() = default;
   enum class Read { Line, End, Failed };
   virtual Read Next(std::string& line) = 0;
+  // Appends the next lines to out, each ended by CR LF, as Next would give them: Line
+  // after a piece was appended (the last line of a piece may go on in the next one), End
+  // when nothing is left. For copying a file's lines whole; not mixed with Next.
+  virtual Read NextLines(std::string& out) {
+    constexpr std::size_t kPiece = 64 * 1024;
+    std::string line;
+    for (bool any = false;; any = true) {
+      if (any && out.size() >= kPiece) return Read::Line;
+      const Read r = Next(line);
+      if (r != Read::Line) return r == Read::End && any ? Read::Line : r;
+      out += line;
+      out += "\r\n";
+    }
+  }
 };
 
 // A new file written in the folder of its target and put in the target's place by
@@ -37,7 +51,8 @@ class TextReplacement {
  public:
   virtual ~TextReplacement() = default;
   virtual bool Write(const std::string& bytes) = 0;
-  // Flushes, closes and replaces the target (its attributes set to normal first).
+  // Writes what is pending, closes and replaces the target (its attributes set to normal
+  // first).
   virtual bool Commit() = 0;
 };
 

@@ -81,12 +81,68 @@ class FileLineReader final : public TextLineReader {
       }
     }
   }
+  // One buffer's worth at a time: the runs between line breaks are copied whole, with the
+  // line ends made CR LF; a line still open at the end of the file is ended too.
+  Read NextLines(std::string& out) override {
+    for (;;) {
+      if (pos_ == size_) {
+        if (eof_) return Read::End;
+        DWORD got = 0;
+        if (!ReadFile(file_.Get(), buffer_.data(), static_cast<DWORD>(buffer_.size()), &got, nullptr)) return Read::Failed;
+        pos_ = 0;
+        size_ = got;
+        if (got == 0) {
+          eof_ = true;
+          if (!open_) return Read::End;
+          open_ = false;
+          out += "\r\n";
+          return Read::Line;
+        }
+      }
+      if (skipLf_) {
+        skipLf_ = false;
+        if (buffer_[pos_] == '\n') {
+          ++pos_;
+          continue;
+        }
+      }
+      break;
+    }
+    const char* p = buffer_.data() + pos_;
+    const char* end = buffer_.data() + size_;
+    auto findLf = [&] { return static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))); };
+    const char* lf = findLf();  // the next LF; null when the buffer holds no more
+    while (p < end) {
+      if (lf && lf < p) lf = findLf();
+      const char* cr = static_cast<const char*>(std::memchr(p, '\r', static_cast<std::size_t>((lf ? lf : end) - p)));
+      const char* stop = cr ? cr : lf ? lf : end;
+      openLength_ += static_cast<std::size_t>(stop - p);
+      if (openLength_ > kMaxLine) return Read::Failed;
+      out.append(p, stop);
+      if (stop == end) {
+        open_ = true;
+        break;
+      }
+      out += "\r\n";
+      open_ = false;
+      openLength_ = 0;
+      p = stop + 1;
+      if (*stop == '\r') {
+        if (p == end) skipLf_ = true;
+        else if (*p == '\n') ++p;
+      }
+    }
+    pos_ = size_;
+    return Read::Line;
+  }
 
  private:
   UniqueHandle file_;
   std::vector<char> buffer_;
   std::size_t pos_ = 0, size_ = 0;
   bool eof_ = false, skipLf_ = false;
+  bool open_ = false;  // NextLines: a line has begun and not yet ended
+  std::size_t openLength_ = 0;
 };
 
 class FileReplacement final : public TextReplacement {
@@ -105,8 +161,11 @@ class FileReplacement final : public TextReplacement {
     pending_ += bytes;
     return pending_.size() < kPiece || Drain();
   }
+  // The new file is not forced to the disk before it takes the old one's place: under Wine
+  // that waited for every dirty page of the volume (seconds after a setup had written
+  // much), and a plain save of the file in place would not be forced either.
   bool Commit() override {
-    if (!Drain() || !FlushFileBuffers(file_.Get())) return false;
+    if (!Drain()) return false;
     file_.Reset();
     if (GetFileAttributesA(target_.c_str()) != INVALID_FILE_ATTRIBUTES)
       SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_NORMAL);
