@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds static i686 MinGW libraries that Debian ships only as sources (or, for
-# libgcrypt, only as a full build). Installs them under /opt/kem-mingw (idempotent: a
-# library is skipped when present and, where a marker records them, built with the
-# current options).
+# libgcrypt, only as a full build; for the LZMA decoder, only in an old version). Installs
+# them under /opt/kem-mingw (idempotent: a library is skipped when present and, where a
+# marker records them, built with the current options).
 #   build-mingw-libs.sh [x86_64]   the same libraries for 64-bit Windows, under /opt/kem-mingw64
 set -euo pipefail
 PREFIX=/opt/kem-mingw
@@ -87,4 +87,6 @@ if [ ! -f "$PREFIX/lib/libgcrypt.a" ] || [ "$(cat "$GCRYPT_MARK" 2>/dev/null)" !
       install-pkgconfigDATA >/dev/null)
   printf '%s\n' "$gcrypt_options" > "$GCRYPT_MARK"
 fi
+# The LZMA/LZMA2 decoder of the 7z reader, from the 7zip sources.
+bash "$(dirname "${BASH_SOURCE[0]}")/build-lzma-decoder.sh" "${HOST%%-*}"
 log "present in $PREFIX"

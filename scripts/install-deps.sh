@@ -95,4 +95,6 @@ fi
 # Cross-built static libraries for MinGW (liblzma from xz-utils, libjpeg from libjpeg-turbo).
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 "$HERE/build-mingw-libs.sh"
+# The current LZMA/LZMA2 decoder for the native build (the 7z reader's tests, benchmark, fuzzing).
+"$HERE/build-lzma-decoder.sh" native
 log "done"

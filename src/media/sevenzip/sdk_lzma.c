@@ -1,23 +1,35 @@
-/* LZMA and LZMA2 decoding over the LZMA SDK's C decoder (Debian's lzma-dev). The SDK brings
-   the LZMA decoder; the LZMA2 chunk layer is ours. */
+/* LZMA and LZMA2 decoding over the LZMA SDK's C decoder. Preferred: the current decoder,
+   built from Debian's 7zip sources into a small library by scripts/build-lzma-decoder.sh
+   (KEM_LZMA_SDK_LIBRARY); otherwise the older one that Debian's lzma-dev installs as a source
+   file, compiled in here. The LZMA2 chunk layer is ours in both cases. */
 #include "media/sevenzip/sdk_lzma.h"
 
 #include <stdlib.h>
 #include <string.h>
 
-/* The SDK's type header pulls in the Windows header on Windows; the decoder needs nothing from
-   it, so it is compiled as plain C everywhere. */
+#ifdef KEM_LZMA_SDK_LIBRARY
+#include <LzmaDec.h>
+/* Exported by the decoder for its LZMA2 layer, but not declared in its header. */
+void LzmaDec_InitDicAndState(CLzmaDec* p, BoolInt initDic, BoolInt initState);
+typedef BoolInt KemBool;
+typedef ISzAllocPtr KemAllocSelf;
+#else
+/* The older SDK's type header pulls in the Windows header on Windows; the decoder needs
+   nothing from it, so it is compiled as plain C everywhere. */
 #pragma push_macro("_WIN32")
 #undef _WIN32
 #define _7ZIP_ST
 #include <LzmaDec.c>
 #pragma pop_macro("_WIN32")
+typedef Bool KemBool;
+typedef void* KemAllocSelf;
+#endif
 
-static void* SdkAlloc(void* p, size_t size) {
+static void* SdkAlloc(KemAllocSelf p, size_t size) {
   (void)p;
   return size ? malloc(size) : NULL;
 }
-static void SdkFree(void* p, void* address) {
+static void SdkFree(KemAllocSelf p, void* address) {
   (void)p;
   free(address);
 }
@@ -119,7 +131,7 @@ static int Lzma2Header(KemSdkDecoder* d, Byte b) {
           d->needState = 1;
         }
         d->needDictReset = 0;
-        LzmaDec_InitDicAndState(&d->dec, (Bool)reset, False);
+        LzmaDec_InitDicAndState(&d->dec, (KemBool)reset, False);
         d->state = kCopyData;
       } else {
         d->state = kPack1;
@@ -159,8 +171,8 @@ static int Lzma2Header(KemSdkDecoder* d, Byte b) {
   /* Start of an LZMA chunk. */
   {
     unsigned mode = (d->control >> 5) & 3;
-    Bool initDic = mode == 3;
-    Bool initState = mode > 0;
+    KemBool initDic = mode == 3;
+    KemBool initState = mode > 0;
     if ((!initDic && d->needDictReset) || (!initState && d->needState)) return KEM_SDK_DATA_ERROR;
     LzmaDec_InitDicAndState(&d->dec, initDic, initState);
     d->needDictReset = 0;
