@@ -344,6 +344,7 @@ def serve(state, roots):
 
 def start(state, roots):
     os.makedirs(state, exist_ok=True)
+    stop(state)  # a server an earlier start left running (its stop never ran) goes first
     for name in ("port", "pid", "https_port", "rogue_port", "proxy_port", "authproxy_port", "ntlmproxy_port"):
         try:
             os.remove(os.path.join(state, name))
