@@ -161,11 +161,11 @@ class FileReplacement final : public TextReplacement {
     pending_ += bytes;
     return pending_.size() < kPiece || Drain();
   }
-  // The new file is not forced to the disk before it takes the old one's place: under Wine
-  // that waited for every dirty page of the volume (seconds after a setup had written
-  // much), and a plain save of the file in place would not be forced either.
+  // The new file is forced to the disk before it takes the old one's place: a crash right
+  // after the replacement must find either the old text or the whole new one, never a
+  // file whose name was moved before its contents were written.
   bool Commit() override {
-    if (!Drain()) return false;
+    if (!Drain() || !FlushFileBuffers(file_.Get())) return false;
     file_.Reset();
     if (GetFileAttributesA(target_.c_str()) != INVALID_FILE_ATTRIBUTES)
       SetFileAttributesA(target_.c_str(), FILE_ATTRIBUTE_NORMAL);
