@@ -73,34 +73,7 @@ HWND ChildWithText(HWND page, const char* text) {
 void SaveScreenshot(HWND window, const std::string& folder, const std::string& name) {
   if (folder.empty()) return;
   CreateDirectoryA(folder.c_str(), nullptr);
-  RECT r;
-  GetWindowRect(window, &r);
-  const int w = r.right - r.left, h = r.bottom - r.top;
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 24;
-  void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-  SelectObject(mem, old);
-  const int stride = ((w * 3 + 3) / 4) * 4;
-  BITMAPFILEHEADER fh{};
-  fh.bfType = 0x4D42;
-  fh.bfOffBits = sizeof(fh) + sizeof(bi.bmiHeader);
-  fh.bfSize = fh.bfOffBits + stride * h;
-  std::ofstream out(folder + "\\" + name + ".bmp", std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&fh), sizeof(fh));
-  out.write(reinterpret_cast<const char*>(&bi.bmiHeader), sizeof(bi.bmiHeader));
-  out.write(static_cast<const char*>(bits), static_cast<std::streamsize>(stride) * h);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
+  SaveWindowBitmap(window, folder + "\\" + name + ".bmp", 0);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

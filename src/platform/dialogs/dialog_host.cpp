@@ -20,6 +20,7 @@
 #include "dialogs/html/html_links.h"
 #include "dialogs/pictures/picture.h"
 #include "platform/dialogs/html_view.h"
+#include "platform/dialogs/picture_bitmap.h"
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
 #include "platform/text/text.h"
@@ -841,25 +842,9 @@ struct DialogHost::Impl final : dialogs::DialogPort {
         pictures::MakeBottomLeftColorTransparent(image);
       }
       const COLORREF back = glyph ? GetSysColor(COLOR_BTNFACE) : n.back;
-      BITMAPINFO bi{};
-      bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-      bi.bmiHeader.biWidth = static_cast<LONG>(image.width);
-      bi.bmiHeader.biHeight = -static_cast<LONG>(image.height);
-      bi.bmiHeader.biPlanes = 1;
-      bi.bmiHeader.biBitCount = 32;
-      void* bits = nullptr;
-      HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-      if (!bmp || !bits) return;
-      auto* out = static_cast<std::uint8_t*>(bits);
-      const int br = GetRValue(back), bg = GetGValue(back), bb = GetBValue(back);
-      for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
-        const int a = image.pixels[i + 3];
-        out[i + 0] = static_cast<std::uint8_t>((image.pixels[i + 0] * a + bb * (255 - a)) / 255);
-        out[i + 1] = static_cast<std::uint8_t>((image.pixels[i + 1] * a + bg * (255 - a)) / 255);
-        out[i + 2] = static_cast<std::uint8_t>((image.pixels[i + 2] * a + br * (255 - a)) / 255);
-        out[i + 3] = 255;
-      }
-      n.picture = GdiObject(bmp);
+      GdiObject bmp = PictureOverBackground(image, back);
+      if (!bmp.Get()) return;
+      n.picture = std::move(bmp);
       n.pictureWidth = static_cast<int>(image.width);
       n.pictureHeight = static_cast<int>(image.height);
     } catch (const pictures::PictureError& e) {

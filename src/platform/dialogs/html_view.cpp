@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "dialogs/html/html_links.h"
 #include "dialogs/pictures/picture.h"
+#include "platform/dialogs/picture_bitmap.h"
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
 #include "platform/text/text.h"
@@ -142,29 +143,8 @@ struct HtmlView::Impl {
     try {
       if (std::optional<std::string> data = path.empty() ? std::nullopt : ReadLocalFile(path, options.codePage)) {
         pictures::Image image = pictures::DecodePicture(*data);
-        BITMAPINFO bi{};
-        bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-        bi.bmiHeader.biWidth = static_cast<LONG>(image.width);
-        bi.bmiHeader.biHeight = -static_cast<LONG>(image.height);
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-        if (bmp && bits) {
-          auto* out = static_cast<std::uint8_t*>(bits);
-          const COLORREF back = options.back;
-          const int br = GetRValue(back), bg = GetGValue(back), bb = GetBValue(back);
-          for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
-            const int a = image.pixels[i + 3];
-            out[i + 0] = static_cast<std::uint8_t>((image.pixels[i + 0] * a + bb * (255 - a)) / 255);
-            out[i + 1] = static_cast<std::uint8_t>((image.pixels[i + 1] * a + bg * (255 - a)) / 255);
-            out[i + 2] = static_cast<std::uint8_t>((image.pixels[i + 2] * a + br * (255 - a)) / 255);
-            out[i + 3] = 255;
-          }
-          result = Picture{GdiObject(bmp), static_cast<int>(image.width), static_cast<int>(image.height)};
-        } else if (bmp) {
-          DeleteObject(bmp);
-        }
+        if (GdiObject bmp = PictureOverBackground(image, options.back); bmp.Get())
+          result = Picture{std::move(bmp), static_cast<int>(image.width), static_cast<int>(image.height)};
       }
     } catch (const pictures::PictureError&) {
       result.reset();
