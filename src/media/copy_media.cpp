@@ -45,11 +45,13 @@ struct MovedFile {
 struct CopyJob {
   std::string Source, Destination;
   bool Compress = false;
+  bool CompressFiles = false;  // cleared when the volume refuses compression
   bool CopyOnly = false;  // the program's data folder keeps its files
   std::string CompleteText;
   std::string WebBlockFolder, OuterPackage;
   bool Success = false;
   std::vector<MovedFile> Moved;
+  std::string LastFolder;  // the target folder made last
 };
 
 // Brings one file over; false when the target does not exist afterwards.
@@ -69,19 +71,26 @@ bool BringOver(MediaFileService& files, const CopyItem& item, CopyJob& job) {
     }
     return files.FileExistsWide(target);
   }
+  // The files of one folder come one after another: its folder is made once. (Under Wine
+  // every call on a path costs a trip to the server, and one on a missing name a search of
+  // its folder, so each file gets only the calls it needs.)
   const std::string targetFolder = item.TargetFolder + file.RelativeFolder;
-  if (!files.CreateFolders(targetFolder)) return false;
-  const std::string target = targetFolder + file.Name;
-  if (!files.FileExists(target)) {
-    bool placed = false;
-    if (!job.CopyOnly && files.MoveTo(file.Source, target)) {
-      job.Moved.push_back(MovedFile{file.Source, target, {}, {}});
-      placed = true;
-    }
-    if (!placed) placed = CopyWhole(files, file.Source, target);
-    if (placed && job.Compress) files.SetCompressed(target);
+  if (targetFolder != job.LastFolder) {
+    if (!files.CreateFolders(targetFolder)) return false;
+    job.LastFolder = targetFolder;
   }
-  return files.FileExists(target);
+  const std::string target = targetFolder + file.Name;
+  if (files.FileExists(target)) return true;  // kept as it is
+  bool placed = false;
+  if (!job.CopyOnly && files.MoveTo(file.Source, target)) {
+    job.Moved.push_back(MovedFile{file.Source, target, {}, {}});
+    placed = true;
+  }
+  if (!placed) placed = CopyWholeAbsent(files, file.Source, target);
+  if (!placed) return files.FileExists(target);
+  // A volume without compression refuses it for every file: asked once.
+  if (job.CompressFiles && !files.SetCompressed(target)) job.CompressFiles = false;
+  return true;
 }
 
 void RunCopy(MediaFileService& files, WorkerReporter& reporter, CopyJob& job) {
@@ -127,6 +136,7 @@ bool CopyOfflineMedia(Interpreter& in, MediaServices& media, const std::string& 
   job->Source = sourceFolder;
   job->Destination = destinationFolder;
   job->Compress = IsTrue(vars.Get("VRAX_COMPRESS_INSTALLER_CACHE"));
+  job->CompressFiles = job->Compress;
   job->CopyOnly = in.Data().MediaMode == 2 &&
                   UpperCase(ExpandCompilerVars(in.Data().CompilerVariables, "#CACHESOURCES#")) == "TRUE";
   job->CompleteText = in.Context().Message(21);

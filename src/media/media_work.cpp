@@ -64,10 +64,21 @@ std::int64_t ProgressPercent(std::uint64_t done, std::uint64_t total) {
 
 bool CopyWhole(MediaFileService& files, const std::string& from, const std::string& to) {
   if (files.FileExists(to)) return false;
+  return CopyWholeAbsent(files, from, to);
+}
+
+bool CopyWholeAbsent(MediaFileService& files, const std::string& from, const std::string& to) {
   const std::string partial = to + std::string(kPartialSuffix);
-  files.SetNormalAttributes(partial);
-  files.RemoveFile(partial);
-  if (!files.CopyTo(from, partial, true)) {
+  // A partial file left by an earlier run is overwritten; only one that resists (read-only)
+  // costs the extra calls. Each call on a name that does not exist makes Wine search the
+  // folder for it in every letter case, so the usual path makes as few as it can.
+  bool copied = files.CopyTo(from, partial, false);
+  if (!copied) {
+    files.SetNormalAttributes(partial);
+    files.RemoveFile(partial);
+    copied = files.CopyTo(from, partial, true);
+  }
+  if (!copied) {
     files.RemoveFile(partial);
     return false;
   }

@@ -36,6 +36,8 @@ std::int64_t ProgressPercent(std::uint64_t done, std::uint64_t total);
 // Copies the file under a temporary name beside the target and renames it into place,
 // so that the target exists only once it is whole. Never replaces an existing target.
 bool CopyWhole(MediaFileService& files, const std::string& from, const std::string& to);
+// The same for a target that the caller has just found missing.
+bool CopyWholeAbsent(MediaFileService& files, const std::string& from, const std::string& to);
 bool CopyWholeWide(MediaFileService& files, const std::u16string& from, const std::u16string& to);
 
 // Copies the archive into folder under its own name (the folder created, compressed with

@@ -109,6 +109,8 @@ class Win32MediaFiles : public MediaFileService {
     std::wstring path = AsWide(folder);
     while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     if (path.empty()) return false;
+    const auto isFolder = [](DWORD a) { return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0; };
+    if (isFolder(GetFileAttributesW(path.c_str()))) return true;  // the usual case: one call
     // Every level from the root down; the existing ones fail harmlessly.
     for (std::size_t i = 0; i <= path.size(); ++i) {
       if (i == path.size() || path[i] == L'\\' || path[i] == L'/') {
@@ -117,8 +119,7 @@ class Win32MediaFiles : public MediaFileService {
         CreateDirectoryW(part.c_str(), nullptr);
       }
     }
-    const DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return isFolder(GetFileAttributesW(path.c_str()));
   }
   bool MoveToWide(const std::u16string& from, const std::u16string& to) override {
     return MoveFileExW(AsWide(from).c_str(), AsWide(to).c_str(), MOVEFILE_COPY_ALLOWED) != 0;
