@@ -9,6 +9,7 @@
 #                                 else say why and exit 1
 # KEM_WINE_ARCH=win64 at start makes the prefix a 64-bit one run by the 64-bit Wine loader,
 # for the 64-bit test build; the state folder remembers it for the later commands.
+# KEM_WINE_UNMANAGED=1 at start: Wine manages the windows itself (see start below).
 set -u
 cmd=${1:?command}
 
@@ -90,6 +91,17 @@ case "$cmd" in
     fi
     # A trivial program makes sure the prefix is usable.
     "$wine" cmd /c exit 0 </dev/null >/dev/null 2>&1
+    # No window manager runs on the Xvfb display. Wine leaves captioned windows to one by
+    # default, and before it takes such a window off the screen it waits up to 2 s for the
+    # window manager to confirm that the window was mapped, so every hidden page stalls its
+    # thread for 2 s here. KEM_WINE_UNMANAGED=1 tells Wine that no window manager is present
+    # (X11 driver "Managed"=N): it frames and hides the windows itself, as Windows does.
+    # Without it the prefix keeps Wine's default.
+    if [ "${KEM_WINE_UNMANAGED:-}" = 1 ]; then
+      "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+    elif grep -q '^"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+      "$wine" reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1
+    fi
     echo "wine prefix ready in $WINEPREFIX on display $DISPLAY"
     ;;
   run)
