@@ -2,8 +2,8 @@
 # Compares the 7z reader's extraction with `7zz x -mmt=1` on the same archives.
 #   run_bench.sh BENCH_EXE [WORKDIR] [WIN32_BUILD]
 # BENCH_EXE: bench_sevenzip from a native build without sanitizers (Release).
-# WIN32_BUILD: optional MinGW build folder; its kemlib_bench.exe (beside kem.lib) then runs
-# the same extraction under Wine through the wine harness.
+# WIN32_BUILD: optional MinGW build folder (32- or 64-bit); its kemlib_bench.exe (beside
+# kem.lib) then runs the same extraction under Wine through the wine harness.
 set -eu
 bench=$(readlink -f "${1:?bench_sevenzip}")
 work=$(readlink -m "${2:-/tmp/kem-7z-bench}")
@@ -69,8 +69,11 @@ if [ -n "$win32" ]; then
   exe=$(readlink -f "$win32/tests/kemlib/kemlib_bench.exe")
   state=$(readlink -f "$win32/wine")
   harness="$here/../../scripts/wine-harness.sh"
+  # A 64-bit build runs in a 64-bit prefix (KEM_WINE_ARCH).
+  . "$here/../wine_target.sh"
+  bench_wine_target "$win32"
   "$harness" start "$state" >/dev/null 2>&1
-  printf '%-16s %9s %9s %9s\n' wine_kem.lib 7zz_s ours_s ratio
+  printf '%-16s %9s %9s %9s\n' "wine_kem.lib${KEM_WINE_ARCH:+ (64-bit)}" 7zz_s ours_s ratio
   for name in lzma lzma2 lzma_aes lzma2_aes; do
     pw=""; case $name in *aes) pw=Bench ;; esac
     best_wine=999999
