@@ -170,6 +170,11 @@ void StartupWindows::Advance() {
 
 void* StartupWindows::Owner() const { return impl_->init; }
 
+// Under Wine on an X display without a window manager, the hide of the preparing window (it
+// has a caption) holds this thread for 2 s: Wine waits for a window manager to confirm the
+// window was mapped before it takes it off the screen. Every page hidden behind the next one
+// waits the same way, and Windows does not wait at all, so nothing here works around it; the
+// Wine harness can tell the prefix that no window manager is present (KEM_WINE_UNMANAGED).
 void StartupWindows::Close() {
   if (impl_->init) ShowWindow(impl_->init, SW_HIDE);
   if (impl_->splash) ShowWindow(impl_->splash, SW_HIDE);
