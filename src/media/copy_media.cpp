@@ -2,6 +2,7 @@
 // folder, file by file on a worker thread.
 #include <algorithm>
 #include <memory>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -52,7 +53,14 @@ struct CopyJob {
   bool Success = false;
   std::vector<MovedFile> Moved;
   std::string LastFolder;  // the target folder made last
+  std::unordered_set<std::string> LastFolderNames;  // what it held then, upper case
+  bool LastFolderListed = false;  // every name it held is in LastFolderNames
 };
+
+// A name that letter case alone can match: ASCII, and no '~' (it may be a short name).
+bool PlainName(const std::string& name) {
+  return std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != '~'; });
+}
 
 // Brings one file over; false when the target does not exist afterwards.
 bool BringOver(MediaFileService& files, const CopyItem& item, CopyJob& job) {
@@ -78,9 +86,20 @@ bool BringOver(MediaFileService& files, const CopyItem& item, CopyJob& job) {
   if (targetFolder != job.LastFolder) {
     if (!files.CreateFolders(targetFolder)) return false;
     job.LastFolder = targetFolder;
+    job.LastFolderNames.clear();
+    job.LastFolderListed = true;
+    for (const MediaEntry& entry : files.List(targetFolder)) {
+      if (!entry.WideName.empty() || !PlainName(entry.Name)) job.LastFolderListed = false;
+      if (!entry.Folder) job.LastFolderNames.insert(UpperCase(entry.Name));
+    }
   }
   const std::string target = targetFolder + file.Name;
-  if (files.FileExists(target)) return true;  // kept as it is
+  // What the folder held when it was listed tells whether a plain name is there (a fresh
+  // cache folder holds nothing), without a look-up per file; other names, and all names of
+  // a folder that held other ones, are looked up. Either way nothing existing is replaced:
+  // the move and the rename below fail on an existing target.
+  const bool plain = job.LastFolderListed && PlainName(file.Name);
+  if (plain ? job.LastFolderNames.contains(UpperCase(file.Name)) : files.FileExists(target)) return true;  // kept
   bool placed = false;
   if (!job.CopyOnly && files.MoveTo(file.Source, target)) {
     job.Moved.push_back(MovedFile{file.Source, target, {}, {}});
