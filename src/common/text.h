@@ -72,4 +72,12 @@ std::string WithTrailingBackslash(std::string_view folder);
 // page conversion is installed.
 std::u16string WidenLatin1(std::string_view s);
 
+// The value of a hexadecimal digit (either letter case), or -1 for any other character.
+constexpr int HexDigitValue(char c) noexcept {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace kem

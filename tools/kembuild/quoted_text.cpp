@@ -1,18 +1,9 @@
 #include "kembuild/quoted_text.h"
 
+#include "common/text.h"
 #include "kembuild/code_page.h"
 
 namespace kem::builder {
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::optional<QuotedParse> ParseQuoted(std::string_view line, std::size_t pos, std::string& error,
                                        std::size_t& errorColumn, const CodePage* codePage) {
@@ -71,8 +62,8 @@ std::optional<QuotedParse> ParseQuoted(std::string_view line, std::size_t pos, s
       case 'r': r.text += '\r'; i += 2; break;
       case 't': r.text += '\t'; i += 2; break;
       case 'x': {
-        int hi = i + 2 < line.size() ? HexValue(line[i + 2]) : -1;
-        int lo = i + 3 < line.size() ? HexValue(line[i + 3]) : -1;
+        int hi = i + 2 < line.size() ? HexDigitValue(line[i + 2]) : -1;
+        int lo = i + 3 < line.size() ? HexDigitValue(line[i + 3]) : -1;
         if (hi < 0 || lo < 0) {
           error = "\\x must be followed by two hexadecimal digits";
           errorColumn = i;

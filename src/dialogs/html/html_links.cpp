@@ -8,13 +8,6 @@
 namespace kem::html {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string DecodeEscapes(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -22,8 +15,8 @@ std::string DecodeEscapes(std::string_view text) {
       out.push_back(text[i]);
       continue;
     }
-    const int hi = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
-    const int lo = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+    const int hi = i + 1 < text.size() ? HexDigitValue(text[i + 1]) : -1;
+    const int lo = i + 2 < text.size() ? HexDigitValue(text[i + 2]) : -1;
     if (hi < 0 || lo < 0) {
       // A bad escape ends the decoding: the rest stays as written.
       out.append(text.substr(i));

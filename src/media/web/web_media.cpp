@@ -17,13 +17,6 @@ namespace kem {
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string Trimmed(std::string_view s) {
   while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
   while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
@@ -165,7 +158,7 @@ std::optional<std::string> DescrambleBlockPassword(std::string_view stored) {
   std::string out;
   out.reserve(plain.size() / 2);
   for (std::size_t i = 0; i < plain.size(); i += 2) {
-    const int high = HexValue(plain[i + 1]), low = HexValue(plain[i]);
+    const int high = HexDigitValue(plain[i + 1]), low = HexDigitValue(plain[i]);
     if (high < 0 || low < 0) return std::nullopt;
     out += static_cast<char>(high * 16 + low);
   }
