@@ -21,6 +21,7 @@
 #include "dialogs/pictures/picture.h"
 #include "platform/dialogs/html_view.h"
 #include "platform/dialogs/picture_bitmap.h"
+#include "platform/dialogs/wide_text.h"
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
 #include "platform/text/text.h"
@@ -133,15 +134,6 @@ void DrawComponentImage(HDC dc, int x, int y, int h, int index) {
     case 5: drive(16, index == 5); break;
     default: break;
   }
-}
-
-std::wstring Wide(std::string_view text, std::uint32_t codePage) {
-  std::u16string w = AnsiToUtf16(text, codePage);
-  return std::wstring(w.begin(), w.end());
-}
-
-std::string Narrow(std::wstring_view text, std::uint32_t codePage) {
-  return Utf16ToAnsi(std::u16string(text.begin(), text.end()), codePage);
 }
 
 COLORREF ColorOf(std::string_view text, COLORREF fallback) {

@@ -13,6 +13,7 @@
 #include "dialogs/html/html_links.h"
 #include "dialogs/pictures/picture.h"
 #include "platform/dialogs/picture_bitmap.h"
+#include "platform/dialogs/wide_text.h"
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
 #include "platform/text/text.h"
@@ -41,11 +42,6 @@ std::optional<std::string> ReadLocalFile(const std::string& path, std::uint32_t 
                         read != data.size()))
     return std::nullopt;
   return data;
-}
-
-std::wstring Wide(std::string_view text, std::uint32_t codePage) {
-  std::u16string w = AnsiToUtf16(text, codePage);
-  return std::wstring(w.begin(), w.end());
 }
 
 bool IsPictureFile(const std::string& path) {
