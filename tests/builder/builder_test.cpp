@@ -254,7 +254,7 @@ TEST_F(BuilderTest, EveryItemComesFromTheProject) {
       "[plugin-statements]\n"
       "Call DLL Function\n"
       "[component-sizes]\n"
-      "CORE = 778240\n"
+      "VRAX-PREDEF-COMPONENT = 778240\n"
       "[support-files]\n"
       "plug/a.dll\n");
   WriteAll(Project() / "plug" / "a.dll", "plug-in stand-in");
@@ -301,7 +301,7 @@ TEST_F(BuilderTest, EveryItemComesFromTheProject) {
   EXPECT_EQ(d.DefaultLanguage, "English");
   EXPECT_EQ(d.CodePage, 1250u);
   EXPECT_EQ(d.PluginStatements, (StringList{"Call DLL Function"}));
-  EXPECT_EQ(d.ComponentSizes, (StringList{"CORE", "778240"}));
+  EXPECT_EQ(d.ComponentSizes, (StringList{"VRAX-PREDEF-COMPONENT", "778240"}));
   EXPECT_EQ(d.CompilerVariables.Items(), (std::vector<std::string>{"LOCMODE", "VARSONLY", "EMPTY", ""}));
   EXPECT_TRUE(d.WebBlockSources.empty());
   EXPECT_EQ(d.MediaFileMap.Count(), 0u);
@@ -1083,7 +1083,15 @@ TEST_F(BuilderTest, CommandLineMessages) {
   Manifest("");
   Script("Comment\n");
   unsetenv("KEM_ENGINE_DIR");
-  Outcome noEngine = RunKembuild("build " + Project().string() + " -o " + (root_ / "o").string(), root_);
+  // A copy outside any build tree: the builder of a build tree finds the engines built beside it.
+  fs::create_directories(root_ / "alone");
+  fs::copy_file(KEMBUILD_EXE, root_ / "alone" / "kembuild");
+  fs::permissions(root_ / "alone" / "kembuild", fs::perms::owner_all);
+  const std::string err = (root_ / "alone" / "err.txt").string();
+  int noEngineStatus = std::system(((root_ / "alone" / "kembuild").string() + " build " + Project().string() + " -o " +
+                                    (root_ / "o").string() + " >/dev/null 2>" + err).c_str());
+  Outcome noEngine{WIFEXITED(noEngineStatus) ? WEXITSTATUS(noEngineStatus) : -1, "", ReadAll(err)};
+  fs::remove_all(root_ / "alone");
   EXPECT_EQ(noEngine.status, 1);
   EXPECT_THAT(noEngine.err, HasSubstr("kembuild: error: cannot find the engine"));
   EXPECT_THAT(noEngine.err, HasSubstr("--engine-dir"));

@@ -4,9 +4,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 #include <fstream>
@@ -16,6 +18,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "kembuild/check_project.h"
 #include "kembuild/installer_database.h"
 #include "kembuild/installer_rows.h"
 #include "kembuild/support_archive.h"
@@ -153,15 +156,64 @@ bool HoldsEngine(const fs::path& dir) {
   return fs::is_regular_file(dir / kEngineFileName, ec) && fs::is_regular_file(dir / kArchiveLibraryName, ec);
 }
 
-// bin/../share/kem/engine is where "cmake --install" puts the engine beside the builder.
-fs::path EngineFolder(const BuildOptions& o) {
-  if (!o.engineDir.empty()) return o.engineDir;
+// The machine field of a PE image's file header, or 0 when the file is none.
+unsigned PeMachine(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  unsigned char dos[0x40] = {};
+  if (!in.read(reinterpret_cast<char*>(dos), sizeof dos) || dos[0] != 'M' || dos[1] != 'Z') return 0;
+  const std::uint32_t at = dos[0x3C] | dos[0x3D] << 8 | dos[0x3E] << 16 | static_cast<std::uint32_t>(dos[0x3F]) << 24;
+  unsigned char header[6] = {};
+  if (!in.seekg(at) || !in.read(reinterpret_cast<char*>(header), sizeof header)) return 0;
+  if (header[0] != 'P' || header[1] != 'E' || header[2] || header[3]) return 0;
+  return header[4] | header[5] << 8;
+}
+
+// The engine that a build tree beside the builder's own made: the builder of a native
+// build tree (the folder holding CMakeCache.txt) looks through that tree's sibling folders
+// for kemstub.exe and kem.lib, either side by side (a folder the engine was copied into)
+// or where a Windows build tree makes them (src/launcher/, src/kemlib/). The 32-bit engine,
+// which setups ship, goes before a 64-bit one; among equals the newest engine wins.
+std::optional<EngineFiles> EngineOfBuildTree(const fs::path& builderFolder) {
+  std::error_code ec;
+  fs::path tree;
+  for (fs::path up = builderFolder; !up.empty() && tree.empty(); up = up.parent_path()) {
+    if (fs::is_regular_file(up / "CMakeCache.txt", ec)) tree = up;
+    if (up == up.parent_path()) break;
+  }
+  if (tree.empty()) return std::nullopt;
+  std::vector<EngineFiles> found;
+  for (const auto& entry : fs::directory_iterator(tree.parent_path(), ec)) {
+    if (!entry.is_directory(ec) || entry.path() == tree) continue;
+    for (EngineFiles f : {EngineFiles{entry.path() / kEngineFileName, entry.path() / kArchiveLibraryName},
+                          EngineFiles{entry.path() / "src" / "launcher" / kEngineFileName,
+                                      entry.path() / "src" / "kemlib" / kArchiveLibraryName}})
+      if (fs::is_regular_file(f.program, ec) && fs::is_regular_file(f.library, ec) && PeMachine(f.program))
+        found.push_back(f);
+  }
+  auto rank = [](const EngineFiles& f) {
+    std::error_code e;
+    return std::make_pair(PeMachine(f.program) == 0x14C, fs::last_write_time(f.program, e));
+  };
+  auto best = std::max_element(found.begin(), found.end(),
+                               [&](const EngineFiles& a, const EngineFiles& b) { return rank(a) < rank(b); });
+  if (best == found.end()) return std::nullopt;
+  return *best;
+}
+
+// --engine-dir, KEM_ENGINE_DIR, the installed layout (bin/../share/kem/engine, where
+// "cmake --install" puts the engine beside the builder), then the build tree's.
+EngineFiles EngineOf(const BuildOptions& o) {
+  auto in = [](const fs::path& dir) { return EngineFiles{dir / kEngineFileName, dir / kArchiveLibraryName}; };
+  if (!o.engineDir.empty()) return in(o.engineDir);
   const char* env = std::getenv("KEM_ENGINE_DIR");
-  if (env && *env) return env;
+  if (env && *env) return in(env);
   for (const fs::path& candidate : DefaultEngineFolders())
-    if (HoldsEngine(candidate)) return candidate;
+    if (HoldsEngine(candidate)) return in(candidate);
+  const fs::path own = OwnFolder();
+  if (auto built = own.empty() ? std::nullopt : EngineOfBuildTree(own)) return *built;
   std::string looked;
   for (const fs::path& candidate : DefaultEngineFolders()) looked += "\n  " + candidate.string();
+  if (!own.empty()) looked += "\n  the Windows build trees beside the builder's own build tree";
   throw BuildError("", 0, "cannot find the engine (kemstub.exe and kem.lib): give --engine-dir DIR or set "
                           "KEM_ENGINE_DIR; looked in" + looked);
 }
@@ -212,18 +264,26 @@ std::vector<fs::path> DefaultEngineFolders() {
 
 BuildResult BuildSetup(const BuildOptions& o) {
   CheckOutputFolder(o);
-  Project project = LoadProject(o.projectDir);
+  // Every problem of the project in one go: its errors first, then its warnings.
+  ProjectCheck checked = CheckProject(o.projectDir);
+  if (!checked.errors.empty()) {
+    std::vector<Diagnostic> all = std::move(checked.errors);
+    all.insert(all.end(), checked.warnings.begin(), checked.warnings.end());
+    throw BuildError(std::move(all));
+  }
+  const Project& project = checked.project;
   for (const auto& folder : project.sourceFolders)
     if (IsWithin(o.outputDir, folder) || IsWithin(folder, o.outputDir))
       throw BuildError("", 0, "the output folder " + o.outputDir.string() + " overlaps the source folder " +
                                   folder.string() + "; choose a folder outside it");
   BuildResult r;
-  r.compiled = CompileProject(project);
+  r.compiled = std::move(checked.compiled);
   for (const auto& s : project.statements) r.statementsWithoutId += s.id.empty() ? 1 : 0;
 
-  const fs::path engineDir = EngineFolder(o);
-  const fs::path enginePath = engineDir / kEngineFileName;
-  const fs::path libraryPath = engineDir / kArchiveLibraryName;
+  const EngineFiles engineFiles = EngineOf(o);
+  const fs::path& enginePath = engineFiles.program;
+  const fs::path& libraryPath = engineFiles.library;
+  r.engine = enginePath;
   std::error_code ec;
   if (!fs::is_regular_file(enginePath, ec)) throw BuildError("", 0, "engine not found: " + enginePath.string());
   if (!fs::is_regular_file(libraryPath, ec))

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,18 @@ inline constexpr const char* kArchiveLibraryName = "kem.lib";
 
 // Where a build looks for the engine when neither --engine-dir nor KEM_ENGINE_DIR names it:
 // the share folder that "cmake --install" fills (BIN/../share/kem/engine), then an engine
-// folder beside the builder, then the builder's own folder.
+// folder beside the builder, then the builder's own folder. A builder in a build tree then
+// takes the engine of a Windows build tree beside its own (EngineOfBuildTree).
 std::vector<std::filesystem::path> DefaultEngineFolders();
+
+struct EngineFiles {
+  std::filesystem::path program;  // kemstub.exe
+  std::filesystem::path library;  // kem.lib
+};
+
+// The engine made by a Windows build tree beside the build tree that holds builderFolder
+// (the 32-bit one first, then the newest), or nullopt.
+std::optional<EngineFiles> EngineOfBuildTree(const std::filesystem::path& builderFolder);
 
 struct BuildOptions {
   std::filesystem::path projectDir;
@@ -29,6 +40,7 @@ struct BuildResult {
   std::filesystem::path setupProgram;  // OUT/base.exe
   std::filesystem::path archive;       // OUT/base.res
   std::filesystem::path database;      // OUT/base.msi
+  std::filesystem::path engine;        // the engine program the setup was made from
   std::vector<std::filesystem::path> files;  // every file written, in writing order
   CompiledSetup compiled;
   std::size_t statementsWithoutId = 0;

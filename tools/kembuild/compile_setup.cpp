@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "common/text.h"
+#include "kembuild/authoring_checks.h"
 #include "kembuild/code_page.h"
 #include "kembuild/guid.h"
 #include "kembuild/installer_rows.h"
@@ -86,6 +87,34 @@ std::string CommandHeaderFor(const std::string& id, std::unordered_set<std::stri
   return d;
 }
 
+// Support files the engine shows or reads as text in the setup's code page: the readme
+// and licence texts, index pages, INI files and language files.
+bool IsTextSupportFile(std::string_view name) {
+  const std::string upper = UpperCase(name);
+  for (std::string_view ext : {".TXT", ".HTM", ".HTML", ".INI"})
+    if (upper.size() > ext.size() && upper.compare(upper.size() - ext.size(), ext.size(), ext) == 0) return true;
+  return upper.rfind("SHARED.TRANSLATIONS.", 0) == 0;
+}
+
+// A text support file as the setup reads it. UTF-8 text (with or without a byte-order
+// mark) is converted to the code page like the project's own texts; a file that is no
+// UTF-8 is taken to be written in the code page already and kept byte for byte, and so is
+// plain ASCII. Returns the converted text, or nullopt when the file is to be copied as it
+// is; error (with badLine) says why a character the code page lacks refuses the file.
+std::optional<std::string> SupportTextInCodePage(const CodePage& codePage, const std::string& bytes,
+                                                 std::size_t& badLine, std::string& error) {
+  const bool bom = bytes.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0;
+  const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii || (!bom && !IsUtf8(bytes))) return std::nullopt;
+  auto converted = ConvertFileText(codePage, bytes, badLine, error);
+  if (!converted) {
+    error = "the text cannot be shown in the setup's code page " + std::to_string(codePage.Number()) + ": " + error;
+    return std::nullopt;
+  }
+  error.clear();
+  return converted;
+}
+
 bool IsBinaryForm(const std::string& bytes) {
   return bytes.substr(0, 64).find("TPF0") != std::string::npos;
 }
@@ -116,8 +145,10 @@ std::string DerivedStatementId(const Project& project, const ScriptStatement& s,
   return DerivedGuid(seed);
 }
 
-std::vector<std::string> ResolveStatementIds(const Project& project) {
-  std::vector<Diagnostic> ds;
+namespace {
+
+// The IDs, with a message for every ID written twice (the later statement keeps it too).
+std::vector<std::string> StatementIds(const Project& project, std::vector<Diagnostic>& ds) {
   std::map<std::string, const ScriptStatement*> used;
   for (const auto& s : project.statements) {
     if (s.id.empty()) continue;
@@ -127,7 +158,6 @@ std::vector<std::string> ResolveStatementIds(const Project& project) {
                     "duplicate statement ID " + s.id + " (first used at " + it->second->file + ":" +
                         std::to_string(it->second->line + 1) + ")"});
   }
-  if (!ds.empty()) throw BuildError(std::move(ds));
   std::vector<std::string> ids;
   ids.reserve(project.statements.size());
   for (const auto& s : project.statements) {
@@ -145,7 +175,16 @@ std::vector<std::string> ResolveStatementIds(const Project& project) {
   return ids;
 }
 
-CompiledSetup CompileProject(const Project& project) {
+}  // namespace
+
+std::vector<std::string> ResolveStatementIds(const Project& project) {
+  std::vector<Diagnostic> ds;
+  std::vector<std::string> ids = StatementIds(project, ds);
+  if (!ds.empty()) throw BuildError(std::move(ds));
+  return ids;
+}
+
+CompiledSetup CompileProject(const Project& project, std::vector<Diagnostic>* problems) {
   std::vector<Diagnostic> ds;
   CompiledSetup out;
   // The statements as the engine gets them: readable enumeration names become codes.
@@ -155,7 +194,9 @@ CompiledSetup CompileProject(const Project& project) {
                      "the project has " + std::to_string(p.statements.size()) +
                          " statements; the 32-bit engine loads at most " + std::to_string(kMaxStatements));
   CheckStatements(project, p.statements, ds, out.warnings);
-  const std::vector<std::string> ids = ResolveStatementIds(p);
+  const ProjectNames names(p, p.statements);
+  CheckProjectNames(p, p.statements, names, ds, out.warnings);
+  const std::vector<std::string> ids = StatementIds(p, ds);
   std::unordered_set<std::string> idSet(ids.begin(), ids.end());
 
   std::map<std::string, std::string> dialogsByName;  // upper-cased name -> name
@@ -327,7 +368,10 @@ CompiledSetup CompileProject(const Project& project) {
       std::vector<DialogText> texts = DialogTexts(dlg.name, *form);
       out.dialogTexts.insert(out.dialogTexts.end(), texts.begin(), texts.end());
     }
-    if (form) CheckDialog(*form, formText, dlg.formPath, rules, dlg.rulesPath, ds, out.warnings);
+    if (form) {
+      CheckDialog(*form, formText, dlg.formPath, rules, dlg.rulesPath, ds, out.warnings);
+      CheckBindings(*form, formText, dlg.formPath, names, ds);
+    }
     addFile(dlg.name + ".dfm.kemf", std::move(rules), dlg.rulesPath.empty() ? dlg.formPath : dlg.rulesPath, 0);
   }
   for (const auto& f : p.supportFiles) {
@@ -336,6 +380,19 @@ CompiledSetup CompileProject(const Project& project) {
     if (!std::ifstream(source, std::ios::binary)) {
       ds.push_back({kManifestName, f.line, "cannot read " + f.path});
       continue;
+    }
+    if (IsTextSupportFile(name)) {
+      std::string error;
+      std::size_t badLine = 0;
+      auto text = SupportTextInCodePage(codePage, EntryBytes({name, {}, source}), badLine, error);
+      if (!error.empty()) {
+        ds.push_back({f.path, badLine, error});
+        continue;
+      }
+      if (text) {
+        addFile(name, std::move(*text), kManifestName, f.line);
+        continue;
+      }
     }
     addFile(name, {}, kManifestName, f.line, source);
   }
@@ -357,15 +414,25 @@ CompiledSetup CompileProject(const Project& project) {
     }
   }
 
-  if (!ds.empty()) throw BuildError(std::move(ds));
-
+  // The engine's own pass stops at its first problem. Its message is kept unless the
+  // builder already reported that statement (the pass then often only repeats it in other
+  // words), or it concerns the script as a whole while other errors are open.
   kem::ResolveStatementKinds(d);
   if (auto failure = kem::ValidateScript(d)) {
     if (failure->statementIndex < p.statements.size()) {
       const auto& s = p.statements[failure->statementIndex];
-      throw BuildError(s.file, s.line + 1, failure->message);
+      const bool reported = std::any_of(ds.begin(), ds.end(), [&](const Diagnostic& e) {
+        return e.file == s.file && e.line == s.line + 1;
+      });
+      if (!reported) ds.push_back({s.file, s.line + 1, failure->message + names.ValidationSuggestion(failure->message)});
+    } else if (ds.empty()) {
+      ds.push_back({p.scripts.empty() ? std::string(kManifestName) : p.scripts.back().path, 0, failure->message});
     }
-    throw BuildError(p.scripts.empty() ? std::string(kManifestName) : p.scripts.back().path, 0, failure->message);
+  }
+  if (!ds.empty()) {
+    if (!problems) throw BuildError(std::move(ds));
+    problems->insert(problems->end(), ds.begin(), ds.end());
+    return out;
   }
 
   try {

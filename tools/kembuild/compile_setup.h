@@ -58,7 +58,9 @@ bool IsDeferredStatement(std::string_view name);
 
 // Checks the script and builds every item of the setup data, the support files and the
 // list of deferred statements. Runs the engine's own script validation when it is part of
-// this build. Raises BuildError with file:line for every problem found.
-CompiledSetup CompileProject(const Project& project);
+// this build. Raises BuildError with file:line for every problem found; with problems
+// given, appends them there instead and returns what was built (without the setup data
+// text when there were errors).
+CompiledSetup CompileProject(const Project& project, std::vector<Diagnostic>* problems = nullptr);
 
 }  // namespace kem::builder

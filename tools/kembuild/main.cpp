@@ -12,6 +12,7 @@
 #include "engine/statement_parameters.h"
 #include "common/text.h"
 #include "kembuild/build_setup.h"
+#include "kembuild/check_project.h"
 #include "kembuild/compile_setup.h"
 #include "kembuild/translations.h"
 
@@ -30,10 +31,13 @@ const char kHelp[] =
     "      picture. BASE is the manifest's setup-name (default \"setup\"). DIR holds\n"
     "      kemstub.exe and kem.lib; without --engine-dir the environment variable\n"
     "      KEM_ENGINE_DIR names it, else the engine installed with kembuild\n"
-    "      (BIN/../share/kem/engine) or kept beside it is used. OUT_DIR must lie outside\n"
-    "      the project folder. Nothing is written when the build fails or is stopped.\n"
+    "      (BIN/../share/kem/engine) or kept beside it is used, else, for a kembuild in\n"
+    "      a build tree, the engine of a Windows build tree beside it (32-bit first); the\n"
+    "      engine used is named on standard error. OUT_DIR must lie outside the project\n"
+    "      folder. Nothing is written when the build fails or is stopped.\n"
     "  check PROJECT_DIR\n"
-    "      Reads and checks the project as a build does, and writes nothing.\n"
+    "      Reads and checks the project as a build does, and writes nothing. Every error\n"
+    "      and warning of every kind is reported in one run, by file and line.\n"
     "  assign-ids PROJECT_DIR\n"
     "      Writes an ID into every script statement that has none, the same ID a build\n"
     "      would give it, so the statement keeps it when others are added later.\n"
@@ -67,14 +71,24 @@ int Usage(const std::string& message) {
 // thousands of lines.
 constexpr std::size_t kMessagesShown = 50;
 
-void PrintDiagnostics(const std::vector<kem::builder::Diagnostic>& ds, const char* what) {
-  for (std::size_t i = 0; i < ds.size() && i < kMessagesShown; ++i)
-    std::cerr << kem::builder::FormatDiagnostic(ds[i]) << '\n';
-  if (ds.size() > kMessagesShown)
-    std::cerr << "kembuild: " << ds.size() - kMessagesShown << " more " << what << "(s) not shown\n";
+// Errors and warnings together, ordered by file and line, at most kMessagesShown of each.
+void PrintDiagnostics(std::vector<kem::builder::Diagnostic> ds) {
+  kem::builder::SortDiagnostics(ds);
+  std::size_t shown[2] = {0, 0}, total[2] = {0, 0};
+  for (const auto& d : ds) {
+    const int kind = d.warning ? 1 : 0;
+    if (++total[kind] <= kMessagesShown) {
+      ++shown[kind];
+      std::cerr << kem::builder::FormatDiagnostic(d) << '\n';
+    }
+  }
+  for (int kind : {0, 1})
+    if (total[kind] > shown[kind])
+      std::cerr << "kembuild: " << total[kind] - shown[kind] << " more " << (kind ? "warning" : "error")
+                << "(s) not shown\n";
 }
 
-void PrintErrors(const kem::builder::BuildError& e) { PrintDiagnostics(e.Diagnostics(), "error"); }
+void PrintErrors(const kem::builder::BuildError& e) { PrintDiagnostics(e.Diagnostics()); }
 
 int Build(const std::vector<std::string>& args) {
   kem::builder::BuildOptions o;
@@ -89,7 +103,8 @@ int Build(const std::vector<std::string>& args) {
   if (o.projectDir.empty()) return Usage("build needs a project folder");
   if (o.outputDir.empty()) return Usage("build needs an output folder (-o OUT_DIR)");
   auto r = kem::builder::BuildSetup(o);
-  PrintDiagnostics(r.compiled.warnings, "warning");
+  std::cerr << "kembuild: using the engine " << r.engine.string() << '\n';
+  PrintDiagnostics(r.compiled.warnings);
   if (r.statementsWithoutId)
     std::cerr << "kembuild: note: " << r.statementsWithoutId
               << " statement(s) have no ID in the source; run 'kembuild assign-ids' to keep their IDs stable\n";
@@ -99,12 +114,14 @@ int Build(const std::vector<std::string>& args) {
 
 int Check(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("check needs exactly one project folder");
-  auto project = kem::builder::LoadProject(args[0]);
-  auto compiled = kem::builder::CompileProject(project);
-  PrintDiagnostics(compiled.warnings, "warning");
-  std::cout << args[0] << ": " << compiled.data.StatementCount() << " statements, "
-            << compiled.supportFiles.size() << " support files, no errors";
-  if (!compiled.warnings.empty()) std::cout << ", " << compiled.warnings.size() << " warning(s)";
+  auto checked = kem::builder::CheckProject(args[0]);
+  std::vector<kem::builder::Diagnostic> all = checked.errors;
+  all.insert(all.end(), checked.warnings.begin(), checked.warnings.end());
+  PrintDiagnostics(all);
+  if (!checked.errors.empty()) return 1;
+  std::cout << args[0] << ": " << checked.compiled.data.StatementCount() << " statements, "
+            << checked.compiled.supportFiles.size() << " support files, no errors";
+  if (!checked.warnings.empty()) std::cout << ", " << checked.warnings.size() << " warning(s)";
   std::cout << '\n';
   return 0;
 }

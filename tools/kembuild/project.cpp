@@ -179,7 +179,19 @@ std::string ReadProjectFile(const fs::path& dir, const std::string& relative, co
   return ss.str();
 }
 
-Project LoadManifest(const fs::path& dir) {
+namespace {
+
+// The problems found so far: handed to the caller's list when it gives one, else raised.
+void Report(std::vector<Diagnostic>& ds, std::vector<Diagnostic>* problems) {
+  if (ds.empty()) return;
+  if (!problems) throw BuildError(std::move(ds));
+  problems->insert(problems->end(), std::make_move_iterator(ds.begin()), std::make_move_iterator(ds.end()));
+  ds.clear();
+}
+
+}  // namespace
+
+Project LoadManifest(const fs::path& dir, std::vector<Diagnostic>* problems) {
   Project p;
   p.dir = dir;
   std::error_code ec;
@@ -459,16 +471,23 @@ Project LoadManifest(const fs::path& dir) {
       SourceFileProblem(p, "setup.bmp").empty())
     p.splash = "setup.bmp";
   if (p.upgradeCode.empty() && haveCode) p.upgradeCode = DerivedGuid("upgrade-code|" + p.productCode);
-  if (!ds.empty()) throw BuildError(std::move(ds));
+  Report(ds, problems);
   return p;
 }
 
-Project LoadProject(const fs::path& dir) {
-  Project p = LoadManifest(dir);
+Project LoadProject(const fs::path& dir, std::vector<Diagnostic>* problems) {
+  Project p = LoadManifest(dir, problems);
   std::vector<Diagnostic> ds;
   const CodePage codePage(p.codePage);
   for (const auto& script : p.scripts) {
-    std::string text = ReadProjectFile(dir, script.path, kManifestName, script.line);
+    std::string text;
+    try {
+      text = ReadProjectFile(dir, script.path, kManifestName, script.line);
+    } catch (const BuildError& e) {
+      if (!problems) throw;
+      ds.insert(ds.end(), e.Diagnostics().begin(), e.Diagnostics().end());
+      continue;
+    }
     ParseScript(text, script.path, p.statements, ds, &codePage);
   }
 
@@ -514,7 +533,7 @@ Project LoadProject(const fs::path& dir) {
       p.dialogs.push_back(std::move(d));
     }
   }
-  if (!ds.empty()) throw BuildError(std::move(ds));
+  Report(ds, problems);
   return p;
 }
 

@@ -105,11 +105,14 @@ struct Project {
 };
 
 // Reads the manifest, the scripts and the dialog folder. Raises BuildError with every
-// problem found (syntax errors, missing files, bad values).
-Project LoadProject(const std::filesystem::path& dir);
+// problem found (syntax errors, missing files, bad values). With problems given, the
+// problems are appended there instead and the project is returned with what could be
+// read (what was refused left out), so that later checks still run; only a folder
+// without a readable manifest is still raised.
+Project LoadProject(const std::filesystem::path& dir, std::vector<Diagnostic>* problems = nullptr);
 
 // Reads the manifest alone (used by LoadProject and the ID assignment).
-Project LoadManifest(const std::filesystem::path& dir);
+Project LoadManifest(const std::filesystem::path& dir, std::vector<Diagnostic>* problems = nullptr);
 
 class CodePage;
 
