@@ -1,6 +1,8 @@
 #include "components/components.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <functional>
 
 #include "engine/engine_context.h"
@@ -349,24 +351,91 @@ void ApplyListChecks(ComponentTables& t, const TextRules& rules, std::vector<Com
   }
 }
 
+namespace {
+
+std::string Grouped(std::uint64_t magnitude) {
+  std::string digits = std::to_string(magnitude);
+  std::string grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped.push_back(',');
+    grouped.push_back(digits[i]);
+  }
+  return grouped;
+}
+
+// FormatSize's unit of a byte count: 0 bytes, 1 KB, 2 MB.
+int UnitOf(std::int64_t v) { return v < 1048576 ? 0 : v < 1073741824 ? 1 : 2; }
+
+// v in the unit given (see ComponentPageTexts). Nothing is "0 bytes" in any unit: pages'
+// rules compare the space required with that text.
+std::string FormatSizeIn(const EngineContext& ctx, std::int64_t v, int unit) {
+  if (v == 0) unit = 0;
+  const bool negative = v < 0;
+  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+  const std::uint64_t size = unit == 0 ? 1 : unit == 1 ? 1024 : 1048576;
+  std::string number;
+  if (magnitude / size >= 10 || unit == 0) {
+    number = Grouped(magnitude / size);
+  } else {
+    // Tenths, rounded half up; a size that is not zero never shows as 0.0.
+    std::uint64_t tenths = (magnitude * 10 + size / 2) / size;
+    if (tenths == 0 && magnitude != 0) tenths = 1;
+    number = std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : std::string());
+  }
+  return (negative ? "-" : "") + number + " " + ctx.Message(6 + unit);
+}
+
+}  // namespace
+
 std::string ComponentPageText(const EngineContext& ctx, int tag, std::string_view selected, std::int64_t freeSpace) {
+  const int tags[] = {tag};
+  return ComponentPageTexts(ctx, tags, selected, freeSpace).front();
+}
+
+std::vector<std::string> ComponentPageTexts(const EngineContext& ctx, std::span<const int> tags,
+                                            std::string_view selected, std::int64_t freeSpace) {
   const ComponentTables& t = ctx.State.Components;
   ComponentModel model(t, ctx.Text());
-  switch (tag) {
-    case 2: {
+  const bool freeKnown = freeSpace != -1;
+  auto figure = [&](int tag) -> std::optional<std::int64_t> {
+    switch (tag) {
+      case 3: return model.Size(selected);
+      case 4: return model.RequiredSpace();
+      case 5: return freeSpace;
+      case 6: return freeSpace - model.RequiredSpace();
+      default: return std::nullopt;
+    }
+  };
+  // The page's unit: the one its largest figure takes.
+  std::uint64_t largest = 0;
+  for (int tag : tags) {
+    auto v = figure(tag);
+    if (!v || ((tag == 5 || tag == 6) && !freeKnown)) continue;
+    const std::uint64_t magnitude = *v < 0 ? 0 - static_cast<std::uint64_t>(*v) : static_cast<std::uint64_t>(*v);
+    largest = std::max(largest, magnitude);
+  }
+  const int unit = UnitOf(static_cast<std::int64_t>(std::min<std::uint64_t>(largest, INT64_MAX)));
+  std::vector<std::string> texts;
+  for (int tag : tags) {
+    if (tag == 2) {
       auto i = model.IndexOf(selected);
-      if (!i || *i >= t.Descriptions.size()) return {};
+      if (!i || *i >= t.Descriptions.size()) {
+        texts.emplace_back();
+        continue;
+      }
       std::string text = t.Descriptions[*i];
       for (std::size_t p = 0; (p = text.find("$NEWLINE$", p)) != std::string::npos; p += 2)
         text.replace(p, 9, "\r\n");
-      return text;
+      texts.push_back(std::move(text));
+      continue;
     }
-    case 3: return FormatSize(ctx, model.Size(selected));
-    case 4: return FormatSize(ctx, model.RequiredSpace());
-    case 5: return FormatSize(ctx, freeSpace);
-    case 6: return FormatSize(ctx, freeSpace - model.RequiredSpace());
-    default: return {};
+    auto v = figure(tag);
+    if (!v) texts.emplace_back();
+    else if ((tag == 5 || tag == 6) && !freeKnown) texts.push_back(FormatSize(ctx, *v));
+    else if (tag == 4 && *v < 0) texts.push_back(FormatSizeIn(ctx, *v == INT64_MIN ? INT64_MAX : -*v, unit) + " freed");
+    else texts.push_back(FormatSizeIn(ctx, *v, unit));
   }
+  return texts;
 }
 
 // --- Instance data ---------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -155,6 +156,17 @@ void ApplyListChecks(ComponentTables& t, const TextRules& rules, std::vector<Com
 // other tag and whenever the text cannot be computed.
 std::string ComponentPageText(const EngineContext& ctx, int tag, std::string_view selectedComponent,
                               std::int64_t freeSpace);
+
+// The texts for the tags of one page, in the order of tags. The figures of a page share
+// one unit, the one its largest figure takes by FormatSize's rule, so that a page never
+// shows "308,192 bytes" beside "66,942 MB"; a figure under ten of a larger unit shows one
+// decimal ("0.3 MB", never "0.0" for a size that is not zero). Zero is "0 bytes" in any
+// unit, as the rules of component pages compare the space required with "0 bytes". A required space below
+// zero (components deselected in a maintenance run) shows what is freed ("4,096 bytes
+// freed"), never a negative requirement. A free space the engine could not learn (-1)
+// takes no part in the choice of the unit and shows as "-1 bytes".
+std::vector<std::string> ComponentPageTexts(const EngineContext& ctx, std::span<const int> tags,
+                                            std::string_view selectedComponent, std::int64_t freeSpace);
 
 // --- The component lists of the instance data -------------------------------------------
 

@@ -145,6 +145,42 @@ TEST(ComponentPageTexts, ByTagWithFreeSpaceAndDescriptions) {
             9);
 }
 
+// The figures of one page share the unit of the largest of them; a maintenance run that
+// deselects more than it adds shows what is freed, never a negative requirement.
+TEST(ComponentPageTexts, OnePageOneUnitAndNothingNegativeRequired) {
+  struct Case {
+    const char* name;
+    std::int64_t selectedSize, otherSize, installed, free;
+    std::vector<std::string> texts;  // tags 3, 4, 5, 6
+  } cases[] = {
+      // 308,192 bytes beside 66,942 MB: the whole page in MB.
+      {"small component, large disk", 308192, 0, 0, 70194839552LL, {"0.3 MB", "0.3 MB", "66,943 MB", "66,942 MB"}},
+      {"all below a megabyte", 2048, 1000, 0, 900000, {"2,048 bytes", "3,048 bytes", "900,000 bytes", "896,952 bytes"}},
+      {"kilobytes, tenths below ten", 5120, 0, 0, 3000000, {"5 KB", "5 KB", "2,929 KB", "2,924 KB"}},
+      {"kilobytes and a half", 1536, 0, 0, 3000000, {"1.5 KB", "1.5 KB", "2,929 KB", "2,928 KB"}},
+      // Pages' rules compare the space required with "0 bytes": nothing reads so in any unit.
+      {"nothing chosen", 0, 0, 0, 3000000, {"0 bytes", "0 bytes", "2,929 KB", "2,929 KB"}},
+      {"a size that is not zero is never 0.0", 10, 0, 0, 5LL << 30, {"0.1 MB", "0.1 MB", "5,120 MB", "5,119 MB"}},
+      // Deselected in maintenance: 4,096 bytes of what is installed are freed.
+      {"maintenance frees", 0, 0, 4096, 900000, {"0 bytes", "4,096 bytes freed", "900,000 bytes", "904,096 bytes"}},
+      // The free space is unknown without TARGETDIR: it takes no part in the unit.
+      {"free space unknown", 2048, 0, 0, -1, {"2,048 bytes", "2,048 bytes", "-1 bytes", "-2,049 bytes"}},
+  };
+  const int tags[] = {3, 4, 5, 6};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EngineContext ctx;
+    ComponentTables& t = ctx.State.Components;
+    StartFirstInstallComponents(t, Rules());
+    DefineComponent(t, Rules(), "Main", "", true);
+    SetComponentSize(t, Rules(), "Main", c.selectedSize);
+    DefineComponent(t, Rules(), "Main\\Aide", "", true);
+    SetComponentSize(t, Rules(), "Main\\Aide", c.otherSize);
+    t.InstalledSize = c.installed;
+    EXPECT_EQ(ComponentPageTexts(ctx, tags, "Main", c.free), c.texts);
+  }
+}
+
 TEST(InstanceData, ComponentTablesRoundTripAndMerge) {
   EngineContext a;
   ComponentTables& t = a.State.Components;

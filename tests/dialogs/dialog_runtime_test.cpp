@@ -500,7 +500,7 @@ TEST_F(ComponentPageTest, TheTreeShowsTheComponentsAndTheTextsFollowTheSelection
   EXPECT_EQ(Var("NODE"), "Help");
   EXPECT_EQ(Prop(d, "Description", "Caption"), "Help files\r\nand samples");
   EXPECT_EQ(Prop(d, "Size", "Caption"), "2,048 KB");
-  EXPECT_EQ(Prop(d, "Left", "Caption"), "901,848 bytes");
+  EXPECT_EQ(Prop(d, "Left", "Caption"), "880 KB");  // 901,848 bytes, in the page's unit
 }
 
 TEST_F(ComponentPageTest, TogglesAndMenuChoicesChangeSubTreesAndTheRules) {
@@ -534,7 +534,7 @@ TEST_F(ComponentPageTest, TogglesAndMenuChoicesChangeSubTreesAndTheRules) {
   EXPECT_EQ(Prop(d, "Required", "Caption"), "0 bytes");
   EXPECT_EQ(Prop(d, "Next", "Enabled"), "False");
   runtime_.ToggleComponent(d, "TreeView1", NodeOf(d, "Tools"));
-  EXPECT_EQ(Prop(d, "Required", "Caption"), "500 bytes");
+  EXPECT_EQ(Prop(d, "Required", "Caption"), "0.5 KB");
   EXPECT_EQ(Prop(d, "Next", "Enabled"), "True");
 
   // A fixed component neither toggles nor opens the menu; a page that is not bound

@@ -510,27 +510,31 @@ void DialogRuntime::FillComponentControls(Dialog& d, Control& c) {
 }
 
 void DialogRuntime::RefreshComponentTexts(Dialog& d) {
-  std::int64_t freeSpace = -1;
-  bool freeKnown = false;
+  // The page's texts are computed together: their figures share one unit.
+  std::vector<Control> controls;  // views of the page's controls
+  std::vector<int> tags;
   for (Control& c : d.model.Components()) {
     if (c.Kind() != ControlKind::StaticText) continue;
     const std::int64_t tag = c.Tag();
     if (tag < 2 || tag > 6) continue;
-    if ((tag == 5 || tag == 6) && !freeKnown) {
-      freeKnown = true;
-      const std::string target = CollapseBackslashes(ctx_.Vars.ValueExpanded("$TARGETDIR$"));
-      freeSpace = ComponentFreeSpace(target, [&](const std::string& root) -> std::int64_t {
-        return FreeBytes ? FreeBytes(root) : -1;
-      });
-    }
-    std::string text;
-    try {
-      text = ComponentPageText(ctx_, static_cast<int>(tag), SelectedComponentText, freeSpace);
-    } catch (const std::exception&) {
-      text.clear();
-    }
-    c.Set("Caption", Value::Str(text));
+    controls.push_back(c);
+    tags.push_back(static_cast<int>(tag));
   }
+  if (controls.empty()) return;
+  std::int64_t freeSpace = -1;
+  if (std::any_of(tags.begin(), tags.end(), [](int tag) { return tag == 5 || tag == 6; })) {
+    const std::string target = CollapseBackslashes(ctx_.Vars.ValueExpanded("$TARGETDIR$"));
+    freeSpace = ComponentFreeSpace(target, [&](const std::string& root) -> std::int64_t {
+      return FreeBytes ? FreeBytes(root) : -1;
+    });
+  }
+  std::vector<std::string> texts;
+  try {
+    texts = ComponentPageTexts(ctx_, tags, SelectedComponentText, freeSpace);
+  } catch (const std::exception&) {
+    texts.assign(controls.size(), std::string());
+  }
+  for (std::size_t i = 0; i < controls.size(); ++i) controls[i].Set("Caption", Value::Str(texts[i]));
 }
 
 void DialogRuntime::TreeChange(Dialog& d, std::string_view name, std::optional<std::size_t> node) {
