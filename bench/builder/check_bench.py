@@ -7,10 +7,11 @@ The project: 10,000 statements (assignments, arithmetic, conditions, components,
 values), 50 dialogs in text form, each with a bound edit box, a check box and texts naming
 variables, each shown by a Display Dialog statement, and a readme and a licence in UTF-8
 that are converted to the code page. Prints the best and the median time of RUNS runs
-(default 7); the goal is a best time under 0.2 s. Exit status 0 within the goal, 1 over
+(default 7) and the best processor time; the goal is a best time under 0.2 s. Exit status 0 within the goal, 1 over
 it, 2 when the builder is missing.
 """
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -73,18 +74,23 @@ def main():
         return 2
     with tempfile.TemporaryDirectory() as root:
         project, statements = make_project(root)
-        times = []
+        times, cpu = [], []
         for _ in range(runs):
+            before = resource.getrusage(resource.RUSAGE_CHILDREN)
             start = time.monotonic()
             result = subprocess.run([kembuild, "check", project], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                     text=True)
             times.append(time.monotonic() - start)
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+            cpu.append(after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
             if result.returncode != 0 or result.stderr:
                 sys.exit("kembuild check failed (%d):\n%s" % (result.returncode, result.stderr[-2000:]))
     best = min(times)
     print("project: %d statements, %d dialogs, 2 UTF-8 support texts" % (statements, FORMS))
     print("%-28s %8.3f s" % ("kembuild check, best", best))
     print("%-28s %8.3f s   goal: best under %.1f s" % ("kembuild check, median", statistics.median(times), GOAL))
+    # On a busy machine the time on the clock also holds waiting for a processor.
+    print("%-28s %8.3f s" % ("processor time, best", min(cpu)))
     return 0 if best < GOAL else 1
 
 
