@@ -218,12 +218,15 @@ class DialogRuntime {
 
  private:
   struct BindingGuard;
+  // The steps of each control kind (control_behaviours.cpp).
+  friend struct KindSteps;
 
   std::string TemplateText(const Dialog& d, const std::string& control, const std::string& designText);
   std::string DialogText(const Dialog& d, const std::string& control);
   void CaptionText(Dialog& d, forms::Control& c, const std::string& controlName);
   void ItemText(Dialog& d, forms::Control& c);
   void BindControl(Dialog& d, forms::Control& c, const std::string& seed);
+  int FindItem(const std::vector<std::string>& items, std::string_view text);
   void BindEdit(Dialog& d, forms::Control& c, bool masked);
   void BindMemo(Dialog& d, forms::Control& c, bool rich);
   void LoadSpecialFile(Dialog& d, forms::Control& c, bool rich);
