@@ -116,8 +116,28 @@ struct KindSteps {
     c.Set(gauge ? "Progress" : "Position", Value::Integer(p));
   }
 
+  // Tree views are read-only and keep their selection visible. A plain one shows the
+  // nodes of its form file with their texts expanded; a component tree the components.
+  // An animation plays whenever its page is shown.
+  static void BindAnimate(DialogRuntime&, Dialog&, Control& c, const BoundValue&) {
+    c.Set("Active", Value::Boolean(true));
+  }
+
   static void BindTreeView(DialogRuntime& rt, Dialog& d, Control& c, const BoundValue&) {
-    if (c.Tag() == 1) rt.FillComponentControls(d, c);
+    c.Set("ReadOnly", Value::Boolean(true));
+    c.Set("HideSelection", Value::Boolean(false));
+    if (c.Tag() != 1) {
+      NodeTreeState& state = d.nodeTrees[UpperCase(c.Name())];
+      state.nodes = forms::ReadTreeNodes(c.Graphic("Items").value_or(std::string()));
+      for (forms::TreeNodeItem& node : state.nodes) node.text = rt.ctx_.Vars.Expand(node.text);
+      state.selected.reset();
+      ++state.fill;
+      return;
+    }
+    rt.FillComponentControls(d, c);
+    // The first node is selected, so its texts show before the user clicks.
+    TreeState* tree = d.Tree(c.Name());
+    if (tree && !tree->tree.DisplayOrder().empty()) tree->selected = tree->tree.DisplayOrder().front();
   }
 
   static void BindSpecialFile(DialogRuntime& rt, Dialog& d, Control& c, const BoundValue&) {
@@ -200,8 +220,9 @@ struct KindSteps {
     return false;  // the rules are applied
   }
 
+  // The value without the mask's blanks (and without its literals unless it keeps them).
   static bool ChangeMaskEdit(DialogRuntime& rt, Dialog& d, Control& c, DialogPort&) {
-    rt.Write(c, c.String("Text"), "MaskEdit1Change");
+    rt.Write(c, MaskedValue(DialogRuntime::MaskOf(c), c.String("Text")), "MaskEdit1Change");
     rt.RefreshComponentTexts(d);
     rt.RefreshPathControls(d);
     return true;
@@ -225,9 +246,53 @@ struct KindSteps {
     return true;
   }
 
+  // The file, folder, drive and shell controls write what the user picked, the live
+  // controls follow, and with Tag 1 the pick becomes the browse target.
+  static bool PickWritten(DialogRuntime& rt, Dialog& d, Control& c, const std::string& value,
+                          const std::string& target, std::string_view origin, DialogPort& port) {
+    rt.Write(c, value, origin);
+    rt.RefreshPathControls(d);
+    if (c.Tag() == 1) rt.BrowseTarget(d, target, port);
+    return true;
+  }
+
+  static std::string PickOf(Dialog& d, const Control& c) {
+    auto it = d.picks.find(c.Name());
+    return it == d.picks.end() ? std::string() : it->second;
+  }
+
+  static bool ChangeFileList(DialogRuntime& rt, Dialog& d, Control& c, DialogPort& port) {
+    const std::string file = PickOf(d, c);
+    return PickWritten(rt, d, c, file, FolderPartOf(file), "FileListBox1Change", port);
+  }
+
+  static bool ChangeFolderPick(DialogRuntime& rt, Dialog& d, Control& c, DialogPort& port) {
+    const std::string folder = PickOf(d, c);
+    const ControlKind kind = c.Kind();
+    const char* origin = kind == ControlKind::DirectoryListBox ? "DirectoryListBox1Change"
+                         : kind == ControlKind::DriveComboBox  ? "DriveComboBox1Change"
+                         : kind == ControlKind::PTShellTree    ? "PTShellTree1Change"
+                                                               : "PTShellCombo1Change";
+    // The folder list, the drive and the shell combo show what was picked; the shell
+    // tree keeps its root and marks the pick.
+    if (kind != ControlKind::PTShellTree && !folder.empty()) d.documents[c.Name()] = WithBackslash(folder);
+    return PickWritten(rt, d, c, folder, folder, origin, port);
+  }
+
+  // Only a file chosen in the shell list counts: a folder is navigated into, and the
+  // list's folder change reports that. The target moves to the file's folder (a file is
+  // no folder to install into).
+  static bool ChangeShellList(DialogRuntime& rt, Dialog& d, Control& c, DialogPort& port) {
+    const std::string item = PickOf(d, c);
+    if (item.empty() || rt.files_.FolderExists(item)) return false;
+    return PickWritten(rt, d, c, item, FolderPartOf(item), "PTShellList1Change", port);
+  }
+
   // --- Live controls ---------------------------------------------------------------
 
-  static void FollowEdit(DialogRuntime&, Dialog&, Control& c, const std::string& p) { c.Set("Text", Value::Str(p)); }
+  static void FollowEdit(DialogRuntime&, Dialog&, Control& c, const std::string& p) {
+    c.Set("Text", Value::Str(c.Kind() == ControlKind::MaskEdit ? FormatMasked(DialogRuntime::MaskOf(c), p) : p));
+  }
 
   static void FollowFileList(DialogRuntime& rt, Dialog& d, Control& c, const std::string& p) {
     if (rt.files_.FileExists(p)) d.documents[c.Name()] = FolderPartOf(p);
@@ -248,6 +313,48 @@ struct KindSteps {
     if (c.Tag() == 1 || !c.Hint().empty()) rt.ClickCheck(d, c.Name());
   }
 
+  // --- Progress refreshes ----------------------------------------------------------
+
+  // The caption from its template again, so "Installing $STEP$" follows STEP while the
+  // page is up. A control never bound keeps its text.
+  static void RefreshCaption(DialogRuntime& rt, Dialog& d, Control& c, const ProgressShown&) {
+    if (!rt.HasTemplate(d, c.Name())) return;
+    std::string text = rt.DialogText(d, c.Name());
+    if (c.Caption() != text) c.Set("Caption", Value::Str(std::move(text)));
+  }
+
+  // Tag 1 shows the progress text; Tag 2 to 6 are the component texts, which follow the
+  // component choice rather than their template.
+  static void RefreshStaticText(DialogRuntime& rt, Dialog& d, Control& c, const ProgressShown& shown) {
+    const std::int64_t tag = c.Tag();
+    if (tag == 1) c.Set("Caption", Value::Str(shown.text));
+    else if (tag < 2 || tag > 6) RefreshCaption(rt, d, c, shown);
+  }
+
+  static void RefreshProgressBar(DialogRuntime& rt, Dialog&, Control& c, const ProgressShown& progress) {
+    const std::int64_t tag = c.Tag();
+    if (tag != 1 && tag != 100) return;
+    const bool gauge = c.Kind() == ControlKind::Gauge;
+    ProgressRange shown = progress.range;
+    // A Tag 100 bar without a variable to show has nothing but the progress to show.
+    if (tag == 100 && !c.Hint().empty()) {
+      // The variable named by Hint as a percentage; a value that is no number shows full.
+      const std::string value = rt.ctx_.Vars.ValueExpanded("$" + c.Hint() + "$");
+      shown = {0, 100, std::clamp<std::int64_t>(forms::ParseIntegerText(value).value_or(100), 0, 100)};
+    } else if (!gauge) {
+      c.Set("Style", Value::Identifier(progress.marquee ? "pbstMarquee" : "pbstNormal"));
+      if (progress.marquee) return;
+    }
+    c.Set(gauge ? "MinValue" : "Min", Value::Integer(shown.min));
+    c.Set(gauge ? "MaxValue" : "Max", Value::Integer(shown.max));
+    c.Set(gauge ? "Progress" : "Position", Value::Integer(shown.position));
+  }
+
+  static void DeferredTreeView(DialogRuntime& rt, Dialog& d, Control& c) {
+    if (TreeState* tree = d.Tree(c.Name())) rt.TreeChange(d, c.Name(), tree->selected);
+    else if (NodeTreeState* plain = d.NodeTree(c.Name())) rt.TreeChange(d, c.Name(), plain->selected);
+  }
+
   static std::array<KindBehaviour, static_cast<std::size_t>(ControlKind::VistaGlass) + 1> Table() {
     std::array<KindBehaviour, static_cast<std::size_t>(ControlKind::VistaGlass) + 1> t{};
     auto set = [&](ControlKind k) -> KindBehaviour& { return t[static_cast<std::size_t>(k)]; };
@@ -258,6 +365,9 @@ struct KindSteps {
     for (K k : {K::Button, K::BitBtn, K::RzBmpButton, K::SpeedButton, K::Image, K::Label, K::Shape})
       set(k).navigates = true;
     set(K::StaticText).bind = BindStaticText;
+    set(K::StaticText).refresh = RefreshStaticText;
+    for (K k : {K::Label, K::Panel, K::TabSheet, K::Button, K::BitBtn, K::RzBmpButton}) set(k).refresh = RefreshCaption;
+    set(K::ProgressBar).refresh = set(K::Gauge).refresh = RefreshProgressBar;
     set(K::RzCheckBox) = {BindCheck, false, ClickCheckBox};
     set(K::RzRadioButton) = {BindCheck, false, ClickRadioButton};
     set(K::Edit) = {BindEdit, false, nullptr, ChangeEdit, FollowEdit};
@@ -269,12 +379,15 @@ struct KindSteps {
     set(K::ComboBox) = {BindCombo, false, ClickCombo, ChangeCombo};
     set(K::TrackBar) = {BindTrackBar, false, nullptr, ChangeTrackBar};
     set(K::ProgressBar).bind = set(K::Gauge).bind = BindProgress;
+    set(K::Animate).bind = BindAnimate;
     set(K::TreeView).bind = BindTreeView;
+    set(K::TreeView).deferred = DeferredTreeView;
     set(K::HTMLViewer).bind = set(K::FlashFrame).bind = BindSpecialFile;
-    set(K::FileListBox) = {BindFolderView, false, nullptr, nullptr, FollowFileList};
-    for (K k : {K::DirectoryListBox, K::PTShellTree, K::PTShellList, K::PTShellCombo})
-      set(k) = {BindFolderView, false, nullptr, nullptr, FollowFolder};
-    set(K::DriveComboBox) = {BindFolderView, false, nullptr, nullptr, FollowDrive};
+    set(K::FileListBox) = {BindFolderView, false, nullptr, ChangeFileList, FollowFileList};
+    for (K k : {K::DirectoryListBox, K::PTShellTree, K::PTShellCombo})
+      set(k) = {BindFolderView, false, nullptr, ChangeFolderPick, FollowFolder};
+    set(K::PTShellList) = {BindFolderView, false, nullptr, ChangeShellList, FollowFolder};
+    set(K::DriveComboBox) = {BindFolderView, false, nullptr, ChangeFolderPick, FollowDrive};
     return t;
   }
 };

@@ -18,6 +18,13 @@ struct BoundValue {
   const std::string& seed;
 };
 
+// What a progress refresh shows: the channel's text and its range fitted to a bar.
+struct ProgressShown {
+  const std::string& text;
+  ProgressRange range;
+  bool marquee = false;
+};
+
 struct KindBehaviour {
   void (*bind)(DialogRuntime&, Dialog&, forms::Control&, const BoundValue&) = nullptr;
   // Buttons, labels, images and shapes end or steer the display by their Tag.
@@ -31,6 +38,9 @@ struct KindBehaviour {
   void (*followPath)(DialogRuntime&, Dialog&, forms::Control&, const std::string& path) = nullptr;
   // After the binding, in the order the controls were met: writes the initial state back.
   void (*deferred)(DialogRuntime&, Dialog&, forms::Control&) = nullptr;
+  // A progress refresh of the page on screen: texts follow their templates, progress
+  // controls the channel.
+  void (*refresh)(DialogRuntime&, Dialog&, forms::Control&, const ProgressShown&) = nullptr;
 };
 
 const KindBehaviour& BehaviourOf(forms::ControlKind kind);

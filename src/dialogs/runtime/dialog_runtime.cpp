@@ -92,6 +92,11 @@ std::optional<Control> Dialog::Find(std::string_view name) {
 
 ListState& Dialog::List(std::string_view name) { return lists[UpperCase(name)]; }
 
+NodeTreeState* Dialog::NodeTree(std::string_view name) {
+  auto it = nodeTrees.find(UpperCase(name));
+  return it == nodeTrees.end() ? nullptr : &it->second;
+}
+
 TreeState* Dialog::Tree(std::string_view name) {
   auto it = trees.find(UpperCase(name));
   return it == trees.end() ? nullptr : &it->second;
@@ -184,6 +189,10 @@ std::string DialogRuntime::TemplateText(const Dialog& d, const std::string& cont
   return templates_.emplace(std::move(key), translated ? std::move(*translated) : designText).first->second;
 }
 
+bool DialogRuntime::HasTemplate(const Dialog& d, const std::string& control) const {
+  return templates_.count(ctx_.Text().UpperCase(d.fileName + "." + control)) > 0;
+}
+
 std::string DialogRuntime::DialogText(const Dialog& d, const std::string& control) {
   if (!ctx_.Vars.Get("LANGUAGE").empty())
     if (std::optional<std::string> translated = ctx_.TranslateDialog(d.fileName, control))
@@ -262,7 +271,18 @@ void DialogRuntime::BindEdit(Dialog& d, Control& c, bool masked) {
   }
   text = ctx_.Vars.Expand(text);
   if (!masked) text = CollapseBackslashes(text);
+  // A masked edit shows the value in its mask.
+  if (masked) text = FormatMasked(MaskOf(c), text);
   c.Set("Text", Value::Str(text));
+}
+
+EditMask DialogRuntime::MaskOf(const Control& c) { return ParseEditMask(c.String("EditMask")); }
+
+void DialogRuntime::KeyUp(Dialog& d, std::string_view name, std::size_t caret, DialogPort& port) {
+  std::optional<Control> found = d.Find(name);
+  if (!found || !d.bound || found->Kind() != ControlKind::MaskEdit) return;
+  // Without a mask the caret is never past it: typing does not jump away.
+  if (CaretAfterMask(MaskOf(*found), caret)) port.FocusTabOrder(d, found->Integer("TabOrder") + 1);
 }
 
 void DialogRuntime::BindMemo(Dialog& d, Control& c, bool rich) {
@@ -410,12 +430,19 @@ void DialogRuntime::TreeChange(Dialog& d, std::string_view name, std::optional<s
   std::optional<Control> found = d.Find(name);
   if (!found || !d.bound || binding_ || found->Kind() != ControlKind::TreeView) return;
   TreeState* tree = found->Tag() == 1 ? d.Tree(name) : nullptr;
-  if (!node) return;
+  NodeTreeState* plain = tree ? nullptr : d.NodeTree(name);
+  if (!node) {
+    ApplyRules(d);
+    return;
+  }
   if (tree && *node < tree->tree.Nodes().size()) {
     tree->selected = node;
     SelectedComponentText = tree->tree.FullName(*node);
     Write(*found, tree->tree.Nodes()[*node].Text, "TreeView1Change");
     RefreshComponentTexts(d);
+  } else if (plain && *node < plain->nodes.size()) {
+    plain->selected = node;
+    Write(*found, plain->nodes[*node].text, "TreeView1Change");
   }
   ApplyRules(d);
 }
@@ -505,6 +532,19 @@ void DialogRuntime::ClickCheck(Dialog& d, std::string_view name) {
   ApplyRules(d);
 }
 
+void DialogRuntime::FolderChanged(Dialog& d, std::string_view name, DialogPort& port) {
+  std::optional<Control> found = d.Find(name);
+  if (!found || !d.bound || binding_ || found->Kind() != ControlKind::PTShellList) return;
+  auto it = d.picks.find(found->Name());
+  const std::string folder = it == d.picks.end() ? std::string() : it->second;
+  if (folder.empty()) return;
+  d.documents[found->Name()] = WithBackslash(folder);
+  Write(*found, folder, "PTShellList1FolderChanged");
+  RefreshPathControls(d);
+  if (found->Tag() == 1) BrowseTarget(d, folder, port);
+  ApplyRules(d);
+}
+
 void DialogRuntime::ScrolledToEnd(Dialog& d, std::string_view name) {
   std::optional<Control> found = d.Find(name);
   if (!found || found->Integer("MaxLength") == kScrollEndMarker) return;
@@ -526,7 +566,7 @@ void DialogRuntime::Navigate(Dialog& d, Control& c, DialogPort& port) {
       }
       break;
     case 4: {
-      std::optional<std::string> folder = port.BrowseFolder(d);
+      std::optional<std::string> folder = BrowseFolder(d, port);
       if (!folder) break;
       const bool button = c.Kind() == ControlKind::Button || c.Kind() == ControlKind::RzBmpButton;
       if (button && folder->empty()) break;
@@ -538,7 +578,7 @@ void DialogRuntime::Navigate(Dialog& d, Control& c, DialogPort& port) {
       d.customResult = c.Name();
       break;
     case 6: {
-      std::optional<std::string> folder = port.BrowseFolder(d);
+      std::optional<std::string> folder = BrowseFolder(d, port);
       if (!folder || folder->empty()) break;
       ctx_.Vars.SetVar(ctx_.Text().UpperCase(c.Name()), WithBackslash(*folder), "SetCustomDirectoryEditText");
       RefreshComponentTexts(d);
@@ -548,6 +588,32 @@ void DialogRuntime::Navigate(Dialog& d, Control& c, DialogPort& port) {
     default: break;
   }
   ApplyRules(d);
+}
+
+// The folder browser and the About box are modal prompts: the taskbar button shows the
+// progress paused while they are up.
+std::optional<std::string> DialogRuntime::BrowseFolder(Dialog& d, DialogPort& port) {
+  PromptProgressState(true, false);
+  std::optional<std::string> folder;
+  try {
+    folder = port.BrowseFolder(d);
+  } catch (...) {
+    PromptProgressState(false, false);
+    throw;
+  }
+  PromptProgressState(false, false);
+  return folder;
+}
+
+void DialogRuntime::About(Dialog& d, DialogPort& port) {
+  PromptProgressState(true, false);
+  try {
+    port.About(d);
+  } catch (...) {
+    PromptProgressState(false, false);
+    throw;
+  }
+  PromptProgressState(false, false);
 }
 
 void DialogRuntime::BrowseTarget(Dialog& d, const std::string& folder, DialogPort& port) {
@@ -589,30 +655,10 @@ void DialogRuntime::RefreshProgress(Dialog& d, const std::string& text, std::int
                                     std::int64_t position) {
   const std::string mode = ctx_.Vars.ValueExpanded("$PROGRESSMODE$");
   const bool marquee = mode == "MARQUEE";
-  const ProgressRange range = ProgressBarRange(min, max, position);
+  const ProgressShown shown{text, ProgressBarRange(min, max, position), marquee};
   for (Control& c : d.model.Components()) {
-    const std::int64_t tag = c.Tag();
-    if (tag != 1 && tag != 100) continue;
-    const ControlKind kind = c.Kind();
-    if (kind == ControlKind::StaticText) {
-      if (tag == 1) c.Set("Caption", Value::Str(text));
-      continue;
-    }
-    if (kind != ControlKind::ProgressBar && kind != ControlKind::Gauge) continue;
-    const bool gauge = kind == ControlKind::Gauge;
-    ProgressRange shown = range;
-    // A Tag 100 bar without a variable to show has nothing but the progress to show.
-    if (tag == 100 && !c.Hint().empty()) {
-      // The variable named by Hint as a percentage; a value that is no number shows full.
-      const std::string value = ctx_.Vars.ValueExpanded("$" + c.Hint() + "$");
-      shown = {0, 100, std::clamp<std::int64_t>(forms::ParseIntegerText(value).value_or(100), 0, 100)};
-    } else if (!gauge) {
-      c.Set("Style", Value::Identifier(marquee ? "pbstMarquee" : "pbstNormal"));
-      if (marquee) continue;
-    }
-    c.Set(gauge ? "MinValue" : "Min", Value::Integer(shown.min));
-    c.Set(gauge ? "MaxValue" : "Max", Value::Integer(shown.max));
-    c.Set(gauge ? "Progress" : "Position", Value::Integer(shown.position));
+    if (SameText(c.Name(), "cmpFormDesigner")) continue;
+    if (auto refresh = BehaviourOf(c.Kind()).refresh) refresh(*this, d, c, shown);
   }
   if (Taskbar) Taskbar(TaskbarProgressFor(mode, min, max, position));
   RefreshPathControls(d);

@@ -227,6 +227,9 @@ void SyncComponentTree(Impl& host, Page& p, Native& n) {
       if (item) SendMessageW(n.hwnd, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(item));
     if (!n.treeItems.empty())
       SendMessageW(n.hwnd, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(n.treeItems[state->tree.DisplayOrder().front()]));
+    // The node the binding selected (the first); the runtime has run its change already.
+    if (state->selected && *state->selected < n.treeItems.size() && n.treeItems[*state->selected])
+      SendMessageW(n.hwnd, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(n.treeItems[*state->selected]));
     return;
   }
   for (std::size_t i = 0; i < nodes.size() && i < n.treeItems.size(); ++i) {
@@ -238,6 +241,44 @@ void SyncComponentTree(Impl& host, Page& p, Native& n) {
     it.iImage = it.iSelectedImage = nodes[i].Image;
     SendMessageW(n.hwnd, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
   }
+}
+
+// A plain tree view: the nodes of its form file, rebuilt when the binding filled them
+// again.
+void SyncNodeTree(Impl& host, Page& p, Native& n) {
+  dialogs::NodeTreeState* state = p.dialog->NodeTree(n.name);
+  if (!state || n.treeFill == state->fill) return;
+  n.treeFill = state->fill;
+  SendMessageW(n.hwnd, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+  n.treeItems.assign(state->nodes.size(), nullptr);
+  for (std::size_t i = 0; i < state->nodes.size(); ++i) {
+    const forms::TreeNodeItem& node = state->nodes[i];
+    std::wstring text = host.W(node.text);
+    TVINSERTSTRUCTW ins{};
+    ins.hParent = node.parent < 0 || static_cast<std::size_t>(node.parent) >= i
+                      ? TVI_ROOT
+                      : n.treeItems[static_cast<std::size_t>(node.parent)];
+    ins.hInsertAfter = TVI_LAST;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM;
+    ins.item.pszText = text.data();
+    ins.item.lParam = static_cast<LPARAM>(i);
+    n.treeItems[i] = reinterpret_cast<HTREEITEM>(SendMessageW(n.hwnd, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+  }
+}
+
+bool NotifyNodeTree(Impl& host, Page& p, Native& n, NMHDR& h) {
+  if (h.code != TVN_SELCHANGEDW || !p.dialog->NodeTree(n.name)) return false;
+  host.runtime.TreeChange(*p.dialog, n.name, Impl::NodeOf(n, reinterpret_cast<NMTREEVIEWW&>(h).itemNew.hItem));
+  return true;
+}
+
+void SyncTreeView(Impl& host, Page& p, Native& n) {
+  if (p.dialog->Tree(n.name)) SyncComponentTree(host, p, n);
+  else SyncNodeTree(host, p, n);
+}
+
+bool NotifyTreeView(Impl& host, Page& p, Native& n, NMHDR& h) {
+  return p.dialog->Tree(n.name) ? NotifyComponentTree(host, p, n, h) : NotifyNodeTree(host, p, n, h);
 }
 
 bool NotifyComponentTree(Impl& host, Page& p, Native& n, NMHDR& h) {

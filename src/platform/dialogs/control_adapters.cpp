@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "common/text.h"
 #include "dialogs/forms/property_text.h"
@@ -208,14 +209,50 @@ void SyncEdit(Impl& host, Page& p, Native& n) {
 bool CommandEdit(Impl& host, Page& p, Native& n, int code) {
   if (code != EN_CHANGE) return false;
   std::string text = host.WindowText(n.hwnd);
-  n.text = text;
   Control c = n.Model();
+  if (n.kind == ControlKind::MaskEdit) {
+    // What was typed goes into the mask; the caret to its first empty position. Setting
+    // the text reports the change again, with the masked text.
+    const dialogs::EditMask mask = dialogs::DialogRuntime::MaskOf(c);
+    const std::string shown = dialogs::FormatMasked(mask, text);
+    if (shown != text) {
+      n.text = shown;
+      SetWindowTextW(n.hwnd, host.W(shown).c_str());
+      const auto caret = static_cast<WPARAM>(dialogs::MaskCaret(mask, shown));
+      SendMessageW(n.hwnd, EM_SETSEL, caret, static_cast<LPARAM>(caret));
+      return false;
+    }
+  }
+  n.text = text;
   if (n.kind == ControlKind::Memo || n.kind == ControlKind::RichEdit)
     c.Set("Lines", forms::Value::StringList(dialogs::SplitLines(text)));
   else
     c.Set("Text", forms::Value::Str(text));
   host.runtime.Change(*p.dialog, n.name, host);
   return true;
+}
+
+// A key released in a masked edit: the runtime moves the focus on once the caret stands
+// past the mask (no selection).
+LRESULT CALLBACK MaskEditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  auto* n = reinterpret_cast<Native*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (!n || !n->maskProc) return DefWindowProcW(hwnd, msg, wp, lp);
+  const LRESULT r = CallWindowProcW(n->maskProc, hwnd, msg, wp, lp);
+  if (msg == WM_KEYUP) {
+    try {
+      DWORD start = 0, end = 0;
+      SendMessageW(hwnd, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+      if (start == end) n->page->host->runtime.KeyUp(*n->page->dialog, n->name, end, *n->page->host);
+    } catch (const std::exception&) {
+      // Moving the focus may fail; the key stays handled.
+    }
+  }
+  return r;
+}
+
+void CreatedMaskEdit(Impl&, Page&, Native& n) {
+  SetWindowLongPtrW(n.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&n));
+  n.maskProc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(n.hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MaskEditProc)));
 }
 
 // --- The HTML view --------------------------------------------------------------------
@@ -441,6 +478,103 @@ void SyncFolderList(Impl& host, Page& p, Native& n) {
   host.SetItems(n, entries);
 }
 
+// The entry of a folder list at an index ("[name]" for a folder), empty when none.
+std::string EntryAt(const Native& n, int index) {
+  if (!n.items || index < 0 || static_cast<std::size_t>(index) >= n.items->size()) return {};
+  return (*n.items)[static_cast<std::size_t>(index)];
+}
+
+std::string FolderEntryName(std::string entry) {
+  while (!entry.empty() && entry.front() == ' ') entry.erase(entry.begin());
+  if (entry.size() >= 2 && entry.front() == '[' && entry.back() == ']') return entry.substr(1, entry.size() - 2);
+  return {};
+}
+
+// The parent of a folder with its trailing backslash; the folder itself at a drive's root.
+std::string ParentFolder(const std::string& folder) {
+  std::string s = folder;
+  if (!s.empty() && s.back() == '\\') s.pop_back();
+  std::string parent = dialogs::FolderPartOf(s);
+  return parent.empty() ? folder : parent;
+}
+
+void ReportPick(Impl& host, Page& p, Native& n, std::string pick) {
+  p.dialog->picks[n.name] = std::move(pick);
+  host.runtime.Change(*p.dialog, n.name, host);
+}
+
+// A click on a file picks it.
+bool CommandFileList(Impl& host, Page& p, Native& n, int code) {
+  if (code != LBN_SELCHANGE) return false;
+  const std::string entry = EntryAt(n, static_cast<int>(SendMessageW(n.hwnd, LB_GETCURSEL, 0, 0)));
+  if (entry.empty() || n.document.empty()) return false;
+  ReportPick(host, p, n, dialogs::WithBackslash(n.document) + entry);
+  return true;
+}
+
+// A double click opens a sub-folder, or the parent on the first line (the folder itself).
+bool CommandDirectoryList(Impl& host, Page& p, Native& n, int code) {
+  if (code != LBN_DBLCLK || n.document.empty()) return false;
+  const int index = static_cast<int>(SendMessageW(n.hwnd, LB_GETCURSEL, 0, 0));
+  std::string folder;
+  if (index == 0) {
+    folder = ParentFolder(n.document);
+  } else {
+    const std::string name = FolderEntryName(EntryAt(n, index));
+    if (name.empty()) return false;
+    folder = dialogs::WithBackslash(n.document) + name;
+  }
+  if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+  ReportPick(host, p, n, folder);
+  return true;
+}
+
+// A click on a file picks it; a double click on a folder enters it.
+bool CommandShellList(Impl& host, Page& p, Native& n, int code) {
+  if ((code != LBN_SELCHANGE && code != LBN_DBLCLK) || n.document.empty()) return false;
+  const std::string entry = EntryAt(n, static_cast<int>(SendMessageW(n.hwnd, LB_GETCURSEL, 0, 0)));
+  const std::string folderName = FolderEntryName(entry);
+  if (entry.empty()) return false;
+  if (folderName.empty()) {
+    if (code != LBN_SELCHANGE) return false;
+    ReportPick(host, p, n, dialogs::WithBackslash(n.document) + entry);
+    return true;
+  }
+  if (code != LBN_DBLCLK) return false;
+  p.dialog->picks[n.name] = dialogs::WithBackslash(n.document) + folderName;
+  host.runtime.FolderChanged(*p.dialog, n.name, host);
+  return true;
+}
+
+// The drive or folder chosen in the list.
+bool CommandDriveCombo(Impl& host, Page& p, Native& n, int code) {
+  if (code != CBN_SELCHANGE || n.kind == ControlKind::FilterComboBox) return false;
+  const int index = static_cast<int>(SendMessageW(n.hwnd, CB_GETCURSEL, 0, 0));
+  if (!n.items || index < 0 || static_cast<std::size_t>(index) >= n.items->size()) return false;
+  n.position = index;
+  ReportPick(host, p, n, (*n.items)[static_cast<std::size_t>(index)]);
+  return true;
+}
+
+// The folder of the selected node: the root is the folder shown, its children are named.
+bool NotifyShellTree(Impl& host, Page& p, Native& n, NMHDR& h) {
+  if (h.code != TVN_SELCHANGEDW || n.document.empty()) return false;
+  HTREEITEM item = reinterpret_cast<NMTREEVIEWW&>(h).itemNew.hItem;
+  if (!item) return false;
+  wchar_t text[MAX_PATH + 1] = {};
+  TVITEMW it{};
+  it.mask = TVIF_HANDLE | TVIF_TEXT;
+  it.hItem = item;
+  it.pszText = text;
+  it.cchTextMax = MAX_PATH;
+  if (!SendMessageW(n.hwnd, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&it))) return false;
+  const bool root = SendMessageW(n.hwnd, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(item)) == 0;
+  std::string folder = root ? n.document : dialogs::WithBackslash(n.document) + host.A(text);
+  if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+  ReportPick(host, p, n, folder);
+  return true;
+}
+
 void CreateTreeView(Impl&, Page&, Native&, NativeSpec& s) {
   s.cls = WC_TREEVIEWW;
   s.style |= WS_TABSTOP | TVS_HASLINES | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_SHOWSELALWAYS;
@@ -565,6 +699,51 @@ bool NotifyPageControl(Impl& host, Page& p, Native& n, NMHDR& h) {
   return false;  // the sync is done
 }
 
+// --- Animations ---------------------------------------------------------------------------
+
+// The system's animation control plays the AVI file of FileName (relative to the support
+// folder) or one of the shell's own clips (CommonAVI).
+void CreateAnimate(Impl&, Page&, Native& n, NativeSpec& s) {
+  Control c = n.Model();
+  s.cls = ANIMATE_CLASSW;
+  if (c.Boolean("Center", true)) s.style |= ACS_CENTER;
+  if (c.Boolean("Transparent", true)) s.style |= ACS_TRANSPARENT;
+}
+
+void CreatedAnimate(Impl& host, Page&, Native& n) {
+  Control c = n.Model();
+  const std::string common = c.Identifier("CommonAVI", "aviNone");
+  static constexpr std::pair<std::string_view, int> kShellClips[] = {
+      {"aviFindFolder", 150},  {"aviFindFile", 151},    {"aviFindComputer", 152}, {"aviCopyFiles", 160},
+      {"aviCopyFile", 161},    {"aviRecycleFile", 162}, {"aviEmptyRecycle", 163}, {"aviDeleteFile", 164}};
+  for (const auto& [name, id] : kShellClips) {
+    if (common != name || !Libraries().shell) continue;
+    SendMessageW(n.hwnd, ACM_OPENW, reinterpret_cast<WPARAM>(GetModuleHandleW(L"shell32.dll")),
+                 reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(id)));
+    return;
+  }
+  std::string file = c.String("FileName");
+  if (file.empty()) return;
+  if (!(file.size() > 1 && (file[1] == ':' || (file[0] == '\\' && file[1] == '\\'))))
+    file = dialogs::WithBackslash(host.runtime.SupportFolder()) + file;
+  SendMessageW(n.hwnd, ACM_OPENW, 0, reinterpret_cast<LPARAM>(host.W(file).c_str()));
+}
+
+// Plays while Active (Repetitions 0: for ever), stops otherwise.
+void SyncAnimate(Impl&, Page&, Native& n) {
+  Control c = n.Model();
+  const bool active = c.Boolean("Active");
+  if (n.checked == int(active)) return;
+  n.checked = active;
+  if (active) {
+    const std::int64_t repetitions = c.Integer("Repetitions", 0);
+    SendMessageW(n.hwnd, ACM_PLAY, repetitions <= 0 ? static_cast<WPARAM>(-1) : static_cast<WPARAM>(repetitions),
+                 MAKELPARAM(0, 0xFFFF));
+  } else {
+    SendMessageW(n.hwnd, ACM_STOP, 0, 0);
+  }
+}
+
 // --- Kinds the page paints itself --------------------------------------------------------
 
 void CreateOwnerDrawn(Impl&, Page&, Native&, NativeSpec& s) {
@@ -577,7 +756,7 @@ void CreatePicture(Impl& host, Page& p, Native& n, NativeSpec& s) {
   host.LoadPicture(p, n);
 }
 
-void DrawText(Impl& host, HDC dc, const std::string& s, UINT flags, RECT box) {
+void PaintText(Impl& host, HDC dc, const std::string& s, UINT flags, RECT box) {
   std::wstring w = host.W(s);
   ::DrawTextW(dc, w.c_str(), -1, &box, flags);
 }
@@ -596,7 +775,7 @@ void DrawPanel(Impl& host, Page&, Native& n, HDC dc, RECT r) {
   edge(c.Identifier("BevelOuter", "bvRaised"), box);
   edge(c.Identifier("BevelInner", "bvNone"), box);
   const std::string align = c.Identifier("Alignment", "taCenter");
-  DrawText(host, dc, c.Caption(),
+  PaintText(host, dc, c.Caption(),
            DT_SINGLELINE | DT_VCENTER | (align == "taCenter" ? DT_CENTER : align == "taRightJustify" ? DT_RIGHT : DT_LEFT),
            box);
 }
@@ -638,6 +817,25 @@ void DrawShape(Impl&, Page& p, Native& n, HDC dc, RECT r) {
 
 void DrawPicture(Impl& host, Page& p, Native& n, HDC dc, RECT r) {
   Control c = n.Model();
+  if (n.metafile.Get()) {
+    // At its own size (scaled to the screen), or the control's when the file gives none
+    // or the image stretches.
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    int dw = n.pictureWidth > 0 ? p.Scale(n.pictureWidth) : w, dh = n.pictureHeight > 0 ? p.Scale(n.pictureHeight) : h;
+    if (c.Boolean("Stretch")) {
+      dw = w;
+      dh = h;
+      if (c.Boolean("Proportional") && n.pictureWidth > 0 && n.pictureHeight > 0) {
+        const double k = std::min(double(w) / n.pictureWidth, double(h) / n.pictureHeight);
+        dw = int(n.pictureWidth * k);
+        dh = int(n.pictureHeight * k);
+      }
+    }
+    const int x = c.Boolean("Center") ? (w - dw) / 2 : 0, y = c.Boolean("Center") ? (h - dh) / 2 : 0;
+    RECT box{r.left + x, r.top + y, r.left + x + dw, r.top + y + dh};
+    PlayEnhMetaFile(dc, n.metafile.Get(), &box);
+    return;
+  }
   if (n.picture.Get()) {
     HDC mem = CreateCompatibleDC(dc);
     HGDIOBJ old = SelectObject(mem, n.picture.Get());
@@ -662,7 +860,7 @@ void DrawPicture(Impl& host, Page& p, Native& n, HDC dc, RECT r) {
     DeleteDC(mem);
   } else if (!n.pictureError.empty()) {
     DrawEdge(dc, &r, EDGE_SUNKEN, BF_RECT);
-    DrawText(host, dc, n.pictureError, DT_WORDBREAK | DT_CENTER, r);
+    PaintText(host, dc, n.pictureError, DT_WORDBREAK | DT_CENTER, r);
   }
 }
 
@@ -673,7 +871,7 @@ void DrawFrameAndText(Impl& host, Page& p, Native& n, HDC dc, RECT r) {
   if (shown.empty()) shown = n.Model().Caption();
   if (shown.empty()) shown = n.name + ": " + n.className;
   InflateRect(&r, -4, -4);
-  DrawText(host, dc, shown, DT_WORDBREAK | DT_NOPREFIX, r);
+  PaintText(host, dc, shown, DT_WORDBREAK | DT_NOPREFIX, r);
 }
 
 // Drawn by the page: repainted when what it shows changed.
@@ -707,23 +905,26 @@ std::array<ControlAdapter, kKinds> MakeAdapters() {
   set(K::RzRadioButton) = {CreateCheck, nullptr, SyncCheck, nullptr, CommandRadioButton, nullptr};
   for (K k : {K::Edit, K::MaskEdit, K::Memo}) set(k) = {nullptr, nullptr, SyncEdit, nullptr, CommandEdit, nullptr};
   set(K::Edit).create = set(K::MaskEdit).create = CreateEdit;
+  set(K::MaskEdit).created = CreatedMaskEdit;
   set(K::Memo).create = CreateMemo;
   set(K::RichEdit) = {CreateMemo, CreatedRichEdit, SyncEdit, nullptr, CommandEdit, nullptr};
   set(K::HTMLViewer) = {CreateHtmlView, CreatedHtmlView, SyncHtmlView, nullptr, nullptr, nullptr};
   set(K::ListBox) = {CreateList, nullptr, SyncListBox, nullptr, CommandListBox, nullptr};
-  for (K k : {K::FileListBox, K::DirectoryListBox, K::PTShellList})
-    set(k) = {CreateList, nullptr, SyncFolderList, nullptr, nullptr, nullptr};
+  set(K::FileListBox) = {CreateList, nullptr, SyncFolderList, nullptr, CommandFileList, nullptr};
+  set(K::DirectoryListBox) = {CreateList, nullptr, SyncFolderList, nullptr, CommandDirectoryList, nullptr};
+  set(K::PTShellList) = {CreateList, nullptr, SyncFolderList, nullptr, CommandShellList, nullptr};
   set(K::CheckListBox) = {CreateCheckList, CreatedCheckList, SyncCheckList, nullptr, nullptr, NotifyCheckList};
   set(K::ComboBox) = {CreateCombo, nullptr, SyncCombo, nullptr, CommandCombo, nullptr};
   for (K k : {K::DriveComboBox, K::FilterComboBox, K::PTShellCombo})
-    set(k) = {CreateCombo, nullptr, SyncDriveCombo, nullptr, nullptr, nullptr};
+    set(k) = {CreateCombo, nullptr, SyncDriveCombo, nullptr, CommandDriveCombo, nullptr};
   set(K::ProgressBar) = set(K::Gauge) = {CreateProgress, CreatedProgress, SyncRange, nullptr, nullptr, nullptr};
   set(K::TrackBar) = {CreateTrackBar, nullptr, SyncRange, nullptr, nullptr, nullptr};
   set(K::UpDown) = {CreateUpDown, nullptr, SyncRange, nullptr, nullptr, nullptr};
   set(K::PageControl) = {CreatePageControl, nullptr, nullptr, nullptr, nullptr, NotifyPageControl};
   set(K::TabSheet) = set(K::VistaGlass) = {CreateNoWindow, nullptr, nullptr, nullptr, nullptr, nullptr};
-  set(K::TreeView) = {CreateTreeView, CreatedComponentTree, SyncComponentTree, nullptr, nullptr, NotifyComponentTree};
-  set(K::PTShellTree) = {CreateTreeView, nullptr, SyncShellTree, nullptr, nullptr, nullptr};
+  set(K::TreeView) = {CreateTreeView, CreatedComponentTree, SyncTreeView, nullptr, nullptr, NotifyTreeView};
+  set(K::Animate) = {CreateAnimate, CreatedAnimate, SyncAnimate, nullptr, nullptr, nullptr};
+  set(K::PTShellTree) = {CreateTreeView, nullptr, SyncShellTree, nullptr, nullptr, NotifyShellTree};
   return t;
 }
 

@@ -34,6 +34,10 @@ DialogHost::Impl::~Impl() {
 
 Page& DialogHost::Impl::LoadPage(const std::string& key, const std::string& path) {
   RegisterClass();
+  // No system box asks for a missing disk while pages are up: such a failure is an
+  // error of the call that met it.
+  const UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS);
+  SetErrorMode(mode | SEM_FAILCRITICALERRORS);
   Dialog& d = runtime.Load(key, path);
   auto page = std::make_unique<Page>();
   page->host = this;
@@ -209,6 +213,11 @@ void DialogHost::Impl::Unbind(const std::string& key) {
 LRESULT DialogHost::Impl::PageMessage(Page& p, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_COMMAND: {
+      // The thumbnail button of the taskbar (its only button) opens the About box.
+      if (HIWORD(wp) == kThumbButtonClicked) {
+        runtime.About(*p.dialog, *this);
+        return 0;
+      }
       if (lp == 0) break;
       if (Native* n = p.ById(LOWORD(wp))) OnCommand(p, *n, HIWORD(wp));
       return 0;
@@ -267,7 +276,7 @@ LRESULT DialogHost::Impl::PageMessage(Page& p, HWND hwnd, UINT msg, WPARAM wp, L
         return 0;
       }
       if (wp == kAboutCommand) {
-        About(*p.dialog);
+        runtime.About(*p.dialog, *this);
         return 0;
       }
       if ((wp & 0xFFF0) == SC_MINIMIZE && ctx.State.TrayIconVisible) {
@@ -288,6 +297,10 @@ LRESULT DialogHost::Impl::PageMessage(Page& p, HWND hwnd, UINT msg, WPARAM wp, L
       // least once a second; while a worker runs, the page on screen shows its channel.
       if (wp == kProgressTimer && ctx.State.WorkerActive && current == &p) RefreshFromChannel(p);
       if (wp == kMetaTimer) MetaRefreshDue(p);
+      if (wp == kThumbTimer) {
+        KillTimer(hwnd, kThumbTimer);
+        if (ui && current == &p) ui->AddThumbnailButton(reinterpret_cast<std::uintptr_t>(hwnd), "About");
+      }
       return 0;
     default: break;
   }

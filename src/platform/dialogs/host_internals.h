@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text.h"
 #include "dialogs/forms/form_model.h"
 #include "dialogs/html/html_document.h"
 #include "dialogs/runtime/dialog_runtime.h"
@@ -40,6 +41,10 @@ inline constexpr UINT_PTR kProgressTimer = 1;
 // The timed refresh of an HTML view's page (one per page, as the last refresh set it).
 inline constexpr UINT_PTR kMetaTimer = 2;
 inline constexpr UINT kAboutCommand = 1025;
+// Adds the taskbar's thumbnail button once the page's taskbar button exists.
+inline constexpr UINT_PTR kThumbTimer = 3;
+// The notification of a thumbnail button's click in WM_COMMAND's high word.
+inline constexpr UINT kThumbButtonClicked = 0x1800;
 inline constexpr int kFirstControlId = 1000;
 
 // Libraries the windows need, loaded once from the system (comctl32 through the
@@ -63,6 +68,31 @@ COLORREF ColorOf(std::string_view text, COLORREF fallback);
 
 struct Page;
 
+// An enhanced metafile, deleted with its owner.
+class EnhMetafile {
+ public:
+  EnhMetafile() = default;
+  explicit EnhMetafile(HENHMETAFILE h) : h_(h) {}
+  ~EnhMetafile() { Reset(); }
+  EnhMetafile(const EnhMetafile&) = delete;
+  EnhMetafile& operator=(const EnhMetafile&) = delete;
+  EnhMetafile& operator=(EnhMetafile&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      h_ = other.h_;
+      other.h_ = nullptr;
+    }
+    return *this;
+  }
+  HENHMETAFILE Get() const { return h_; }
+
+ private:
+  void Reset() {
+    if (h_) DeleteEnhMetaFile(h_);
+    h_ = nullptr;
+  }
+  HENHMETAFILE h_ = nullptr;
+};
 
 // One native control of a page.
 struct Native {
@@ -79,9 +109,11 @@ struct Native {
   HBRUSH brush = nullptr;
   HFONT font = nullptr;
   GdiObject picture;  // composited bitmap of an image or glyph
+  EnhMetafile metafile;  // an image's metafile (drawn by the system at every paint)
   int pictureWidth = 0, pictureHeight = 0;
   std::string pictureError;
-  WNDPROC savedProc = nullptr;
+  WNDPROC savedProc = nullptr;  // scroll tracking of a memo or rich edit
+  WNDPROC maskProc = nullptr;   // a masked edit's key-up
   Page* page = nullptr;
 
   // What was pushed last.
@@ -93,7 +125,7 @@ struct Native {
   std::vector<int> selected;
   std::vector<bool> checks;
   std::string document;
-  // A component tree: the filling shown and its items by node.
+  // A tree view: the filling shown, its items by node and (component trees) their images.
   std::uint64_t treeFill = 0;
   std::vector<HTREEITEM> treeItems;
   std::vector<int> treeImages;
@@ -142,8 +174,6 @@ struct Page {
   }
 };
 
-
-
 // The window class and styles of a control's native window; an empty class makes no
 // window (the control is drawn by its parent or by the page).
 struct NativeSpec {
@@ -153,9 +183,8 @@ struct NativeSpec {
   int extraHeight = 0;  // below the designed height (a drop-down list)
 };
 
-// What a kind of control does on the page. Each step may be left empty: a kind without
-// create gets an owner-drawn static the page paints through draw; without sync it is
-// repainted when its caption or document changes.
+// What a kind of control does on the page. A step left empty is not taken; a kind the
+// table does not name is an owner-drawn static the page paints with its frame and text.
 struct ControlAdapter {
   // The native window to make for the control (class, styles).
   void (*create)(DialogHost::Impl&, Page&, Native&, NativeSpec&) = nullptr;
@@ -173,10 +202,13 @@ struct ControlAdapter {
 };
 const ControlAdapter& AdapterOf(ControlKind kind);
 
-// The component tree's steps (component_tree.cpp).
+// The tree view's steps (component_tree.cpp): a component tree (Tag 1) or the nodes of
+// the form file.
 void CreatedComponentTree(DialogHost::Impl& host, Page& p, Native& n);
 void SyncComponentTree(DialogHost::Impl& host, Page& p, Native& n);
 bool NotifyComponentTree(DialogHost::Impl& host, Page& p, Native& n, NMHDR& h);
+void SyncTreeView(DialogHost::Impl& host, Page& p, Native& n);
+bool NotifyTreeView(DialogHost::Impl& host, Page& p, Native& n, NMHDR& h);
 
 LRESULT CALLBACK HostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 LRESULT CALLBACK TrackedEditProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -202,6 +234,7 @@ struct DialogHost::Impl final : dialogs::DialogPort {
   bool syncing = false;
   bool classRegistered = false;
   std::function<void()> closeWhenCovered;  // the start-up windows, once a page covers them
+  UiService* ui = nullptr;  // the taskbar's progress and thumbnail button (known once a page shows)
   std::map<int, HIMAGELIST> componentImages;  // by image height
   std::map<std::pair<int, int>, GdiObject> menuImages;  // (index, height)
 

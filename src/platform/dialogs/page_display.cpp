@@ -38,6 +38,13 @@ void DialogHost::Impl::FormShow(Page& p) {
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, kAboutCommand, L"&About...");
   }
+  // Windows 7 and later: the thumbnail button's click reaches an elevated page too, and
+  // the button is added once the taskbar knows the page.
+  using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  if (auto filter = reinterpret_cast<FilterFn>(
+          reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx"))))
+    filter(p.Hwnd(), WM_COMMAND, 1 /* MSGFLT_ALLOW */, nullptr);
+  SetTimer(p.Hwnd(), kThumbTimer, 314, nullptr);
 }
 
 // Shows the page in front with the focus on its default button (Next), else on the
@@ -108,8 +115,8 @@ std::uintptr_t DialogHost::Impl::Show(Interpreter& in, const std::string& key, b
   ctx.Vars.SetVar("VRAX_IsCancelled", "FALSE", "ShowDesign");
   custom.clear();
   // The taskbar button of the page on screen shows the progress.
-  UiService* ui = &in.Machine().Ui;
-  runtime.Taskbar = [this, ui](const dialogs::TaskbarProgress& t) {
+  ui = &in.Machine().Ui;
+  runtime.Taskbar = [this](const dialogs::TaskbarProgress& t) {
     if (current && current->Hwnd())
       ui->SetTaskbarProgress(reinterpret_cast<std::uintptr_t>(current->Hwnd()), t.state, t.withValue, t.completed,
                              t.total);

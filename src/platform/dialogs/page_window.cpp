@@ -10,6 +10,7 @@
 
 #include "common/text.h"
 #include "dialogs/forms/property_text.h"
+#include "dialogs/pictures/metafile.h"
 #include "dialogs/pictures/picture.h"
 #include "platform/dialogs/host_internals.h"
 #include "platform/dialogs/html_view.h"
@@ -266,6 +267,28 @@ void DialogHost::Impl::LoadPicture(Page& p, Native& n) {
   const bool glyph = n.kind == ControlKind::BitBtn || n.kind == ControlKind::SpeedButton;
   std::optional<std::string> data = c.Graphic(glyph ? "Glyph" : "Picture");
   if (!data || data->empty()) return;
+  if (!glyph) {
+    // A metafile is drawn by the system at the control's size.
+    if (std::optional<pictures::MetafileInfo> meta = pictures::ReadMetafile(pictures::GraphicPayload(*data))) {
+      const auto* bytes = reinterpret_cast<const BYTE*>(meta->records.data());
+      const auto size = static_cast<UINT>(meta->records.size());
+      HENHMETAFILE h = nullptr;
+      if (meta->kind == pictures::MetafileInfo::Kind::Enhanced) {
+        h = SetEnhMetaFileBits(size, bytes);
+      } else {
+        METAFILEPICT mfp{MM_ANISOTROPIC, MulDiv(meta->width, 2540, 96), MulDiv(meta->height, 2540, 96), nullptr};
+        h = SetWinMetaFileBits(size, bytes, nullptr, meta->width ? &mfp : nullptr);
+      }
+      if (!h) {
+        n.pictureError = "The metafile cannot be shown.";
+        return;
+      }
+      n.metafile = EnhMetafile(h);
+      n.pictureWidth = meta->width;
+      n.pictureHeight = meta->height;
+      return;
+    }
+  }
   try {
     pictures::Image image = pictures::DecodeFormGraphic(*data);
     if (glyph) {
