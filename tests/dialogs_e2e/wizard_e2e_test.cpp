@@ -570,22 +570,25 @@ TEST_F(Wizard, TextsOfAProgressPageFollowTheScript) {
   EXPECT_EQ(r.ExitCode, 93u);
 }
 
-// The file and folder lists write what the user picks; the file list with Tag 1 moves
-// the target edit to the picked file's folder, keeping the product's sub-folders.
+// The file and folder lists write what the user picks; with Tag 1 they start at the
+// target's deepest existing folder, and a folder opened moves the target edit there,
+// keeping the product's sub-folders.
 TEST_F(Wizard, FileAndFolderListsWriteTheirVariablesAndMoveTheTarget) {
   const std::string dpi = std::getenv("KEM_SCREENSHOT_DPI") ? std::getenv("KEM_SCREENSHOT_DPI") : "96";
-  const std::string data = dir_ + "\\Donn\xE9" "es d'\xE9t\xE9";
+  const std::string data = temp_ + "\\Donn\xE9" "es d'\xE9t\xE9";
   MakeFolder(data);
   MakeFolder(data + "\\Sous-dossier");
   WriteFileBytes(data + "\\a.txt", "a");
   WriteFileBytes(data + "\\relev\xE9.txt", "b");
-  script_.Add("Set Variable", {"TARGETDIR", "C:\\Program Files\\Vendor\\App\\"});
+  script_.Add("Set Variable", {"TARGETDIR", data + "\\Vendor\\App\\"});
   script_.Add("Set Variable", {"FILE", data + "\\a.txt"});
   script_.Add("Set Variable", {"DIR", data});
   script_.Add("Display Dialog", {"Browse", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
   script_.Add("Set Variable", {"CODE", "100"});
   const std::pair<const char*, std::string> checks[] = {
-      {"FILE", data + "\\relev\xE9.txt"}, {"TARGETDIR", data + "\\Vendor\\App\\"}, {"DIR", data + "\\Sous-dossier"}};
+      {"FILE", data + "\\relev\xE9.txt"},
+      {"TARGETDIR", data + "\\Sous-dossier\\Vendor\\App\\"},
+      {"DIR", data + "\\Sous-dossier"}};
   int bit = 1;
   for (const auto& [variable, value] : checks) {
     script_.Add("If", {variable, "0", value, "FALSE"});
@@ -608,13 +611,20 @@ TEST_F(Wizard, FileAndFolderListsWriteTheirVariablesAndMoveTheTarget) {
     SendMessageA(page, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), code), reinterpret_cast<LPARAM>(list));
   };
   pick(files, 1, LBN_SELCHANGE);
-  EXPECT_TRUE(WaitUntil([&] { return Texts(page).find(data + "\\Vendor\\App\\") != std::string::npos; })) << Texts(page);
-  // A double click on a sub-folder opens it.
+  // A double click on a sub-folder opens it; the target follows.
   pick(folders, 1, LBN_DBLCLK);
-  char first[MAX_PATH] = {};
   EXPECT_TRUE(WaitUntil([&] {
-    SendMessageA(folders, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(first));
-    return std::string(first) == data + "\\Sous-dossier\\";
+    return Texts(page).find(data + "\\Sous-dossier\\Vendor\\App\\") != std::string::npos;
+  })) << Texts(page);
+  // The list now shows the sub-folder (its first line) and nothing below it.
+  std::string first;
+  EXPECT_TRUE(WaitUntil([&] {
+    wchar_t line[MAX_PATH] = {};
+    SendMessageW(folders, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));
+    char narrow[MAX_PATH * 2] = {};
+    WideCharToMultiByte(CP_ACP, 0, line, -1, narrow, sizeof(narrow), nullptr, nullptr);
+    first = narrow;
+    return first == data + "\\Sous-dossier\\" && SendMessageW(folders, LB_GETCOUNT, 0, 0) == 1;
   })) << first;
   SaveScreenshot(page, "browse-picked-" + dpi);
   Click(Child(page, "&Next >"));
@@ -628,6 +638,7 @@ TEST_F(Wizard, FileAndFolderListsWriteTheirVariablesAndMoveTheTarget) {
 TEST_F(Wizard, AMaskedEditTakesItsMaskAndMovesOnWhenFull) {
   const std::string dpi = std::getenv("KEM_SCREENSHOT_DPI") ? std::getenv("KEM_SCREENSHOT_DPI") : "96";
   script_.Add("Set Variable", {"OWNER", "Ren\xE9" "e O'Brien"});
+  script_.Add("Set Variable", {"SERIAL", ""});
   script_.Add("Display Dialog", {"Serial", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
   script_.Add("If", {"SERIAL", "0", "KX4711", "FALSE"});
   script_.Add("Terminate with Exit Code", {"94"});
@@ -635,9 +646,15 @@ TEST_F(Wizard, AMaskedEditTakesItsMaskAndMovesOnWhenFull) {
   script_.Add("Terminate with Exit Code", {"95"});
   auto p = Start();
   HWND page = WaitForPage(p->Id(), "Owner:");
+  if (!page) {
+    HWND box = FindMessageBox(p->Id());
+    ADD_FAILURE() << "no page; box: " << (box ? WindowText(box) + ": " + ChildTexts(box) : std::string("none"))
+                  << "; running: " << p->Running() << "; pages: " << VisiblePages(p->Id());
+    if (!p->Running()) ADD_FAILURE() << "exit code " << p->Wait(1000).ExitCode;
+  }
   ASSERT_NE(page, nullptr);
   HWND serial = Child(page, "", "Edit");
-  HWND owner = Child(page, "Ren\xE9" "e O'Brien", "Edit");
+  HWND owner = Child(page, "", "Edit", 1);
   ASSERT_NE(serial, nullptr);
   ASSERT_NE(owner, nullptr);
   EXPECT_EQ(Text(serial), "__-____");
@@ -665,6 +682,7 @@ TEST_F(Wizard, AMaskedEditTakesItsMaskAndMovesOnWhenFull) {
 TEST_F(Wizard, APlainTreeViewShowsItsNodesAndWritesTheSelectedOne) {
   const std::string dpi = std::getenv("KEM_SCREENSHOT_DPI") ? std::getenv("KEM_SCREENSHOT_DPI") : "96";
   script_.Add("Set Variable", {"EDITION", "de l'\xE9" "diteur"});
+  script_.Add("Set Variable", {"PART", ""});
   script_.Add("Display Dialog", {"Parts", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
   script_.Add("If", {"PART", "0", "Guide de l'\xE9" "diteur", "FALSE"});
   script_.Add("Terminate with Exit Code", {"96"});
@@ -672,6 +690,12 @@ TEST_F(Wizard, APlainTreeViewShowsItsNodesAndWritesTheSelectedOne) {
   script_.Add("Terminate with Exit Code", {"97"});
   auto p = Start();
   HWND page = WaitForPage(p->Id(), "Choose the part to read first:");
+  if (!page) {
+    HWND box = FindMessageBox(p->Id());
+    ADD_FAILURE() << "no page; box: " << (box ? WindowText(box) + ": " + ChildTexts(box) : std::string("none"))
+                  << "; running: " << p->Running() << "; pages: " << VisiblePages(p->Id());
+    if (!p->Running()) ADD_FAILURE() << "exit code " << p->Wait(1000).ExitCode;
+  }
   ASSERT_NE(page, nullptr);
   HWND treeWindow = Child(page, "", WC_TREEVIEWA);
   ASSERT_NE(treeWindow, nullptr);
@@ -766,7 +790,7 @@ BOOL CALLBACK FirstSightProc(HWND hwnd, LPARAM lp) {
 std::string TextsAtFirstSight(DWORD pid, HWND except, HWND* page) {
   const ULONGLONG end = GetTickCount64() + 20000;
   while (GetTickCount64() < end) {
-    FirstSight s{pid, except};
+    FirstSight s{pid, except, nullptr, {}};
     EnumWindows(FirstSightProc, reinterpret_cast<LPARAM>(&s));
     if (s.found) {
       *page = s.found;
