@@ -225,6 +225,42 @@ TEST_F(DialogRuntimeTest, TheProgressChannelReachesTheNonModalPage) {
   EXPECT_EQ(Prop(d, "Gauge1", "Progress"), "100");
 }
 
+TEST_F(DialogRuntimeTest, TextsFollowTheirTemplatesAtEveryProgressRefresh) {
+  ctx_.Vars.Set("STEP", "Fichiers d'Œuvre");
+  ctx_.Vars.Set("PROGRESSTEXT", "Preparing");
+  const char* form =
+      "object D: TPoolTemplate\n"
+      " object Label1: TLabel\n  Caption = 'Installing $STEP$'\n end\n"
+      " object Status: TLabel\n  Caption = 'Now: $PROGRESSTEXT$'\n end\n"
+      " object Panel1: TPanel\n  Caption = 'Panel $STEP$'\n end\n"
+      " object Stop: TButton\n  Caption = 'Stop $STEP$'\n end\n"
+      " object Skip: TBitBtn\n  Caption = 'Skip $STEP$'\n end\n"
+      " object Note: TStaticText\n  Caption = 'Note $STEP$'\n end\n"
+      " object Progress: TStaticText\n  Tag = 1\n end\n"
+      " object Required: TStaticText\n  Tag = 4\n end\n"
+      " object Pages: TPageControl\n  object Sheet1: TTabSheet\n   Caption = 'Sheet $STEP$'\n  end\n end\n"
+      "end\n";
+  Dialog& d = Load(form);
+  Dialog& unbound = Load(form);
+  runtime_.Bind(d);
+  const std::string required = Prop(d, "Required", "Caption");
+  EXPECT_EQ(Prop(d, "Label1", "Caption"), "Installing Fichiers d'Œuvre");
+
+  ctx_.Vars.Set("STEP", "Registry");
+  ctx_.Vars.Set("PROGRESSTEXT", "Copying");
+  runtime_.RefreshProgress(d, "Copying", 50);
+  runtime_.RefreshProgress(unbound, "Copying", 50);
+  const std::pair<const char*, const char*> expected[] = {
+      {"Label1", "Installing Registry"}, {"Status", "Now: Copying"}, {"Panel1", "Panel Registry"},
+      {"Stop", "Stop Registry"},         {"Skip", "Skip Registry"}, {"Note", "Note Registry"},
+      {"Progress", "Copying"},           {"Sheet1", "Sheet Registry"}};
+  for (auto [control, caption] : expected) EXPECT_EQ(Prop(d, control, "Caption"), caption) << control;
+  // A component text keeps what the component choice put there.
+  EXPECT_EQ(Prop(d, "Required", "Caption"), required);
+  // A page that was never bound has no templates yet: its texts stay as designed.
+  EXPECT_EQ(Prop(unbound, "Label1", "Caption"), "Installing $STEP$");
+}
+
 TEST_F(DialogRuntimeTest, TheTargetSeedIsTheDeepestExistingFolder) {
   files_.folders = {"d:\\"};
   EXPECT_EQ(runtime_.NearestExistingFolder("D:\\New\\Sub\\"), "D:\\");
@@ -353,6 +389,125 @@ TEST_F(DialogRuntimeTest, WritersStoreTheUsersInput) {
   d.Find("Memo1")->Set("Lines", forms::Value::StringList({"one", "two"}));
   runtime_.Change(d, "Memo1", port_);
   EXPECT_EQ(Var("NOTES"), "one$NEWLINE$two");
+}
+
+TEST_F(DialogRuntimeTest, FileFolderDriveAndShellControlsWriteWhatIsPickedAndMoveTheTarget) {
+  files_.folders = {"c:\\program files\\", "d:\\donn\xE9" "es d'\xE9t\xE9\\"};
+  ctx_.Vars.Set("TARGETDIR", "C:\\Program Files\\Vendor\\App\\");
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n"
+      " object Files: TFileListBox\n  Tag = 1\n  Hint = 'FILE'\n end\n"
+      " object Folders: TDirectoryListBox\n  Tag = 1\n  Hint = 'DIR'\n end\n"
+      " object Drives: TDriveComboBox\n  Hint = 'DRIVE'\n end\n"
+      " object Tree: TPTShellTree\n  Tag = 1\n  Hint = 'TREE'\n end\n"
+      " object List: TPTShellList\n  Tag = 1\n  Hint = 'ITEM'\n end\n"
+      " object Combo: TPTShellCombo\n  Tag = 1\n  Hint = 'COMBO'\n end\n"
+      " object Target: TEdit\n  Tag = 2\n  Hint = 'TARGETDIR'\n end\n"
+      " object Live: TEdit\n  Tag = 100\n  Hint = 'FILE'\n end\n"
+      "end\n");
+  runtime_.Bind(d);
+  runtime_.FormShow(d);
+  struct Case {
+    const char* control;
+    const char* pick;
+    const char* variable;
+    const char* written;  // nullptr: nothing is written
+    const char* target;   // the Tag 2 edit afterwards
+  } cases[] = {
+      {"Files", "D:\\Donn\xE9" "es d'\xE9t\xE9\\report.txt", "FILE", "D:\\Donn\xE9" "es d'\xE9t\xE9\\report.txt",
+       "D:\\Donn\xE9" "es d'\xE9t\xE9\\Vendor\\App\\"},
+      {"Folders", "E:\\Apps", "DIR", "E:\\Apps", "E:\\Apps\\Vendor\\App\\"},
+      // Tag 0: written, the target stays.
+      {"Drives", "F:\\", "DRIVE", "F:\\", "E:\\Apps\\Vendor\\App\\"},
+      // A folder of the target path gives the target back whole.
+      {"Tree", "C:\\Program Files", "TREE", "C:\\Program Files", "C:\\Program Files\\Vendor\\App\\"},
+      // A folder picked in the shell list is entered, not chosen.
+      {"List", "D:\\Donn\xE9" "es d'\xE9t\xE9", "ITEM", nullptr, "C:\\Program Files\\Vendor\\App\\"},
+      // A file picked in it moves the target to the file's folder.
+      {"List", "G:\\Notes\\readme.txt", "ITEM", "G:\\Notes\\readme.txt", "G:\\Notes\\Vendor\\App\\"},
+      {"Combo", "H:\\", "COMBO", "H:\\", "H:\\Vendor\\App\\"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.control + std::string(" ") + c.pick);
+    ctx_.Vars.Set(c.variable, "unchanged");
+    d.picks[c.control] = c.pick;
+    runtime_.Change(d, c.control, port_);
+    EXPECT_EQ(Var(c.variable), c.written ? c.written : "unchanged");
+    EXPECT_EQ(Prop(d, "Target", "Text"), c.target);
+    EXPECT_EQ(Var("TARGETDIR"), c.target);
+  }
+  // The live edit follows the file list's variable.
+  EXPECT_EQ(Prop(d, "Live", "Text"), "D:\\Donn\xE9" "es d'\xE9t\xE9\\report.txt");
+  EXPECT_EQ(d.documents["Folders"], "E:\\Apps\\");
+  // The shell list moved to another folder: that folder is written and browsed to.
+  d.picks["List"] = "D:\\Donn\xE9" "es d'\xE9t\xE9";
+  runtime_.FolderChanged(d, "List", port_);
+  EXPECT_EQ(Var("ITEM"), "D:\\Donn\xE9" "es d'\xE9t\xE9");
+  EXPECT_EQ(Var("TARGETDIR"), "D:\\Donn\xE9" "es d'\xE9t\xE9\\Vendor\\App\\");
+  EXPECT_EQ(d.documents["List"], "D:\\Donn\xE9" "es d'\xE9t\xE9\\");
+}
+
+TEST_F(DialogRuntimeTest, AMaskedEditShowsItsMaskWritesItsValueAndAdvancesWhenFull) {
+  ctx_.Vars.Set("SERIAL", "kx4711");
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n"
+      " object Serial: TMaskEdit\n  Hint = 'SERIAL'\n  EditMask = '>LL-0000;0;_'\n  TabOrder = 2\n end\n"
+      " object Plain: TMaskEdit\n  Hint = 'PLAIN'\n  TabOrder = 3\n end\n"
+      " object Live: TMaskEdit\n  Hint = 'SERIAL'\n  Tag = 100\n  EditMask = '>LL-0000;0;_'\n end\n"
+      "end\n");
+  runtime_.Bind(d);
+  EXPECT_EQ(Prop(d, "Serial", "Text"), "KX-4711");
+  Set(d, "Serial", "Text", "KX-12__");
+  runtime_.Change(d, "Serial", port_);
+  EXPECT_EQ(Var("SERIAL"), "KX12");
+  EXPECT_EQ(Prop(d, "Live", "Text"), "KX-12__");
+  runtime_.KeyUp(d, "Serial", 5, port_);
+  EXPECT_TRUE(port_.focused.empty());
+  runtime_.KeyUp(d, "Serial", 7, port_);  // after the last position
+  EXPECT_EQ(port_.focused, std::vector<std::int64_t>{3});
+  // Without a mask the focus stays where the user types.
+  runtime_.KeyUp(d, "Plain", 0, port_);
+  runtime_.KeyUp(d, "Plain", 12, port_);
+  EXPECT_EQ(port_.focused.size(), 1u);
+}
+
+TEST_F(DialogRuntimeTest, APlainTreeViewShowsItsNodesExpandedAndWritesTheSelectedText) {
+  ctx_.Vars.Set("EDITION", "\xC9" "dition d'\xE9t\xE9");
+  const std::string data = forms::WriteTreeNodes(
+      {{"Documents", -1, 0}, {"$EDITION$", 0, 1}, {"Readme", 0, 1}, {"Tools", -1, 0}});
+  std::string hex;
+  for (unsigned char b : data) {
+    const char* digits = "0123456789ABCDEF";
+    hex += digits[b >> 4];
+    hex += digits[b & 15];
+  }
+  Dialog& d = Load("object D: TPoolTemplate\n object Tree: TTreeView\n  Hint = 'PART'\n  Items.Data = {" + hex +
+                   "}\n end\nend\n");
+  runtime_.Bind(d);
+  NodeTreeState* tree = d.NodeTree("Tree");
+  ASSERT_NE(tree, nullptr);
+  std::vector<std::string> texts;
+  std::vector<int> parents;
+  for (const forms::TreeNodeItem& n : tree->nodes) texts.push_back(n.text), parents.push_back(n.parent);
+  EXPECT_EQ(texts, (std::vector<std::string>{"Documents", "\xC9" "dition d'\xE9t\xE9", "Readme", "Tools"}));
+  EXPECT_EQ(parents, (std::vector<int>{-1, 0, 0, -1}));
+  EXPECT_EQ(Prop(d, "Tree", "ReadOnly"), "True");
+  EXPECT_EQ(Prop(d, "Tree", "HideSelection"), "False");
+  EXPECT_FALSE(ctx_.Vars.Exists("PART"));  // nothing selected yet: nothing written
+
+  runtime_.TreeChange(d, "Tree", 1);
+  EXPECT_EQ(Var("PART"), "\xC9" "dition d'\xE9t\xE9");
+  // The next display expands the texts afresh.
+  ctx_.Vars.Set("EDITION", "Pro");
+  runtime_.Bind(d);
+  EXPECT_EQ(d.NodeTree("Tree")->nodes[1].text, "Pro");
+}
+
+TEST_F(DialogRuntimeTest, AnAnimationPlaysWhenItsPageIsBound) {
+  Dialog& d = Load("object D: TPoolTemplate\n object Busy: TAnimate\n  CommonAVI = aviCopyFiles\n end\nend\n");
+  EXPECT_EQ(Prop(d, "Busy", "Active"), "False");
+  runtime_.Bind(d);
+  EXPECT_EQ(Prop(d, "Busy", "Active"), "True");
 }
 
 TEST_F(DialogRuntimeTest, TheLicencePageEnablesNextOnlyAfterScrollingAndTicking) {
@@ -491,7 +646,13 @@ TEST_F(ComponentPageTest, TheTreeShowsTheComponentsAndTheTextsFollowTheSelection
   ASSERT_EQ(tree->tree.Nodes().size(), 4u);  // the predefined component is not shown
   EXPECT_EQ(tree->tree.Nodes()[NodeOf(d, "Tools")].Image, 0);
   EXPECT_EQ(tree->tree.Nodes()[NodeOf(d, "Program\\Help")].Image, 1);
-  EXPECT_EQ(Prop(d, "Description", "Caption"), "");
+  // The first node is selected at display and its change handler has run: its texts and
+  // the tree's variable are there before the user clicks.
+  ASSERT_TRUE(tree->selected.has_value());
+  EXPECT_EQ(*tree->selected, NodeOf(d, "Program"));
+  EXPECT_EQ(runtime_.SelectedComponentText, "Program");
+  EXPECT_EQ(Var("NODE"), "Program");
+  EXPECT_EQ(Prop(d, "Description", "Caption"), "The program");
   EXPECT_EQ(Prop(d, "Required", "Caption"), "2,048 KB");
   EXPECT_EQ(Prop(d, "Free", "Caption"), "2,929 KB");
 
@@ -650,6 +811,35 @@ TEST_F(DialogRuntimeTest, ProgressBarsShowTheChannelAMarqueeOrTheirVariable) {
   EXPECT_EQ(Prop(d, "Bar", "Style"), "pbstNormal");
   EXPECT_EQ(Prop(d, "Bar", "Max"), "100");
   EXPECT_EQ(Prop(d, "Bar", "Position"), "100");
+}
+
+TEST_F(DialogRuntimeTest, TheFolderBrowserAndTheAboutBoxPauseTheTaskbarProgress) {
+  struct StatePort : FakePort {
+    std::vector<std::string> modes;  // PROGRESSMODE while each prompt is up
+    EngineContext* ctx = nullptr;
+    std::optional<std::string> BrowseFolder(Dialog& d) override {
+      modes.push_back(ctx->Vars.Get("PROGRESSMODE"));
+      return FakePort::BrowseFolder(d);
+    }
+    void About(Dialog&) override { modes.push_back(ctx->Vars.Get("PROGRESSMODE")); }
+  } port;
+  port.ctx = &ctx_;
+  port.browsed = "E:\\Donn\xE9" "es";
+  std::vector<TaskbarState> states;
+  runtime_.Taskbar = [&](const TaskbarProgress& t) { states.push_back(t.state); };
+  ctx_.Vars.Set("PROGRESSMODE", "MARQUEE");
+  Dialog& d = Load(
+      "object D: TPoolTemplate\n object Browse: TButton\n  Tag = 4\n end\n"
+      " object DATADIR: TButton\n  Tag = 6\n end\nend\n");
+  runtime_.Bind(d);
+  runtime_.Click(d, "Browse", port);
+  runtime_.Click(d, "DATADIR", port);
+  runtime_.About(d, port);
+  EXPECT_EQ(port.modes, (std::vector<std::string>{"PAUSE", "PAUSE", "PAUSE"}));
+  EXPECT_EQ(Var("PROGRESSMODE"), "MARQUEE");
+  EXPECT_EQ(Var("DATADIR"), "E:\\Donn\xE9" "es\\");
+  ASSERT_GE(states.size(), 6u);
+  EXPECT_EQ(states.back(), TaskbarState::Indeterminate);
 }
 
 TEST_F(DialogRuntimeTest, APromptPutsTheTaskbarIntoErrorOrPauseAndBack) {

@@ -534,6 +534,296 @@ TEST_F(Wizard, ANonModalPageStaysUpWhileStatementsRunAndUpdates) {
   EXPECT_EQ(VisiblePages(p->Id()), 0);
 }
 
+// Labels, panels, buttons and static texts of a page that stays up follow the variables
+// their design texts name, each time the script sets the progress.
+TEST_F(Wizard, TextsOfAProgressPageFollowTheScript) {
+  const std::string release = temp_;
+  const std::string dpi = std::getenv("KEM_SCREENSHOT_DPI") ? std::getenv("KEM_SCREENSHOT_DPI") : "96";
+  script_.Add("Set Variable", {"STEP", "l'\xE9t\xE9 des fichiers"});
+  script_.Add("Set Variable", {"STEPFOLDER", "C:\\Program Files\\Caf\xE9 d'Or\\"});
+  script_.Add("Set Variable", {"PROGRESSTEXT", "Copying"});
+  script_.Add("Set Variable", {"PROGRESS", "20"});
+  script_.Add("Display Dialog", {"Steps", "PAGE", "FALSE", "", "TRUE", "FALSE"});
+  WaitForFile(script_, release, "one");
+  script_.Add("Set Variable", {"STEP", "the registry"});
+  script_.Add("Set Variable", {"STEPFOLDER", "HKCU\\Software\\Caf\xE9"});
+  script_.Add("Set Variable", {"PROGRESS", "70"});
+  WaitForFile(script_, release, "two");
+  script_.Add("Hide Dialog");
+  script_.Add("Terminate with Exit Code", {"93"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), "Installing l'\xE9t\xE9 des fichiers");
+  ASSERT_NE(page, nullptr);
+  EXPECT_NE(Child(page, "Skip l'\xE9t\xE9 des fichiers"), nullptr) << Texts(page);
+  SaveScreenshot(page, "steps-one-" + dpi);
+  WriteFileBytes(release + "\\ONE", "");
+  // "Set Variable" of PROGRESS refreshes the page: the texts are expanded again.
+  EXPECT_NE(WaitForPage(p->Id(), "Installing the registry"), nullptr) << Texts(page);
+  EXPECT_NE(Child(page, "Skip the registry"), nullptr) << Texts(page);
+  HWND bar = Child(page, "", "msctls_progress32");
+  ASSERT_NE(bar, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return SendMessageA(bar, PBM_GETPOS, 0, 0) == 70; }));
+  SaveScreenshot(page, "steps-two-" + dpi);
+  WriteFileBytes(release + "\\TWO", "");
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 93u);
+}
+
+// The file and folder lists write what the user picks; with Tag 1 they start at the
+// target's deepest existing folder, and a folder opened moves the target edit there,
+// keeping the product's sub-folders.
+TEST_F(Wizard, FileAndFolderListsWriteTheirVariablesAndMoveTheTarget) {
+  const std::string dpi = std::getenv("KEM_SCREENSHOT_DPI") ? std::getenv("KEM_SCREENSHOT_DPI") : "96";
+  const std::string data = temp_ + "\\Donn\xE9" "es d'\xE9t\xE9";
+  MakeFolder(data);
+  MakeFolder(data + "\\Sous-dossier");
+  WriteFileBytes(data + "\\a.txt", "a");
+  WriteFileBytes(data + "\\relev\xE9.txt", "b");
+  script_.Add("Set Variable", {"TARGETDIR", data + "\\Vendor\\App\\"});
+  script_.Add("Set Variable", {"FILE", data + "\\a.txt"});
+  script_.Add("Set Variable", {"DIR", data});
+  script_.Add("Display Dialog", {"Browse", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  script_.Add("Set Variable", {"CODE", "100"});
+  const std::pair<const char*, std::string> checks[] = {
+      {"FILE", data + "\\relev\xE9.txt"},
+      {"TARGETDIR", data + "\\Sous-dossier\\Vendor\\App\\"},
+      {"DIR", data + "\\Sous-dossier"}};
+  int bit = 1;
+  for (const auto& [variable, value] : checks) {
+    script_.Add("If", {variable, "0", value, "FALSE"});
+    script_.Add("Mathematics", {"$CODE$", std::to_string(bit), "0", "CODE"});
+    script_.Add("End");
+    bit *= 2;
+  }
+  script_.Add("Terminate with Exit Code", {"$CODE$"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), "Pick a file:");
+  ASSERT_NE(page, nullptr);
+  HWND files = Child(page, "", "ListBox");
+  HWND folders = Child(page, "", "ListBox", 1);
+  ASSERT_NE(files, nullptr);
+  ASSERT_NE(folders, nullptr);
+  ASSERT_EQ(SendMessageA(files, LB_GETCOUNT, 0, 0), 2);
+  SaveScreenshot(page, "browse-bound-" + dpi);
+  auto pick = [&](HWND list, int index, int code) {
+    SendMessageA(list, LB_SETCURSEL, index, 0);
+    SendMessageA(page, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), code), reinterpret_cast<LPARAM>(list));
+  };
+  pick(files, 1, LBN_SELCHANGE);
+  // A double click on a sub-folder opens it; the target follows.
+  pick(folders, 1, LBN_DBLCLK);
+  EXPECT_TRUE(WaitUntil([&] {
+    return Texts(page).find(data + "\\Sous-dossier\\Vendor\\App\\") != std::string::npos;
+  })) << Texts(page);
+  // The list now shows the sub-folder (its first line) and nothing below it.
+  std::string first;
+  EXPECT_TRUE(WaitUntil([&] {
+    wchar_t line[MAX_PATH] = {};
+    SendMessageW(folders, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(line));
+    char narrow[MAX_PATH * 2] = {};
+    WideCharToMultiByte(CP_ACP, 0, line, -1, narrow, sizeof(narrow), nullptr, nullptr);
+    first = narrow;
+    return first == data + "\\Sous-dossier\\" && SendMessageW(folders, LB_GETCOUNT, 0, 0) == 1;
+  })) << first;
+  SaveScreenshot(page, "browse-picked-" + dpi);
+  Click(Child(page, "&Next >"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 107u);
+}
+
+// A masked edit shows what is typed in its mask, writes the value without the mask's
+// literals, and hands the focus on once the last position is typed.
+TEST_F(Wizard, AMaskedEditTakesItsMaskAndMovesOnWhenFull) {
+  const std::string dpi = std::getenv("KEM_SCREENSHOT_DPI") ? std::getenv("KEM_SCREENSHOT_DPI") : "96";
+  script_.Add("Set Variable", {"OWNER", "Ren\xE9" "e O'Brien"});
+  script_.Add("Set Variable", {"SERIAL", ""});
+  script_.Add("Display Dialog", {"Serial", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  script_.Add("If", {"SERIAL", "0", "KX4711", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"94"});
+  script_.Add("End");
+  script_.Add("Terminate with Exit Code", {"95"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), "Owner:");
+  if (!page) {
+    HWND box = FindMessageBox(p->Id());
+    ADD_FAILURE() << "no page; box: " << (box ? WindowText(box) + ": " + ChildTexts(box) : std::string("none"))
+                  << "; running: " << p->Running() << "; pages: " << VisiblePages(p->Id());
+    if (!p->Running()) ADD_FAILURE() << "exit code " << p->Wait(1000).ExitCode;
+  }
+  ASSERT_NE(page, nullptr);
+  HWND serial = Child(page, "", "Edit");
+  HWND owner = Child(page, "", "Edit", 1);
+  ASSERT_NE(serial, nullptr);
+  ASSERT_NE(owner, nullptr);
+  EXPECT_EQ(Text(serial), "__-____");
+  ClickAt(serial, {4, 4});
+  ASSERT_TRUE(WaitUntil([&] { return FocusOf(page) == serial; }));
+  for (char c : std::string("kx47")) PostMessageA(serial, WM_CHAR, static_cast<WPARAM>(c), 1);
+  PostMessageA(serial, WM_KEYUP, '7', 0xC0000001);
+  EXPECT_TRUE(WaitUntil([&] { return Text(serial) == "KX-47__"; })) << Text(serial);
+  Sleep(200);
+  EXPECT_EQ(FocusOf(page), serial);  // not full yet: the focus stays
+  SaveScreenshot(page, "serial-half-" + dpi);
+  for (char c : std::string("11")) PostMessageA(serial, WM_CHAR, static_cast<WPARAM>(c), 1);
+  PostMessageA(serial, WM_KEYUP, '1', 0xC0000001);
+  EXPECT_TRUE(WaitUntil([&] { return Text(serial) == "KX-4711"; })) << Text(serial);
+  EXPECT_TRUE(WaitUntil([&] { return FocusOf(page) == owner; }));
+  SaveScreenshot(page, "serial-full-" + dpi);
+  Click(Child(page, "&Next >"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 94u);
+}
+
+// A tree view that is no component tree shows the nodes of its form, their texts
+// expanded, and writes the text of the node the user selects.
+TEST_F(Wizard, APlainTreeViewShowsItsNodesAndWritesTheSelectedOne) {
+  const std::string dpi = std::getenv("KEM_SCREENSHOT_DPI") ? std::getenv("KEM_SCREENSHOT_DPI") : "96";
+  script_.Add("Set Variable", {"EDITION", "de l'\xE9" "diteur"});
+  script_.Add("Set Variable", {"PART", ""});
+  script_.Add("Display Dialog", {"Parts", "WIZARD", "TRUE", "", "TRUE", "FALSE"});
+  script_.Add("If", {"PART", "0", "Guide de l'\xE9" "diteur", "FALSE"});
+  script_.Add("Terminate with Exit Code", {"96"});
+  script_.Add("End");
+  script_.Add("Terminate with Exit Code", {"97"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), "Choose the part to read first:");
+  if (!page) {
+    HWND box = FindMessageBox(p->Id());
+    ADD_FAILURE() << "no page; box: " << (box ? WindowText(box) + ": " + ChildTexts(box) : std::string("none"))
+                  << "; running: " << p->Running() << "; pages: " << VisiblePages(p->Id());
+    if (!p->Running()) ADD_FAILURE() << "exit code " << p->Wait(1000).ExitCode;
+  }
+  ASSERT_NE(page, nullptr);
+  HWND treeWindow = Child(page, "", WC_TREEVIEWA);
+  ASSERT_NE(treeWindow, nullptr);
+  RemoteTree tree(treeWindow);
+  ASSERT_TRUE(tree.Ready());
+  std::vector<std::string> shown;
+  for (const RemoteTree::Item& item : tree.Items()) shown.push_back(std::string(item.depth, '>') + item.path);
+  EXPECT_EQ(shown, (std::vector<std::string>{"Documents", ">Documents\\Guide de l'\xE9" "diteur", ">Documents\\Readme",
+                                             "Outils d'\xE9t\xE9"}));
+  SendMessageA(treeWindow, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(tree.Find("Documents").handle));
+  SendMessageA(treeWindow, TVM_SELECTITEM, TVGN_CARET,
+               reinterpret_cast<LPARAM>(tree.Find("Documents\\Guide de l'\xE9" "diteur").handle));
+  SaveScreenshot(page, "parts-" + dpi);
+  Click(Child(page, "&Next >"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 96u);
+}
+
+// The taskbar's thumbnail button (its click arrives as WM_COMMAND with 0x1800 in the
+// high word) and the system menu's About entry open the About box over the page.
+TEST_F(Wizard, TheThumbnailButtonAndTheSystemMenuOpenTheAboutBox) {
+  WizardLoop({"Welcome"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), kWelcome);
+  ASSERT_NE(page, nullptr);
+  for (WPARAM command : {MAKEWPARAM(0, 0x1800), static_cast<WPARAM>(0)}) {
+    if (command) PostMessageA(page, WM_COMMAND, command, 0);
+    else PostMessageA(page, WM_SYSCOMMAND, 1025, 0);
+    HWND box = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (box = FindMessageBox(p->Id())) != nullptr; })) << command;
+    EXPECT_EQ(GetWindow(box, GW_OWNER), page);
+    ASSERT_TRUE(Answer(p->Id(), IDOK));
+  }
+  Click(Child(page, "&Next >"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 71u);
+}
+
+// An image holding a metafile draws it (a red rectangle stretched over the image), and
+// an animation is the system's animation control.
+TEST_F(Wizard, AMetafileImageIsDrawnAndAnAnimationIsTheSystemsControl) {
+  const std::string dpi = std::getenv("KEM_SCREENSHOT_DPI") ? std::getenv("KEM_SCREENSHOT_DPI") : "96";
+  WizardLoop({"Media"});
+  auto p = Start();
+  HWND page = WaitForPage(p->Id(), "Copying the files of the caf\xE9 d'\xE9t\xE9:");
+  ASSERT_NE(page, nullptr);
+  EXPECT_NE(Child(page, "", ANIMATE_CLASSA), nullptr);
+  // The image is the page's owner-drawn static after the label.
+  HWND image = Child(page, "", "Static", 1);
+  ASSERT_NE(image, nullptr);
+  RECT r{};
+  GetClientRect(image, &r);
+  POINT centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  ClientToScreen(image, &centre);
+  COLORREF seen = CLR_INVALID;
+  EXPECT_TRUE(WaitUntil([&] {
+    HDC screen = GetDC(nullptr);
+    seen = GetPixel(screen, centre.x, centre.y);
+    ReleaseDC(nullptr, screen);
+    return GetRValue(seen) > 200 && GetGValue(seen) < 60 && GetBValue(seen) < 60;
+  })) << std::hex << seen;
+  SaveScreenshot(page, "media-" + dpi);
+  Click(Child(page, "&Next >"));
+  RunResult r2 = p->Wait(30000);
+  ASSERT_FALSE(r2.TimedOut);
+  EXPECT_EQ(r2.ExitCode, 71u);
+}
+
+struct FirstSight {
+  DWORD pid;
+  HWND except;
+  HWND found = nullptr;
+  std::string texts;
+};
+
+BOOL CALLBACK FirstSightProc(HWND hwnd, LPARAM lp) {
+  auto* s = reinterpret_cast<FirstSight*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  char cls[64] = {};
+  GetClassNameA(hwnd, cls, sizeof(cls));
+  if (pid != s->pid || hwnd == s->except || !IsWindowVisible(hwnd) || std::string(cls) != "TPoolTemplate") return TRUE;
+  s->found = hwnd;
+  s->texts = ChildTexts(hwnd);
+  return FALSE;
+}
+
+// The texts of the first page of the process (other than except) seen visible, read at
+// once: polled without pause, so a page shown before its texts are bound is caught.
+std::string TextsAtFirstSight(DWORD pid, HWND except, HWND* page) {
+  const ULONGLONG end = GetTickCount64() + 20000;
+  while (GetTickCount64() < end) {
+    FirstSight s{pid, except, nullptr, {}};
+    EnumWindows(FirstSightProc, reinterpret_cast<LPARAM>(&s));
+    if (s.found) {
+      *page = s.found;
+      return s.texts;
+    }
+  }
+  *page = nullptr;
+  return {};
+}
+
+// A page is on screen only with its texts: the first page and the next one after Next.
+TEST_F(Wizard, APageAppearsWithItsTextsBound) {
+  WizardLoop({"Welcome", "Destination"});
+  auto p = Start();
+  HWND first = nullptr;
+  std::string texts = TextsAtFirstSight(p->Id(), nullptr, &first);
+  ASSERT_NE(first, nullptr);
+  EXPECT_NE(texts.find(kWelcome), std::string::npos) << texts;
+  EXPECT_NE(texts.find("&Next >"), std::string::npos) << texts;
+  ASSERT_NE(WaitForPage(p->Id(), kWelcome), nullptr);
+  Click(Child(first, "&Next >"));
+  HWND second = nullptr;
+  texts = TextsAtFirstSight(p->Id(), first, &second);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(texts.find(kDestination), std::string::npos) << texts;
+  EXPECT_NE(texts.find("< &Back"), std::string::npos) << texts;
+  ASSERT_NE(WaitForPage(p->Id(), kDestination), nullptr);
+  Click(Child(second, "&Next >"));
+  RunResult r = p->Wait(30000);
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 71u);
+}
+
 // Components of the test: bit values of the exit code 100 + bits.
 void DefineTestComponents(ScriptBuilder& script) {
   const struct {
@@ -594,6 +884,12 @@ TEST_F(Wizard, TheComponentTreeShowsTheComponentsAndTheUsersChoicesReachTheScrip
            Texts(page).find(std::string(mb) + "\n") != std::string::npos;
   };
   EXPECT_TRUE(shows("3,584 KB", "3.5 MB")) << Texts(page);  // space required
+  // The first node is selected as the page appears, with its description already shown.
+  EXPECT_EQ(reinterpret_cast<HTREEITEM>(SendMessageA(treeWindow, TVM_GETNEXTITEM, TVGN_CARET, 0)),
+            tree.Find("Program").handle);
+  EXPECT_NE(Texts(page).find("The program itself."), std::string::npos) << Texts(page);
+  const char* dpi = std::getenv("KEM_SCREENSHOT_DPI") ? std::getenv("KEM_SCREENSHOT_DPI") : "96";
+  SaveScreenshot(page, std::string("components-first-node-") + dpi);
 
   // Selecting a node shows its description and size.
   RemoteTree::Item help = tree.Find("Program\\Help");

@@ -432,6 +432,7 @@ std::vector<PropertyInfo> Build(ControlKind k) {
       v.push_back(P("ShowButtons", T::Boolean, "True"));
       v.push_back(P("AutoExpand", T::Boolean, "False"));
       v.push_back(P("Indent", T::Integer, "19"));
+      v.push_back(P("Items", T::Graphic, "", {}, "Items.Data"));  // the nodes (tree_nodes.h)
       break;
     case ControlKind::HTMLViewer:
       AddWinControl(v, "clWindow");

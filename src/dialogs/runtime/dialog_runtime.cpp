@@ -7,6 +7,7 @@
 #include "common/file_bytes.h"
 #include "common/text.h"
 #include "dialogs/forms/property_text.h"
+#include "dialogs/runtime/control_behaviours.h"
 
 namespace kem::dialogs {
 
@@ -90,6 +91,11 @@ std::optional<Control> Dialog::Find(std::string_view name) {
 }
 
 ListState& Dialog::List(std::string_view name) { return lists[UpperCase(name)]; }
+
+NodeTreeState* Dialog::NodeTree(std::string_view name) {
+  auto it = nodeTrees.find(UpperCase(name));
+  return it == nodeTrees.end() ? nullptr : &it->second;
+}
 
 TreeState* Dialog::Tree(std::string_view name) {
   auto it = trees.find(UpperCase(name));
@@ -183,6 +189,10 @@ std::string DialogRuntime::TemplateText(const Dialog& d, const std::string& cont
   return templates_.emplace(std::move(key), translated ? std::move(*translated) : designText).first->second;
 }
 
+bool DialogRuntime::HasTemplate(const Dialog& d, const std::string& control) const {
+  return templates_.count(ctx_.Text().UpperCase(d.fileName + "." + control)) > 0;
+}
+
 std::string DialogRuntime::DialogText(const Dialog& d, const std::string& control) {
   if (!ctx_.Vars.Get("LANGUAGE").empty())
     if (std::optional<std::string> translated = ctx_.TranslateDialog(d.fileName, control))
@@ -221,154 +231,26 @@ void DialogRuntime::Bind(Dialog& d) {
     RefreshComponentTexts(d);
     ApplyRules(d);
   }
-  // Deferred handlers write the initial state of check list boxes back.
-  for (Control& c : d.model.Components()) {
-    if (c.Kind() != ControlKind::CheckListBox) continue;
-    if (c.Tag() == 1 || !c.Hint().empty()) ClickCheck(d, c.Name());
-  }
+  // Deferred handlers write the initial state back, in the order the controls were met.
+  for (Control& c : d.model.Components())
+    if (auto deferred = BehaviourOf(c.Kind()).deferred) deferred(*this, d, c);
+}
+
+int DialogRuntime::FindItem(const std::vector<std::string>& items, std::string_view text) {
+  for (std::size_t i = 0; i < items.size(); ++i)
+    if (ctx_.Text().SameText(items[i], text)) return static_cast<int>(i);
+  return -1;
 }
 
 void DialogRuntime::BindControl(Dialog& d, Control& c, const std::string& seed) {
   const ControlKind kind = c.Kind();
   if (kind == ControlKind::Unknown || forms::IsNeverBound(kind)) return;
+  const KindBehaviour& behaviour = BehaviourOf(kind);
+  if (!behaviour.bind) return;
   const std::string hint = c.Hint();
-  const std::string v = hint.empty() ? std::string() : ctx_.Vars.ValueExpanded(hint);
-  const bool defined = !hint.empty() && ctx_.Vars.ValueOrMarker(hint) != kUndefinedMarker;
-
-  auto findItem = [&](const std::vector<std::string>& items, std::string_view text) -> int {
-    for (std::size_t i = 0; i < items.size(); ++i)
-      if (ctx_.Text().SameText(items[i], text)) return static_cast<int>(i);
-    return -1;
-  };
-
-  switch (kind) {
-    case ControlKind::Form: {
-      CaptionText(d, c, d.fileName);
-      std::string caption = c.Caption();
-      if (ctx_.Caption.BrandingOff()) {
-        auto at = caption.find(kWizardSuffix);
-        if (at != std::string::npos) caption.erase(at, kWizardSuffix.size());
-      } else if (caption.find(kWizardSuffix) == std::string::npos) {
-        caption += kWizardSuffix;
-      }
-      c.Set("Caption", Value::Str(caption));
-      break;
-    }
-    case ControlKind::Label:
-    case ControlKind::Panel:
-    case ControlKind::GroupBox:
-    case ControlKind::TabSheet:
-    case ControlKind::Button:
-    case ControlKind::BitBtn:
-    case ControlKind::RzBmpButton:
-    case ControlKind::SpeedButton:
-      CaptionText(d, c, c.Name());
-      break;
-    case ControlKind::StaticText:
-      CaptionText(d, c, c.Name());
-      if (c.Tag() == 1) c.Set("Caption", Value::Str(ctx_.Vars.ValueExpanded("$PROGRESSTEXT$")));
-      break;
-    case ControlKind::RzCheckBox:
-    case ControlKind::RzRadioButton:
-      if (defined) c.Set("Checked", Value::Boolean(IsTrue(v)));
-      CaptionText(d, c, c.Name());
-      break;
-    case ControlKind::Edit: BindEdit(d, c, false); break;
-    case ControlKind::MaskEdit: BindEdit(d, c, true); break;
-    case ControlKind::Memo: BindMemo(d, c, false); break;
-    case ControlKind::RichEdit: BindMemo(d, c, true); break;
-    case ControlKind::ListBox: {
-      ItemText(d, c);
-      if (defined) {
-        int at = findItem(c.Strings("Items"), v);
-        if (at >= 0) d.List(c.Name()).selected = {at};
-      }
-      break;
-    }
-    case ControlKind::CheckListBox: {
-      if (c.Tag() == 1) {
-        FillComponentControls(d, c);
-        break;
-      }
-      ItemText(d, c);
-      std::vector<std::string> items = c.Strings("Items");
-      ListState& state = d.List(c.Name());
-      state.checked.resize(items.size(), false);
-      if (defined && c.Tag() != 1) {
-        for (const std::string& line : SplitLines(ReplaceAll(v, kNewline, "\r\n"))) {
-          int at = findItem(items, line);
-          if (at >= 0) state.checked[at] = true;
-        }
-      }
-      break;
-    }
-    case ControlKind::ComboBox: {
-      ItemText(d, c);
-      if (defined) {
-        if (c.Identifier("Style") == "csDropDownList") {
-          int at = findItem(c.Strings("Items"), v);
-          if (at >= 0) c.Set("ItemIndex", Value::Integer(at));
-        } else {
-          c.Set("Text", Value::Str(v));
-        }
-      }
-      break;
-    }
-    case ControlKind::TrackBar:
-      if (defined) {
-        std::optional<std::int64_t> n = forms::ParseIntegerText(v);
-        if (!n) throw std::runtime_error("'" + v + "' is not a valid integer value");
-        c.Set("Position", Value::Integer(*n));
-      }
-      break;
-    case ControlKind::ProgressBar:
-    case ControlKind::Gauge: {
-      if (c.Tag() != 1) break;
-      std::string progress = kind == ControlKind::Gauge ? ctx_.Vars.ValueOrMarker("$PROGRESS$")
-                                                        : ctx_.Vars.ValueExpanded("$PROGRESS$");
-      if (progress.empty() || progress == kUndefinedMarker) break;
-      std::int64_t p = forms::ParseIntegerText(progress).value_or(100);
-      p = std::clamp<std::int64_t>(p, 0, 100);
-      c.Set(kind == ControlKind::Gauge ? "Progress" : "Position", Value::Integer(p));
-      break;
-    }
-    case ControlKind::TreeView:
-      if (c.Tag() == 1) FillComponentControls(d, c);
-      break;
-    case ControlKind::HTMLViewer:
-      if (c.Tag() == 1) LoadSpecialFile(d, c, false);
-      break;
-    case ControlKind::FlashFrame:
-      if (c.Tag() == 1) LoadSpecialFile(d, c, false);
-      break;
-    case ControlKind::FileListBox:
-    case ControlKind::DirectoryListBox:
-    case ControlKind::DriveComboBox:
-    case ControlKind::PTShellTree:
-    case ControlKind::PTShellList:
-    case ControlKind::PTShellCombo: {
-      // The folder the control shows, kept as its list state's text.
-      std::string shown;
-      if (defined) {
-        if (kind == ControlKind::DirectoryListBox || kind == ControlKind::PTShellTree || kind == ControlKind::PTShellCombo) {
-          if (files_.FolderExists(v)) shown = WithBackslash(v);
-        } else if (kind == ControlKind::DriveComboBox) {
-          if (!v.empty() && files_.FolderExists(v.substr(0, 1) + ":\\")) shown = v.substr(0, 1) + ":\\";
-        } else if (files_.FolderExists(FolderPartOf(v))) {
-          shown = FolderPartOf(v);
-        }
-      }
-      if (c.Tag() == 1) {
-        if (files_.FolderExists(seed)) shown = kind == ControlKind::DriveComboBox ? seed.substr(0, 1) + ":\\" : seed;
-        else if ((kind == ControlKind::DirectoryListBox || kind == ControlKind::PTShellTree) &&
-                 files_.FolderExists(FolderPartOf(seed)))
-          shown = FolderPartOf(seed);
-      }
-      if (!shown.empty()) d.documents[c.Name()] = shown;
-      break;
-    }
-    default: break;
-  }
+  BoundValue v{hint.empty() ? std::string() : ctx_.Vars.ValueExpanded(hint),
+               !hint.empty() && ctx_.Vars.ValueOrMarker(hint) != kUndefinedMarker, seed};
+  behaviour.bind(*this, d, c, v);
 }
 
 void DialogRuntime::BindEdit(Dialog& d, Control& c, bool masked) {
@@ -389,7 +271,18 @@ void DialogRuntime::BindEdit(Dialog& d, Control& c, bool masked) {
   }
   text = ctx_.Vars.Expand(text);
   if (!masked) text = CollapseBackslashes(text);
+  // A masked edit shows the value in its mask.
+  if (masked) text = FormatMasked(MaskOf(c), text);
   c.Set("Text", Value::Str(text));
+}
+
+EditMask DialogRuntime::MaskOf(const Control& c) { return ParseEditMask(c.String("EditMask")); }
+
+void DialogRuntime::KeyUp(Dialog& d, std::string_view name, std::size_t caret, DialogPort& port) {
+  std::optional<Control> found = d.Find(name);
+  if (!found || !d.bound || found->Kind() != ControlKind::MaskEdit) return;
+  // Without a mask the caret is never past it: typing does not jump away.
+  if (CaretAfterMask(MaskOf(*found), caret)) port.FocusTabOrder(d, found->Integer("TabOrder") + 1);
 }
 
 void DialogRuntime::BindMemo(Dialog& d, Control& c, bool rich) {
@@ -541,12 +434,19 @@ void DialogRuntime::TreeChange(Dialog& d, std::string_view name, std::optional<s
   std::optional<Control> found = d.Find(name);
   if (!found || !d.bound || binding_ || found->Kind() != ControlKind::TreeView) return;
   TreeState* tree = found->Tag() == 1 ? d.Tree(name) : nullptr;
-  if (!node) return;
+  NodeTreeState* plain = tree ? nullptr : d.NodeTree(name);
+  if (!node) {
+    ApplyRules(d);
+    return;
+  }
   if (tree && *node < tree->tree.Nodes().size()) {
     tree->selected = node;
     SelectedComponentText = tree->tree.FullName(*node);
     Write(*found, tree->tree.Nodes()[*node].Text, "TreeView1Change");
     RefreshComponentTexts(d);
+  } else if (plain && *node < plain->nodes.size()) {
+    plain->selected = node;
+    Write(*found, plain->nodes[*node].text, "TreeView1Change");
   }
   ApplyRules(d);
 }
@@ -595,81 +495,20 @@ void DialogRuntime::Click(Dialog& d, std::string_view name, DialogPort& port) {
   std::optional<Control> found = d.Find(name);
   if (!found || !d.bound) return;
   Control& c = *found;
-  switch (c.Kind()) {
-    case ControlKind::Button:
-    case ControlKind::BitBtn:
-    case ControlKind::RzBmpButton:
-    case ControlKind::SpeedButton:
-    case ControlKind::Image:
-    case ControlKind::Label:
-    case ControlKind::Shape:
-      Navigate(d, c, port);
-      return;
-    default: break;
+  const KindBehaviour& behaviour = BehaviourOf(c.Kind());
+  if (behaviour.navigates) {
+    Navigate(d, c, port);
+    return;
   }
-  if (binding_) return;
-  switch (c.Kind()) {
-    case ControlKind::RzCheckBox: Write(c, BoolText(c.Boolean("Checked")), "CheckBox1Click"); break;
-    case ControlKind::RzRadioButton:
-      for (Control& r : d.model.Components())
-        if (r.Kind() == ControlKind::RzRadioButton && !r.Hint().empty())
-          Write(r, BoolText(r.Boolean("Checked")), "RadioButton1Click");
-      break;
-    case ControlKind::ListBox: {
-      std::vector<std::string> items = c.Strings("Items");
-      std::string value;
-      for (int i : d.List(c.Name()).selected)
-        if (i >= 0 && static_cast<std::size_t>(i) < items.size()) value += items[i] + std::string(kNewline);
-      Write(c, value, "ListBox1Click");
-      break;
-    }
-    case ControlKind::ComboBox: Write(c, c.String("Text"), "ComboBox1Click"); break;
-    case ControlKind::CheckListBox: {
-      if (c.Tag() != 1) return;
-      const std::vector<std::string> items = c.Strings("Items");
-      const std::vector<int>& selected = d.List(c.Name()).selected;
-      if (selected.empty() || selected.front() < 0 || static_cast<std::size_t>(selected.front()) >= items.size()) return;
-      SelectedComponentText = items[selected.front()];
-      RefreshComponentTexts(d);
-      break;
-    }
-    default: return;
-  }
-  ApplyRules(d);
+  if (binding_ || !behaviour.click) return;
+  if (behaviour.click(*this, d, c)) ApplyRules(d);
 }
 
 void DialogRuntime::Change(Dialog& d, std::string_view name, DialogPort& port) {
   std::optional<Control> found = d.Find(name);
   if (!found || !d.bound || binding_) return;
-  Control& c = *found;
-  switch (c.Kind()) {
-    case ControlKind::Edit: {
-      const std::string text = c.String("Text");
-      Write(c, text, "Edit1Change");
-      RefreshComponentTexts(d);
-      RefreshPathControls(d);
-      ApplyRules(d);
-      const std::int64_t max = c.Integer("MaxLength");
-      if (max != 0 && static_cast<std::int64_t>(text.size()) == max) port.FocusTabOrder(d, c.Integer("TabOrder") + 1);
-      return;
-    }
-    case ControlKind::MaskEdit:
-      Write(c, c.String("Text"), "MaskEdit1Change");
-      RefreshComponentTexts(d);
-      RefreshPathControls(d);
-      break;
-    case ControlKind::Memo:
-    case ControlKind::RichEdit:
-      if (c.Hint().empty()) return;
-      Write(c, ReplaceAll(JoinLines(c.Strings("Lines")), "\r\n", kNewline),
-            c.Kind() == ControlKind::Memo ? "Memo1Change" : "RichEdit1Change");
-      RefreshComponentTexts(d);
-      break;
-    case ControlKind::ComboBox: Write(c, c.String("Text"), "ComboBox1Change"); break;
-    case ControlKind::TrackBar: Write(c, std::to_string(c.Integer("Position")), "TrackBar1Change"); break;
-    default: return;
-  }
-  ApplyRules(d);
+  auto change = BehaviourOf(found->Kind()).change;
+  if (change && change(*this, d, *found, port)) ApplyRules(d);
 }
 
 void DialogRuntime::ClickCheck(Dialog& d, std::string_view name) {
@@ -697,6 +536,19 @@ void DialogRuntime::ClickCheck(Dialog& d, std::string_view name) {
   ApplyRules(d);
 }
 
+void DialogRuntime::FolderChanged(Dialog& d, std::string_view name, DialogPort& port) {
+  std::optional<Control> found = d.Find(name);
+  if (!found || !d.bound || binding_ || found->Kind() != ControlKind::PTShellList) return;
+  auto it = d.picks.find(found->Name());
+  const std::string folder = it == d.picks.end() ? std::string() : it->second;
+  if (folder.empty()) return;
+  d.documents[found->Name()] = WithBackslash(folder);
+  Write(*found, folder, "PTShellList1FolderChanged");
+  RefreshPathControls(d);
+  if (found->Tag() == 1) BrowseTarget(d, folder, port);
+  ApplyRules(d);
+}
+
 void DialogRuntime::ScrolledToEnd(Dialog& d, std::string_view name) {
   std::optional<Control> found = d.Find(name);
   if (!found || found->Integer("MaxLength") == kScrollEndMarker) return;
@@ -718,7 +570,7 @@ void DialogRuntime::Navigate(Dialog& d, Control& c, DialogPort& port) {
       }
       break;
     case 4: {
-      std::optional<std::string> folder = port.BrowseFolder(d);
+      std::optional<std::string> folder = BrowseFolder(d, port);
       if (!folder) break;
       const bool button = c.Kind() == ControlKind::Button || c.Kind() == ControlKind::RzBmpButton;
       if (button && folder->empty()) break;
@@ -730,7 +582,7 @@ void DialogRuntime::Navigate(Dialog& d, Control& c, DialogPort& port) {
       d.customResult = c.Name();
       break;
     case 6: {
-      std::optional<std::string> folder = port.BrowseFolder(d);
+      std::optional<std::string> folder = BrowseFolder(d, port);
       if (!folder || folder->empty()) break;
       ctx_.Vars.SetVar(ctx_.Text().UpperCase(c.Name()), WithBackslash(*folder), "SetCustomDirectoryEditText");
       RefreshComponentTexts(d);
@@ -740,6 +592,32 @@ void DialogRuntime::Navigate(Dialog& d, Control& c, DialogPort& port) {
     default: break;
   }
   ApplyRules(d);
+}
+
+// The folder browser and the About box are modal prompts: the taskbar button shows the
+// progress paused while they are up.
+std::optional<std::string> DialogRuntime::BrowseFolder(Dialog& d, DialogPort& port) {
+  PromptProgressState(true, false);
+  std::optional<std::string> folder;
+  try {
+    folder = port.BrowseFolder(d);
+  } catch (...) {
+    PromptProgressState(false, false);
+    throw;
+  }
+  PromptProgressState(false, false);
+  return folder;
+}
+
+void DialogRuntime::About(Dialog& d, DialogPort& port) {
+  PromptProgressState(true, false);
+  try {
+    port.About(d);
+  } catch (...) {
+    PromptProgressState(false, false);
+    throw;
+  }
+  PromptProgressState(false, false);
 }
 
 void DialogRuntime::BrowseTarget(Dialog& d, const std::string& folder, DialogPort& port) {
@@ -767,25 +645,9 @@ void DialogRuntime::RefreshPathControls(Dialog& d) {
     if (c.Tag() != 100) continue;
     const std::string hint = c.Hint();
     if (hint.empty()) continue;
-    const std::string p = CollapseBackslashes(ctx_.Vars.Expand(ctx_.Vars.Get(hint)));
-    switch (c.Kind()) {
-      case ControlKind::Edit:
-      case ControlKind::MaskEdit: c.Set("Text", Value::Str(p)); break;
-      case ControlKind::FileListBox:
-        if (files_.FileExists(p)) d.documents[c.Name()] = FolderPartOf(p);
-        else if (files_.FolderExists(p)) d.documents[c.Name()] = WithBackslash(p);
-        break;
-      case ControlKind::DirectoryListBox:
-      case ControlKind::PTShellTree:
-      case ControlKind::PTShellList:
-      case ControlKind::PTShellCombo:
-        if (files_.FolderExists(p)) d.documents[c.Name()] = WithBackslash(p);
-        break;
-      case ControlKind::DriveComboBox:
-        if (!p.empty() && files_.FolderExists(p.substr(0, 1) + ":\\")) d.documents[c.Name()] = p.substr(0, 1) + ":\\";
-        break;
-      default: break;
-    }
+    auto follow = BehaviourOf(c.Kind()).followPath;
+    if (!follow) continue;
+    follow(*this, d, c, CollapseBackslashes(ctx_.Vars.Expand(ctx_.Vars.Get(hint))));
   }
 }
 
@@ -797,30 +659,10 @@ void DialogRuntime::RefreshProgress(Dialog& d, const std::string& text, std::int
                                     std::int64_t position) {
   const std::string mode = ctx_.Vars.ValueExpanded("$PROGRESSMODE$");
   const bool marquee = mode == "MARQUEE";
-  const ProgressRange range = ProgressBarRange(min, max, position);
+  const ProgressShown shown{text, ProgressBarRange(min, max, position), marquee};
   for (Control& c : d.model.Components()) {
-    const std::int64_t tag = c.Tag();
-    if (tag != 1 && tag != 100) continue;
-    const ControlKind kind = c.Kind();
-    if (kind == ControlKind::StaticText) {
-      if (tag == 1) c.Set("Caption", Value::Str(text));
-      continue;
-    }
-    if (kind != ControlKind::ProgressBar && kind != ControlKind::Gauge) continue;
-    const bool gauge = kind == ControlKind::Gauge;
-    ProgressRange shown = range;
-    // A Tag 100 bar without a variable to show has nothing but the progress to show.
-    if (tag == 100 && !c.Hint().empty()) {
-      // The variable named by Hint as a percentage; a value that is no number shows full.
-      const std::string value = ctx_.Vars.ValueExpanded("$" + c.Hint() + "$");
-      shown = {0, 100, std::clamp<std::int64_t>(forms::ParseIntegerText(value).value_or(100), 0, 100)};
-    } else if (!gauge) {
-      c.Set("Style", Value::Identifier(marquee ? "pbstMarquee" : "pbstNormal"));
-      if (marquee) continue;
-    }
-    c.Set(gauge ? "MinValue" : "Min", Value::Integer(shown.min));
-    c.Set(gauge ? "MaxValue" : "Max", Value::Integer(shown.max));
-    c.Set(gauge ? "Progress" : "Position", Value::Integer(shown.position));
+    if (SameText(c.Name(), "cmpFormDesigner")) continue;
+    if (auto refresh = BehaviourOf(c.Kind()).refresh) refresh(*this, d, c, shown);
   }
   if (Taskbar) Taskbar(TaskbarProgressFor(mode, min, max, position));
   RefreshPathControls(d);

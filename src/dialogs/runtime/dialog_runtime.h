@@ -22,6 +22,8 @@
 #include "components/components.h"
 #include "dialogs/forms/form_model.h"
 #include "dialogs/forms/form_rules.h"
+#include "dialogs/forms/tree_nodes.h"
+#include "dialogs/runtime/edit_mask.h"
 #include "engine/engine_context.h"
 #include "engine/services/files.h"
 #include "engine/services/ui.h"
@@ -53,6 +55,14 @@ struct TreeState {
   std::uint64_t fill = 0;
 };
 
+// A tree view that is no component tree: the nodes of its form file with their texts
+// expanded at binding, and the node the user selected.
+struct NodeTreeState {
+  std::vector<forms::TreeNodeItem> nodes;
+  std::optional<std::size_t> selected;
+  std::uint64_t fill = 0;
+};
+
 // One preloaded page: its form model, rules and the state of its display.
 struct Dialog {
   std::string key;       // statement index in decimal
@@ -73,8 +83,13 @@ struct Dialog {
   std::map<std::string, std::string> documents;
   // The file an HTML view's document was read from (none for the placeholder text).
   std::map<std::string, std::string> documentFiles;
+  // What the user picked in a file, folder, drive or shell control, by control name: the
+  // file list's file, the folder list's or shell tree's folder, the drive's root, the
+  // shell list's item; the window half sets it before it reports the change.
+  std::map<std::string, std::string> picks;
   std::map<std::string, ListState> lists;  // by upper-cased control name
   std::map<std::string, TreeState> trees;  // component trees, by upper-cased control name
+  std::map<std::string, NodeTreeState> nodeTrees;  // the other tree views, likewise
   // Properties of the form file the page does not support, listed once in the trace.
   bool unsupportedTraced = false;
 
@@ -82,6 +97,8 @@ struct Dialog {
   ListState& List(std::string_view name);
   // The component tree state of a tree view; nullptr when it is no component tree.
   TreeState* Tree(std::string_view name);
+  // The nodes of a plain tree view; nullptr for a component tree or before binding.
+  NodeTreeState* NodeTree(std::string_view name);
 };
 
 // What the runtime asks of the window system while it handles an event.
@@ -162,13 +179,21 @@ class DialogRuntime {
   // Events reported by the window half after it copied the user's input into the model.
   // Click: buttons, labels, images, shapes (navigation by Tag), check boxes, radio
   // buttons, list boxes and combo box selections. Change: edits, memos, combo box texts,
-  // track bars. ClickCheck: an item of a check list box was (un)checked. Each ends with
-  // the rules applied.
+  // track bars, and the file, folder, drive and shell controls (their pick). ClickCheck:
+  // an item of a check list box was (un)checked. Each ends with the rules applied.
   void Click(Dialog& dialog, std::string_view control, DialogPort& port);
   void Change(Dialog& dialog, std::string_view control, DialogPort& port);
   void ClickCheck(Dialog& dialog, std::string_view control);
-  // A component tree's selection changed (nullopt: no node selected): the selected
-  // component follows, then the component texts and the rules.
+  // A key was released in a masked edit with the caret at this position: past the last
+  // position of its mask the focus moves to the next control in tab order.
+  void KeyUp(Dialog& dialog, std::string_view control, std::size_t caret, DialogPort& port);
+  // The mask of a masked edit (empty for other controls and for none).
+  static EditMask MaskOf(const forms::Control& control);
+  // A shell list moved to another folder (its pick is that folder).
+  void FolderChanged(Dialog& dialog, std::string_view control, DialogPort& port);
+  // A tree view's selection changed (nullopt: no node selected): the node's text is
+  // written; in a component tree the selected component follows, then the component
+  // texts; then the rules.
   void TreeChange(Dialog& dialog, std::string_view control, std::optional<std::size_t> node);
   // A click on a node's image or Space: the node's component and its sub-tree change to
   // the opposite of the node's state; switching on also switches on the ancestors.
@@ -186,7 +211,9 @@ class DialogRuntime {
   void BrowseTarget(Dialog& dialog, const std::string& folder, DialogPort& port);
   // Re-reads every Tag 100 control from its variable.
   void RefreshPathControls(Dialog& dialog);
-  // The progress channel's text and position reach the page's progress controls.
+  // The progress channel's text and position reach the page's progress controls; the
+  // captions of labels, panels, buttons, tab sheets and static texts are expanded again
+  // from their templates.
   void RefreshProgress(Dialog& dialog, const std::string& text, std::int64_t position);
   // The same with the report's range: Tag 1 bars show it (a marquee while PROGRESSMODE
   // is "MARQUEE"), Tag 100 bars their variable's percentage; the taskbar follows.
@@ -195,6 +222,9 @@ class DialogRuntime {
   // Around a modal prompt: prompt true remembers PROGRESSMODE (once) and sets it to
   // "ERROR" or "PAUSE"; prompt false puts the remembered mode back. The taskbar follows.
   void PromptProgressState(bool prompt, bool error);
+  // The About box of the system menu and the thumbnail button, with the taskbar's
+  // progress paused while it is up.
+  void About(Dialog& dialog, DialogPort& port);
   // Where the taskbar progress goes (the window half sends it to the page on screen).
   std::function<void(const TaskbarProgress&)> Taskbar;
 
@@ -218,16 +248,21 @@ class DialogRuntime {
 
  private:
   struct BindingGuard;
+  // The steps of each control kind (control_behaviours.cpp).
+  friend struct KindSteps;
 
   std::string TemplateText(const Dialog& d, const std::string& control, const std::string& designText);
   std::string DialogText(const Dialog& d, const std::string& control);
+  bool HasTemplate(const Dialog& d, const std::string& control) const;
   void CaptionText(Dialog& d, forms::Control& c, const std::string& controlName);
   void ItemText(Dialog& d, forms::Control& c);
   void BindControl(Dialog& d, forms::Control& c, const std::string& seed);
+  int FindItem(const std::vector<std::string>& items, std::string_view text);
   void BindEdit(Dialog& d, forms::Control& c, bool masked);
   void BindMemo(Dialog& d, forms::Control& c, bool rich);
   void LoadSpecialFile(Dialog& d, forms::Control& c, bool rich);
   void Navigate(Dialog& d, forms::Control& c, DialogPort& port);
+  std::optional<std::string> BrowseFolder(Dialog& d, DialogPort& port);
   void Write(forms::Control& c, std::string_view value, std::string_view origin);
   void RefreshComponentTexts(Dialog& d);
   void FillComponentControls(Dialog& d, forms::Control& c);

@@ -68,6 +68,10 @@ class UiService {
                                   std::uint64_t total) {
     (void)window, (void)state, (void)withValue, (void)completed, (void)total;
   }
+  // One thumbnail button under the window's taskbar preview (Windows 7 and later), with
+  // the program's icon and the tip; its click comes to the window as WM_COMMAND with
+  // 0x1800 in the high word. Failures are ignored.
+  virtual void AddThumbnailButton(std::uintptr_t window, const std::string& tip) { (void)window, (void)tip; }
   // Hides a top-level window.
   virtual void HideWindow(std::uintptr_t window) { (void)window; }
   // Shows a top-level window, brings it to the top; restore: also restores it from the

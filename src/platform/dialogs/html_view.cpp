@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "dialogs/html/html_layout.h"
 #include "dialogs/html/html_links.h"
 #include "dialogs/pictures/picture.h"
 #include "platform/dialogs/picture_bitmap.h"
@@ -23,9 +24,6 @@ namespace kem::platform {
 namespace {
 
 constexpr std::uint64_t kMaxFileBytes = 16u * 1024 * 1024;
-constexpr int kMaxIndentLevels = 8;
-// Font sizes in percent of the page's font: body text, then headings 1 to 6.
-constexpr int kSizePercent[7] = {100, 200, 150, 117, 100, 83, 67};
 
 std::optional<std::string> ReadLocalFile(const std::string& path, std::uint32_t codePage) {
   std::u16string w = AnsiToUtf16(path, codePage);
@@ -51,6 +49,8 @@ bool IsPictureFile(const std::string& path) {
   return false;
 }
 
+RECT ToRect(const html::LayoutRect& r) { return {r.left, r.top, r.right, r.bottom}; }
+
 int Luminance(COLORREF c) { return (GetRValue(c) * 299 + GetGValue(c) * 587 + GetBValue(c) * 114) / 1000; }
 
 // The system's link colour, or a plain blue where that hardly stands out from the view's
@@ -63,17 +63,7 @@ COLORREF LinkColor(COLORREF back) {
 
 }  // namespace
 
-// One laid-out piece of the page, in page coordinates (the top of the page is 0).
-struct Box {
-  enum class Kind { Text, Picture, Bullet, Number, Rule };
-  Kind kind = Kind::Text;
-  RECT rect{};
-  std::wstring text;  // Text, Number; Picture: its alt text
-  int font = 0;
-  int link = -1;
-  std::string picture;  // Picture: the file (key of the decoded pictures)
-  int ascent = 0;
-};
+using Box = html::LayoutBox;
 
 struct Picture {
   GdiObject bitmap;  // composited over the view's background
@@ -109,21 +99,17 @@ struct HtmlView::Impl {
 
   // --- Fonts ------------------------------------------------------------------------
 
-  static int FontKey(int size, bool bold, bool italic, bool underline) {
-    return size * 8 + (bold ? 4 : 0) + (italic ? 2 : 0) + (underline ? 1 : 0);
-  }
   HFONT Font(int key) {
     auto it = fonts.find(key);
     if (it != fonts.end()) return static_cast<HFONT>(it->second.Get());
     LOGFONTW lf{};
     HFONT base = baseFont ? baseFont : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     GetObjectW(base, sizeof(lf), &lf);
-    const int size = key / 8;
     if (lf.lfHeight == 0) lf.lfHeight = -Px(11);
-    lf.lfHeight = MulDiv(lf.lfHeight, kSizePercent[std::clamp(size, 0, 6)], 100);
-    if (key & 4) lf.lfWeight = FW_BOLD;
-    if (key & 2) lf.lfItalic = TRUE;
-    if (key & 1) lf.lfUnderline = TRUE;
+    lf.lfHeight = MulDiv(lf.lfHeight, html::FontSizePercent(html::FontSizeOf(key)), 100);
+    if (html::FontBold(key)) lf.lfWeight = FW_BOLD;
+    if (html::FontItalic(key)) lf.lfItalic = TRUE;
+    if (html::FontUnderline(key)) lf.lfUnderline = TRUE;
     HFONT f = CreateFontIndirectW(&lf);
     if (!f) return base;
     fonts.emplace(key, GdiObject(f));
@@ -152,10 +138,47 @@ struct HtmlView::Impl {
 
   // --- Layout -------------------------------------------------------------------------
 
-  struct LineItem {
-    Box box;
-    int width = 0, ascent = 0, descent = 0;
+  // Measures on the view's fonts through a screen device context.
+  struct GdiMeasurer final : html::TextMeasurer {
+    Impl& view;
+    HDC dc;
+    explicit GdiMeasurer(Impl& v, HDC d) : view(v), dc(d) {}
+    html::FontMetrics Metrics(int font) override {
+      SelectObject(dc, view.Font(font));
+      TEXTMETRICW tm{};
+      GetTextMetricsW(dc, &tm);
+      return {tm.tmHeight, tm.tmAscent, tm.tmDescent};
+    }
+    int Width(int font, std::u16string_view text) override {
+      SelectObject(dc, view.Font(font));
+      SIZE s{};
+      GetTextExtentPoint32W(dc, reinterpret_cast<const wchar_t*>(text.data()), static_cast<int>(text.size()), &s);
+      return s.cx;
+    }
+    std::size_t Fit(int font, std::u16string_view text, int width) override {
+      SelectObject(dc, view.Font(font));
+      int fit = 0;
+      SIZE s{};
+      GetTextExtentExPointW(dc, reinterpret_cast<const wchar_t*>(text.data()), static_cast<int>(text.size()), width,
+                            &fit, nullptr, &s);
+      return static_cast<std::size_t>(std::max(fit, 0));
+    }
+    std::optional<Size> PictureSize(const std::string& path) override {
+      const Picture* picture = view.PictureOf(path);
+      if (!picture) return std::nullopt;
+      return Size{picture->width, picture->height};
+    }
+    std::u16string Widen(std::string_view text) override { return AnsiToUtf16(text, view.options.codePage); }
   };
+
+  html::LayoutOptions LayoutOptionsNow(int width) const {
+    html::LayoutOptions o;
+    o.width = width;
+    o.dpi = dpi;
+    o.file = file;
+    o.baseFolder = options.baseFolder;
+    return o;
+  }
 
   void Layout() {
     RECT client;
@@ -164,179 +187,11 @@ struct HtmlView::Impl {
     boxes.clear();
     HDC dc = GetDC(hwnd);
     if (!dc) return;
-    const int margin = Px(6);
-    const int indent = Px(20);
-    const int right = std::max<int>(client.right - margin, margin + Px(20));
     HGDIOBJ oldFont = SelectObject(dc, Font(0));
-    TEXTMETRICW base{};
-    GetTextMetricsW(dc, &base);
-    const int baseLine = base.tmHeight;
-    int y = margin;
-    std::vector<LineItem> line;
-    int x = 0, left = margin;
-
-    auto flush = [&](bool emptyKeepsHeight) {
-      if (line.empty()) {
-        if (emptyKeepsHeight) y += baseLine;
-        x = left;
-        return;
-      }
-      int ascent = 0, descent = 0;
-      for (const LineItem& i : line) ascent = std::max(ascent, i.ascent), descent = std::max(descent, i.descent);
-      for (LineItem& i : line) {
-        i.box.rect.top = y + ascent - i.ascent;
-        i.box.rect.bottom = i.box.rect.top + i.ascent + i.descent;
-        i.box.ascent = i.ascent;
-        boxes.push_back(std::move(i.box));
-      }
-      line.clear();
-      y += ascent + descent;
-      x = left;
-    };
-
-    for (std::size_t bi = 0; bi < doc.blocks.size(); ++bi) {
-      const html::Block& block = doc.blocks[bi];
-      const bool heading = block.kind == html::BlockKind::Heading;
-      const bool listItem = block.kind == html::BlockKind::ListItem;
-      if (block.kind == html::BlockKind::Rule) {
-        y += baseLine / 2;
-        Box rule;
-        rule.kind = Box::Kind::Rule;
-        rule.rect = {margin, y, right, y + 2};
-        boxes.push_back(rule);
-        y += 2 + baseLine / 2;
-        continue;
-      }
-      if (heading && bi > 0) y += baseLine / 2;
-      left = margin + (listItem ? std::min(block.level, kMaxIndentLevels) * indent : 0);
-      x = left;
-      const int size = heading ? std::clamp(block.level, 1, 6) : 0;
-      const bool wrap = block.kind != html::BlockKind::Preformatted;
-      const std::size_t firstBox = boxes.size();
-      for (const html::Run& run : block.runs) {
-        if (run.kind == html::Run::Kind::Break) {
-          flush(true);
-          continue;
-        }
-        const int key = FontKey(size, heading || run.style.bold, run.style.italic,
-                                run.style.underline || run.style.link >= 0);
-        SelectObject(dc, Font(key));
-        TEXTMETRICW tm{};
-        GetTextMetricsW(dc, &tm);
-        if (run.kind == html::Run::Kind::Image) {
-          Box box;
-          box.kind = Box::Kind::Picture;
-          box.link = run.style.link;
-          box.font = key;
-          box.text = W(run.text);
-          box.picture = html::LocalFileOf(run.source, file, options.baseFolder);
-          const Picture* picture = PictureOf(box.picture);
-          int w = run.width >= 0 ? Px(run.width) : -1, h = run.height >= 0 ? Px(run.height) : -1;
-          const int natW = picture ? Px(picture->width) : 0, natH = picture ? Px(picture->height) : 0;
-          if (w < 0 && h < 0) {
-            if (picture) {
-              w = natW, h = natH;
-            } else {
-              // No picture and no size: a frame around the alternative text.
-              SIZE s{};
-              GetTextExtentPoint32W(dc, box.text.c_str(), static_cast<int>(box.text.size()), &s);
-              w = s.cx + Px(8), h = tm.tmHeight + Px(4);
-            }
-          } else if (w < 0) {
-            w = picture && natH > 0 ? MulDiv(natW, h, natH) : h;
-          } else if (h < 0) {
-            h = picture && natW > 0 ? MulDiv(natH, w, natW) : w;
-          }
-          // A picture wider than the view is made to fit it.
-          const int room = right - left;
-          if (w > room && room > 0) {
-            h = MulDiv(h, room, w);
-            w = room;
-          }
-          w = std::max(w, 1), h = std::max(h, 1);
-          if (x + w > right && !line.empty()) flush(false);
-          box.rect = {x, 0, x + w, 0};
-          line.push_back({std::move(box), w, h, tm.tmDescent});
-          x += w;
-          continue;
-        }
-        const std::wstring text = W(run.text);
-        std::size_t i = 0;
-        while (i < text.size()) {
-          // The next word with its trailing blanks (a <pre> run stays whole).
-          std::size_t end = wrap ? text.find(L' ', i) : text.size();
-          if (end == std::wstring::npos) end = text.size();
-          std::size_t spaced = end;
-          while (spaced < text.size() && text[spaced] == L' ') ++spaced;
-          std::wstring word = text.substr(i, end - i);
-          std::wstring piece = text.substr(i, spaced - i);
-          i = spaced;
-          if (word.empty() && x == left && wrap) continue;  // blanks at the start of a line
-          SIZE s{}, sw{};
-          GetTextExtentPoint32W(dc, piece.c_str(), static_cast<int>(piece.size()), &s);
-          GetTextExtentPoint32W(dc, word.c_str(), static_cast<int>(word.size()), &sw);
-          if (wrap && x + sw.cx > right && !line.empty()) {
-            flush(false);
-            if (word.empty()) continue;
-          }
-          // A word longer than the line is broken between characters.
-          while (wrap && x + sw.cx > right && word.size() > 1) {
-            int fit = 0;
-            SIZE part{};
-            GetTextExtentExPointW(dc, word.c_str(), static_cast<int>(word.size()), right - x, &fit, nullptr, &part);
-            fit = std::max(fit, 1);
-            std::wstring head = word.substr(0, static_cast<std::size_t>(fit));
-            GetTextExtentPoint32W(dc, head.c_str(), static_cast<int>(head.size()), &part);
-            Box box;
-            box.text = head;
-            box.font = key;
-            box.link = run.style.link;
-            box.rect = {x, 0, x + part.cx, 0};
-            line.push_back({std::move(box), part.cx, tm.tmAscent, tm.tmDescent});
-            flush(false);
-            word.erase(0, head.size());
-            piece.erase(0, head.size());
-            GetTextExtentPoint32W(dc, piece.c_str(), static_cast<int>(piece.size()), &s);
-            GetTextExtentPoint32W(dc, word.c_str(), static_cast<int>(word.size()), &sw);
-          }
-          Box box;
-          box.text = piece;
-          box.font = key;
-          box.link = run.style.link;
-          // A link's box ends at its last word; the blank after it is no part of it.
-          box.rect = {x, 0, x + (run.style.link >= 0 && i >= text.size() ? sw.cx : s.cx), 0};
-          line.push_back({std::move(box), s.cx, tm.tmAscent, tm.tmDescent});
-          x += s.cx;
-        }
-      }
-      flush(false);
-      if (listItem) {
-        // The bullet or number sits before the item's first line.
-        const int firstTop = firstBox < boxes.size() ? static_cast<int>(boxes[firstBox].rect.top) : y;
-        const int firstAscent = firstBox < boxes.size() ? boxes[firstBox].ascent : base.tmAscent;
-        Box marker;
-        marker.font = 0;
-        if (block.number > 0) {
-          marker.kind = Box::Kind::Number;
-          marker.text = std::to_wstring(block.number) + L".";
-          SIZE s{};
-          SelectObject(dc, Font(0));
-          GetTextExtentPoint32W(dc, marker.text.c_str(), static_cast<int>(marker.text.size()), &s);
-          marker.rect = {left - Px(4) - s.cx, firstTop + firstAscent - base.tmAscent, left - Px(4),
-                         firstTop + firstAscent + base.tmDescent};
-        } else {
-          marker.kind = Box::Kind::Bullet;
-          const int d = std::max(Px(5), 3);
-          const int cy = firstTop + firstAscent - base.tmAscent / 3;
-          marker.rect = {left - Px(12), cy - d / 2, left - Px(12) + d, cy - d / 2 + d};
-        }
-        boxes.push_back(std::move(marker));
-        if (firstBox >= boxes.size() - 1) y = std::max<int>(y, firstTop + baseLine);
-      }
-      const bool nextIsItem = bi + 1 < doc.blocks.size() && doc.blocks[bi + 1].kind == html::BlockKind::ListItem;
-      y += listItem && nextIsItem ? Px(2) : baseLine / 2;
-    }
-    contentHeight = y + margin;
+    GdiMeasurer measure(*this, dc);
+    html::PageLayout layout = html::LayOutPage(doc, LayoutOptionsNow(client.right), measure);
+    boxes = std::move(layout.boxes);
+    contentHeight = layout.contentHeight;
     SelectObject(dc, oldFont);
     ReleaseDC(hwnd, dc);
     UpdateScrollBar();
@@ -439,27 +294,21 @@ struct HtmlView::Impl {
 
   // Top of the anchor's block: found by laying out only the blocks before it.
   int AnchorTop(std::size_t block) {
-    html::Document all = std::move(doc);
-    doc = html::Document{};
-    doc.blocks.assign(all.blocks.begin(), all.blocks.begin() + static_cast<std::ptrdiff_t>(std::min(block, all.blocks.size())));
-    std::vector<Box> saved = std::move(boxes);
-    const int savedHeight = contentHeight, savedScroll = scroll;
-    Layout();
-    const int top = std::max(0, contentHeight - Px(6) - Px(6));
-    doc = std::move(all);
-    boxes = std::move(saved);
-    contentHeight = savedHeight;
-    scroll = savedScroll;
-    UpdateScrollBar();
+    HDC dc = GetDC(hwnd);
+    if (!dc) return 0;
+    HGDIOBJ oldFont = SelectObject(dc, Font(0));
+    GdiMeasurer measure(*this, dc);
+    const int top = html::AnchorTop(doc, block, LayoutOptionsNow(layoutWidth), measure);
+    SelectObject(dc, oldFont);
+    ReleaseDC(hwnd, dc);
     return top;
   }
 
   // --- Links --------------------------------------------------------------------------
 
   int HitLink(POINT client) const {
-    const POINT at{client.x, client.y + scroll};
     for (const Box& b : boxes)
-      if (b.link >= 0 && PtInRect(&b.rect, at)) return b.link;
+      if (b.link >= 0 && b.rect.Contains(client.x, client.y + scroll)) return b.link;
     return -1;
   }
 
@@ -553,7 +402,7 @@ struct HtmlView::Impl {
     const bool enabled = IsWindowEnabled(hwnd) != FALSE;
     const COLORREF fore = enabled ? options.fore : GetSysColor(COLOR_GRAYTEXT);
     for (const Box& b : boxes) {
-      RECT r = b.rect;
+      RECT r = ToRect(b.rect);
       OffsetRect(&r, 0, -scroll);
       if (r.bottom < 0 || r.top > h) continue;
       switch (b.kind) {
@@ -561,7 +410,7 @@ struct HtmlView::Impl {
         case Box::Kind::Number:
           SelectObject(dc, Font(b.font));
           SetTextColor(dc, b.link >= 0 && enabled ? linkColor : fore);
-          TextOutW(dc, r.left, r.top, b.text.c_str(), static_cast<int>(b.text.size()));
+          TextOutW(dc, r.left, r.top, reinterpret_cast<const wchar_t*>(b.text.c_str()), static_cast<int>(b.text.size()));
           break;
         case Box::Kind::Picture: {
           auto it = pictures.find(b.picture);
@@ -587,7 +436,7 @@ struct HtmlView::Impl {
             SetTextColor(dc, fore);
             RECT t = r;
             InflateRect(&t, -Px(3), -Px(2));
-            DrawTextW(dc, b.text.c_str(), static_cast<int>(b.text.size()), &t,
+            DrawTextW(dc, reinterpret_cast<const wchar_t*>(b.text.c_str()), static_cast<int>(b.text.size()), &t,
                       DT_LEFT | DT_TOP | DT_SINGLELINE | DT_END_ELLIPSIS | DT_NOPREFIX);
           }
           break;
@@ -609,7 +458,7 @@ struct HtmlView::Impl {
       SetTextColor(dc, fore);
       for (const Box& b : boxes) {
         if (b.link != focusLink) continue;
-        RECT r = b.rect;
+        RECT r = ToRect(b.rect);
         OffsetRect(&r, 0, -scroll);
         InflateRect(&r, 1, 1);
         DrawFocusRect(dc, &r);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <utility>
 
 #include "platform/handles.h"
@@ -322,6 +323,20 @@ class TaskbarOverlay {
                             on ? text.c_str() : nullptr);
   }
 
+  void ThumbnailButton(HWND window, const std::string& tip) {
+    ITaskbarList3* taskbar = Taskbar();
+    if (taskbar == nullptr || window == nullptr) return;
+    THUMBBUTTON button{};
+    button.dwMask = static_cast<THUMBBUTTONMASK>(THB_ICON | THB_TOOLTIP | THB_FLAGS);
+    button.iId = 0;
+    button.hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1));
+    if (button.hIcon == nullptr) button.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32516));  // IDI_INFORMATION
+    const std::size_t n = std::min<std::size_t>(tip.size(), std::size(button.szTip) - 1);
+    for (std::size_t i = 0; i < n; ++i) button.szTip[i] = static_cast<unsigned char>(tip[i]);
+    button.dwFlags = static_cast<THUMBBUTTONFLAGS>(THBF_ENABLED | THBF_DISMISSONCLICK);
+    taskbar->ThumbBarAddButtons(window, 1, &button);
+  }
+
   void Progress(HWND window, TaskbarState state, bool withValue, std::uint64_t completed, std::uint64_t total) {
     ITaskbarList3* taskbar = Taskbar();
     if (taskbar == nullptr || window == nullptr) return;
@@ -399,6 +414,9 @@ class Win32UiService final : public UiService {
   void SetTaskbarProgress(std::uintptr_t window, TaskbarState state, bool withValue, std::uint64_t completed,
                           std::uint64_t total) override {
     overlay_.Progress(reinterpret_cast<HWND>(window), state, withValue, completed, total);
+  }
+  void AddThumbnailButton(std::uintptr_t window, const std::string& tip) override {
+    overlay_.ThumbnailButton(reinterpret_cast<HWND>(window), tip);
   }
   void HideWindow(std::uintptr_t window) override { ShowWindow(reinterpret_cast<HWND>(window), SW_HIDE); }
   void BringWindowBack(std::uintptr_t window, bool restore) override {
