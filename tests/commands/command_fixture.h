@@ -3,7 +3,7 @@
 
 #include "commands/command_statements.h"
 #include "fake_commands.h"
-#include "script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 

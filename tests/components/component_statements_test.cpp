@@ -8,7 +8,7 @@
 
 #include "components/components.h"
 #include "components/instance_data.h"
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

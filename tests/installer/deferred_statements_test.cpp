@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "installer/properties.h"
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/services/installer_cache.h"
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

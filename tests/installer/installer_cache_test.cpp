@@ -13,7 +13,7 @@
 #include "installer/fake_installer_cache.h"
 #include "installer/installer_cache.h"
 #include "installer/session_statements.h"
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "installer/peripheral_statements.h"
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

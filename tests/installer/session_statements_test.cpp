@@ -12,7 +12,7 @@
 #include "installer/properties.h"
 #include "installer/session.h"
 #include "installer/session_statements.h"
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "installer/session.h"
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

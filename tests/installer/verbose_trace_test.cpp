@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "installer/verbose_trace.h"
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 #include "launcher/command_line.h"
 
 namespace kem::test {

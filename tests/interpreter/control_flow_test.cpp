@@ -1,7 +1,7 @@
 // Control flow of the interpreter over scripts built in memory.
 #include <functional>
 
-#include "script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

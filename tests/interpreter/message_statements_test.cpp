@@ -1,5 +1,5 @@
 // "MessageBox", "MessageBalloon" and "System Tray" over the recording host.
-#include "script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

@@ -2,7 +2,7 @@
 // termination, reboot and resume, cancellation and the removable-media ending.
 #include "engine/message_table.h"
 #include "script/interpreter/cancellation.h"
-#include "script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

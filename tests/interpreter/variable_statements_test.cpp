@@ -1,5 +1,5 @@
 // The variable and string statements.
-#include "script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

@@ -8,7 +8,7 @@
 #include "script/interpreter/cancellation.h"
 #include "script/worker/progress_channel.h"
 #include "script/worker/worker.h"
-#include "script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

@@ -8,7 +8,7 @@
 #include "script/language/language_hooks.h"
 #include "script/language/language_names.h"
 #include "script/language/translations.h"
-#include "script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "fake_media.h"
 #include "media/archive_statement.h"
-#include "script_fixture.h"
+#include "support/script_fixture.h"
 
 namespace kem::test {
 

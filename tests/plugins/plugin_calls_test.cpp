@@ -10,7 +10,7 @@
 
 #include "engine/services/plugins.h"
 #include "installer/plugin_calls.h"
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 #include "kem_plugin.h"
 #include "script/store/variable_manager.h"
 

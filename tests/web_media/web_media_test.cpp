@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/script_fixture.h"
+#include "support/script_fixture.h"
 #include "media/web/web_media.h"
 
 namespace kem::test {
