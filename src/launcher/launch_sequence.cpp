@@ -18,7 +18,7 @@
 #include "platform/text/text.h"
 #include "platform/ui/startup_windows.h"
 #include "platform/ui/ui.h"
-#include "script/interpreter/run_script.h"
+#include "launcher/run_script.h"
 #include "script/params/statement_params.h"
 
 namespace kem {

@@ -23,7 +23,7 @@
 #include "platform/shell/pin_win32.h"
 #include "platform/system/system_win32.h"
 #include "script/interpreter/interpreter.h"
-#include "script/interpreter/run_script.h"
+#include "launcher/run_script.h"
 #include "script/language/language_hooks.h"
 #include "script/statements/dialog_statements.h"
 #include "script/statements/message_statements.h"
