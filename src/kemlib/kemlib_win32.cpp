@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "kemlib/library.h"
-#include "platform/archive/archive_library.h"
+#include "kemlib/archive_library.h"
 
 namespace {
 

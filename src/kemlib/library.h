@@ -11,7 +11,7 @@
 
 #include "media/sevenzip/extract.h"
 #include "media/sevenzip/sevenzip.h"
-#include "platform/archive/archive_library.h"
+#include "kemlib/archive_library.h"
 
 namespace kem::kemlib {
 

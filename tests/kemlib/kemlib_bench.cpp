@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/archive/archive_library.h"
+#include "kemlib/archive_library.h"
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;

@@ -15,7 +15,7 @@
 
 #include "media/archive_operations.h"
 #include "platform/archive/archive_host.h"
-#include "platform/archive/archive_library.h"
+#include "kemlib/archive_library.h"
 #include "tests/sevenzip/archive_fixtures.h"
 #include "tests/sevenzip/archive_writer.h"
 
