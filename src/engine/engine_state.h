@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,16 @@
 #include "engine/installer_state.h"
 
 namespace kem {
+
+// The pseudo-random generator of "Mathematics": multiplier, increment and state, 32-bit
+// signed, all 0 when the context is made. It lives as long as the context, across the
+// interpreter's per-run reset; the lock keeps a seed and a draw from tearing.
+struct RandomGenerator {
+  std::mutex Lock;
+  std::int32_t Multiplier = 0;
+  std::int32_t Increment = 0;
+  std::int32_t State = 0;
+};
 
 struct EngineState {
   // "System Tray" minimised the setup: its window returns only through the tray icon.
@@ -41,6 +52,8 @@ struct EngineState {
   std::uint32_t RegistryView = 0;
 
   // Adds name to SavedVariables unless it is listed already (without regard to case).
+  // The generator of "Mathematics".
+  RandomGenerator Random;
   void AddSavedVariable(const std::string& name);
   // Back to the values a run starts with (SavedVariables and WorkerActive stay).
   void ResetForRun();

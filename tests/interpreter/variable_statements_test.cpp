@@ -57,6 +57,22 @@ TEST_F(VariableStatementsTest, StringStatementsOnTheirExamples) {
   for (const auto& [name, value] : expected) EXPECT_EQ(GetVar(name), value) << name;
 }
 
+TEST_F(VariableStatementsTest, TheGeneratorOfMathematicsBelongsToTheRunsContext) {
+  script.Add("Mathematics", {"1", "5", "13", "S"});  // multiplier 1, increment 5
+  script.Add("Mathematics", {"7", "", "14", "S"});   // state 7
+  script.Add("Mathematics", {"1000", "", "15", "R"});
+  Run();
+  EXPECT_EQ(GetVar("R"), "12");
+  // A second run in the same process, with a context of its own, starts unseeded.
+  struct SecondRun : ScriptTest {
+    void TestBody() override {}
+  } second;
+  second.SetUp();
+  second.script.Add("Mathematics", {"1000", "", "15", "R"});
+  second.Run();
+  EXPECT_EQ(second.GetVar("R"), "0");
+}
+
 TEST_F(VariableStatementsTest, ParseStringModes) {
   struct Case {
     const char* source;

@@ -211,8 +211,10 @@ TEST_F(QuotedExpansionTest, ValuesEnterThroughQuotedExpansion) {
 
 class MathTest : public test::StoreFixture {
  protected:
-  void SetUp() override { ResetRandomGenerator(); }
-  void TearDown() override { ResetRandomGenerator(); }
+  std::string MathOperation(std::int64_t code, std::int64_t a, std::int64_t b, std::string_view text1) {
+    return kem::MathOperation(random, code, a, b, text1);
+  }
+  RandomGenerator random;
 };
 
 TEST_F(MathTest, Operations) {

@@ -21,18 +21,6 @@ std::int64_t Remainder(std::int64_t a, std::int64_t b) {
   return a % b;
 }
 
-struct RandomGenerator {
-  std::mutex lock;
-  std::int32_t multiplier = 0;
-  std::int32_t increment = 0;
-  std::int32_t state = 0;
-};
-
-RandomGenerator& Generator() {
-  static RandomGenerator g;
-  return g;
-}
-
 [[noreturn]] void DivisionByZero() { throw StatementError(std::string(kDivisionByZeroMessage)); }
 
 }  // namespace
@@ -41,13 +29,8 @@ bool MathReadsA(std::int64_t code) noexcept { return code != 11; }
 
 bool MathReadsB(std::int64_t code) noexcept { return code < 10 || code == 13; }
 
-void ResetRandomGenerator() {
-  RandomGenerator& g = Generator();
-  std::lock_guard guard(g.lock);
-  g.multiplier = g.increment = g.state = 0;
-}
-
-std::string MathOperation(std::int64_t code, std::int64_t a, std::int64_t b, std::string_view text1) {
+std::string MathOperation(RandomGenerator& g, std::int64_t code, std::int64_t a, std::int64_t b,
+                          std::string_view text1) {
   const U64 ua = static_cast<U64>(a);
   const U64 ub = static_cast<U64>(b);
   switch (code) {
@@ -79,26 +62,23 @@ std::string MathOperation(std::int64_t code, std::int64_t a, std::int64_t b, std
     }
     case 12: return std::string(1, static_cast<char>(ua & 0xFF));
     case 13: {
-      RandomGenerator& g = Generator();
-      std::lock_guard guard(g.lock);
-      g.multiplier = ToSigned32(static_cast<U32>(ua));
-      g.increment = ToSigned32(static_cast<U32>(ub));
+      std::lock_guard guard(g.Lock);
+      g.Multiplier = ToSigned32(static_cast<U32>(ua));
+      g.Increment = ToSigned32(static_cast<U32>(ub));
       return std::to_string(ToSigned(ua + ub));
     }
     case 14: {
       std::int32_t low = ToSigned32(static_cast<U32>(ua));
-      RandomGenerator& g = Generator();
-      std::lock_guard guard(g.lock);
-      g.state = low;
+      std::lock_guard guard(g.Lock);
+      g.State = low;
       return std::to_string(low);
     }
     case 15: {
       if (a == 0) DivisionByZero();
-      RandomGenerator& g = Generator();
-      std::lock_guard guard(g.lock);
-      U32 x32 = static_cast<U32>(g.multiplier) * static_cast<U32>(g.state) + static_cast<U32>(g.increment);
+      std::lock_guard guard(g.Lock);
+      U32 x32 = static_cast<U32>(g.Multiplier) * static_cast<U32>(g.State) + static_cast<U32>(g.Increment);
       std::int32_t x = ToSigned32(x32);
-      g.state = x % 32767;
+      g.State = x % 32767;
       return std::to_string(Remainder(x, a));
     }
     default:

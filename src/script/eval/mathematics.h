@@ -16,20 +16,20 @@
 #include <string>
 #include <string_view>
 
+#include "engine/engine_state.h"
+
 namespace kem {
 
 inline constexpr std::string_view kDivisionByZeroMessage = "Division by zero";
 
 // text1 is the statement's parameter 1 after expansion; only code 11 reads it.
-// A code outside 0 to 15 yields "0". Code 11 with an empty text yields "0".
-std::string MathOperation(std::int64_t code, std::int64_t a, std::int64_t b, std::string_view text1);
+// A code outside 0 to 15 yields "0". Code 11 with an empty text yields "0". Codes 13 to 15
+// use the run's generator (the context's EngineState::Random).
+std::string MathOperation(RandomGenerator& random, std::int64_t code, std::int64_t a, std::int64_t b,
+                          std::string_view text1);
 
 // Which operands a code reads: a for every code but 11; b for codes below 10 and 13.
 bool MathReadsA(std::int64_t code) noexcept;
 bool MathReadsB(std::int64_t code) noexcept;
-
-// The pseudo-random generator shared by the whole run: multiplier, increment and state,
-// 32-bit signed, all 0 at start. Returns it to that state.
-void ResetRandomGenerator();
 
 }  // namespace kem

@@ -260,7 +260,7 @@ void Mathematics(Interpreter& in, std::size_t i) {
   std::int64_t code = TextToInt64(in.Param(i, 3));
   std::int64_t a = MathReadsA(code) ? TextToInt64(p1) : 0;
   std::int64_t b = MathReadsB(code) ? TextToInt64(vars.Expand(in.Param(i, 2))) : 0;
-  std::string result = MathOperation(code, a, b, p1);
+  std::string result = MathOperation(in.Context().State.Random, code, a, b, p1);
   if (!var.empty()) vars.SetVarChecked(var, result, ActionLabel(kName));
 }
 
