@@ -21,7 +21,6 @@ struct Restart {
   unsigned long reason = 1;
   bool privilegeEnabled = false;
 };
-Restart g_restart;
 
 bool ShutdownPrivilegeEnabled() {
   HANDLE token = nullptr;
@@ -41,12 +40,15 @@ bool ShutdownPrivilegeEnabled() {
   return enabled;
 }
 
-bool RecordRestart(unsigned flags, unsigned long reason) {
-  ++g_restart.calls;
-  g_restart.flags = flags;
-  g_restart.reason = reason;
-  g_restart.privilegeEnabled = ShutdownPrivilegeEnabled();
-  return true;
+// A restart function that records the request in seen.
+platform::RestartFn RecordRestart(Restart& seen) {
+  return [&seen](unsigned flags, unsigned long reason) {
+    ++seen.calls;
+    seen.flags = flags;
+    seen.reason = reason;
+    seen.privilegeEnabled = ShutdownPrivilegeEnabled();
+    return true;
+  };
 }
 
 std::string ReadRunOnce(HKEY root, const std::string& name) {
@@ -90,22 +92,25 @@ TEST(ResumeTest, RebootAndResumeWritesRunOnceAndRequestsTheRestart) {
     script.Add("Terminate with Exit Code", {"5"});
     ctx.Data = script.Build();
 
-    g_restart = {};
-    platform::SetRestartFunction(&RecordRestart);
+    Restart restart;
     platform::Win32Services services;
+    // The Windows services, with a process service whose restart is observed.
+    auto process = platform::CreateProcessService(RecordRestart(restart));
+    Services machine = services.Get();
     StatementTable table;
     RegisterVariableStatements(table);
     RegisterTerminationStatements(table);
-    Interpreter interpreter(ctx, services.Get(), table);
+    Interpreter interpreter(ctx, Services{machine.Ui, machine.Files, machine.Registry, *process, machine.Shell,
+                                          machine.Network},
+                            table);
     interpreter.Run({}, database);
-    platform::SetRestartFunction(nullptr);
 
     EXPECT_EQ(ReadRunOnce(allUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, "12345678"),
               "\"C:\\App\\setup.exe\" /s TARGETDIR=D:\\App");
-    EXPECT_EQ(g_restart.calls, 1);
-    EXPECT_EQ(g_restart.flags, static_cast<unsigned>(EWX_REBOOT));
-    EXPECT_EQ(g_restart.reason, 0u);
-    EXPECT_TRUE(g_restart.privilegeEnabled);
+    EXPECT_EQ(restart.calls, 1);
+    EXPECT_EQ(restart.flags, static_cast<unsigned>(EWX_REBOOT));
+    EXPECT_EQ(restart.reason, 0u);
+    EXPECT_TRUE(restart.privilegeEnabled);
     EXPECT_EQ(g.ExitCode, 0);  // the loop ended at "Reboot and Resume"
   }
   DeleteFileA(database.c_str());

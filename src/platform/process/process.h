@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -35,12 +36,10 @@ std::string RawCommandLine();
 
 [[noreturn]] void TerminateProcessNow(int exitCode);
 
-std::unique_ptr<ProcessService> CreateProcessService();
-
-// The restart call made after the shutdown privilege is enabled (ExitWindowsEx unless
-// replaced): flags EWX_REBOOT (2), reason 0. A replacement lets a test program observe the
-// request without restarting the session it shares; nullptr restores ExitWindowsEx.
-using RestartFn = bool (*)(unsigned flags, unsigned long reason);
-void SetRestartFunction(RestartFn fn);
+// The restart call that RequestReboot makes after it enables the shutdown privilege: flags
+// EWX_REBOOT (2), reason 0. Without one the service calls ExitWindowsEx; a test program
+// hands in its own to observe the request without restarting the session it shares.
+using RestartFn = std::function<bool(unsigned flags, unsigned long reason)>;
+std::unique_ptr<ProcessService> CreateProcessService(RestartFn restart = {});
 
 }  // namespace kem::platform

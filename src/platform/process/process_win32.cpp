@@ -3,16 +3,13 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
 
 namespace kem::platform {
 namespace {
-
-bool DefaultRestart(unsigned flags, unsigned long reason) { return ExitWindowsEx(flags, reason) != 0; }
-
-RestartFn g_restart = &DefaultRestart;
 
 FARPROC Kernel32Function(const char* name) {
   HMODULE k = GetModuleHandleA("kernel32.dll");
@@ -110,6 +107,7 @@ namespace {
 
 class Win32ProcessService final : public ProcessService {
  public:
+  explicit Win32ProcessService(RestartFn restart) : restart_(std::move(restart)) {}
   [[noreturn]] void TerminateProcess(int exitCode) override {
     TerminateProcessNow(exitCode);
   }
@@ -144,14 +142,20 @@ class Win32ProcessService final : public ProcessService {
         }
       }
     }
-    g_restart(EWX_REBOOT, 0);
+    if (restart_)
+      restart_(EWX_REBOOT, 0);
+    else
+      ExitWindowsEx(EWX_REBOOT, 0);
   }
+
+ private:
+  RestartFn restart_;
 };
 
 }  // namespace
 
-std::unique_ptr<ProcessService> CreateProcessService() { return std::make_unique<Win32ProcessService>(); }
-
-void SetRestartFunction(RestartFn fn) { g_restart = fn ? fn : &DefaultRestart; }
+std::unique_ptr<ProcessService> CreateProcessService(RestartFn restart) {
+  return std::make_unique<Win32ProcessService>(std::move(restart));
+}
 
 }  // namespace kem::platform
