@@ -1,5 +1,7 @@
 // The archive library "kem.lib" as the engine imports it at load time: four functions
-// exported by name, standard Windows calling convention, ANSI texts.
+// exported by name, standard Windows calling convention, ANSI texts. The engine binds them
+// through the library's import library; nothing is looked up at run time. This header
+// includes nothing of ours: the library and its callers both build on it.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +19,7 @@ struct TSZW_TARGETFILES {
   char** names;
   int32_t count;
 };
+static_assert(sizeof(TSZW_TARGETFILES) == (sizeof(void*) == 4 ? 8 : 16), "a pointer followed by a 32-bit count");
 
 // One listed entry, 48 bytes.
 struct ArchiveListEntry {

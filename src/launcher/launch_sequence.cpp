@@ -10,6 +10,7 @@
 #include "launcher/command_line.h"
 #include "launcher/support_folder.h"
 #include "media/archive_operations.h"
+#include "platform/archive/archive_host.h"
 #include "platform/dialogs/dialog_host.h"
 #include "platform/files/files.h"
 #include "platform/language/language_win32.h"
@@ -175,7 +176,7 @@ int RunLaunchSequence() {
     ctx.Trace("    <ExtractArchive>");
     if (!platform::FileExists(g.ArchivePath)) throw StartupExit{14, ctx.Message(2)};
     std::string archiveError;
-    if (!ExtractSupportArchive(g.ArchivePath, g.SupportFolder, archiveError))
+    if (!ExtractSupportArchive(*platform::CreateArchiveHost(), g.ArchivePath, g.SupportFolder, archiveError))
       throw StartupExit{15, ctx.Message(3)};
     ctx.Trace("    </ExtractArchive>");
 

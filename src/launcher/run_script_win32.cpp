@@ -11,6 +11,7 @@
 #include "media/web/block_services.h"
 #include "media/web/web_media.h"
 #include "installer/system_change_statements.h"
+#include "platform/archive/archive_host.h"
 #include "platform/cache/installer_cache_win32.h"
 #include "platform/commands/commands_win32.h"
 #include "platform/installer/installer_win32.h"
@@ -78,7 +79,8 @@ void RunScript(EngineContext& context, const std::function<bool(std::size_t)>& h
   RegisterCommandStatements(statements, hooks,
                             CommandServices{*commandFiles, *registryQueries, *systemQueries, *programs});
   auto mediaFiles = platform::CreateMediaFileService(context.Data.CodePage);
-  auto archives = CreateArchiveExtractor();
+  auto archiveHost = platform::CreateArchiveHost();
+  auto archives = CreateArchiveExtractor(*archiveHost);
   auto retryPrompt = platform::CreateExtractRetryPrompt();
   MediaRunState mediaState;
   MediaServices media{*mediaFiles, *archives, *retryPrompt, mediaState};

@@ -19,6 +19,7 @@ int32_t KEM_ARCHIVE_CALL ProgressThunk(const char* name, uint32_t doneLow, uint3
 
 class KemLibExtractor : public ArchiveExtractor {
  public:
+  explicit KemLibExtractor(ArchiveHost& host) : host_(host) {}
   bool Extract(const std::string& archivePath, const std::string& password, const std::string& destinationFolder,
                bool overwrite, bool arrangement, const Progress& progress, std::string& errorText) override {
     const Progress* before = currentProgress;
@@ -27,7 +28,7 @@ class KemLibExtractor : public ArchiveExtractor {
     callbacks.progress = &ProgressThunk;
     bool ok = false;
     try {
-      ok = ExtractFromArchive(archivePath, password, destinationFolder, callbacks, nullptr, overwrite, arrangement,
+      ok = ExtractFromArchive(host_, archivePath, password, destinationFolder, callbacks, nullptr, overwrite, arrangement,
                               errorText);
     } catch (...) {
       currentProgress = before;
@@ -36,10 +37,15 @@ class KemLibExtractor : public ArchiveExtractor {
     currentProgress = before;
     return ok;
   }
+
+ private:
+  ArchiveHost& host_;
 };
 
 }  // namespace
 
-std::unique_ptr<ArchiveExtractor> CreateArchiveExtractor() { return std::make_unique<KemLibExtractor>(); }
+std::unique_ptr<ArchiveExtractor> CreateArchiveExtractor(ArchiveHost& host) {
+  return std::make_unique<KemLibExtractor>(host);
+}
 
 }  // namespace kem

@@ -7,6 +7,9 @@
 
 namespace kem {
 
-std::unique_ptr<ArchiveExtractor> CreateArchiveExtractor();
+class ArchiveHost;
+
+// host serves the listing that precedes every extraction; it outlives the extractor.
+std::unique_ptr<ArchiveExtractor> CreateArchiveExtractor(ArchiveHost& host);
 
 }  // namespace kem

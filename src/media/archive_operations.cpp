@@ -1,5 +1,5 @@
 // The engine's archive operations over kem.lib. Portable: the Windows side (dates, disk
-// space) is in platform/archive/archive_host.
+// space) comes through the ArchiveHost it is given.
 #include "media/archive_operations.h"
 
 #include <algorithm>
@@ -10,17 +10,19 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/archive/archive_host.h"
 
 namespace kem {
 
 namespace {
 
-// The password and the overwrite answer of the current call (one call at a time).
+// The password of the current call (one call at a time).
 std::mutex g_passwordLock;
 std::string g_password;
 bool g_passwordHeld = false;
-int32_t g_overwriteAnswer = 1;
+// The default overwrite answer of the extraction running on this thread: kem.lib calls
+// the overwrite callback on the thread that called it, so two extractions on two threads
+// keep their own answers.
+thread_local int32_t t_overwriteAnswer = 1;
 
 void LoadPassword(const std::string& password) {
   std::lock_guard<std::mutex> lock(g_passwordLock);
@@ -46,7 +48,7 @@ int32_t KEM_ARCHIVE_CALL DefaultEntryProgressCallback(uint32_t, uint32_t) { retu
 
 int32_t KEM_ARCHIVE_CALL DefaultOverwriteCallback(const char*, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
                                            uint32_t, uint32_t, uint32_t) {
-  return g_overwriteAnswer;
+  return t_overwriteAnswer;
 }
 
 // The selection handed to the library: pointers into the caller's names, which stay alive
@@ -98,7 +100,7 @@ bool RunExtraction(const std::string& archivePath, const std::string& password, 
   if (!c.progress) c.progress = DefaultProgressCallback;
   if (!c.entryProgress) c.entryProgress = DefaultEntryProgressCallback;
   if (!c.overwrite) {
-    g_overwriteAnswer = overwrite ? 4 : 1;
+    t_overwriteAnswer = overwrite ? 4 : 1;
     c.overwrite = DefaultOverwriteCallback;
   }
   int32_t ok = ExtractArchive(archivePath.c_str(), 1, destinationFolder.c_str(), selection ? &selection->files : nullptr,
@@ -119,7 +121,7 @@ std::string ArchiveListErrorText(int32_t code) {
   }
 }
 
-bool ListArchive(const std::string& archivePath, const std::string& password,
+bool ListArchive(ArchiveHost& host, const std::string& archivePath, const std::string& password,
                  ArchivePasswordCallback passwordCallback, const ArchiveListReceivers& receivers,
                  std::string& errorText) {
   try {
@@ -144,7 +146,7 @@ bool ListArchive(const std::string& archivePath, const std::string& password,
       if (receivers.names) receivers.names->push_back(e.name ? e.name : "");
       if (receivers.sizes) receivers.sizes->push_back(std::to_string(e.size));
       if (receivers.packedSizes) receivers.packedSizes->push_back(std::to_string(e.packedSize));
-      if (receivers.dates) receivers.dates->push_back(platform::ArchiveDateText(e.modificationTime));
+      if (receivers.dates) receivers.dates->push_back(host.DateText(e.modificationTime));
       if (receivers.attributes) receivers.attributes->push_back(std::to_string(e.attributes));
     }
     return true;
@@ -154,7 +156,7 @@ bool ListArchive(const std::string& archivePath, const std::string& password,
   }
 }
 
-bool ExtractFromArchive(const std::string& archivePath, const std::string& password,
+bool ExtractFromArchive(ArchiveHost& host, const std::string& archivePath, const std::string& password,
                         const std::string& destinationFolder, const ArchiveExtractCallbacks& callbacks,
                         const std::vector<std::string>* entryNames, bool overwrite, bool arrangement,
                         std::string& errorText) {
@@ -165,7 +167,7 @@ bool ExtractFromArchive(const std::string& archivePath, const std::string& passw
       std::vector<std::string> listed;
       ArchiveListReceivers receivers;
       receivers.names = &listed;
-      if (!ListArchive(archivePath, password, nullptr, receivers, errorText)) return false;
+      if (!ListArchive(host, archivePath, password, nullptr, receivers, errorText)) return false;
     }
     return RunExtraction(archivePath, password, destinationFolder, callbacks, entryNames, overwrite, arrangement,
                          errorText);
@@ -175,7 +177,7 @@ bool ExtractFromArchive(const std::string& archivePath, const std::string& passw
   }
 }
 
-bool ExtractSupportArchive(const std::string& archivePath, const std::string& destinationFolder,
+bool ExtractSupportArchive(ArchiveHost& host, const std::string& archivePath, const std::string& destinationFolder,
                            std::string& errorText) {
   try {
     errorText.clear();
@@ -183,9 +185,9 @@ bool ExtractSupportArchive(const std::string& archivePath, const std::string& de
     ArchiveListReceivers receivers;
     receivers.names = &names;
     receivers.sizes = &sizes;
-    if (!ListArchive(archivePath, "", nullptr, receivers, errorText)) return false;
+    if (!ListArchive(host, archivePath, "", nullptr, receivers, errorText)) return false;
     // The listed sizes are what will be written: refuse before writing when they do not fit.
-    if (std::optional<platform::DiskSpace> space = platform::QueryDiskSpace(destinationFolder)) {
+    if (std::optional<ArchiveHost::DiskSpace> space = host.FreeSpace(destinationFolder)) {
       if (SpaceNeeded(sizes, space->clusterBytes) > space->freeBytes) {
         errorText = "#" + std::to_string(archive_codes::kWriteError);
         return false;

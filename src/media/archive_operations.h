@@ -3,12 +3,30 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "kemlib/archive_library.h"
 
 namespace kem {
+
+// What the archive operations need of the machine besides kem.lib: the listing's date text
+// and the free space of the destination's volume. The Windows half is
+// platform/archive/archive_host.
+class ArchiveHost {
+ public:
+  struct DiskSpace {
+    uint64_t freeBytes = 0;     // available to the caller
+    uint64_t clusterBytes = 0;  // allocation unit; a file takes whole clusters
+  };
+  virtual ~ArchiveHost() = default;
+  // "YYYY-MM-DD hh:mm:ss" in local time, to two seconds; empty when the time cannot be shown.
+  virtual std::string DateText(uint64_t fileTime) = 0;
+  // The space on the volume of the folder (or of its nearest existing parent, for a folder
+  // yet to be made); nothing when the system cannot tell. The folder is an ANSI path.
+  virtual std::optional<DiskSpace> FreeSpace(const std::string& folder) = 0;
+};
 
 // Texts of a failed listing, by the library's failure code.
 inline constexpr const char* kArchiveNotFoundText = "The archive file was not found";
@@ -29,7 +47,7 @@ struct ArchiveListReceivers {
 
 // Lists the archive. Without a password callback the engine's own is used, loaded with the
 // password. False with the error text on failure.
-bool ListArchive(const std::string& archivePath, const std::string& password,
+bool ListArchive(ArchiveHost& host, const std::string& archivePath, const std::string& password,
                  ArchivePasswordCallback passwordCallback, const ArchiveListReceivers& receivers,
                  std::string& errorText);
 
@@ -44,7 +62,7 @@ struct ArchiveExtractCallbacks {
 // Extracts the named entries (every entry when entryNames is null; the archive is then
 // listed first, and the library gets no list). overwrite: replace existing files; arrangement: keep the folders of the
 // entries' paths. False with the error text on failure: a listing text, or "#" + code.
-bool ExtractFromArchive(const std::string& archivePath, const std::string& password,
+bool ExtractFromArchive(ArchiveHost& host, const std::string& archivePath, const std::string& password,
                         const std::string& destinationFolder, const ArchiveExtractCallbacks& callbacks,
                         const std::vector<std::string>* entryNames, bool overwrite, bool arrangement,
                         std::string& errorText);
@@ -53,7 +71,7 @@ bool ExtractFromArchive(const std::string& archivePath, const std::string& passw
 // overwrite and arrangement flags set. The listed sizes are checked against the free space
 // of the folder's volume first ("#1007" when they do not fit, nothing written). False with
 // the error text on failure.
-bool ExtractSupportArchive(const std::string& archivePath, const std::string& destinationFolder,
+bool ExtractSupportArchive(ArchiveHost& host, const std::string& archivePath, const std::string& destinationFolder,
                            std::string& errorText);
 
 }  // namespace kem

@@ -351,13 +351,13 @@ TEST(KemLibExports, EmptyArchiveAndEmptySelection) {
 TEST(ArchiveOperations, SupportArchiveAndErrorTexts) {
   TempFolder dest;
   std::string error = "stale";
-  EXPECT_TRUE(kem::ExtractSupportArchive(ArchivePath("lzma2"), dest.str(), error));
+  EXPECT_TRUE(kem::ExtractSupportArchive(*kem::platform::CreateArchiveHost(), ArchivePath("lzma2"), dest.str(), error));
   EXPECT_EQ(error, "");
   std::string text;
   EXPECT_TRUE(ReadAll(Wide(dest / "sub\\deeper\\small.txt", CP_ACP), text));
   EXPECT_EQ(text, "small file\n");
   // Extracting again replaces the files (the overwrite flag is set).
-  EXPECT_TRUE(kem::ExtractSupportArchive(ArchivePath("lzma2"), dest.str(), error));
+  EXPECT_TRUE(kem::ExtractSupportArchive(*kem::platform::CreateArchiveHost(), ArchivePath("lzma2"), dest.str(), error));
 
   struct Case {
     const char* what;
@@ -377,20 +377,20 @@ TEST(ArchiveOperations, SupportArchiveAndErrorTexts) {
     SCOPED_TRACE(c.what);
     TempFolder out;
     std::vector<std::string> names{"a.txt"};
-    EXPECT_FALSE(kem::ExtractFromArchive(c.archive, c.password, out.str(), {}, c.withNames ? &names : nullptr, true,
+    EXPECT_FALSE(kem::ExtractFromArchive(*kem::platform::CreateArchiveHost(), c.archive, c.password, out.str(), {}, c.withNames ? &names : nullptr, true,
                                          true, error));
     EXPECT_EQ(error, c.text);
   }
   // The right password through the operation, and a listing with its receivers.
   TempFolder out;
-  EXPECT_TRUE(kem::ExtractFromArchive(ArchivePath("aes_header"), "Secret", out.str(), {}, nullptr, true, true, error))
+  EXPECT_TRUE(kem::ExtractFromArchive(*kem::platform::CreateArchiveHost(), ArchivePath("aes_header"), "Secret", out.str(), {}, nullptr, true, true, error))
       << error;
   std::vector<std::string> names, sizes, dates;
   kem::ArchiveListReceivers receivers;
   receivers.names = &names;
   receivers.sizes = &sizes;
   receivers.dates = &dates;
-  EXPECT_TRUE(kem::ListArchive(ArchivePath("lzma2"), "", nullptr, receivers, error));
+  EXPECT_TRUE(kem::ListArchive(*kem::platform::CreateArchiveHost(), ArchivePath("lzma2"), "", nullptr, receivers, error));
   ASSERT_EQ(names.size(), 10u);
   ASSERT_EQ(sizes.size(), 10u);
   EXPECT_EQ(dates[0].size(), 19u);
@@ -513,9 +513,9 @@ TEST(KemLibHardening, DuplicateNamesThroughTheEngine) {
   kem::ArchiveListReceivers receivers;
   receivers.names = &names;
   std::string error;
-  ASSERT_TRUE(kem::ListArchive(archive, "", nullptr, receivers, error)) << error;
+  ASSERT_TRUE(kem::ListArchive(*kem::platform::CreateArchiveHost(), archive, "", nullptr, receivers, error)) << error;
   ASSERT_EQ(names.size(), 1000000u);
-  ASSERT_TRUE(kem::ExtractFromArchive(archive, "", dest.str(), {}, &names, true, true, error)) << error;
+  ASSERT_TRUE(kem::ExtractFromArchive(*kem::platform::CreateArchiveHost(), archive, "", dest.str(), {}, &names, true, true, error)) << error;
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(seconds, 30.0);
   std::string text;
@@ -544,34 +544,38 @@ TEST(KemLibHardening, EncryptedFoldersShareOneKeyDerivation) {
 
 // The support archive is refused with 1007, before anything is written, when its listed
 // sizes do not fit the free space of the destination's volume.
-std::string g_spaceAskedFor;
-uint64_t g_freeBytes = 0;
-std::optional<kem::platform::DiskSpace> FakeSpace(const std::string& folder) {
-  g_spaceAskedFor = folder;
-  return kem::platform::DiskSpace{g_freeBytes, 4096};
-}
+class SpaceHost : public kem::ArchiveHost {
+ public:
+  std::string DateText(uint64_t fileTime) override { return kem::platform::ArchiveDateText(fileTime); }
+  std::optional<DiskSpace> FreeSpace(const std::string& folder) override {
+    askedFor = folder;
+    return DiskSpace{freeBytes, 4096};
+  }
+  std::string askedFor;
+  uint64_t freeBytes = 0;
+};
 
 TEST(ArchiveOperations, SupportArchiveMustFitTheFreeSpace) {
   struct Case {
     uint64_t freeBytes;
     bool fits;
   } cases[] = {{100000, false}, {1ull << 40, true}};
-  auto previous = kem::platform::SetDiskSpaceQuery(FakeSpace);
+  SpaceHost space;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.freeBytes);
     TempFolder dest;
-    g_freeBytes = c.freeBytes;
+    space.freeBytes = c.freeBytes;
     std::string error;
-    EXPECT_EQ(kem::ExtractSupportArchive(ArchivePath("lzma2"), dest / "support", error), c.fits);
+    EXPECT_EQ(kem::ExtractSupportArchive(space, ArchivePath("lzma2"), dest / "support", error), c.fits);
     EXPECT_EQ(error, c.fits ? "" : "#1007");
-    EXPECT_EQ(g_spaceAskedFor, dest / "support");
+    EXPECT_EQ(space.askedFor, dest / "support");
     EXPECT_EQ(dest.CountFiles(), c.fits ? 7u : 0u);
   }
-  kem::platform::SetDiskSpaceQuery(previous);
   // The real figure of the test's volume lets it through.
   TempFolder dest;
   std::string error;
-  EXPECT_TRUE(kem::ExtractSupportArchive(ArchivePath("lzma2"), dest.str(), error)) << error;
+  EXPECT_TRUE(kem::ExtractSupportArchive(*kem::platform::CreateArchiveHost(), ArchivePath("lzma2"), dest.str(), error))
+      << error;
   EXPECT_TRUE(kem::platform::QueryDiskSpace(dest / "not\\yet\\made").has_value());
 }
 

@@ -3,14 +3,11 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 
 namespace kem::platform {
 
 namespace {
-
-std::atomic<DiskSpaceQuery> g_query{nullptr};
 
 std::optional<DiskSpace> SystemDiskSpace(const std::string& folder) {
   // Wide, so that a double-byte character ending in 0x5C is not taken for a separator.
@@ -55,11 +52,18 @@ std::string ArchiveDateText(uint64_t fileTime) {
   return text;
 }
 
-std::optional<DiskSpace> QueryDiskSpace(const std::string& folder) {
-  DiskSpaceQuery query = g_query.load();
-  return query ? query(folder) : SystemDiskSpace(folder);
-}
+std::optional<DiskSpace> QueryDiskSpace(const std::string& folder) { return SystemDiskSpace(folder); }
 
-DiskSpaceQuery SetDiskSpaceQuery(DiskSpaceQuery query) { return g_query.exchange(query); }
+namespace {
+
+class SystemArchiveHost : public ArchiveHost {
+ public:
+  std::string DateText(uint64_t fileTime) override { return ArchiveDateText(fileTime); }
+  std::optional<DiskSpace> FreeSpace(const std::string& folder) override { return SystemDiskSpace(folder); }
+};
+
+}  // namespace
+
+std::unique_ptr<ArchiveHost> CreateArchiveHost() { return std::make_unique<SystemArchiveHost>(); }
 
 }  // namespace kem::platform
