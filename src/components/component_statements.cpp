@@ -119,25 +119,27 @@ void RegisterComponentStatements(StatementTable& table) {
             [](Interpreter& in, std::size_t i) { SetListed(in, i, &ComponentTables::Hidden); });
 }
 
-void AddComponentHooks(InterpreterHooks& hooks) {
-  auto reset = hooks.ResetRun;
-  hooks.ResetRun = [reset](Interpreter& in) {
-    if (reset) reset(in);
+namespace {
+
+// The component tables start afresh with every run; a first install starts from the
+// predefined component.
+class ComponentPhases : public RunParticipant {
+ public:
+  void ResetRun(Interpreter& in) override {
     ComponentTables& t = in.Context().State.Components;
     t = ComponentTables{};
     t.Sizes = in.Data().ComponentSizes;
-  };
-  auto prepare = hooks.PrepareRun;
-  hooks.PrepareRun = [prepare](Interpreter& in) {
+  }
+  void PrepareRun(Interpreter& in) override {
     ComponentTables& t = in.Context().State.Components;
     // An installed instance's bootstrap has loaded its tables already.
     if (!ComponentModel(t, in.Context().Text()).Exists(kPredefinedComponent) && t.Names.empty())
       StartFirstInstallComponents(t, in.Context().Text());
-    if (prepare)
-      prepare(in);
-    else
-      in.Vars().SetVar("LANGUAGE", "", kOriginInitialization);
-  };
-}
+  }
+};
+
+}  // namespace
+
+void AddComponentHooks(InterpreterHooks& hooks) { hooks.Phases.Add(std::make_shared<ComponentPhases>()); }
 
 }  // namespace kem

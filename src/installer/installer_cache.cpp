@@ -575,17 +575,29 @@ void InstalledProduct::AfterRun(Interpreter& in) {
   if (!in.Context().State.SavedVariables.empty()) WriteData(in, folder, state_->Installed);
 }
 
+namespace {
+
+// The installed product: its bootstrap, the per-statement refresh and the instance data
+// it keeps when the run ends.
+class InstallerCachePhases : public RunParticipant {
+ public:
+  explicit InstallerCachePhases(std::shared_ptr<InstalledProduct> product) : product_(std::move(product)) {}
+  bool Bootstrap(Interpreter& in) override {
+    product_->Bootstrap(in);
+    return true;
+  }
+  void BeforeStatement(Interpreter& in) override { product_->BeforeStatement(in); }
+  void WriteInstanceData(Interpreter& in) override { product_->AfterRun(in); }
+  void AfterRun(Interpreter& in) override { product_->AfterRun(in); }
+
+ private:
+  std::shared_ptr<InstalledProduct> product_;
+};
+
+}  // namespace
+
 void AddInstallerCacheHooks(InterpreterHooks& hooks, std::shared_ptr<InstalledProduct> product) {
-  hooks.Bootstrap = [product](Interpreter& in) { product->Bootstrap(in); };
-  hooks.BeforeStatement = [before = std::move(hooks.BeforeStatement), product](Interpreter& in) {
-    if (before) before(in);
-    product->BeforeStatement(in);
-  };
-  hooks.WriteInstanceData = [product](Interpreter& in) { product->AfterRun(in); };
-  hooks.AfterRun = [before = std::move(hooks.AfterRun), product](Interpreter& in) {
-    if (before) before(in);
-    product->AfterRun(in);
-  };
+  hooks.Phases.Add(std::make_shared<InstallerCachePhases>(std::move(product)));
 }
 
 }  // namespace kem

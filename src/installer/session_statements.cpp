@@ -424,11 +424,22 @@ void RegisterSessionStatements(StatementTable& table, SessionServices services,
             [services, state](Interpreter& in, std::size_t i) { ApplySession(in, i, true, services, state); });
 }
 
+namespace {
+
+// The product code the run started with, which a new instance's session compares with.
+class SessionPhases : public RunParticipant {
+ public:
+  explicit SessionPhases(std::shared_ptr<SessionRunState> state) : state_(std::move(state)) {}
+  void ResetRun(Interpreter& in) override { state_->StartProductCode = in.Data().ProductCode; }
+
+ private:
+  std::shared_ptr<SessionRunState> state_;
+};
+
+}  // namespace
+
 void AddSessionHooks(InterpreterHooks& hooks, std::shared_ptr<SessionRunState> state) {
-  hooks.ResetRun = [before = std::move(hooks.ResetRun), state](Interpreter& in) {
-    if (before) before(in);
-    state->StartProductCode = in.Data().ProductCode;
-  };
+  hooks.Phases.Add(std::make_shared<SessionPhases>(std::move(state)));
 }
 
 }  // namespace kem

@@ -311,10 +311,7 @@ void TransformInstance(Interpreter& in, std::size_t, SystemService& system) {
   InstallerState& state = in.Context().State.Installer;
   state.NewInstancePending = true;
   state.ComponentCodesRenewed = false;
-  if (in.Hooks().Bootstrap)
-    in.Hooks().Bootstrap(in);
-  else
-    DefaultBootstrap(in);
+  in.Bootstrap();
 }
 
 void SaveFeatureSelections(Interpreter& in, std::size_t i, SystemService& system) {
@@ -367,21 +364,17 @@ void RegisterSystemChangeStatements(StatementTable& table, SystemChangeServices 
   RegisterPeripheralStatements(table, system);
 }
 
-void AddSystemChangeHooks(InterpreterHooks& hooks) {
-  auto reset = hooks.ResetRun;
-  hooks.ResetRun = [reset](Interpreter& in) {
-    if (reset) reset(in);
-    InstallerState& state = in.Context().State.Installer;
-    state = InstallerState{};
-  };
-  auto prepare = hooks.PrepareRun;
-  hooks.PrepareRun = [prepare](Interpreter& in) {
-    if (prepare)
-      prepare(in);
-    else
-      in.Vars().SetVar("LANGUAGE", "", kOriginInitialization);
-    QueueAllSwitchesOff(in.Context());
-  };
-}
+namespace {
+
+// The installer state starts afresh with every run; the switch properties start off.
+class SystemChangePhases : public RunParticipant {
+ public:
+  void ResetRun(Interpreter& in) override { in.Context().State.Installer = InstallerState{}; }
+  void PrepareRun(Interpreter& in) override { QueueAllSwitchesOff(in.Context()); }
+};
+
+}  // namespace
+
+void AddSystemChangeHooks(InterpreterHooks& hooks) { hooks.Phases.Add(std::make_shared<SystemChangePhases>()); }
 
 }  // namespace kem

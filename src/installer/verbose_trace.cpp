@@ -36,11 +36,15 @@ std::string VerboseStatementLine(Interpreter& in, std::size_t i) {
   return line;
 }
 
-void AddVerboseTraceHooks(InterpreterHooks& hooks) {
-  hooks.AfterStatement = [before = std::move(hooks.AfterStatement)](Interpreter& in, std::size_t i) {
-    if (before) before(in, i);
-    in.Context().Trace(VerboseStatementLine(in, i));
-  };
-}
+namespace {
+
+class VerboseTracePhases : public RunParticipant {
+ public:
+  void AfterStatement(Interpreter& in, std::size_t i) override { in.Context().Trace(VerboseStatementLine(in, i)); }
+};
+
+}  // namespace
+
+void AddVerboseTraceHooks(InterpreterHooks& hooks) { hooks.Phases.Add(std::make_shared<VerboseTracePhases>()); }
 
 }  // namespace kem

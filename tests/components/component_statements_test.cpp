@@ -111,7 +111,7 @@ TEST_F(ComponentScriptTest, FirstInstallStartsWithTheSelectedPredefinedComponent
 
 TEST_F(ComponentScriptTest, TranslatedNameTakesTheSizeOfTheNameAsWritten) {
   script.Data().ComponentSizes = {"Docs", "700"};
-  hooks.PrepareRun = [](Interpreter& in) { in.Vars().SetVar("LANGUAGE", "German", "test"); };
+  phases->OnPrepareRun = [](Interpreter& in) { in.Vars().SetVar("LANGUAGE", "German", "test"); };
   ctx.SetTranslator([](std::string_view text, std::string_view, int k) {
     if (k == 1 && text == "Docs") return std::string("Dokumente");
     return std::string(text);

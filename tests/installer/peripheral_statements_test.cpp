@@ -100,7 +100,7 @@ TEST_F(PeripheralTest, ScheduledTasksTakeTheirSettingsAndTheMachineWithBackslash
   script.Add("Schedule Task", {"Nightly $V$", "server", "$TARGETDIR$run.exe", "/q $V$", "C:\\Work", "4", "2030-01-31 23:05"});
   script.Add("Schedule Task", {"Plain", "\\\\other", "C:\\a.exe", "", "", "", ""});
   script.Add("Delete Scheduled Task", {"Old", ""});
-  hooks.PrepareRun = [](Interpreter& in) { in.Vars().SetVar("V", "x", "test"); };
+  phases->OnPrepareRun = [](Interpreter& in) { in.Vars().SetVar("V", "x", "test"); };
   Run();
   ASSERT_TRUE(host.boxes.empty()) << host.boxes.front().text;
   ASSERT_EQ(machine.tasks.size(), 2u);

@@ -49,7 +49,7 @@ TEST_F(MessageStatementsTest, MessageBoxAsksStoresTheAnswerAndFallsBackToNoOwner
 TEST_F(MessageStatementsTest, MessageBoxTriesWithoutOwnerWhenTheOwnerIsGone) {
   script.Add("MessageBox", {"C", "T", "1", "4", "ANSWER"});
   host.answers = {0, 6};
-  hooks.PrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 77; };
+  phases->OnPrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 77; };
   Run();
   EXPECT_EQ(GetVar("ANSWER"), "YES");
   EXPECT_EQ(host.shown, (std::vector<std::string>{"box 77 C|T|36", "box 0 C|T|36", "tray off"}));
@@ -94,7 +94,7 @@ TEST_F(MessageStatementsTest, BalloonShowsAtTheTrayIcon) {
 // the page back restored; parameters compare exactly with "TRUE"; removing the icon
 // takes the overlay away and restores the window.
 TEST_F(MessageStatementsTest, SystemTrayMinimisesAndRestores) {
-  hooks.PrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 5; };
+  phases->OnPrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 5; };
   bool minimisedAfterFirst = false, iconAfterFirst = false;
   script.Add("System Tray", {"TRUE", "FALSE", "FALSE", "FALSE"});
   script.Add("Plugin Probe");
@@ -122,7 +122,7 @@ TEST_F(MessageStatementsTest, SystemTrayMinimisesAndRestores) {
 // screen and the flag clear.
 TEST_F(MessageStatementsTest, NoTrayNoHiding) {
   host.trayAvailable = false;
-  hooks.PrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 5; };
+  phases->OnPrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 5; };
   bool minimised = true, icon = true;
   script.Add("System Tray", {"TRUE", "FALSE", "FALSE", "FALSE"});
   script.Add("Plugin Probe");
@@ -140,7 +140,7 @@ TEST_F(MessageStatementsTest, NoTrayNoHiding) {
 // With the dialog display on board, a click on the icon is its business: it knows the page
 // on screen (modal pages too) and the page displayed while the setup was in the tray.
 TEST_F(MessageStatementsTest, ATrayClickGoesToTheDialogDisplay) {
-  hooks.PrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 5; };
+  phases->OnPrepareRun = [](Interpreter& in) { in.Context().State.WindowHandleOfNonModal = 5; };
   int restored = 0;
   hooks.RestoreFromTray = [&](Interpreter& in) {
     ++restored;

@@ -67,7 +67,7 @@ TEST_F(RunTest, SingleInstanceMarkerKeepsASecondRunOut) {
   script.Data().CompilerVariables.Add("TRUE");
   const std::string marker = "C:\\Temp\\{A1B2C3D4-1111-2222-3333-444455556666}.kem";
   bool markerDuringRun = false;
-  hooks.BeforeStatement = [&](Interpreter&) { markerDuringRun = host.files.contains(marker); };
+  phases->OnBeforeStatement = [&](Interpreter&) { markerDuringRun = host.files.contains(marker); };
   Mark("a");
   Run();
   EXPECT_EQ(marks, (Marks{"a"}));
@@ -113,7 +113,7 @@ TEST_F(RunTest, StatementFailureShowsTheSourcePositionAndEndsTheScript) {
   End();
   Mark("after");
   bool exitScript = false;
-  hooks.ExitScript = [&](Interpreter&) { exitScript = true; };
+  phases->OnExitScript = [&](Interpreter&) { exitScript = true; };
   std::vector<std::pair<bool, bool>> prompts;
   hooks.Progress.PromptState = [&](bool p, bool e) { prompts.emplace_back(p, e); };
   Run();
@@ -159,8 +159,8 @@ TEST_F(RunTest, ALabelWhoseParametersAreCutOffFailsLikeAStatement) {
   Mark("never");
   script.Add("Label", {"LAST"});
   bool afterRun = false, exitScript = false;
-  hooks.AfterRun = [&](Interpreter&) { afterRun = true; };
-  hooks.ExitScript = [&](Interpreter&) { exitScript = true; };
+  phases->OnAfterRun = [&](Interpreter&) { afterRun = true; };
+  phases->OnExitScript = [&](Interpreter&) { exitScript = true; };
   // The setup data ends inside the label's parameter block: its ID line is the last line.
   prepare = [](SetupData& data) {
     std::vector<std::string> lines = data.ParameterLines.Items();
@@ -308,7 +308,7 @@ TEST_F(RunTest, RefreshesTitleBrandingTraceAndClockBeforeEachStatement) {
   std::string caption, date;
   bool traced = false;
   script.Add("Set Variable", {"X", "1"});
-  hooks.ExitScript = [&](Interpreter&) {
+  phases->OnExitScript = [&](Interpreter&) {
     caption = WindowCaption();
     date = GetVar("DATE");
     traced = !TraceLogPath().empty();
@@ -323,7 +323,7 @@ TEST_F(RunTest, RefreshesTitleBrandingTraceAndClockBeforeEachStatement) {
 
 TEST_F(RunTest, LanguageChangeReloadsTranslationsOnce) {
   std::vector<std::string> loaded;
-  hooks.LanguageChanged = [&](Interpreter&, const std::string& language) { loaded.push_back(language); };
+  phases->OnLanguageChanged = [&](Interpreter&, const std::string& language) { loaded.push_back(language); };
   script.Add("Set Variable", {"LANGUAGE", "German"});
   Mark("a");
   Mark("b");
@@ -401,7 +401,7 @@ TEST_F(RunTest, RemovableMediaEndingTerminatesWhenTheMediumIsGone) {
   host.folders.clear();
   host.folders.insert("C:\\Temp\\kem1\\");
   bool instanceData = false;
-  hooks.WriteInstanceData = [&](Interpreter&) { instanceData = true; };
+  phases->OnWriteInstanceData = [&](Interpreter&) { instanceData = true; };
   script.Add("Terminate with Exit Code", {"12"});
   Run();
   EXPECT_EQ(terminated, 12);
@@ -476,6 +476,114 @@ TEST_F(RunTest, CancellationAfterAWorkerWait) {
       EXPECT_EQ(host.boxes[0].owner, owner);
     }
     EXPECT_EQ(GetVar("ABORTEDONERROR"), c.abortedAfter);
+  }
+}
+
+}  // namespace
+}  // namespace kem::test
+
+namespace kem::test {
+namespace {
+
+class PhaseTest : public ScriptTest {
+ protected:
+  // A participant that records each phase it serves as "NAME phase".
+  std::shared_ptr<PhaseFunctions> Recorder(const std::string& name, bool bootstraps = false) {
+    auto p = std::make_shared<PhaseFunctions>();
+    auto note = [this, name](const char* phase) { calls.push_back(name + " " + phase); };
+    p->OnResetRun = [note](Interpreter&) { note("reset"); };
+    p->OnBootstrap = [note, bootstraps](Interpreter&) {
+      note("bootstrap");
+      return bootstraps;
+    };
+    p->OnPrepareRun = [note](Interpreter&) { note("prepare"); };
+    p->OnBeforeStatement = [note](Interpreter&) { note("before"); };
+    p->OnAfterStatement = [note](Interpreter&, std::size_t) { note("after"); };
+    p->OnExitScript = [note](Interpreter&) { note("exit"); };
+    p->OnAfterRun = [note](Interpreter&) { note("end"); };
+    return p;
+  }
+  std::vector<std::string> calls;
+};
+
+TEST_F(PhaseTest, ParticipantsServeEachPhaseInTheOrderTheyWereAdded) {
+  hooks.Phases.Add(Recorder("a"));
+  hooks.Phases.Add(Recorder("b"));
+  Mark("x");
+  Run();
+  std::vector<std::string> once;
+  for (const std::string& c : calls)
+    if (!c.ends_with(" before") && !c.ends_with(" after")) once.push_back(c);
+  EXPECT_EQ(once, (Marks{"a reset", "b reset", "a bootstrap", "b bootstrap", "a prepare", "b prepare", "a exit",
+                         "b exit", "a end", "b end"}));
+  // The per-statement phases: b right after a, every time, and all between prepare and exit.
+  std::size_t perStatement = 0;
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (!calls[i].starts_with("a ") || (!calls[i].ends_with(" before") && !calls[i].ends_with(" after"))) continue;
+    ++perStatement;
+    ASSERT_LT(i + 1, calls.size());
+    EXPECT_EQ(calls[i + 1], "b" + calls[i].substr(1));
+  }
+  EXPECT_GE(perStatement, 2 * (kPrelude + 1));  // before and after each statement
+  EXPECT_EQ(marks, (Marks{"x"}));
+}
+
+// The first participant that identifies an installed instance bootstraps alone; without one
+// the first-install bootstrap publishes its values.
+TEST_F(PhaseTest, OneBootstrapRunsAndTheFirstInstallOneOnlyWithoutAParticipant) {
+  struct Case {
+    bool first, second;
+    Marks bootstraps;
+    bool firstInstall;
+  } cases[] = {
+      {false, false, {"a bootstrap", "b bootstrap"}, true},
+      {false, true, {"a bootstrap", "b bootstrap"}, false},
+      {true, true, {"a bootstrap"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.first) + std::to_string(c.second));
+    NewScript();
+    calls.clear();
+    hooks.Phases = {};
+    hooks.Phases.Add(Recorder("a", c.first));
+    hooks.Phases.Add(Recorder("b", c.second));
+    ctx.Vars.Clear();
+    Run();
+    Marks bootstraps;
+    for (const std::string& call : calls)
+      if (call.ends_with(" bootstrap")) bootstraps.push_back(call);
+    EXPECT_EQ(bootstraps, c.bootstraps);
+    EXPECT_EQ(!GetVar("TARGETDIR").empty(), c.firstInstall);  // empty until a bootstrap sets it
+  }
+}
+
+// Before an installer session or a plug-in call the participants make its files present;
+// one that ends the script skips the statement, and the phase never runs for others.
+TEST_F(PhaseTest, ASessionOrPlugInCallIsSkippedWhenTheBeforeSessionPhaseEndsTheScript) {
+  moreStatements = [this](StatementTable& table, InterpreterHooks&) {
+    table.Add(StatementKind::ApplyChanges, [this](Interpreter&, std::size_t) { marks.push_back("apply"); });
+  };
+  for (const char* statement : {"Mark", "Apply Changes"}) {
+    SCOPED_TRACE(statement);
+    for (bool end : {false, true}) {
+      NewScript();
+      std::vector<std::string> seen;
+      auto loader = std::make_shared<PhaseFunctions>();
+      loader->OnBeforeSession = [&seen, end](Interpreter& in, std::size_t i) {
+        seen.push_back(in.Data().StatementNames[i]);
+        if (end) in.EndScript();
+      };
+      hooks.Phases = {};
+      hooks.Phases.Add(loader);
+      script.Add("Set Variable", {"BEFORE", "1"});
+      script.Add(statement, {"apply"});
+      script.Add("Set Variable", {"AFTER", "1"});
+      ctx.Vars.Clear();
+      Run();
+      EXPECT_EQ(seen, (Marks{statement}));
+      EXPECT_EQ(marks, end ? Marks{} : Marks{"apply"});
+      EXPECT_EQ(VarExists("AFTER"), !end);
+    }
   }
 }
 

@@ -237,9 +237,10 @@ TEST_F(LanguageRunTest, MaintenanceTakesTheRememberedLanguage) {
   Support("x", "");
   languages->files["C:\\Cache\\setup.lan"] = "French\r\n";
   remembered = "C:\\Cache\\setup.lan";
-  hooks.Bootstrap = [](Interpreter& in) {
+  phases->OnBootstrap = [](Interpreter& in) {
     DefaultBootstrap(in);
     in.Vars().SetVar("MAINTENANCE", "TRUE", kOriginBootstrap);
+    return true;
   };
   host.answers = {1};
   Run();

@@ -7,6 +7,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +26,7 @@
 #include "script/termination/termination.h"
 #include "installer/fake_installer.h"
 #include "installer/system_change_statements.h"
+#include "support/phase_functions.h"
 #include "support/script_builder.h"
 
 namespace kem::test {
@@ -249,10 +251,15 @@ class ScriptTest : public ::testing::Test {
       dialogResults.pop_front();
       return r;
     });
+    // The participants in the engine's order: components and system changes first, then
+    // the test's own phases and the other subsystems'.
     InterpreterHooks runHooks = hooks;
-    if (moreStatements) moreStatements(table, runHooks);
+    runHooks.Phases = {};
     AddComponentHooks(runHooks);
     AddSystemChangeHooks(runHooks);
+    runHooks.Phases.Add(phases);
+    for (const auto& p : hooks.Phases.Participants()) runHooks.Phases.Add(p);
+    if (moreStatements) moreStatements(table, runHooks);
     auto pluginHook = hooks.PluginStatement;
     runHooks.PluginStatement = [this, pluginHook](Interpreter& in, std::size_t i) {
       const std::string& name = in.Data().StatementNames[i];
@@ -277,6 +284,8 @@ class ScriptTest : public ::testing::Test {
   ScriptBuilder script;
   FakeHost host;
   InterpreterHooks hooks;
+  // The test's own view of the run's phases.
+  std::shared_ptr<PhaseFunctions> phases = std::make_shared<PhaseFunctions>();
   // The installer and the machine as the system-change statements see them.
   FakeInstaller installer;
   FakeSystem machine;

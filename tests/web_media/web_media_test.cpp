@@ -175,15 +175,13 @@ class WebMediaTest : public ScriptTest {
     moreStatements = [this](StatementTable& table, InterpreterHooks& h) {
       RegisterWebMediaStatements(table, state);
       table.Add(StatementKind::ApplyChanges, [this](Interpreter&, std::size_t) { marks.push_back("apply"); });
-      AddWebMediaLoading(table, h, load);
+      AddWebMediaLoading(h, load);
     };
     load = [this](Interpreter& in, std::size_t, const std::string& media) { LoadWebMedia(in, *state, services, media); };
     fetchMedia = load;
     // Plug-in statement "Plug" records its parameter 1 after its media are loaded.
     hooks = InterpreterHooks{};
     hooks.PluginStatement = [this](Interpreter& in, std::size_t i) { marks.push_back(in.Param(i, 1)); };
-    StatementTable none;
-    AddWebMediaLoading(none, hooks, load);
     prepare = [](SetupData& d) { d.PluginStatements.push_back("Plug"); };
     Startup().SilentMode = true;
     Startup().ProgramDataFolder = "C:\\App\\data\\";
@@ -360,6 +358,16 @@ TEST_F(WebMediaTest, ApplyChangesAndPluginsLoadTheirMedia) {
   EXPECT_EQ(copied, (std::vector<std::string>{"C:\\App\\data\\ -> " + std::string(kCache)}));
   EXPECT_EQ(marks, (std::vector<std::string>{"plug-in", "apply"}));
   EXPECT_TRUE(disk->files.contains(std::string(kCache) + "OFFLINE\\{R}"));
+}
+
+// The plug-in calls may take their handler after web media is wired: the load before the
+// call does not depend on that order.
+TEST_F(WebMediaTest, APlugInHandlerSetAfterTheLoaderStillFindsItsMediaLoaded) {
+  hooks.PluginStatement = [this](Interpreter& in, std::size_t i) { marks.push_back("own " + in.Param(i, 1)); };
+  script.Data().StatementMedia.Set(script.Add("Plug", {"plug-in"}), "OFFLINE\\");
+  Run();
+  EXPECT_EQ(copied, (std::vector<std::string>{"C:\\App\\data\\ -> " + std::string(kCache)}));
+  EXPECT_EQ(marks, (std::vector<std::string>{"own plug-in"}));
 }
 
 TEST_F(WebMediaTest, FailedOfflineCopyLeavesNoHalfFilledBlock) {

@@ -303,24 +303,31 @@ void LoadMediaBefore(Interpreter& in, std::size_t i, const std::string& media, c
   }
 }
 
-void AddWebMediaLoading(StatementTable& table, InterpreterHooks& hooks, MediaLoad load) {
-  if (const StatementHandler* apply = table.Find(StatementKind::ApplyChanges); apply && *apply) {
-    table.Add(StatementKind::ApplyChanges, [inner = *apply, load](Interpreter& in, std::size_t i) {
-      if (in.Data().MediaMode == 2) {
-        LoadMediaBefore(in, i, "OFFLINE\\", load);
-        if (in.EndRequested()) return;
-      }
-      inner(in, i);
-    });
-  }
-  hooks.PluginStatement = [inner = std::move(hooks.PluginStatement), load](Interpreter& in, std::size_t i) {
+namespace {
+
+// In a web build the files of a plug-in call and of the installer session come from their
+// blocks: the plug-in statement's own media, the offline block for "Apply Changes".
+class WebMediaPhases : public RunParticipant {
+ public:
+  explicit WebMediaPhases(MediaLoad load) : load_(std::move(load)) {}
+  void BeforeSession(Interpreter& in, std::size_t i) override {
     const SetupData& data = in.Data();
-    if (data.MediaMode == 2 && i < data.StatementMedia.Count()) {
-      LoadMediaBefore(in, i, data.StatementMedia[i], load);
-      if (in.EndRequested()) return;
+    if (data.MediaMode != 2) return;
+    if (in.IsPluginStatement(i)) {
+      if (i < data.StatementMedia.Count()) LoadMediaBefore(in, i, data.StatementMedia[i], load_);
+    } else if (data.Kinds[i] == StatementKind::ApplyChanges) {
+      LoadMediaBefore(in, i, "OFFLINE\\", load_);
     }
-    if (inner) inner(in, i);
-  };
+  }
+
+ private:
+  MediaLoad load_;
+};
+
+}  // namespace
+
+void AddWebMediaLoading(InterpreterHooks& hooks, MediaLoad load) {
+  hooks.Phases.Add(std::make_shared<WebMediaPhases>(std::move(load)));
 }
 
 }  // namespace kem

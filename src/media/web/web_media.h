@@ -124,10 +124,10 @@ void LoadWebMedia(Interpreter& in, WebMediaState& state, const WebMediaServices&
 using MediaLoad = std::function<void(Interpreter&, std::size_t statementIndex, const std::string& media)>;
 
 // In a web build, plug-in statements with media and "Apply Changes" (with the offline
-// block) load their media first. A failed load is shown; the script then ends when
-// ABORTONERROR is "TRUE", and otherwise goes on with ABORTEDONERROR set. Call after the
-// statements and hooks it wraps are in place.
-void AddWebMediaLoading(StatementTable& table, InterpreterHooks& hooks, MediaLoad load);
+// block) load their media first, in the before-session phase. A failed load is shown; the
+// script then ends when ABORTONERROR is "TRUE" (the statement is skipped), and otherwise
+// goes on with ABORTEDONERROR set.
+void AddWebMediaLoading(InterpreterHooks& hooks, MediaLoad load);
 // One load with that failure handling (nothing when ABORTEDONERROR is "TRUE" already).
 void LoadMediaBefore(Interpreter& in, std::size_t statementIndex, const std::string& media, const MediaLoad& load);
 

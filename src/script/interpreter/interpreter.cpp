@@ -155,7 +155,19 @@ void Interpreter::Run(const std::function<bool(std::size_t)>& callback, const st
   endRequested_ = false;
   runEnded_ = false;
   if (PrepareRun()) StatementCycle(callback);
-  if (hooks_.AfterRun) hooks_.AfterRun(*this);
+  hooks_.Phases.AfterRun(*this);
+}
+
+void Interpreter::Bootstrap() {
+  if (!hooks_.Phases.Bootstrap(*this)) DefaultBootstrap(*this);
+}
+
+bool Interpreter::BeforeSession(std::size_t index) {
+  for (const auto& p : hooks_.Phases.Participants()) {
+    p->BeforeSession(*this, index);
+    if (endRequested_) return false;
+  }
+  return true;
 }
 
 bool Interpreter::PrepareRun() {
@@ -169,7 +181,7 @@ bool Interpreter::PrepareRun() {
   ctx_.Trace("    <Variables>");
   ctx_.State.ResetForRun();
   vars.SetCommandLineOverrides(false, {});
-  if (hooks_.ResetRun) hooks_.ResetRun(*this);
+  hooks_.Phases.ResetRun(*this);
   rootFolder_ = g.ProgramFolder;
   if (!rootFolder_.empty() && rootFolder_.back() == '\\') rootFolder_.pop_back();
   ctx_.Trace("    </Variables>");
@@ -194,10 +206,7 @@ bool Interpreter::PrepareRun() {
   FillPreInitialization(vars, data.ProductTitle, services_.Process.IsAdministrator());
 
   ctx_.Trace("    <BootStrap>");
-  if (hooks_.Bootstrap)
-    hooks_.Bootstrap(*this);
-  else
-    DefaultBootstrap(*this);
+  Bootstrap();
   ctx_.Trace("    </BootStrap>");
   rootFolder_ += '\\';
 
@@ -234,12 +243,9 @@ bool Interpreter::PrepareRun() {
   // logon; a "Reboot and Resume" of this run writes it anew.
   if (std::string entry = ResumeEntryName(data.ProductCode); !entry.empty()) services_.Registry.DeleteRunOnce(entry);
 
-  // Other parts' preparation, language.
-  if (hooks_.PrepareRun) {
-    hooks_.PrepareRun(*this);
-  } else {
-    vars.SetVar("LANGUAGE", "", kOriginInitialization);
-  }
+  // Other parts' preparation; no language until one is chosen.
+  vars.SetVar("LANGUAGE", "", kOriginInitialization);
+  hooks_.Phases.PrepareRun(*this);
   lastLanguage_ = vars.Get("LANGUAGE");
   // The language chosen at start is loaded before the first statement.
   languagePending_ = true;
@@ -315,11 +321,11 @@ void Interpreter::StatementCycle(const std::function<bool(std::size_t)>& callbac
     try {
       if (isPlugin_[index]) {
         state_.leftWizardLoop = false;
-        if (hooks_.PluginStatement) hooks_.PluginStatement(*this, index);
+        if (BeforeSession(index) && hooks_.PluginStatement) hooks_.PluginStatement(*this, index);
       } else {
         Dispatch(index);
       }
-      if (hooks_.AfterStatement) hooks_.AfterStatement(*this, index);
+      hooks_.Phases.AfterStatement(*this, index);
     } catch (const std::exception& e) {
       StatementFailure(index, e.what());
       return;
@@ -382,7 +388,7 @@ void Interpreter::RefreshFromVariables() {
   if (title != ctx_.Caption.Title()) ctx_.Caption.SetTitle(title);
   ctx_.Caption.SetBrandingOff(brandingOff);
 
-  if (hooks_.BeforeStatement) hooks_.BeforeStatement(*this);
+  hooks_.Phases.BeforeStatement(*this);
 
   // The clock is formatted again only when it has moved on.
   std::int64_t second = services_.Shell.ClockSecond();
@@ -404,7 +410,7 @@ void Interpreter::RefreshFromVariables() {
   if (value != lastLanguage_ || (languagePending_ && !value.empty())) {
     languagePending_ = false;
     lastLanguage_ = value;
-    if (hooks_.LanguageChanged) hooks_.LanguageChanged(*this, lastLanguage_);
+    hooks_.Phases.LanguageChanged(*this, lastLanguage_);
   }
   // Written back; a defined variable holds the value just read already.
   if (!languageDefined) vars.SetVar("LANGUAGE", lastLanguage_, kOriginInitialization);
@@ -549,7 +555,10 @@ void Interpreter::Dispatch(std::size_t index) {
       return;
     default:
       state_.leftWizardLoop = false;
-      if (const StatementHandler* h = handlers_[index]) (*h)(*this, index);
+      if (const StatementHandler* h = handlers_[index]) {
+        if (KindOf(index) == StatementKind::ApplyChanges && !BeforeSession(index)) return;
+        (*h)(*this, index);
+      }
       return;
   }
 }
@@ -600,7 +609,7 @@ void Interpreter::ExitScriptStep() {
   if (runEnded_) return;
   runEnded_ = true;
   if (singleInstance_) services_.Files.RemoveFile(SingleInstanceMarker());
-  if (hooks_.ExitScript) hooks_.ExitScript(*this);
+  hooks_.Phases.ExitScript(*this);
   // The tray icon goes with the run.
   services_.Ui.HideTrayIcon();
   services_.Ui.SetTrayClickHandler({});
@@ -624,7 +633,7 @@ void Interpreter::RemovableMediaEnding() {
   if (exeDir.empty() || services_.Files.IsFixedDrive(exeDir) || services_.Files.FolderExists(exeDir)) return;
   auto& g = ctx_.Startup;
   SetupData& data = ctx_.Data;
-  if (hooks_.WriteInstanceData) hooks_.WriteInstanceData(*this);
+  hooks_.Phases.WriteInstanceData(*this);
   data.StatementNames.Clear();
   data.StatementIds.Clear();
   data.ParameterLines.Clear();

@@ -28,6 +28,7 @@
 #include "engine/engine_context.h"
 #include "engine/services.h"
 #include "engine/statement_kinds.h"
+#include "script/interpreter/run_phases.h"
 
 namespace kem {
 
@@ -48,41 +49,13 @@ class StatementTable {
   std::array<StatementHandler, kStatementKindCount> handlers_{};
 };
 
-// What other subsystems plug into a run, named after the phase they serve. Every entry is
-// optional.
+// What other subsystems plug into a run. The phases are served by the participants (see
+// run_phases.h); the rest are single handlers, every one optional.
 struct InterpreterHooks {
-  // Reset run: the per-run state of other subsystems (components included) goes back to
-  // its start, before validation.
-  std::function<void(Interpreter&)> ResetRun;
-  // Bootstrap: the installer cache identifies an installed instance and publishes the
-  // product's values. Without it the interpreter's first-install bootstrap runs
-  // (DefaultBootstrap).
-  std::function<void(Interpreter&)> Bootstrap;
-  // Prepare run: after the "Initialization" variables; defines the predefined component,
-  // prepares patch and maintenance runs, queues the switch properties, selects the
-  // language (sets LANGUAGE). Without it LANGUAGE is set empty. The resume entry is
-  // removed by the interpreter itself just before.
-  std::function<void(Interpreter&)> PrepareRun;
-  // Before statement: the installer cache's refresh (OVERRIDECACHE, UNINSTALLLINK,
-  // ENGINECACHE).
-  std::function<void(Interpreter&)> BeforeStatement;
-  // Language changed: LANGUAGE differs from the language loaded last; reload the
-  // translation tables.
-  std::function<void(Interpreter&, const std::string& language)> LanguageChanged;
+  // The participants of the run's phases, in the order they are called.
+  RunPhases Phases;
   // Plug-in statement: a statement whose name is listed in PluginStatements.
   std::function<void(Interpreter&, std::size_t statementIndex)> PluginStatement;
-  // After statement: the statement ran without a failure (a failure is traced by the
-  // interpreter itself).
-  std::function<void(Interpreter&, std::size_t statementIndex)> AfterStatement;
-  // Exit script: close a text file left open, hide the dialogs, free the run's dialog
-  // lists, hide the tray icon.
-  std::function<void(Interpreter&)> ExitScript;
-  // Write instance data: the removable-media ending stores the instance data before the
-  // process ends.
-  std::function<void(Interpreter&)> WriteInstanceData;
-  // After run: the run is over (normally, by a statement failure or by the callback);
-  // the installer cache keeps the run's instance data.
-  std::function<void(Interpreter&)> AfterRun;
   // A click on the tray icon: the page displayed while the setup was minimised to the
   // tray, else the page on screen, comes back. Without it the non-modal page's window is
   // brought back.
@@ -139,6 +112,13 @@ class Interpreter {
   InterpreterHooks& Hooks() { return hooks_; }
   const ControlState& Control() const { return state_; }
   const std::string& DatabasePath() const { return databasePath_; }
+  // The bootstrap phase: the participant that identifies an installed instance, else
+  // DefaultBootstrap. "Transform Instance" runs it again for the new instance.
+  void Bootstrap();
+  // The statement is a plug-in call (its name is listed in PluginStatements).
+  bool IsPluginStatement(std::size_t statementIndex) const {
+    return statementIndex < isPlugin_.size() && isPlugin_[statementIndex];
+  }
   // Ends the statement loop after the current statement; the end-of-run steps follow.
   void EndScript() { endRequested_ = true; }
   bool EndRequested() const { return endRequested_; }
@@ -194,6 +174,8 @@ class Interpreter {
   void StatementFailure(std::size_t index, std::string_view message);
   void ExitScriptStep();
   void RemovableMediaEnding();
+  // The before-session phase; false when a participant ended the script.
+  bool BeforeSession(std::size_t index);
   StatementKind KindOf(std::size_t index) const { return ctx_.Data.Kinds[index]; }
   bool SkippedOnFetch(std::size_t index) const {
     return commented_[index] || KindOf(index) == StatementKind::Ignore;

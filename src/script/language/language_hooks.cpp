@@ -154,21 +154,31 @@ std::vector<std::string> AvailableLanguages(const std::vector<std::string>& file
   return languages;
 }
 
+namespace {
+
+// The translation lookups, the language chosen at start and the tables of the language
+// the script switches to.
+class LanguagePhases : public RunParticipant {
+ public:
+  explicit LanguagePhases(std::shared_ptr<LanguageState> state) : state_(std::move(state)) {}
+  void PrepareRun(Interpreter& in) override {
+    InstallLookups(in.Context(), state_);
+    if (!ChooseAtStart(in, *state_)) in.EndScript();
+  }
+  void LanguageChanged(Interpreter& in, const std::string& language) override { LoadLanguage(in, *state_, language); }
+
+ private:
+  std::shared_ptr<LanguageState> state_;
+};
+
+}  // namespace
+
 void AddLanguageHooks(InterpreterHooks& hooks, std::shared_ptr<LanguageService> service,
                       RememberedLanguageFile rememberedLanguage) {
   auto state = std::make_shared<LanguageState>();
   state->service = std::move(service);
   state->remembered = std::move(rememberedLanguage);
-  hooks.PrepareRun = [prepare = std::move(hooks.PrepareRun), state](Interpreter& in) {
-    if (prepare) prepare(in);
-    InstallLookups(in.Context(), state);
-    if (!ChooseAtStart(in, *state)) in.EndScript();
-  };
-  hooks.LanguageChanged = [changed = std::move(hooks.LanguageChanged), state](Interpreter& in,
-                                                                              const std::string& language) {
-    if (changed) changed(in, language);
-    LoadLanguage(in, *state, language);
-  };
+  hooks.Phases.Add(std::make_shared<LanguagePhases>(std::move(state)));
 }
 
 }  // namespace kem
