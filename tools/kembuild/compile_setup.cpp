@@ -1,25 +1,29 @@
 #include "kembuild/compile_setup.h"
+#include "kembuild/translations.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <unordered_set>
 
 #include "common/text.h"
-#include "engine/statement_parameters.h"
 #include "kembuild/authoring_checks.h"
 #include "kembuild/code_page.h"
-#include "kembuild/form_checks.h"
-#include "kembuild/form_commands.h"
 #include "kembuild/guid.h"
 #include "kembuild/installer_rows.h"
 #include "kembuild/quoted_text.h"
 #include "kembuild/statement_checks.h"
-#include "kembuild/translations.h"
 #include "kembuild/web_blocks.h"
+#include "engine/statement_kinds.h"
+#include "engine/statement_parameters.h"
+
+#include "dialogs/forms/form_binary.h"
+#include "dialogs/forms/form_text.h"
+#include "kembuild/form_checks.h"
+#include "kembuild/form_commands.h"
 #include "script/validation/script_validation.h"
 
 namespace fs = std::filesystem;
@@ -207,8 +211,8 @@ CompiledSetup CompileProject(const Project& project, std::vector<Diagnostic>* pr
     auto [it, fresh] = labels.emplace(UpperCase(label), &s);
     if (!fresh)
       ds.push_back({s.file, s.line + 1,
-                    "label " + label + " is already defined at " + it->second->file + ":" +
-                        std::to_string(it->second->line + 1)});
+                    "label " + label + " is already defined at " +
+                        it->second->file + ":" + std::to_string(it->second->line + 1)});
   }
 
   // Web builds: the media folder of every file-carrying statement.
