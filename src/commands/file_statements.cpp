@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "engine/services/process.h"
 #include "engine/statement_error.h"
+#include "engine/statement_parameters.h"
 #include "script/eval/condition.h"
 #include "script/interpreter/cancellation.h"
 #include "script/interpreter/interpreter.h"
@@ -115,23 +116,25 @@ class SearchProgress {
 void DoesFileFolderExist(Interpreter& in, std::size_t i, CommandFileService& files) {
   constexpr std::string_view kName = "Does File/Folder Exist";
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  EnsureResultVariable(in.Vars(), in.Param(i, 1), kName);
-  std::string path = PathParam(in, i, 2);
-  bool exists = IsTrue(in.Param(i, 3)) ? files.FileExists(path) : files.FolderExists(path);
-  WriteResult(in, in.Param(i, 1), BoolText(exists), kName);
+  EnsureResultVariable(in.Vars(), in.Param(i, param::DoesFileFolderExist::Result), kName);
+  std::string path = PathParam(in, i, param::DoesFileFolderExist::Path);
+  bool exists =
+      IsTrue(in.Param(i, param::DoesFileFolderExist::File)) ? files.FileExists(path) : files.FolderExists(path);
+  WriteResult(in, in.Param(i, param::DoesFileFolderExist::Result), BoolText(exists), kName);
 }
 
 void CheckDiskSpace(Interpreter& in, std::size_t i, CommandFileService& files) {
   constexpr std::string_view kName = "Check Disk Space";
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
   std::uint64_t bytes = 0;
-  if (auto space = files.DiskSpace(PathParam(in, i, 2))) bytes = IsTrue(in.Param(i, 3)) ? space->first : space->second;
-  SetNamedResult(in, in.Param(i, 1), std::to_string(bytes), kName);
+  if (auto space = files.DiskSpace(PathParam(in, i, param::CheckDiskSpace::Path)))
+    bytes = IsTrue(in.Param(i, param::CheckDiskSpace::Free)) ? space->first : space->second;
+  SetNamedResult(in, in.Param(i, param::CheckDiskSpace::Result), std::to_string(bytes), kName);
 }
 
 void DeleteFilesRecursive(Interpreter& in, std::size_t i, CommandFileService& files) {
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  const std::string pattern = PathParam(in, i, 1);
+  const std::string pattern = PathParam(in, i, param::DeleteFilesRecursive::Mask);
   if (SafeDeletionFolder(pattern).empty())
     throw StatementError("Delete Files Recursive refuses '" + pattern +
                          "': the folder must be a full path below a drive's or share's root.");
@@ -150,9 +153,9 @@ void DeleteFilesRecursive(Interpreter& in, std::size_t i, CommandFileService& fi
 
 void FindAllFiles(Interpreter& in, std::size_t i, CommandFileService& files) {
   constexpr std::string_view kName = "Find All Files";
-  const std::string pattern = PathParam(in, i, 1);
-  const bool subfolders = IsTrue(in.Param(i, 2));
-  const bool folders = IsTrue(in.Param(i, 3));
+  const std::string pattern = PathParam(in, i, param::FindAllFiles::Mask);
+  const bool subfolders = IsTrue(in.Param(i, param::FindAllFiles::Subfolders));
+  const bool folders = IsTrue(in.Param(i, param::FindAllFiles::Folders));
   const bool mode64 = Mode64(in);
   ProcessService& process = in.Machine().Process;
   std::vector<std::string> found;
@@ -167,28 +170,29 @@ void FindAllFiles(Interpreter& in, std::size_t i, CommandFileService& files) {
     progress.Flush();
   });
   FinishCancellation(in, "Cancel at Find-Files Time");
-  SetNamedResult(in, in.Param(i, 4), JoinSearchResult(found), kName);
+  SetNamedResult(in, in.Param(i, param::FindAllFiles::Result), JoinSearchResult(found), kName);
 }
 
 void GetIniFileSettings(Interpreter& in, std::size_t i, CommandFileService& files) {
   constexpr std::string_view kName = "Get INI File Settings";
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  EnsureResultVariable(in.Vars(), in.Param(i, 1), kName);
-  std::string section = PathParam(in, i, 3);
-  std::string key = PathParam(in, i, 4);
+  EnsureResultVariable(in.Vars(), in.Param(i, param::GetIniFileSettings::Result), kName);
+  std::string section = PathParam(in, i, param::GetIniFileSettings::Section);
+  std::string key = PathParam(in, i, param::GetIniFileSettings::Key);
   std::string value;
-  if (!section.empty() && !key.empty()) value = files.IniValue(PathParam(in, i, 2), section, key);
-  WriteResult(in, in.Param(i, 1), value, kName);
+  if (!section.empty() && !key.empty())
+    value = files.IniValue(PathParam(in, i, param::GetIniFileSettings::File), section, key);
+  WriteResult(in, in.Param(i, param::GetIniFileSettings::Result), value, kName);
 }
 
 void ReadFromTextFile(Interpreter& in, std::size_t i, CommandFileService& files, CommandState& state) {
   constexpr std::string_view kName = "Read from Text File";
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  std::string path = PathParam(in, i, 1);
+  std::string path = PathParam(in, i, param::ReadFromTextFile::File);
   bool all = path.starts_with(kReadAll);
   if (all) path.erase(0, kReadAll.size());
-  const std::string lineVar = in.Param(i, 2);
-  const std::string endVar = in.Param(i, 3);
+  const std::string lineVar = in.Param(i, param::ReadFromTextFile::Line);
+  const std::string endVar = in.Param(i, param::ReadFromTextFile::End);
   EnsureResultVariable(in.Vars(), lineVar, kName);
   if (!endVar.empty()) EnsureResultVariable(in.Vars(), endVar, kName);
 
@@ -222,9 +226,9 @@ void ReadFromTextFile(Interpreter& in, std::size_t i, CommandFileService& files,
 
 void WriteToTextFile(Interpreter& in, std::size_t i, CommandFileService& files, CommandState& state) {
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  const std::string path = PathParam(in, i, 1);
-  const std::string text = in.Vars().Expand(in.Param(i, 2)) + "\r\n";
-  const bool atTop = IsTrue(in.Vars().Expand(in.Param(i, 3)));
+  const std::string path = PathParam(in, i, param::WriteToTextFile::File);
+  const std::string text = in.Vars().Expand(in.Param(i, param::WriteToTextFile::Line)) + "\r\n";
+  const bool atTop = IsTrue(in.Vars().Expand(in.Param(i, param::WriteToTextFile::AtTop)));
   if (state.Text.Names(path)) state.Text.Close();
 
   // The old lines stream through into a new file beside the old one, which takes the old
@@ -259,26 +263,26 @@ std::array<std::uint32_t, 4> VersionOf(CommandFileService& files, const std::str
 
 void GetFileVersion(Interpreter& in, std::size_t i, CommandFileService& files) {
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  auto v = VersionOf(files, PathParam(in, i, 1));
-  SetNamedResult(in, in.Param(i, 2),
-                 std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." +
-                     std::to_string(v[3]),
-                 "Get File Version");
+  auto v = VersionOf(files, PathParam(in, i, param::GetFileVersion::File));
+  SetNamedResult(
+      in, in.Param(i, param::GetFileVersion::Result),
+      std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) + "." + std::to_string(v[3]),
+      "Get File Version");
 }
 
 void CheckFileVersion(Interpreter& in, std::size_t i, CommandFileService& files) {
   constexpr std::string_view kName = "Check File Version";
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  EnsureResultVariable(in.Vars(), in.Param(i, 1), kName);
-  auto mine = VersionOf(files, PathParam(in, i, 2));
+  EnsureResultVariable(in.Vars(), in.Param(i, param::CheckFileVersion::Result), kName);
+  auto mine = VersionOf(files, PathParam(in, i, param::CheckFileVersion::File));
   std::array<std::uint32_t, 4> other{};
-  if (IsTrue(in.Param(i, 3))) {
-    other = VersionOf(files, PathParam(in, i, 4));
+  if (IsTrue(in.Param(i, param::CheckFileVersion::CompareFile))) {
+    other = VersionOf(files, PathParam(in, i, param::CheckFileVersion::OtherFile));
   } else {
-    auto text = ReadVersion(in.Vars().Expand(in.Param(i, 5)));
+    auto text = ReadVersion(in.Vars().Expand(in.Param(i, param::CheckFileVersion::Version)));
     for (std::size_t k = 0; k < 4; ++k) other[k] = static_cast<std::uint32_t>(text[k]);
   }
-  WriteResult(in, in.Param(i, 1), BoolText(mine > other), kName);
+  WriteResult(in, in.Param(i, param::CheckFileVersion::Result), BoolText(mine > other), kName);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "commands/command_state.h"
 #include "common/text.h"
+#include "engine/statement_parameters.h"
 #include "script/interpreter/cancellation.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/redirection_guard.h"
@@ -94,33 +95,33 @@ void RunProgram(Interpreter& in, std::size_t i, ProgramService& programs) {
   constexpr std::string_view kName = "Run Program";
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
   ProgramStart start;
-  start.Program = TextParam(in, i, 1);
-  start.Parameters = TextParam(in, i, 3);
+  start.Program = TextParam(in, i, param::RunProgram::Program);
+  start.Parameters = TextParam(in, i, param::RunProgram::Arguments);
   start.Folder = FolderOf(start.Program);
-  start.Show = IsTrue(in.Param(i, 2)) ? kSwHide : kSwShow;
+  start.Show = IsTrue(in.Param(i, param::RunProgram::Hidden)) ? kSwHide : kSwShow;
   int result;
   {
     FolderScope folder(programs, start.Folder);
-    result = ShellRun(in, programs, start, IsTrue(in.Param(i, 4)), "Cancel at Run-Program Time");
+    result = ShellRun(in, programs, start, IsTrue(in.Param(i, param::RunProgram::Wait)), "Cancel at Run-Program Time");
   }
-  StoreResult(in, in.Param(i, 5), result, kName);
+  StoreResult(in, in.Param(i, param::RunProgram::Result), result, kName);
 }
 
 void RunProgramAs(Interpreter& in, std::size_t i, ProgramService& programs, SystemQueryService& system) {
   constexpr std::string_view kName = "Run Program As";
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  const std::string program = TextParam(in, i, 1);
-  const std::string folder = TextParam(in, i, 2);
-  const std::string parameters = TextParam(in, i, 3);
-  const std::int32_t show = TextToInt32(in.Param(i, 4));
-  const std::string user = TextParam(in, i, 5);
-  const bool asShellUser = in.Param(i, 5) == "$VRAX_UAC$" || user == "$VRAX_UAC$";
-  const bool wait = IsTrue(in.Param(i, 9));
+  const std::string program = TextParam(in, i, param::RunProgramAs::Program);
+  const std::string folder = TextParam(in, i, param::RunProgramAs::Folder);
+  const std::string parameters = TextParam(in, i, param::RunProgramAs::Arguments);
+  const std::int32_t show = TextToInt32(in.Param(i, param::RunProgramAs::Show));
+  const std::string user = TextParam(in, i, param::RunProgramAs::User);
+  const bool asShellUser = in.Param(i, param::RunProgramAs::User) == "$VRAX_UAC$" || user == "$VRAX_UAC$";
+  const bool wait = IsTrue(in.Param(i, param::RunProgramAs::Wait));
   int result = -11;
   if (program.find('"') == std::string::npos) {
     ProgramStart start;
     start.CommandLine = "\"" + program + "\" " + parameters;
-    start.Environment = EnvironmentLines(in.Vars().Expand(in.Param(i, 10)));
+    start.Environment = EnvironmentLines(in.Vars().Expand(in.Param(i, param::RunProgramAs::Environment)));
     FolderScope current(programs, folder);
     const bool nt = system.Version().Nt;
     result = RunOnWorker(in, programs, "Cancel at Run-As Time", [&](WorkerReporter& reporter) {
@@ -135,7 +136,8 @@ void RunProgramAs(Interpreter& in, std::size_t i, ProgramService& programs, Syst
       } else if (!user.empty() && nt) {
         start.Show = ShowModeOf(show, false);
         // The password goes to the logon call only: never into a message or the trace.
-        started = programs.StartWithLogon(start, user, TextParam(in, i, 7), TextParam(in, i, 6));
+        started = programs.StartWithLogon(start, user, TextParam(in, i, param::RunProgramAs::Domain),
+                                          TextParam(in, i, param::RunProgramAs::Password));
         done = true;
       }
       if (!done) {
@@ -146,13 +148,13 @@ void RunProgramAs(Interpreter& in, std::size_t i, ProgramService& programs, Syst
       return WaitForProgram(*started.Program, wait, reporter);
     });
   }
-  StoreResult(in, in.Param(i, 8), result, kName);
+  StoreResult(in, in.Param(i, param::RunProgramAs::Result), result, kName);
 }
 
 void RunLightModeSetup(Interpreter& in, std::size_t i, ProgramService& programs, CommandFileService& files) {
   constexpr std::string_view kName = "Run Light Mode Setup";
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  const std::string path = TextParam(in, i, 1);
+  const std::string path = TextParam(in, i, param::RunLightModeSetup::Setup);
   const std::string built = path + ".to";
   const std::string kept = path + ".nox";
   const std::string& engine = in.Context().Startup.ProgramPath;
@@ -171,25 +173,26 @@ void RunLightModeSetup(Interpreter& in, std::size_t i, ProgramService& programs,
       const bool copied = !files.FileExists(library) && files.CopyPath(FolderOf(engine) + "kem.lib", library);
       ProgramStart start;
       start.Program = path;
-      start.Parameters = TextParam(in, i, 3);
+      start.Parameters = TextParam(in, i, param::RunLightModeSetup::Arguments);
       start.Folder = FolderOf(path);
       start.Show = kSwShow;
       {
         FolderScope folder(programs, start.Folder);
-        result = ShellRun(in, programs, start, IsTrue(in.Param(i, 4)), "Cancel at Light-Mode Time");
+        result = ShellRun(in, programs, start, IsTrue(in.Param(i, param::RunLightModeSetup::Wait)),
+                          "Cancel at Light-Mode Time");
       }
       if (copied) files.DeletePath(library);
       files.DeletePath(path);
       files.MovePath(kept, path);
     }
   }
-  StoreResult(in, in.Param(i, 2), result, kName);
+  StoreResult(in, in.Param(i, param::RunLightModeSetup::Result), result, kName);
 }
 
 void RegisterLibrary(Interpreter& in, std::size_t i, ProgramService& programs, SystemQueryService& system) {
   constexpr std::string_view kName = "Register Library";
-  const std::string file = PathParam(in, i, 1);
-  const bool registering = IsTrue(in.Param(i, 2));
+  const std::string file = PathParam(in, i, param::RegisterLibrary::File);
+  const bool registering = IsTrue(in.Param(i, param::RegisterLibrary::Register));
   const bool wow64 = system.IsWow64();
   programs.SetRegistrationView(wow64 ? (Mode64(in) ? kViewWow64_64 : kViewWow64_32) : 0);
   bool ok = false;
@@ -210,7 +213,7 @@ void RegisterLibrary(Interpreter& in, std::size_t i, ProgramService& programs, S
   }
   programs.InitializeOle(false);
   programs.SetRegistrationView(wow64 ? kViewWow64_32 : 0);
-  const std::string var = in.Param(i, 3);
+  const std::string var = in.Param(i, param::RegisterLibrary::Result);
   if (var.empty()) return;
   EnsureResultVariable(in.Vars(), var, kName);
   in.Vars().SetVar(UpperCase(var), BoolText(ok), ActionLabel(kName));

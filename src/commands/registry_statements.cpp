@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "commands/command_state.h"
+#include "engine/statement_parameters.h"
 #include "script/eval/condition.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/redirection_guard.h"
@@ -52,17 +53,18 @@ std::optional<std::uint32_t> ReadNumber(RegistryQueryService& registry, const st
 void ReadRegistry(Interpreter& in, std::size_t i, QueryServices s, bool keepMarkers) {
   const std::string_view name = keepMarkers ? "Check Registry" : "Read Registry";
   RegistryViewScope view(in.Context().State, s.System.IsWow64());
-  EnsureResultVariable(in.Vars(), in.Param(i, 1), name);
-  const std::int32_t code = TextToInt32(in.Vars().Expand(in.Param(i, 2)));
+  EnsureResultVariable(in.Vars(), in.Param(i, param::ReadRegistry::Result), name);
+  const std::int32_t code = TextToInt32(in.Vars().Expand(in.Param(i, param::ReadRegistry::Root)));
   std::string text = "NO$KEY";
   if (auto root = RootOf(code)) {
     RegistryValue value;
-    auto r = s.Registry.Read(*root, PathParam(in, i, 3), PathParam(in, i, 4), view.View(), value);
+    auto r = s.Registry.Read(*root, PathParam(in, i, param::ReadRegistry::Key),
+                             PathParam(in, i, param::ReadRegistry::Value), view.View(), value);
     text = RegistryValueText(r, value);
   }
   if (!keepMarkers && (text == "READ$ERROR" || text == "NO$KEY" || text == "NO$VALUE" || text == "UNKNOWN$TYPE"))
     text.clear();
-  WriteResult(in, in.Param(i, 1), text, name);
+  WriteResult(in, in.Param(i, param::ReadRegistry::Result), text, name);
 }
 
 bool AtLeast(const OsVersionInfo& v, unsigned major, unsigned minor) {
@@ -183,19 +185,21 @@ void GetOsOrSpLevel(Interpreter& in, std::size_t i, QueryServices s) {
   constexpr std::string_view kName = "Get OS or SP Level";
   RegistryViewScope view(in.Context().State, s.System.IsWow64());
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  EnsureResultVariable(in.Vars(), in.Param(i, 1), kName);
+  EnsureResultVariable(in.Vars(), in.Param(i, param::GetOsOrSpLevel::Result), kName);
   const OsVersionInfo v = Adjusted(s.System.Version());
-  WriteResult(in, in.Param(i, 1), IsTrue(in.Param(i, 2)) ? OsName(v) : std::to_string(ServicePackLevel(v.ServicePack)),
-              kName);
+  WriteResult(
+      in, in.Param(i, param::GetOsOrSpLevel::Result),
+      IsTrue(in.Param(i, param::GetOsOrSpLevel::Name)) ? OsName(v) : std::to_string(ServicePackLevel(v.ServicePack)),
+      kName);
 }
 
 void GetSystemSettings(Interpreter& in, std::size_t i, QueryServices s) {
   constexpr std::string_view kName = "Get System Settings";
   RegistryViewScope view(in.Context().State, s.System.IsWow64());
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  EnsureResultVariable(in.Vars(), in.Param(i, 1), kName);
-  const std::int32_t code = TextToInt32(in.Vars().Expand(in.Param(i, 2)));
-  WriteResult(in, in.Param(i, 1), SystemSetting(in, code, s, view.View()), kName);
+  EnsureResultVariable(in.Vars(), in.Param(i, param::GetSystemSettings::Result), kName);
+  const std::int32_t code = TextToInt32(in.Vars().Expand(in.Param(i, param::GetSystemSettings::Setting)));
+  WriteResult(in, in.Param(i, param::GetSystemSettings::Result), SystemSetting(in, code, s, view.View()), kName);
 }
 
 std::string WithSlash(std::string folder) {
@@ -258,9 +262,11 @@ void GetFolderLocation(Interpreter& in, std::size_t i, QueryServices s) {
   constexpr std::string_view kName = "Get Folder Location";
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
   RegistryViewScope view(in.Context().State, s.System.IsWow64());
-  EnsureResultVariable(in.Vars(), in.Param(i, 1), kName);
-  const std::int32_t code = TextToInt32(in.Vars().Expand(in.Param(i, 2)));
-  WriteResult(in, in.Param(i, 1), FolderLocation(code, IsTrue(in.Param(i, 3)), s, view.View(), Mode64(in)), kName);
+  EnsureResultVariable(in.Vars(), in.Param(i, param::GetFolderLocation::Result), kName);
+  const std::int32_t code = TextToInt32(in.Vars().Expand(in.Param(i, param::GetFolderLocation::Folder)));
+  WriteResult(in, in.Param(i, param::GetFolderLocation::Result),
+              FolderLocation(code, IsTrue(in.Param(i, param::GetFolderLocation::AllUsers)), s, view.View(), Mode64(in)),
+              kName);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "components/components.h"
+#include "engine/statement_parameters.h"
 #include "script/interpreter/interpreter.h"
 #include "script/numbers/int_text.h"
 #include "script/params/statement_params.h"
@@ -15,7 +16,7 @@ namespace {
 // selected, then expanded.
 std::string ComponentText(Interpreter& in, std::size_t i, int n, int k) {
   std::string raw = in.Param(i, n);
-  if (in.LanguageSelected()) raw = in.Translated(raw, in.Param(i, 0), k);
+  if (in.LanguageSelected()) raw = in.Translated(raw, in.Param(i, param::Id), k);
   return in.Vars().Expand(raw);
 }
 
@@ -38,36 +39,37 @@ bool Listed(const StringList& list, const TextRules& rules, std::string_view nam
 
 void Define(Interpreter& in, std::size_t i) {
   ComponentTables& t = Tables(in);
-  std::string name = ComponentText(in, i, 1, 1);
+  std::string name = ComponentText(in, i, param::DefineComponent::Component, 1);
   if (in.LanguageSelected()) {
     // A translated name takes the size recorded for the name as written.
-    std::int64_t size = ComponentModel(t, Rules(in)).Size(in.Vars().Expand(in.Param(i, 1)));
+    std::int64_t size =
+        ComponentModel(t, Rules(in)).Size(in.Vars().Expand(in.Param(i, param::DefineComponent::Component)));
     if (size != 0) {
       t.Sizes.push_back(name);
       t.Sizes.push_back(std::to_string(size));
     }
   }
-  std::string description = ComponentText(in, i, 3, 2);
-  DefineComponent(t, Rules(in), name, description, IsTrue(in.Param(i, 2)));
+  std::string description = ComponentText(in, i, param::DefineComponent::Description, 2);
+  DefineComponent(t, Rules(in), name, description, IsTrue(in.Param(i, param::DefineComponent::Selected)));
 }
 
 void Delete(Interpreter& in, std::size_t i) {
   ComponentTables& t = Tables(in);
-  std::string name = ComponentText(in, i, 1, 1);
+  std::string name = ComponentText(in, i, param::DeleteComponent::Component, 1);
   ComponentModel model(t, Rules(in));
   if (model.Exists(name) && !model.Deleted(name)) t.Deleted.push_back(name);
 }
 
 void GetState(Interpreter& in, std::size_t i) {
-  std::string name = ComponentText(in, i, 1, 1);
-  std::string var = in.Param(i, 2);
+  std::string name = ComponentText(in, i, param::GetComponentState::Component, 1);
+  std::string var = in.Param(i, param::GetComponentState::Result);
   if (var.empty()) return;
   WriteResult(in, var, BoolText(ComponentModel(Tables(in), Rules(in)).IsSelected(name)), "Get Component State");
 }
 
 void GetSpace(Interpreter& in, std::size_t i) {
-  std::string name = ComponentText(in, i, 1, 1);
-  std::string var = in.Param(i, 2);
+  std::string name = ComponentText(in, i, param::GetComponentSpace::Component, 1);
+  std::string var = in.Param(i, param::GetComponentSpace::Result);
   if (var.empty()) return;
   ComponentModel model(Tables(in), Rules(in));
   std::int64_t bytes = name.empty() ? model.RequiredSpace() : model.Size(name);
@@ -76,28 +78,28 @@ void GetSpace(Interpreter& in, std::size_t i) {
 
 void SetState(Interpreter& in, std::size_t i) {
   ComponentTables& t = Tables(in);
-  std::string name = ComponentText(in, i, 1, 1);
+  std::string name = ComponentText(in, i, param::SetComponentState::Component, 1);
   auto index = ComponentModel(t, Rules(in)).IndexOf(name);
   if (!index) return;
   if (t.States.size() <= *index) t.States.resize(*index + 1);
-  t.States[*index] = BoolText(IsTrue(in.Param(i, 2)));
+  t.States[*index] = BoolText(IsTrue(in.Param(i, param::SetComponentState::Selected)));
 }
 
 void SetSpace(Interpreter& in, std::size_t i) {
   ComponentTables& t = Tables(in);
-  std::string name = ComponentText(in, i, 1, 1);
-  auto size = TryTextToInt64(in.Vars().Expand(in.Param(i, 2)));
+  std::string name = ComponentText(in, i, param::SetComponentSpace::Component, 1);
+  auto size = TryTextToInt64(in.Vars().Expand(in.Param(i, param::SetComponentSpace::Size)));
   if (!size || !ComponentModel(t, Rules(in)).Exists(name)) return;
   SetComponentSize(t, Rules(in), name, *size);
 }
 
 // "Set Component Choice" (fixed table) and "Set Component Visibility" (hidden table):
 // true removes the name's first entry, false adds a defined name once.
-void SetListed(Interpreter& in, std::size_t i, StringList ComponentTables::*member) {
+void SetListed(Interpreter& in, std::size_t i, StringList ComponentTables::*member, int component, int flag) {
   ComponentTables& t = Tables(in);
-  std::string name = ComponentText(in, i, 1, 1);
+  std::string name = ComponentText(in, i, component, 1);
   StringList& list = t.*member;
-  if (IsTrue(in.Param(i, 2))) {
+  if (IsTrue(in.Param(i, flag))) {
     RemoveFirst(list, Rules(in), name);
   } else if (ComponentModel(t, Rules(in)).Exists(name) && !Listed(list, Rules(in), name)) {
     list.push_back(name);
@@ -113,10 +115,14 @@ void RegisterComponentStatements(StatementTable& table) {
   table.Add(StatementKind::GetComponentSpace, GetSpace);
   table.Add(StatementKind::SetComponentState, SetState);
   table.Add(StatementKind::SetComponentSpace, SetSpace);
-  table.Add(StatementKind::SetComponentChoice,
-            [](Interpreter& in, std::size_t i) { SetListed(in, i, &ComponentTables::Fixed); });
-  table.Add(StatementKind::SetComponentVisibility,
-            [](Interpreter& in, std::size_t i) { SetListed(in, i, &ComponentTables::Hidden); });
+  table.Add(StatementKind::SetComponentChoice, [](Interpreter& in, std::size_t i) {
+    SetListed(in, i, &ComponentTables::Fixed, param::SetComponentChoice::Component,
+              param::SetComponentChoice::Changeable);
+  });
+  table.Add(StatementKind::SetComponentVisibility, [](Interpreter& in, std::size_t i) {
+    SetListed(in, i, &ComponentTables::Hidden, param::SetComponentVisibility::Component,
+              param::SetComponentVisibility::Visible);
+  });
 }
 
 namespace {

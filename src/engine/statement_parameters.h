@@ -1,18 +1,19 @@
-// The parameters of each statement kind: their order, meaning and kind, whether the engine
-// expands or translates them, and the codes of enumerations with their readable names.
-// The builder checks scripts against it and compiles readable names to codes, validation
-// reads it, and the statement reference (docs/statements.md, "kembuild statements") is
-// generated from it. Statement names come from the statement-kind table only.
+// The parameters of each statement kind as the engine runs with them: their order, their
+// kind and how the engine reads and checks them. The lists themselves are in
+// statement_parameter_lists.h; from them come
+// - the named positions: param::<Kind>::<Position> (1-based; Id is the statement's ID line),
+//   which every handler reads its parameters by;
+// - the traits per parameter (StatementParameters), which the validation pass, the verbose
+//   trace and the builder's checks read;
+// - the builder's statement reference, which adds its descriptions and readable
+//   enumeration names to the same lists (tools/kembuild/statement_reference.h).
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <span>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "engine/statement_kinds.h"
+#include "engine/statement_parameter_lists.h"
 
 namespace kem {
 
@@ -23,62 +24,72 @@ enum class ParameterKind {
   Enumeration,     // one of a list of codes (a readable name may be written instead)
   Flag,            // TRUE or FALSE (the engine's truth test: "TRUE" in any case, or "-1")
   VariableName,    // names a variable that the statement reads (NAME or $NAME$)
-  ResultVariable,  // names the variable that receives the result (NAME or $NAME$)
+  ResultVariable,  // names the variable that receives the result (NAME or $NAME$); declared
+                   // by the validation pass
 };
 
-// How the engine reads a parameter.
+// How the engine reads and checks a parameter.
 enum ParameterTrait : unsigned {
   kRaw = 0,
   kExpanded = 1u << 0,    // $NAME$ references are replaced (paths: also doubled backslashes)
   kTranslated = 1u << 1,  // looked up in the translations while a language is selected
-  kRequired = 1u << 2,    // must be written and not empty
-};
-
-struct EnumerationValue {
-  std::string_view code;     // what the engine reads
-  std::string_view name;     // the readable name a script may write instead
-  std::string_view meaning;
-  // Compiles to the code with the statement's negation flag set ("<>" of "If").
-  bool negated = false;
+  kRequired = 1u << 2,    // the builder refuses the statement when it is missing or empty
+  // The validation pass before a run refuses the script when the parameter is empty, with
+  // "Variable required", "Dialog name not specified" or the "Install Files" target message.
+  kNeedsVariable = 1u << 3,
+  kNeedsDialogName = 1u << 4,
+  kNeedsTargetFolder = 1u << 5,
+  // The validation pass: a variable of exactly this name must be declared before.
+  kMustExist = 1u << 6,
+  // The validation pass, when the parameter is given: the variable it refers to ($NAME$, and
+  // for a variable name also NAME) must be declared before.
+  kDefinedReference = 1u << 7,
+  // The validation pass: an expression whose syntax must hold.
+  kExpression = 1u << 8,
+  // A result variable that may carry the persistence marker: NAME$VRAX$VRAX$TRUE.
+  kPersistable = 1u << 9,
+  // The flag that an enumeration value compiled with negation sets ("<>" of "If").
+  kNegation = 1u << 10,
 };
 
 struct ParameterInfo {
-  std::string_view name;
-  std::string_view meaning;
   ParameterKind kind = ParameterKind::Text;
   unsigned traits = kRaw;
-  std::span<const EnumerationValue> values = {};
-  // For integers: the accepted range, when the engine defines one.
-  std::optional<long long> minimum = std::nullopt, maximum = std::nullopt;
 };
 
-struct StatementReference {
-  StatementKind kind = StatementKind::Unknown;
-  std::string_view summary;
-  // False when the parameters are not described here: nothing about them is checked.
-  bool described = false;
-  std::span<const ParameterInfo> parameters = {};
-  // For "If" and "Else If": the parameter that an enumeration value with negated set turns on.
-  std::size_t negationParameter = 0;  // 1-based; 0: none
-  // False for the kinds this engine knows by name but does not carry out: such a statement
-  // does nothing when it runs.
-  bool carriedOut = true;
-};
+// The parameters of a kind, in order (empty for the kinds without parameters and Unknown).
+std::span<const ParameterInfo> StatementParameters(StatementKind kind) noexcept;
 
-// The reference of a kind (Unknown: an empty, undescribed entry).
-const StatementReference& StatementParameters(StatementKind kind) noexcept;
+// The named parameter positions: param::ExtractPath::Part is 2, param::ExtractPath::kCount 2.
+namespace param {
+// Position 0 of every statement is its ID line (the key of its translations).
+inline constexpr int Id = 0;
+#define KEM_PARAMETER_POSITION(position, name, kind, traits) position,
+#define KEM_PARAMETER_POSITIONS(id)                                                  \
+  namespace id {                                                                     \
+  enum Position : int { Id, KEM_PARAMETERS_##id(KEM_PARAMETER_POSITION) kPastLast }; \
+  inline constexpr int kCount = kPastLast - 1;                                       \
+  }
+KEM_STATEMENTS_WITH_PARAMETERS(KEM_PARAMETER_POSITIONS)
+#undef KEM_PARAMETER_POSITIONS
+#undef KEM_PARAMETER_POSITION
 
-std::string_view ParameterKindName(ParameterKind kind) noexcept;
+// A plug-in statement (a name the setup data lists among its plug-in statements): the text
+// handed to the plug-in, and the library's path.
+namespace PluginStatement {
+enum Position : int { Id, Parameter, Library };
+}
+}  // namespace param
 
-// The statement kind whose name equals name without regard to case; nullopt for none.
-std::optional<StatementKind> FindStatementKindIgnoringCase(std::string_view name);
-
-// The known name closest to name (an edit distance of at most a third of its length, at
-// least 2), or empty.
-std::string ClosestName(std::string_view name, const std::vector<std::string_view>& candidates);
-
-// The whole reference as Markdown (docs/statements.md), or one statement's part.
-std::string StatementReferenceMarkdown();
-std::string StatementReferenceText(StatementKind kind);
+// The number of parameters of a kind, known at compile time.
+constexpr int ParameterCount(StatementKind kind) noexcept {
+  switch (kind) {
+#define KEM_PARAMETER_COUNT(id) \
+  case StatementKind::id: return param::id::kCount;
+    KEM_STATEMENTS_WITH_PARAMETERS(KEM_PARAMETER_COUNT)
+#undef KEM_PARAMETER_COUNT
+    default: return 0;
+  }
+}
 
 }  // namespace kem

@@ -3,6 +3,7 @@
 #include "common/text.h"
 #include "engine/services/system.h"
 #include "engine/statement_error.h"
+#include "engine/statement_parameters.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/redirection_guard.h"
 #include "script/numbers/int_text.h"
@@ -55,24 +56,24 @@ void RunTool(Interpreter& in, SystemService& system, AssemblyTool tool, const st
 
 void CreateShare(Interpreter& in, std::size_t i, SystemService& system) {
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  std::string name = in.Vars().Expand(in.Param(i, 1));
-  std::string path = Plain(in, in.Param(i, 2));
-  std::string remark = in.Vars().Expand(in.Param(i, 3));
-  int maxUsers = TryTextToInt32(in.Vars().Expand(in.Param(i, 4))).value_or(-1);
+  std::string name = in.Vars().Expand(in.Param(i, param::CreateShare::Name));
+  std::string path = Plain(in, in.Param(i, param::CreateShare::Folder));
+  std::string remark = in.Vars().Expand(in.Param(i, param::CreateShare::Remark));
+  int maxUsers = TryTextToInt32(in.Vars().Expand(in.Param(i, param::CreateShare::MaxUsers))).value_or(-1);
   if (maxUsers < 1) maxUsers = -1;
   if (!system.CreateShare(name, path, remark, maxUsers)) in.Context().Trace("      Share not created: " + name);
 }
 
 void DeleteShare(Interpreter& in, std::size_t i, SystemService& system) {
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  std::string name = in.Vars().Expand(in.Param(i, 1));
+  std::string name = in.Vars().Expand(in.Param(i, param::DeleteShare::Name));
   if (!system.DeleteShare(name)) in.Context().Trace("      Share not deleted: " + name);
 }
 
 void SetAccessControl(Interpreter& in, std::size_t i, SystemService& system) {
-  SecuredName object = SecuredObjectName(Plain(in, in.Param(i, 1)));
-  std::int32_t accounts = TextToInt32(in.Vars().Expand(in.Param(i, 2)));
-  std::int32_t rights = TextToInt32(in.Vars().Expand(in.Param(i, 3)));
+  SecuredName object = SecuredObjectName(Plain(in, in.Param(i, param::SetAccessControl::Object)));
+  std::int32_t accounts = TextToInt32(in.Vars().Expand(in.Param(i, param::SetAccessControl::Accounts)));
+  std::int32_t rights = TextToInt32(in.Vars().Expand(in.Param(i, param::SetAccessControl::Rights)));
   std::vector<std::string> sids = AccountSids(accounts);
   if (object.Name.empty() || sids.empty() || rights <= 0) return;
   AccessLevel level = (rights & 4) ? AccessLevel::Full : (rights & 2) ? AccessLevel::Modify : AccessLevel::Read;
@@ -81,8 +82,8 @@ void SetAccessControl(Interpreter& in, std::size_t i, SystemService& system) {
 }
 
 std::string TaskName(Interpreter& in, std::size_t i) {
-  std::string raw = in.Param(i, 1);
-  if (in.LanguageSelected()) raw = in.Translated(raw, in.Param(i, 0), 1);
+  std::string raw = in.Param(i, param::ScheduleTask::Name);
+  if (in.LanguageSelected()) raw = in.Translated(raw, in.Param(i, param::Id), 1);
   return in.Vars().Expand(raw);
 }
 
@@ -90,13 +91,13 @@ void ScheduleTask(Interpreter& in, std::size_t i, SystemService& system) {
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
   ScheduledTask task;
   task.Name = TaskName(in, i);
-  task.Machine = TaskMachine(Plain(in, in.Param(i, 2)));
-  task.Program = Plain(in, in.Param(i, 3));
-  task.Arguments = in.Vars().Expand(in.Param(i, 4));
-  task.WorkingFolder = Plain(in, in.Param(i, 5));
-  std::string flags = in.Vars().Expand(in.Param(i, 6));
+  task.Machine = TaskMachine(Plain(in, in.Param(i, param::ScheduleTask::Computer)));
+  task.Program = Plain(in, in.Param(i, param::ScheduleTask::Program));
+  task.Arguments = in.Vars().Expand(in.Param(i, param::ScheduleTask::Arguments));
+  task.WorkingFolder = Plain(in, in.Param(i, param::ScheduleTask::Folder));
+  std::string flags = in.Vars().Expand(in.Param(i, param::ScheduleTask::Flags));
   task.Flags = flags.empty() ? 0u : static_cast<std::uint32_t>(TextToInt32(flags));
-  std::string start = in.Vars().Expand(in.Param(i, 7));
+  std::string start = in.Vars().Expand(in.Param(i, param::ScheduleTask::Start));
   if (!start.empty() && !ParseTaskStart(start, task))
     throw StatementError("'" + start + "' is not a start date (YYYY-MM-DD HH:MM)");
   if (!system.ScheduleTask(task)) in.Context().Trace("      Task not scheduled: " + task.Name);
@@ -104,7 +105,7 @@ void ScheduleTask(Interpreter& in, std::size_t i, SystemService& system) {
 
 void DeleteScheduledTask(Interpreter& in, std::size_t i, SystemService& system) {
   std::string name = TaskName(in, i);
-  if (!system.DeleteScheduledTask(name, TaskMachine(Plain(in, in.Param(i, 2)))))
+  if (!system.DeleteScheduledTask(name, TaskMachine(Plain(in, in.Param(i, param::DeleteScheduledTask::Computer)))))
     in.Context().Trace("      Task not deleted: " + name);
 }
 
@@ -214,14 +215,15 @@ void RegisterPeripheralStatements(StatementTable& table, SystemService& system) 
   table.Add(StatementKind::SetAccessControl,
             [&system](Interpreter& in, std::size_t i) { SetAccessControl(in, i, system); });
   table.Add(StatementKind::GenerateNativeImages, [&system](Interpreter& in, std::size_t i) {
-    auto f = Fields(in.Param(i, 1));
+    auto f = Fields(in.Param(i, param::GenerateNativeImages::Assembly));
     RunTool(in, system, AssemblyTool::NativeImages, Plain(in, f[0]), FlagOr(f, 1, true), false);
   });
   table.Add(StatementKind::RunDotNetInstallerClass, [&system](Interpreter& in, std::size_t i) {
-    RunTool(in, system, AssemblyTool::InstallerClass, Plain(in, in.Param(i, 1)), IsTrue(in.Param(i, 2)), false);
+    RunTool(in, system, AssemblyTool::InstallerClass, Plain(in, in.Param(i, param::RunDotNetInstallerClass::Assembly)),
+            IsTrue(in.Param(i, param::RunDotNetInstallerClass::Install)), false);
   });
   table.Add(StatementKind::RegisterAssembly, [&system](Interpreter& in, std::size_t i) {
-    auto f = Fields(in.Param(i, 1));
+    auto f = Fields(in.Param(i, param::RegisterAssembly::Assembly));
     RunTool(in, system, AssemblyTool::RegisterAssembly, Plain(in, f[0]), FlagOr(f, 1, true), FlagOr(f, 2, false));
   });
 }

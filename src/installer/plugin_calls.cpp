@@ -9,6 +9,7 @@
 #include "engine/services/plugins.h"
 #include "engine/services/system.h"
 #include "engine/statement_error.h"
+#include "engine/statement_parameters.h"
 #include "script/interpreter/cancellation.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/redirection_guard.h"
@@ -81,7 +82,7 @@ struct PluginJob {
 std::string PluginLibraryPath(Interpreter& in, std::size_t i) {
   const SetupData& data = in.Data();
   const StartupValues& startup = in.Context().Startup;
-  const std::string parameter = in.Param(i, 2);
+  const std::string parameter = in.Param(i, param::PluginStatement::Library);
   const std::string entry = i < data.StatementMedia.Count() ? data.StatementMedia[i] : std::string();
   if (entry.empty()) return startup.SupportFolder + std::string(FileNamePart(parameter));
   if (data.MediaMode == 2) {
@@ -104,7 +105,7 @@ void RunPluginStatement(Interpreter& in, std::size_t i, PluginServices services)
   auto job = std::make_shared<PluginJob>();
   job->Call.LibraryPath = library;
   job->Call.Variables = vars.Export();
-  job->Call.Parameter = in.Param(i, 1);
+  job->Call.Parameter = in.Param(i, param::PluginStatement::Parameter);
   job->Call.Window = ctx.State.WindowHandleOfNonModal;
 
   WorkerOutcome outcome;

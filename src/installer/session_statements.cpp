@@ -9,6 +9,7 @@
 #include "engine/services/installer.h"
 #include "engine/services/system.h"
 #include "engine/statement_error.h"
+#include "engine/statement_parameters.h"
 #include "installer/installer_cache.h"
 #include "installer/pinning.h"
 #include "installer/properties.h"
@@ -247,9 +248,10 @@ void ApplySession(Interpreter& in, std::size_t i, bool patch, SessionServices se
   InstallerService& installer = services.Installer;
   const std::string statement = patch ? "Apply Patch" : "Apply Changes";
   const std::string origin = ActionLabel(statement);
-  const std::string resultParam = patch ? in.Param(i, 1) : in.Param(i, 2);
-  const bool installFlag = !patch && IsTrue(vars.Expand(in.Param(i, 3)));
-  const bool removeFlag = !patch && !installFlag && IsTrue(vars.Expand(in.Param(i, 4)));
+  const std::string resultParam =
+      patch ? in.Param(i, param::ApplyPatch::Result) : in.Param(i, param::ApplyChanges::Result);
+  const bool installFlag = !patch && IsTrue(vars.Expand(in.Param(i, param::ApplyChanges::Install)));
+  const bool removeFlag = !patch && !installFlag && IsTrue(vars.Expand(in.Param(i, param::ApplyChanges::Remove)));
 
   // Where the sources lie: beside the previous installation, or where the user says.
   const bool allUsers = IsTrue(vars.Get("ALLUSERS"));

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <exception>
+#include <optional>
 #include <unordered_map>
 
 #include "common/text.h"
@@ -12,6 +12,7 @@
 #include "engine/services/system.h"
 #include "engine/statement_error.h"
 #include "engine/statement_kinds.h"
+#include "engine/statement_parameters.h"
 #include "installer/peripheral_statements.h"
 #include "installer/properties.h"
 #include "script/interpreter/interpreter.h"
@@ -25,25 +26,46 @@ namespace {
 
 using F = ParameterForm;
 
-constexpr ParameterRule kInstallFiles[] = {{1, 3, F::Plain, 0, true}};
-constexpr ParameterRule kInstallAssembly[] = {{1, 3, F::Plain, 0, true}};
-constexpr ParameterRule kInstallOdbcDriver[] = {{1, 4, F::Plain}};
-constexpr ParameterRule kInstallService[] = {
-    {1, 2, F::Plain},  {2, 4, F::Text, 1},  {3, 5, F::Text, 2},  {4, 9, F::Text, 4, true},  {5, 10, F::TextNull, 5},
-    {6, 13, F::Plain}, {7, 14, F::Plain}, {8, 15, F::Plain}, {9, 6, F::Text, 3}};
-constexpr ParameterRule kControlService[] = {{1, 1, F::Text, 1}, {2, 2, F::Plain}};
-constexpr ParameterRule kCreateFolder[] = {{1, 1, F::Plain, 0, true}};
-constexpr ParameterRule kDeleteFiles[] = {{1, 1, F::Plain, 0, true}};
-constexpr ParameterRule kCopyMoveLocalFiles[] = {{1, 1, F::Plain, 0, true}, {2, 3, F::Plain, 0, true}};
-constexpr ParameterRule kEditIniFile[] = {{1, 1, F::Plain, 0, true}, {2, 4, F::Plain}, {3, 5, F::Plain}, {4, 6, F::Plain}};
-constexpr ParameterRule kSetEnvironment[] = {{1, 2, F::Plain}};
-constexpr ParameterRule kWriteRegistry[] = {{1, 3, F::Plain, 0, false, true},
-                                            {2, 4, F::Plain, 0, false, true},
-                                            {3, 5, F::Plain, 0, false, true}};
-constexpr ParameterRule kCreateFileType[] = {
-    {1, 1, F::Text, 1}, {2, 2, F::Plain}, {3, 3, F::Text, 2}, {4, 4, F::Plain}, {5, 5, F::Plain}};
-constexpr ParameterRule kShortcut[] = {
-    {1, 3, F::Plain, 0, true}, {2, 1, F::Plain}, {3, 5, F::Plain}, {4, 6, F::Plain}};
+constexpr ParameterRule kInstallFiles[] = {{1, param::InstallFiles::Folder, F::Plain, 0, true}};
+constexpr ParameterRule kInstallAssembly[] = {{1, param::InstallAssembly::Folder, F::Plain, 0, true}};
+constexpr ParameterRule kInstallOdbcDriver[] = {{1, param::InstallOdbcDriver::Folder, F::Plain}};
+namespace service = param::InstallService;
+constexpr ParameterRule kInstallService[] = {{1, service::Name, F::Plain},
+                                             {2, service::DisplayName, F::Text, 1},
+                                             {3, service::Description, F::Text, 2},
+                                             {4, service::Folder, F::Text, 4, true},
+                                             {5, service::Dependencies, F::TextNull, 5},
+                                             {6, service::Account, F::Plain},
+                                             {7, service::Password, F::Plain},
+                                             {8, service::Arguments, F::Plain},
+                                             {9, service::Group, F::Text, 3}};
+constexpr ParameterRule kControlService[] = {{1, param::ControlService::Name, F::Text, 1},
+                                             {2, param::ControlService::Arguments, F::Plain}};
+constexpr ParameterRule kCreateFolder[] = {{1, param::CreateFolder::Folder, F::Plain, 0, true}};
+constexpr ParameterRule kDeleteFiles[] = {{1, param::DeleteFiles::Folder, F::Plain, 0, true}};
+constexpr ParameterRule kCopyMoveLocalFiles[] = {{1, param::CopyMoveLocalFiles::SourceFolder, F::Plain, 0, true},
+                                                 {2, param::CopyMoveLocalFiles::Folder, F::Plain, 0, true}};
+namespace ini = param::EditIniFile;
+constexpr ParameterRule kEditIniFile[] = {{1, ini::Folder, F::Plain, 0, true},
+                                          {2, ini::Section, F::Plain},
+                                          {3, ini::Key, F::Plain},
+                                          {4, ini::Value, F::Plain}};
+constexpr ParameterRule kSetEnvironment[] = {{1, param::SetEnvironment::Value, F::Plain}};
+constexpr ParameterRule kWriteRegistry[] = {{1, param::WriteRegistry::Value, F::Plain, 0, false, true},
+                                            {2, param::WriteRegistry::Data, F::Plain, 0, false, true},
+                                            {3, param::WriteRegistry::Type, F::Plain, 0, false, true}};
+namespace fileType = param::CreateFileType;
+constexpr ParameterRule kCreateFileType[] = {{1, fileType::Type, F::Text, 1},
+                                             {2, fileType::Extension, F::Plain},
+                                             {3, fileType::Description, F::Text, 2},
+                                             {4, fileType::Command, F::Plain},
+                                             {5, fileType::Icon, F::Plain}};
+// Create Shortcut and Advertised Shortcut read the same parameters.
+namespace shortcut = param::CreateShortcut;
+constexpr ParameterRule kShortcut[] = {{1, shortcut::Folder, F::Plain, 0, true},
+                                       {2, shortcut::Target, F::Plain},
+                                       {3, shortcut::Arguments, F::Plain},
+                                       {4, shortcut::WorkingFolder, F::Plain}};
 
 struct DeferredKind {
   StatementKind Kind;
@@ -86,7 +108,7 @@ std::string ReplaceAll(std::string s, std::string_view find, std::string_view wi
 // then expanded.
 std::string TextParam(Interpreter& in, std::size_t i, int n, int k) {
   std::string raw = in.Param(i, n);
-  if (in.LanguageSelected()) raw = in.Translated(raw, in.Param(i, 0), k);
+  if (in.LanguageSelected()) raw = in.Translated(raw, in.Param(i, param::Id), k);
   return in.Vars().Expand(raw);
 }
 
@@ -140,11 +162,11 @@ void FetchMedia(Interpreter& in, std::size_t i, const SystemChangeServices& serv
 void ShortcutSideLists(Interpreter& in, std::size_t i, std::string_view header, SystemService& system) {
   InstallerState& state = in.Context().State.Installer;
   const TVariableManager& vars = in.Vars();
-  std::string name = TextParam(in, i, 2, 1);
-  std::string description = TextParam(in, i, 4, 2);
-  auto [head8, appId] = SplitAt(in.Param(i, 8), "|");
-  auto [head9, pinFlags] = SplitAt(in.Param(i, 9), "|");
-  std::string file = ExpandPath(vars, vars.Expand(in.Param(i, 3) + "\\" + name + ".lnk"));
+  std::string name = TextParam(in, i, shortcut::Name, 1);
+  std::string description = TextParam(in, i, shortcut::Description, 2);
+  auto [head8, appId] = SplitAt(in.Param(i, shortcut::AppId), "|");
+  auto [head9, pinFlags] = SplitAt(in.Param(i, shortcut::Pin), "|");
+  std::string file = ExpandPath(vars, vars.Expand(in.Param(i, shortcut::Folder) + "\\" + name + ".lnk"));
   if (!appId.empty()) {
     unsigned major = system.WindowsMajor(), minor = system.WindowsMinor();
     if (major > 6 || (major == 6 && minor >= 1)) {
@@ -153,7 +175,7 @@ void ShortcutSideLists(Interpreter& in, std::size_t i, std::string_view header, 
     }
   }
   if (!pinFlags.empty())
-    state.PinList.push_back(file + "|" + pinFlags + "|" + ExpandPath(vars, vars.Expand(in.Param(i, 1))));
+    state.PinList.push_back(file + "|" + pinFlags + "|" + ExpandPath(vars, vars.Expand(in.Param(i, shortcut::Target))));
   state.ShortcutTexts.push_back(ParameterProperty(header, 1));
   state.ShortcutTexts.push_back(ShortcutNamePair(name, in.Context().Text()));
   state.ShortcutTexts.push_back(description);
@@ -181,9 +203,9 @@ void Deferred(Interpreter& in, std::size_t i, const DeferredKind& kind, const Sy
   }
 
   if (kind.Kind == StatementKind::AdvertisedFileType) {
-    state.ProgIdTexts.push_back(in.Param(i, 1));
-    state.ProgIdTexts.push_back(TextParam(in, i, 1, 1));
-    state.ProgIdTexts.push_back(TextParam(in, i, 3, 2));
+    state.ProgIdTexts.push_back(in.Param(i, param::AdvertisedFileType::Type));
+    state.ProgIdTexts.push_back(TextParam(in, i, param::AdvertisedFileType::Type, 1));
+    state.ProgIdTexts.push_back(TextParam(in, i, param::AdvertisedFileType::Description, 2));
   } else if (kind.Kind == StatementKind::CreateShortcut || kind.Kind == StatementKind::AdvertisedShortcut) {
     ShortcutSideLists(in, i, header, services.System);
   }
@@ -208,8 +230,8 @@ std::string Plain(Interpreter& in, std::size_t i, int n) {
 
 void IsMsiSetupInstalled(Interpreter& in, std::size_t i, InstallerService& installer) {
   constexpr std::string_view kName = "Is MSI Setup Installed";
-  int state = installer.QueryProductState(Plain(in, i, 1));
-  WriteResult(in, in.Param(i, 2), BoolText(state == 5), "MsiQueryProductState", kName);
+  int state = installer.QueryProductState(Plain(in, i, param::IsMsiSetupInstalled::ProductCode));
+  WriteResult(in, in.Param(i, param::IsMsiSetupInstalled::Result), BoolText(state == 5), "MsiQueryProductState", kName);
 }
 
 std::string FileNameOf(std::string_view path) {
@@ -219,7 +241,7 @@ std::string FileNameOf(std::string_view path) {
 
 void CheckProcess(Interpreter& in, std::size_t i, SystemService& system) {
   constexpr std::string_view kName = "Check Process";
-  std::string wanted = in.Vars().Expand(in.Param(i, 1));
+  std::string wanted = in.Vars().Expand(in.Param(i, param::CheckProcess::Program));
   bool found = false;
   for (const auto& exe : system.ProcessNames()) {
     if (in.Context().Text().SameText(FileNameOf(exe), wanted)) {
@@ -227,7 +249,7 @@ void CheckProcess(Interpreter& in, std::size_t i, SystemService& system) {
       break;
     }
   }
-  WriteResult(in, in.Param(i, 2), BoolText(found), ActionLabel(kName), kName);
+  WriteResult(in, in.Param(i, param::CheckProcess::Result), BoolText(found), ActionLabel(kName), kName);
 }
 
 std::string ServiceStateText(int state) {
@@ -238,8 +260,9 @@ std::string ServiceStateText(int state) {
 
 void CheckService(Interpreter& in, std::size_t i, SystemService& system) {
   constexpr std::string_view kName = "Check Service";
-  int state = system.ServiceState(in.Vars().Expand(in.Param(i, 1)), in.Vars().Expand(in.Param(i, 2)));
-  WriteResult(in, in.Param(i, 3), ServiceStateText(state), ActionLabel(kName), kName);
+  int state = system.ServiceState(in.Vars().Expand(in.Param(i, param::CheckService::Service)),
+                                  in.Vars().Expand(in.Param(i, param::CheckService::Machine)));
+  WriteResult(in, in.Param(i, param::CheckService::Result), ServiceStateText(state), ActionLabel(kName), kName);
 }
 
 constexpr std::uint32_t kKeyWow64_64 = 256;
@@ -256,12 +279,12 @@ void DeleteRegistry(Interpreter& in, std::size_t i, SystemService& system) {
     ~ViewReset() { engine.RegistryView = wow64 ? kKeyWow64_32 : 0; }
   } reset{engine, wow64};
 
-  std::int32_t index = TextToInt32(in.Param(i, 1));
+  std::int32_t index = TextToInt32(in.Param(i, param::DeleteRegistry::Root));
   if (index < 0 || index > 4) return;
   const auto root = static_cast<RegistryRoot>(index);
-  std::string key = Plain(in, i, 2);
-  std::string value = Plain(in, i, 3);
-  if (IsTrue(in.Param(i, 4))) {
+  std::string key = Plain(in, i, param::DeleteRegistry::Key);
+  std::string value = Plain(in, i, param::DeleteRegistry::Value);
+  if (IsTrue(in.Param(i, param::DeleteRegistry::DeleteKey))) {
     if (wow64 && mode64) {
       auto cut = key.find_last_of('\\');
       if (cut == std::string::npos) return;
@@ -275,8 +298,8 @@ void DeleteRegistry(Interpreter& in, std::size_t i, SystemService& system) {
 }
 
 void TerminateProgram(Interpreter& in, std::size_t i, SystemService& system) {
-  std::string title = Plain(in, i, 1);
-  std::string className = Plain(in, i, 2);
+  std::string title = Plain(in, i, param::TerminateProgram::Title);
+  std::string className = Plain(in, i, param::TerminateProgram::Class);
   if (title.empty() && className.empty()) return;
   for (int pass = 0; pass < 10; ++pass) {
     for (const auto& w : system.TopLevelWindows()) {
@@ -290,9 +313,9 @@ void TerminateProgram(Interpreter& in, std::size_t i, SystemService& system) {
 
 void Set64BitMode(Interpreter& in, std::size_t i) {
   std::string& mode = in.Context().State.PlatformMode;
-  if (in.Param(i, 1) == "TRUE") mode = "Win32";
-  if (in.Param(i, 2) == "TRUE") mode = "ia64";
-  if (in.Param(i, 3) == "TRUE") mode = "x64";
+  if (in.Param(i, param::Set64BitMode::Win32) == "TRUE") mode = "Win32";
+  if (in.Param(i, param::Set64BitMode::Ia64) == "TRUE") mode = "ia64";
+  if (in.Param(i, param::Set64BitMode::X64) == "TRUE") mode = "x64";
 }
 
 std::string PatchPackageBeside(const std::string& database) {
@@ -316,12 +339,13 @@ void TransformInstance(Interpreter& in, std::size_t, SystemService& system) {
 
 void SaveFeatureSelections(Interpreter& in, std::size_t i, SystemService& system) {
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  system.WriteFile(in.Vars().Expand(in.Param(i, 1)), WriteInstanceData(in.Context(), ""));
+  system.WriteFile(in.Vars().Expand(in.Param(i, param::SaveFeatureSelections::File)),
+                   WriteInstanceData(in.Context(), ""));
 }
 
 void LoadFeatureSelections(Interpreter& in, std::size_t i, SystemService& system) {
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
-  if (auto text = system.ReadFile(in.Vars().Expand(in.Param(i, 1))))
+  if (auto text = system.ReadFile(in.Vars().Expand(in.Param(i, param::LoadFeatureSelections::File))))
     ReadInstanceData(in.Context(), *text, ComponentListsRead::Merge);
 }
 

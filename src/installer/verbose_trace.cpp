@@ -19,9 +19,9 @@ std::string VerboseStatementLine(Interpreter& in, std::size_t i) {
     if (star != std::string::npos) line += place.substr(0, star) + ":" + place.substr(star + 1) + " ";
   }
   line += "Statement " + std::to_string(i) + " " + data.StatementNames[i];
-  const StatementReference& ref = StatementParameters(data.Kinds[i]);
-  for (std::size_t n = 0; n < ref.parameters.size(); ++n) {
-    if (ref.parameters[n].kind != ParameterKind::ResultVariable) continue;
+  const std::span<const ParameterInfo> parameters = StatementParameters(data.Kinds[i]);
+  for (std::size_t n = 0; n < parameters.size(); ++n) {
+    if (parameters[n].kind != ParameterKind::ResultVariable) continue;
     std::string name = in.Param(i, static_cast<int>(n + 1));
     // A persistent assignment carries its marker after the name.
     const auto marker = name.find("$VRAX$");

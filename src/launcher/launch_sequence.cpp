@@ -6,6 +6,7 @@
 
 #include "common/text.h"
 #include "engine/engine_context.h"
+#include "engine/statement_parameters.h"
 #include "engine/stub_size.h"
 #include "launcher/command_line.h"
 #include "launcher/support_folder.h"
@@ -206,7 +207,8 @@ int RunLaunchSequence() {
     dialogHost.Init(g.SupportFolder);
     for (std::size_t i = 0; i < ctx.Data.StatementCount(); ++i) {
       if (ctx.Data.Kinds[i] != StatementKind::DisplayDialog || ctx.Data.CommentFlags[i] == "C") continue;
-      dialogHost.Load(std::to_string(i), g.SupportFolder + GetParam(ctx.Data, i, 1) + ".dfm");
+      dialogHost.Load(std::to_string(i),
+                      g.SupportFolder + GetParam(ctx.Data, i, param::DisplayDialog::Dialog) + ".dfm");
       if (windows.Created()) windows.Advance();
     }
     ctx.Trace("    </Dialogs>");

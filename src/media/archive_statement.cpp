@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/text.h"
+#include "engine/statement_parameters.h"
 #include "media/media_work.h"
 #include "script/interpreter/cancellation.h"
 #include "script/interpreter/interpreter.h"
@@ -48,14 +49,14 @@ void RunExtraction(MediaServices media, WorkerReporter& reporter, ExtractJob& jo
 void ExtractArchiveStatement(Interpreter& in, std::size_t i, const MediaServices& media) {
   TVariableManager& vars = in.Vars();
   auto job = std::make_shared<ExtractJob>();
-  job->Archive = ExpandPath(vars, in.Param(i, 1));
-  job->Destination = WithTrailingBackslash(ExpandPath(vars, in.Param(i, 2)));
-  job->Password = vars.Expand(in.Param(i, 4));
-  job->Overwrite = IsTrue(in.Param(i, 5));
-  job->Arrangement = IsTrue(in.Param(i, 6));
+  job->Archive = ExpandPath(vars, in.Param(i, param::Extract7ZipArchive::Archive));
+  job->Destination = WithTrailingBackslash(ExpandPath(vars, in.Param(i, param::Extract7ZipArchive::Destination)));
+  job->Password = vars.Expand(in.Param(i, param::Extract7ZipArchive::Password));
+  job->Overwrite = IsTrue(in.Param(i, param::Extract7ZipArchive::Overwrite));
+  job->Arrangement = IsTrue(in.Param(i, param::Extract7ZipArchive::Arrangement));
   job->Redirect = in.Context().State.PlatformMode != "Win32";
   job->CompleteText = in.Context().Message(21);
-  const std::string resultName = UpperCase(VarNameOrText(in.Param(i, 3)));
+  const std::string resultName = UpperCase(VarNameOrText(in.Param(i, param::Extract7ZipArchive::Result)));
 
   const WorkerOutcome outcome =
       RunWorker(in, [media, job](WorkerReporter& reporter) { RunExtraction(media, reporter, *job); });

@@ -95,6 +95,44 @@ TEST(ValidationTest, ReportsTheFirstProblemWithItsStatementAndMessage) {
       {"Display Dialog with an undefined condition variable",
        [](auto& s) { s.Add("Display Dialog", {"d", "WIZARD", "TRUE", "$COND$", "TRUE", "FALSE"}); }, 0,
        "Variable not defined: $COND$"},
+      {"Check Disk Space without its variable", [](auto& s) { s.Add("Check Disk Space", {"", "C:\\"}); }, 0,
+       "Variable required"},
+      {"Find All Files without its variable", [](auto& s) { s.Add("Find All Files", {"C:\\*.*", "", "", ""}); }, 0,
+       "Variable required"},
+      {"Convert Case of a variable named by reference", [](auto& s) { s.Add("Convert Case", {"$TITLE$", "TRUE"}); },
+       0, "Variable not defined: $TITLE$"},
+      {"Extract Path of an undefined variable", [](auto& s) { s.Add("Extract Path", {"NOPE", "0"}); }, 0,
+       "Variable not defined: NOPE"},
+      {"Display Dialog declares its result for a later condition",
+       [](auto& s) {
+         s.Add("Display Dialog", {"d", "ANSWER", "TRUE", "", "TRUE", "FALSE"});
+         s.Add("Display Dialog", {"e", "WIZARD", "TRUE", "$ANSWER$", "TRUE", "FALSE"});
+       },
+       std::nullopt, ""},
+      // Each statement declares the variables it writes, and only those.
+      {"result variables of the querying statements are declared",
+       [](auto& s) {
+         s.Add("Get OS or SP Level", {"OS", "TRUE"});
+         s.Add("Mathematics", {"1", "2", "0", "SUM"});
+         s.Add("Read from Text File", {"a.txt", "LINE", "EOF"});
+         s.Add("Run Program As", {"a.exe", "", "", "0", "", "", "", "EXITCODE", "TRUE", ""});
+         s.Add("Get IIS Site Index", {"site", "SITE"});
+         for (const char* name : {"OS", "SUM", "LINE", "EOF", "EXITCODE", "SITE"}) s.Add("Convert Path", {name, "TRUE"});
+       },
+       std::nullopt, ""},
+      {"Run Program declares the variable that receives the exit code",
+       [](auto& s) {
+         s.Add("Run Program", {"setup.exe", "FALSE", "/q", "TRUE", "RC"});
+         s.Add("If", {"RC", "0", "0"});
+         s.Add("End");
+       },
+       std::nullopt, ""},
+      {"Run Program's wait flag names no variable",
+       [](auto& s) {
+         s.Add("Run Program", {"setup.exe", "FALSE", "/q", "WAITED", "RC"});
+         s.Add("Convert Path", {"WAITED", "TRUE"});
+       },
+       1, "Variable not defined: WAITED"},
       {"a statement without its parameter block reads empty parameters",
        [](auto& s) { s.Add("Set Variable", {"A", "1"}); s.Add("Install Files"); }, 1,
        "A target folder must be specified for files that are being installed.\r"

@@ -9,6 +9,7 @@
 #include "dialogs/forms/control_kinds.h"
 #include "engine/statement_kinds.h"
 #include "engine/statement_parameters.h"
+#include "kembuild/statement_reference.h"
 #include "script/validation/script_validation.h"
 
 namespace kem::builder {
@@ -242,7 +243,7 @@ ProjectNames::ProjectNames(const Project& project, const std::vector<ScriptState
   for (const auto& s : statements) {
     if (s.commentedOut) continue;
     auto kind = FindStatementKind(s.name);
-    const StatementReference* ref = kind ? &StatementParameters(*kind) : nullptr;
+    const StatementReference* ref = kind ? &StatementReferenceOf(*kind) : nullptr;
     if (!ref || !ref->described) {
       // A plug-in's or an undescribed statement's parameters may name the variables it
       // sets: any parameter that is a plain name counts.
@@ -254,7 +255,7 @@ ProjectNames::ProjectNames(const Project& project, const std::vector<ScriptState
     for (std::size_t i = 0; i < ref->parameters.size() && i < s.params.size(); ++i) {
       if (ref->parameters[i].kind != ParameterKind::ResultVariable) continue;
       std::string_view text = s.params[i];
-      if (*kind == StatementKind::SetVariable) text = text.substr(0, text.find(kPersistMarker));
+      if (ref->parameters[i].traits & kPersistable) text = text.substr(0, text.find(kPersistMarker));
       DefineVariable(VariableOf(text));
     }
     if (*kind == StatementKind::DefineComponent && !s.params.empty()) {

@@ -18,6 +18,7 @@
 #include "kembuild/statement_checks.h"
 #include "kembuild/web_blocks.h"
 #include "engine/statement_kinds.h"
+#include "engine/statement_parameters.h"
 
 #include "dialogs/forms/form_binary.h"
 #include "dialogs/forms/form_text.h"
@@ -206,11 +207,11 @@ CompiledSetup CompileProject(const Project& project, std::vector<Diagnostic>* pr
   std::map<std::string, const ScriptStatement*> labels;
   for (const auto& s : p.statements) {
     if (ResolveStatementKind(s.name) != StatementKind::Label) continue;
-    std::string key = UpperCase(s.params.empty() ? std::string() : s.params[0]);
-    auto [it, fresh] = labels.emplace(key, &s);
+    const std::string label = s.Param(param::Label::Label);
+    auto [it, fresh] = labels.emplace(UpperCase(label), &s);
     if (!fresh)
       ds.push_back({s.file, s.line + 1,
-                    "label " + (s.params.empty() ? std::string() : s.params[0]) + " is already defined at " +
+                    "label " + label + " is already defined at " +
                         it->second->file + ":" + std::to_string(it->second->line + 1)});
   }
 
@@ -234,14 +235,14 @@ CompiledSetup CompileProject(const Project& project, std::vector<Diagnostic>* pr
     auto fail = [&](std::string m) { ds.push_back({s.file, s.line + 1, std::move(m)}); };
     const StatementKind kind = ResolveStatementKind(s.name);
     if (!s.commentedOut && kind == StatementKind::DisplayDialog) {
-      std::string dialog = s.params.empty() ? std::string() : s.params[0];
+      std::string dialog = s.Param(param::DisplayDialog::Dialog);
       if (dialog.empty()) fail("Display Dialog needs the dialog name as its first parameter");
       else if (!dialogsByName.count(UpperCase(dialog)))
         fail("dialog " + dialog + " not found: add dialogs/" + dialog + ".dfm or dialogs/" + dialog + ".dfm.txt");
     }
     if (kind == StatementKind::GoToLabel) {
-      std::string key = UpperCase(s.params.empty() ? std::string() : s.params[0]);
-      if (!labels.count(key)) fail("label " + (s.params.empty() ? std::string() : s.params[0]) + " is not defined");
+      const std::string label = s.Param(param::GoToLabel::Label);
+      if (!labels.count(UpperCase(label))) fail("label " + label + " is not defined");
     }
 
     d.StatementNames.Add(s.name);

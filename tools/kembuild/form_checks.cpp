@@ -5,7 +5,7 @@
 #include "common/text.h"
 #include "dialogs/forms/control_kinds.h"
 #include "dialogs/forms/form_rules.h"
-#include "engine/statement_parameters.h"
+#include "kembuild/statement_reference.h"
 
 namespace kem::builder {
 namespace {

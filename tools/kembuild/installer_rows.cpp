@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "common/text.h"
+#include "engine/statement_parameters.h"
 #include "kembuild/code_page.h"
 #include "kembuild/guid.h"
 
@@ -294,10 +295,11 @@ int RegistryRoot(const std::string& code) {
 }
 
 void WriteRegistryRows(RowWriter& w, const DeferredStatement& s) {
-  w.Component(s, "C" + s.header, "", "TARGETDIR", IsTrueText(Trim(Param(s, 6))) ? 16 : 0);
-  const std::string name = PropertyOrLiteral(s, 3, 1);
-  const std::string data = PropertyOrLiteral(s, 4, 2);
-  const std::string type = Trim(Param(s, 5));
+  namespace registry = param::WriteRegistry;
+  w.Component(s, "C" + s.header, "", "TARGETDIR", IsTrueText(Trim(Param(s, registry::Permanent))) ? 16 : 0);
+  const std::string name = PropertyOrLiteral(s, registry::Value, 1);
+  const std::string data = PropertyOrLiteral(s, registry::Data, 2);
+  const std::string type = Trim(Param(s, registry::Type));
   Field value;
   if (type == "1") value = "#%" + data;
   else if (type == "2") value = "#" + data;
@@ -306,8 +308,8 @@ void WriteRegistryRows(RowWriter& w, const DeferredStatement& s) {
   else if (!name.empty()) value = "[~]";  // formats to an empty text
   // Neither value name nor data: the key alone, removed with the product when empty.
   const Field valueName = name.empty() && !value ? Field("+") : name.empty() ? kNull : Field(name);
-  w.db_.AddRow("Registry", {"R" + s.header, std::to_string(RegistryRoot(Trim(Param(s, 1)))),
-                            FormattedLiteral(Param(s, 2)), valueName, value, "C" + s.header});
+  w.db_.AddRow("Registry", {"R" + s.header, std::to_string(RegistryRoot(Trim(Param(s, registry::Root)))),
+                            FormattedLiteral(Param(s, registry::Key)), valueName, value, "C" + s.header});
 }
 
 // The short and long name pair of a shortcut, as the engine also forms it for its text patch.
@@ -319,31 +321,36 @@ std::string ShortcutName(const std::string& name) {
 void ShortcutRows(RowWriter& w, const DeferredStatement& s) {
   const std::string folder = w.PropertyFolder(s, 1);
   w.Component(s, "C" + s.header, "", folder, 0);
-  const std::string show = Trim(Param(s, 7));
-  w.db_.AddRow("Shortcut", {"S" + s.header, folder, ShortcutName(Param(s, 2)), "C" + s.header, PropRef(s.header, 2),
-                            PropRef(s.header, 3), Param(s, 4).empty() ? kNull : Field(Param(s, 4)), kNull, kNull, kNull,
-                            show.empty() ? Field("1") : Field(show), Prop(s.header, 4)});
+  // Create Shortcut and Advertised Shortcut take the same parameters.
+  namespace shortcut = param::CreateShortcut;
+  const std::string show = Trim(Param(s, shortcut::Show));
+  const std::string description = Param(s, shortcut::Description);
+  w.db_.AddRow("Shortcut",
+               {"S" + s.header, folder, ShortcutName(Param(s, shortcut::Name)), "C" + s.header, PropRef(s.header, 2),
+                PropRef(s.header, 3), description.empty() ? kNull : Field(description), kNull, kNull, kNull,
+                show.empty() ? Field("1") : Field(show), Prop(s.header, 4)});
 }
 
 void IniRows(RowWriter& w, const DeferredStatement& s, std::vector<std::string>& shortNames) {
   const std::string folder = w.PropertyFolder(s, 1);
   w.Component(s, "C" + s.header, "", folder, 0);
-  std::string action = Trim(Param(s, 3));
+  std::string action = Trim(Param(s, param::EditIniFile::Action));
   if (action.empty()) action = "0";
-  w.db_.AddRow("IniFile", {"I" + s.header, NamePair(Param(s, 2), shortNames), folder, PropRef(s.header, 2),
-                           PropRef(s.header, 3), PropRef(s.header, 4), action, "C" + s.header});
+  w.db_.AddRow("IniFile", {"I" + s.header, NamePair(Param(s, param::EditIniFile::File), shortNames), folder,
+                           PropRef(s.header, 2), PropRef(s.header, 3), PropRef(s.header, 4), action, "C" + s.header});
 }
 
 void EnvironmentRows(RowWriter& w, const DeferredStatement& s) {
   w.Component(s, "C" + s.header, "", "TARGETDIR", 0);
-  const std::string mode = Trim(Param(s, 3));
+  namespace environment = param::SetEnvironment;
+  const std::string mode = Trim(Param(s, environment::Mode));
   std::string value = PropRef(s.header, 1);
   if (mode == "1") value = "[~];" + value;
   else if (mode == "2") value = value + ";[~]";
   std::string prefix = "=";
-  if (!IsTrueText(Trim(Param(s, 5)))) prefix += "-";
-  if (IsTrueText(Trim(Param(s, 4)))) prefix += "*";
-  w.db_.AddRow("Environment", {"E" + s.header, prefix + Trim(Param(s, 1)), value, "C" + s.header});
+  if (!IsTrueText(Trim(Param(s, environment::Permanent)))) prefix += "-";
+  if (IsTrueText(Trim(Param(s, environment::System)))) prefix += "*";
+  w.db_.AddRow("Environment", {"E" + s.header, prefix + Trim(Param(s, environment::Name)), value, "C" + s.header});
 }
 
 void CreateFolderRows(RowWriter& w, const DeferredStatement& s) {
@@ -354,8 +361,9 @@ void CreateFolderRows(RowWriter& w, const DeferredStatement& s) {
 
 void DeleteFilesRows(RowWriter& w, const DeferredStatement& s, std::vector<std::string>& shortNames) {
   w.Component(s, "C" + s.header, "", "TARGETDIR", 0);
-  const int when = (IsTrueText(Trim(Param(s, 3))) ? 1 : 0) + (IsTrueText(Trim(Param(s, 4))) ? 2 : 0);
-  const std::string names = Trim(Param(s, 2));
+  const int when = (IsTrueText(Trim(Param(s, param::DeleteFiles::AtInstall))) ? 1 : 0) +
+                   (IsTrueText(Trim(Param(s, param::DeleteFiles::AtRemoval))) ? 2 : 0);
+  const std::string names = Trim(Param(s, param::DeleteFiles::Files));
   (void)shortNames;
   w.db_.AddRow("RemoveFile", {"X" + s.header, "C" + s.header, names.empty() ? kNull : Field(names),
                               Prop(s.header, 1), std::to_string(when)});
@@ -363,10 +371,11 @@ void DeleteFilesRows(RowWriter& w, const DeferredStatement& s, std::vector<std::
 
 void MoveFileRows(RowWriter& w, const DeferredStatement& s, std::vector<std::string>& shortNames) {
   w.Component(s, "C" + s.header, "", "TARGETDIR", 0);
-  const std::string newName = Trim(Param(s, 4));
-  w.db_.AddRow("MoveFile", {"M" + s.header, "C" + s.header, Trim(Param(s, 2)),
+  namespace copyMove = param::CopyMoveLocalFiles;
+  const std::string newName = Trim(Param(s, copyMove::NewName));
+  w.db_.AddRow("MoveFile", {"M" + s.header, "C" + s.header, Trim(Param(s, copyMove::Files)),
                             newName.empty() ? kNull : Field(NamePair(newName, shortNames)), Prop(s.header, 1),
-                            Prop(s.header, 2), IsTrueText(Trim(Param(s, 5))) ? "1" : "0"});
+                            Prop(s.header, 2), IsTrueText(Trim(Param(s, copyMove::Move))) ? "1" : "0"});
 }
 
 // A file type as registry values below HKEY_CLASSES_ROOT: the extension names the type,
@@ -425,33 +434,46 @@ void ResolveDeferredStatements(const Project& project, std::vector<DeferredState
                                std::vector<Diagnostic>& errors) {
   for (auto& s : statements) {
     auto fail = [&](std::string m) { errors.push_back({s.file, s.line, s.name + ": " + std::move(m)}); };
-    if (s.name == "Install Files") ResolveFiles(project, s, 1, IsTrueText(Trim(Param(s, 2))), false, errors);
-    else if (s.name == "Install Assembly") ResolveFiles(project, s, 1, false, true, errors);
-    else if (s.name == "Install Service") ResolveFiles(project, s, 1, false, true, errors);
+    auto number = [](int position) { return "parameter " + std::to_string(position); };
+    if (s.name == "Install Files")
+      ResolveFiles(project, s, param::InstallFiles::Files, IsTrueText(Trim(Param(s, param::InstallFiles::Subfolders))),
+                   false, errors);
+    else if (s.name == "Install Assembly")
+      ResolveFiles(project, s, param::InstallAssembly::File, false, true, errors);
+    else if (s.name == "Install Service")
+      ResolveFiles(project, s, param::InstallService::File, false, true, errors);
     else if (s.name == "Write Registry") {
-      if (RegistryRoot(Trim(Param(s, 1))) < 0)
-        fail("the installer writes below HKCR, HKCU, HKLM and HKU only (parameter 1 is " + Param(s, 1) + ")");
+      namespace registry = param::WriteRegistry;
+      if (RegistryRoot(Trim(Param(s, registry::Root))) < 0)
+        fail("the installer writes below HKCR, HKCU, HKLM and HKU only (" + number(registry::Root) + " is " +
+             Param(s, registry::Root) + ")");
       // The engine records no value for the key and the type: the rows hold them as written.
-      if (Param(s, 2).find('$') != std::string::npos)
-        fail("parameter 2 (the key) is written into the installer database as it is and cannot use variables");
-      if (Param(s, 2).empty()) fail("parameter 2 must name the key");
-      if (Param(s, 5).find('$') != std::string::npos)
-        fail("parameter 5 (the type) is written into the installer database as it is and cannot use variables");
+      if (Param(s, registry::Key).find('$') != std::string::npos)
+        fail(number(registry::Key) +
+             " (the key) is written into the installer database as it is and cannot use variables");
+      if (Param(s, registry::Key).empty()) fail(number(registry::Key) + " must name the key");
+      if (Param(s, registry::Type).find('$') != std::string::npos)
+        fail(number(registry::Type) +
+             " (the type) is written into the installer database as it is and cannot use variables");
     } else if (s.name == "Create File Type" || s.name == "Advertised File Type") {
-      const std::string ext = Param(s, 2);
+      static_assert(int{param::CreateFileType::Extension} == int{param::AdvertisedFileType::Extension});
+      const std::string ext = Param(s, param::CreateFileType::Extension);
       if (ext.find('$') == std::string::npos && (ext.size() < 2 || ext.front() != '.'))
-        fail("parameter 2 must be the extension with its dot, such as .txt");
+        fail(number(param::CreateFileType::Extension) + " must be the extension with its dot, such as .txt");
     } else if (s.name == "Control Service") {
-      const std::string events = Trim(Param(s, 3));
+      const std::string events = Trim(Param(s, param::ControlService::Events));
       if (!events.empty() && (events.find_first_not_of("0123456789") != std::string::npos || events.size() > 3 ||
                               std::stoi(events) > 255))
-        fail("parameter 3 must be the sum of the event codes, 0 to 255");
+        fail(number(param::ControlService::Events) + " must be the sum of the event codes, 0 to 255");
     } else if (s.name == "Edit INI File") {
-      if (Trim(Param(s, 2)).empty()) fail("parameter 2 must name the INI file");
+      if (Trim(Param(s, param::EditIniFile::File)).empty())
+        fail(number(param::EditIniFile::File) + " must name the INI file");
     } else if (s.name == "Set Environment") {
-      if (Trim(Param(s, 1)).empty()) fail("parameter 1 must name the environment variable");
+      if (Trim(Param(s, param::SetEnvironment::Name)).empty())
+        fail(number(param::SetEnvironment::Name) + " must name the environment variable");
     } else if (s.name == "Copy/Move Local Files") {
-      if (Trim(Param(s, 2)).empty()) fail("parameter 2 must name the files to copy or move");
+      if (Trim(Param(s, param::CopyMoveLocalFiles::Files)).empty())
+        fail(number(param::CopyMoveLocalFiles::Files) + " must name the files to copy or move");
     } else if (s.name == "Install ODBC Driver" || s.name == "Create ODBC DSN") {
       fail("this builder cannot put ODBC drivers and data sources into the installer database; "
            "install the driver's files with Install Files and register it with Write Registry");
@@ -592,7 +614,7 @@ std::vector<DataFileCopy> AddStatementRows(InstallerDatabase& db, const Project&
   std::vector<std::string> iniNames, removeNames, moveNames;
   for (const auto& s : statements) {
     if (s.name == "Install Files") {
-      const int attributes = IsTrueText(Trim(Param(s, 4))) ? 16 : 0;
+      const int attributes = IsTrueText(Trim(Param(s, param::InstallFiles::Permanent))) ? 16 : 0;
       InstallFileRows(w, s, w.PropertyFolder(s, 1), attributes, copies, cp);
     } else if (s.name == "Install Assembly") {
       InstallFileRows(w, s, w.PropertyFolder(s, 1), 0, copies, cp);
@@ -612,11 +634,13 @@ std::vector<DataFileCopy> AddStatementRows(InstallerDatabase& db, const Project&
       MoveFileRows(w, s, moveNames);
     } else if (s.name == "Create File Type") {
       FileTypeRows(w, s, PropRef(s.header, 1), PropRef(s.header, 2), PropRef(s.header, 3), PropRef(s.header, 4),
-                   Trim(Param(s, 5)).empty() ? std::string() : PropRef(s.header, 5));
+                   Trim(Param(s, param::CreateFileType::Icon)).empty() ? std::string() : PropRef(s.header, 5));
     } else if (s.name == "Advertised File Type") {
       // Records no properties: the rows hold the texts as written.
-      FileTypeRows(w, s, FormattedLiteral(Param(s, 1)), FormattedLiteral(Param(s, 2)), FormattedLiteral(Param(s, 3)),
-                   FormattedLiteral(Param(s, 4)), FormattedLiteral(Param(s, 5)));
+      namespace fileType = param::AdvertisedFileType;
+      FileTypeRows(w, s, FormattedLiteral(Param(s, fileType::Type)), FormattedLiteral(Param(s, fileType::Extension)),
+                   FormattedLiteral(Param(s, fileType::Description)), FormattedLiteral(Param(s, fileType::Command)),
+                   FormattedLiteral(Param(s, fileType::Icon)));
     } else if (s.name == "Install Service") {
       std::string fileKey;
       InstallFileRows(w, s, w.PropertyFolder(s, 4), 0, copies, cp, &fileKey);
@@ -627,16 +651,21 @@ std::vector<DataFileCopy> AddStatementRows(InstallerDatabase& db, const Project&
       auto optional = [&](std::size_t n, int property) {
         return Trim(Param(s, n)).empty() ? kNull : Field(PropRef(s.header, property));
       };
-      db.AddRow("ServiceInstall", {"V" + s.header, PropRef(s.header, 1), optional(4, 2), number(7, "16"), number(3, "2"),
-                                   number(8, "1"), optional(6, 9), optional(10, 5), optional(13, 6), optional(14, 7),
-                                   optional(15, 8), "C" + s.header, optional(5, 3)});
-      const int events = (IsTrueText(Trim(Param(s, 11))) ? 1 : 0) + 32 + 128;
+      namespace service = param::InstallService;
+      db.AddRow("ServiceInstall",
+                {"V" + s.header, PropRef(s.header, 1), optional(service::DisplayName, 2), number(service::Type, "16"),
+                 number(service::Start, "2"), number(service::ErrorControl, "1"), optional(service::Group, 9),
+                 optional(service::Dependencies, 5), optional(service::Account, 6), optional(service::Password, 7),
+                 optional(service::Arguments, 8), "C" + s.header, optional(service::Description, 3)});
+      const int events = (IsTrueText(Trim(Param(s, service::StartNow))) ? 1 : 0) + 32 + 128;
       ServiceControlRow(w, s, "V" + s.header, PropRef(s.header, 1), events, kNull, true);
     } else if (s.name == "Control Service") {
       w.Component(s, "C" + s.header, "", "TARGETDIR", 0);
-      const std::string events = Trim(Param(s, 3));
+      namespace control = param::ControlService;
+      const std::string events = Trim(Param(s, control::Events));
       ServiceControlRow(w, s, "V" + s.header, PropRef(s.header, 1), events.empty() ? 1 : std::stoi(events),
-                        Trim(Param(s, 2)).empty() ? kNull : Field(PropRef(s.header, 2)), IsTrueText(Trim(Param(s, 4))));
+                        Trim(Param(s, control::Arguments)).empty() ? kNull : Field(PropRef(s.header, 2)),
+                        IsTrueText(Trim(Param(s, control::Wait))));
     }
   }
   db.Find("Media")->rows.front()[1] = std::to_string(w.LastSequence());

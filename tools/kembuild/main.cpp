@@ -3,20 +3,19 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "engine/statement_kinds.h"
-#include "engine/statement_parameters.h"
 #include "common/text.h"
+#include "engine/statement_kinds.h"
 #include "kembuild/build_setup.h"
 #include "kembuild/check_project.h"
 #include "kembuild/compile_setup.h"
-#include "kembuild/translations.h"
-
 #include "kembuild/form_commands.h"
+#include "kembuild/statement_reference.h"
+#include "kembuild/translations.h"
 
 namespace {
 
@@ -128,14 +127,14 @@ int Check(const std::vector<std::string>& args) {
 
 int Statements(const std::vector<std::string>& args) {
   if (args.empty()) {
-    std::cout << kem::StatementReferenceMarkdown();
+    std::cout << kem::builder::StatementReferenceMarkdown();
     return 0;
   }
   if (args.size() == 2 && (args[0] == "-o" || args[0] == "--output")) {
     // Written whole to a temporary name, then moved into place.
     const std::string temp = args[1] + ".tmp";
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << kem::StatementReferenceMarkdown();
+    out << kem::builder::StatementReferenceMarkdown();
     out.close();
     if (!out || std::rename(temp.c_str(), args[1].c_str()) != 0) {
       std::remove(temp.c_str());
@@ -146,13 +145,13 @@ int Statements(const std::vector<std::string>& args) {
   }
   std::string name;
   for (const auto& a : args) name += (name.empty() ? "" : " ") + a;
-  if (auto kind = kem::FindStatementKindIgnoringCase(name)) {
-    std::cout << kem::StatementReferenceText(*kind);
+  if (auto kind = kem::builder::FindStatementKindIgnoringCase(name)) {
+    std::cout << kem::builder::StatementReferenceText(*kind);
     return 0;
   }
   std::vector<std::string_view> names;
   for (const auto& info : kem::StatementKinds()) names.push_back(info.name);
-  std::string close = kem::ClosestName(name, names);
+  std::string close = kem::builder::ClosestName(name, names);
   std::cerr << "kembuild: no statement named \"" << name << "\""
             << (close.empty() ? std::string() : "; did you mean \"" + close + "\"?") << '\n';
   return 1;

@@ -49,6 +49,12 @@ struct ScriptStatement {
   std::string file;                 // project-relative path, "/" separated
   std::size_t line = 0;             // 0-based
   std::size_t idColumn = 0;         // where an ID goes in the source line (before the name)
+
+  // The parameter at a position (param::<Kind>::<Position>, 1-based); empty when left out.
+  std::string Param(int position) const {
+    const auto i = static_cast<std::size_t>(position - 1);
+    return position > 0 && i < params.size() ? params[i] : std::string();
+  }
 };
 
 struct NamedValue {

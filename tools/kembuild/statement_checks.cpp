@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "engine/statement_kinds.h"
 #include "engine/statement_parameters.h"
+#include "kembuild/statement_reference.h"
 #include "script/validation/script_validation.h"
 
 namespace kem::builder {
@@ -111,14 +112,15 @@ class Checker {
   }
 
   // The engine loads a plug-in statement's library from the support folder by the file name
-  // of parameter 2; without it the statement is skipped at run time.
+  // of its library parameter; without it the statement is skipped at run time.
   void CheckPluginLibrary(const ScriptStatement& s) {
     if (s.commentedOut || !checkPluginLibraries_) return;
-    if (s.params.size() < 2 || s.params[1].empty()) {
-      Error(s, "plug-in statement " + Quoted(s.name) + " names no library (parameter 2)");
+    const std::string library = s.Param(param::PluginStatement::Library);
+    if (library.empty()) {
+      Error(s, "plug-in statement " + Quoted(s.name) + " names no library (parameter " +
+                   std::to_string(param::PluginStatement::Library) + ")");
       return;
     }
-    const std::string& library = s.params[1];
     const std::string file = library.substr(library.find_last_of("\\/") + 1);
     if (!supportNames_.count(UpperCase(file)))
       Error(s, "plug-in library " + Quoted(file) + " of " + Quoted(s.name) +
@@ -129,11 +131,11 @@ class Checker {
     if (s.commentedOut) return;
     auto kind = FindStatementKind(s.name);
     if (!kind) return;
-    const auto& ref = StatementParameters(*kind);
+    const auto& ref = StatementReferenceOf(*kind);
     for (std::size_t i = 0; i < ref.parameters.size() && i < s.params.size(); ++i) {
       if (ref.parameters[i].kind != ParameterKind::ResultVariable) continue;
       std::string_view text = s.params[i];
-      if (*kind == StatementKind::SetVariable) text = text.substr(0, text.find(kPersistMarker));
+      if (ref.parameters[i].traits & kPersistable) text = text.substr(0, text.find(kPersistMarker));
       Define(VariableOf(text));
     }
   }
@@ -155,7 +157,7 @@ class Checker {
       return;
     }
     if (s.commentedOut) return;
-    const StatementReference& ref = StatementParameters(*kind);
+    const StatementReference& ref = StatementReferenceOf(*kind);
     if (*kind != StatementKind::Comment) CheckCompilerVariables(s);
     const std::string what = std::string(StatementKindName(*kind));
     if (!ref.carriedOut) Warning(s, what + " is not carried out by this engine: the statement does nothing");
@@ -167,7 +169,7 @@ class Checker {
       return;
     }
     for (std::size_t i = 0; i < ref.parameters.size(); ++i) {
-      const ParameterInfo& p = ref.parameters[i];
+      const ParameterReference& p = ref.parameters[i];
       const std::string where = "parameter " + std::to_string(i + 1) + " (" + std::string(p.name) + ") of " + what;
       const bool written = i < s.params.size();
       if ((p.traits & kRequired) && (!written || s.params[i].empty())) {
@@ -182,9 +184,10 @@ class Checker {
           long long v = 0;
           if (HasReference(text) || text.empty()) break;
           // "ord" reads operand a as text: the code of its first character.
-          if (*kind == StatementKind::Mathematics && i == 0 && s.params.size() > 2 &&
-              (s.params[2] == "11" || SameText(s.params[2], "ord")))
-            break;
+          if (*kind == StatementKind::Mathematics && i + 1 == param::Mathematics::A) {
+            const std::string operation = s.Param(param::Mathematics::Operation);
+            if (operation == "11" || SameText(operation, "ord")) break;
+          }
           if (!IsInteger(text, v)) Error(s, where + " must be a whole number, not " + Quoted(text));
           else if ((p.minimum && v < *p.minimum) || (p.maximum && v > *p.maximum))
             Error(s, where + " must lie between " + std::to_string(*p.minimum) + " and " + std::to_string(*p.maximum));
@@ -198,8 +201,8 @@ class Checker {
           break;
         case ParameterKind::VariableName:
           // "If NAME defined" asks whether the variable exists: no doubt to report.
-          if (!(ref.negationParameter && s.params.size() > 1 &&
-                (s.params[1] == "5" || SameText(s.params[1], "defined"))))
+          if (!(ref.negationParameter &&
+                (s.Param(param::If::Operator) == "5" || SameText(s.Param(param::If::Operator), "defined"))))
             CheckVariable(s, VariableOf(text), where);
           break;
         default:
@@ -210,7 +213,7 @@ class Checker {
     }
   }
 
-  void CompileEnumeration(ScriptStatement& s, const StatementReference& ref, const ParameterInfo& p, std::size_t i,
+  void CompileEnumeration(ScriptStatement& s, const StatementReference& ref, const ParameterReference& p, std::size_t i,
                           const std::string& where) {
     std::string& text = s.params[i];
     if (text.empty() || HasReference(text)) return;

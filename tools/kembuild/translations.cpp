@@ -9,6 +9,7 @@
 #include "engine/statement_kinds.h"
 #include "engine/statement_parameters.h"
 #include "kembuild/code_page.h"
+#include "kembuild/statement_reference.h"
 #include "script/params/statement_params.h"
 
 namespace kem::builder {
@@ -89,19 +90,21 @@ std::vector<TranslatableText> TranslatableTexts(const SetupData& data, const std
   for (std::size_t i = 0; i < data.StatementCount(); ++i) {
     if (i < data.CommentFlags.Count() && data.CommentFlags[i] == "C") continue;
     const StatementKind kind = ResolveStatementKind(data.StatementNames[i]);
-    const StatementReference& ref = StatementParameters(kind);
-    if (!ref.described) continue;
-    const std::string id = GetParam(data, i, 0);
+    if (!StatementReferenceOf(kind).described) continue;
+    const std::string id = GetParam(data, i, param::Id);
     if (kind == StatementKind::LocalizationVariable) {
-      std::string name = GetParam(data, i, 1);
+      // Translated by the variable's name rather than by the statement.
+      std::string name = GetParam(data, i, param::LocalizationVariable::Variable);
       if (name.size() > 2 && name.front() == '$' && name.back() == '$') name = name.substr(1, name.size() - 2);
       name = UpperCase(name);
-      texts.push_back({"var:" + name, "ZOZADORU$" + name + "$ZOZADORU", "", GetParam(data, i, 2)});
+      texts.push_back(
+          {"var:" + name, "ZOZADORU$" + name + "$ZOZADORU", "", GetParam(data, i, param::LocalizationVariable::Value)});
       continue;
     }
+    const auto parameters = StatementParameters(kind);
     int k = 0;
-    for (std::size_t n = 0; n < ref.parameters.size(); ++n) {
-      if (!(ref.parameters[n].traits & kTranslated)) continue;
+    for (std::size_t n = 0; n < parameters.size(); ++n) {
+      if (!(parameters[n].traits & kTranslated)) continue;
       ++k;
       texts.push_back({id + "/" + std::to_string(k), id, "", GetParam(data, i, static_cast<int>(n + 1))});
     }

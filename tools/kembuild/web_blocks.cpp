@@ -15,6 +15,7 @@
 
 #include "common/text.h"
 #include "engine/statement_kinds.h"
+#include "engine/statement_parameters.h"
 #include "kembuild/code_page.h"
 #include "media/sevenzip/decoders.h"
 #include "media/sevenzip/format.h"
@@ -109,7 +110,7 @@ WebPlan PlanWebBuild(const Project& p, const std::vector<bool>& carriesFiles, st
   for (std::size_t i = 0; i < p.statements.size(); ++i) {
     const ScriptStatement& s = p.statements[i];
     if (!s.commentedOut && ResolveStatementKind(s.name) == StatementKind::WebMediaBlock) {
-      const std::string name = s.params.empty() ? std::string() : s.params[0];
+      const std::string name = s.Param(param::WebMediaBlock::Block);
       if (name.empty()) {
         current.clear();
         explicitOffline = true;
@@ -144,8 +145,8 @@ WebPlan PlanWebBuild(const Project& p, const std::vector<bool>& carriesFiles, st
   for (const auto& b : plan.blocks)
     if (!fileStatements.count(UpperCase(b))) {
       const auto& s = *std::find_if(p.statements.begin(), p.statements.end(), [&](const ScriptStatement& st) {
-        return !st.commentedOut && ResolveStatementKind(st.name) == StatementKind::WebMediaBlock && !st.params.empty() &&
-               SameText(st.params[0], b);
+        return !st.commentedOut && ResolveStatementKind(st.name) == StatementKind::WebMediaBlock &&
+               SameText(st.Param(param::WebMediaBlock::Block), b);
       });
       warnings.push_back({s.file, s.line + 1, "web block " + cp.ToUtf8(b) + " carries no files", true});
     }
@@ -153,7 +154,7 @@ WebPlan PlanWebBuild(const Project& p, const std::vector<bool>& carriesFiles, st
   std::set<std::string> commentedOut;  // upper-cased names of commented-out blocks
   for (const auto& s : p.statements)
     if (s.commentedOut && ResolveStatementKind(s.name) == StatementKind::WebMediaBlock && !s.params.empty())
-      commentedOut.insert(UpperCase(s.params[0]));
+      commentedOut.insert(UpperCase(s.Param(param::WebMediaBlock::Block)));
   for (const auto& b : p.webBlocks) {
     const std::string name = cp.ToUtf8(b.name);
     if (!SameText(b.name, kOfflineMedia) && !canonical.count(UpperCase(b.name)) && commentedOut.count(UpperCase(b.name))) {

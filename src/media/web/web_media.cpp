@@ -9,6 +9,7 @@
 #include "engine/setup_data.h"
 #include "engine/statement_error.h"
 #include "engine/statement_kinds.h"
+#include "engine/statement_parameters.h"
 #include "script/interpreter/interpreter.h"
 #include "script/store/variable_manager.h"
 #include "script/worker/worker.h"
@@ -199,9 +200,9 @@ std::vector<std::string> UrlLines(std::string_view text) {
 
 void RegisterWebMediaStatements(StatementTable& table, std::shared_ptr<WebMediaState> state) {
   table.Add(StatementKind::WebMediaBlock, [state](Interpreter& in, std::size_t i) {
-    const std::string name = in.Param(i, 1);
+    const std::string name = in.Param(i, param::WebMediaBlock::Block);
     WebBlockContext& block = state->Block;
-    block.Urls = UrlLines(in.Vars().Expand(in.Param(i, 2)));
+    block.Urls = UrlLines(in.Vars().Expand(in.Param(i, param::WebMediaBlock::Urls)));
     block.Name = name;
     block.ArchivePath = in.Context().Startup.DataFolder + name + ".7zip";
     block.Password = BlockPassword(in.Data(), name);

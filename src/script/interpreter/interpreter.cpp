@@ -4,10 +4,11 @@
 #include <exception>
 
 #include "common/text.h"
+#include "engine/statement_error.h"
+#include "engine/statement_parameters.h"
 #include "script/eval/condition.h"
 #include "script/numbers/int_text.h"
 #include "script/params/statement_params.h"
-#include "engine/statement_error.h"
 #include "script/store/predefined_vars.h"
 #include "script/store/variable_manager.h"
 #include "script/validation/script_validation.h"
@@ -277,7 +278,7 @@ void Interpreter::ResolveStatements(std::optional<Failure>& failure) {
     if (kind != StatementKind::Label) continue;
     std::string label;
     try {
-      label = ctx_.Text().UpperCase(Param(i, 1));
+      label = ctx_.Text().UpperCase(Param(i, param::Label::Label));
     } catch (const std::exception& e) {
       if (!failure) failure = Failure{i, e.what()};
       continue;
@@ -564,18 +565,21 @@ void Interpreter::Dispatch(std::size_t index) {
 }
 
 bool Interpreter::Condition(std::size_t index) const {
-  std::string variable = Param(index, 1);
-  std::string value = Param(index, 3);
+  // "If" and "Else If" read the same parameters.
+  namespace condition = param::If;
+  std::string variable = Param(index, condition::Variable);
+  std::string value = Param(index, condition::Value);
   if (LanguageSelected()) {
-    std::string id = Param(index, 0);
+    std::string id = Param(index, param::Id);
     variable = ctx_.Translate(variable, id, 1);
     value = ctx_.Translate(value, id, 2);
   }
-  return EvaluateCondition(ctx_.Vars, variable, Param(index, 2), value, Param(index, 4));
+  return EvaluateCondition(ctx_.Vars, variable, Param(index, condition::Operator), value,
+                           Param(index, condition::Negate));
 }
 
 void Interpreter::GoToLabel(std::size_t index) {
-  std::string label = Param(index, 1);
+  std::string label = Param(index, param::GoToLabel::Label);
   auto it = labelIndex_.find(ctx_.Text().UpperCase(label));
   if (it == labelIndex_.end()) throw StatementError("LABEL undefined: " + label);
   const int step = state_.wizardStep;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/text.h"
+#include "engine/statement_parameters.h"
 #include "script/interpreter/interpreter.h"
 #include "script/params/statement_params.h"
 #include "script/store/variable_manager.h"
@@ -34,9 +35,10 @@ void DisplayDialog(const DialogOperations& ops, Interpreter& in, std::size_t i) 
   static constexpr std::string_view kName = "Display Dialog";
   auto& engine = in.Context().State;
   TVariableManager& vars = in.Vars();
-  std::string condition = in.Param(i, 4);
+  std::string condition = in.Param(i, param::DisplayDialog::Condition);
   if (!condition.empty()) {
-    if (IsTrue(vars.Get(VarNameOrText(condition))) == IsTrue(in.Param(i, 6))) return;  // skipped
+    if (IsTrue(vars.Get(VarNameOrText(condition))) == IsTrue(in.Param(i, param::DisplayDialog::ConditionValue)))
+      return;  // skipped
   }
   std::string key = std::to_string(i);
   engine.LastDisplayedKey = key;
@@ -51,7 +53,7 @@ void DisplayDialog(const DialogOperations& ops, Interpreter& in, std::size_t i) 
   if (in.InWizardLoop()) {
     code = present(in, key, true, custom);
     engine.PendingUnbindKey = key;
-  } else if (IsTrue(in.Param(i, 3))) {
+  } else if (IsTrue(in.Param(i, param::DisplayDialog::Modal))) {
     code = present(in, key, true, custom);
     engine.WindowHandleOfNonModal = 0;
     vars.SetVar("WINDOWHANDLE", "0", kName);
@@ -63,7 +65,7 @@ void DisplayDialog(const DialogOperations& ops, Interpreter& in, std::size_t i) 
     code = kDialogNotModal;
   }
 
-  std::string result = in.Param(i, 2);
+  std::string result = in.Param(i, param::DisplayDialog::Result);
   if (!result.empty()) {
     EnsureResultVariable(vars, result, kName);
     vars.SetVarChecked(result, DialogResultText(code, custom), ActionLabel(kName));

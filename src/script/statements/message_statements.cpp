@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "engine/statement_error.h"
+#include "engine/statement_parameters.h"
 #include "script/interpreter/interpreter.h"
 #include "script/numbers/int_text.h"
 #include "script/params/statement_params.h"
@@ -46,10 +47,11 @@ void RestoreFromTray(Interpreter& in) {
 
 namespace {
 
-// Caption, text or title: translated while a language is selected, then expanded.
-std::string PreparedText(Interpreter& in, std::size_t i, int n) {
+// Caption, text or title (translated text k): translated while a language is selected,
+// then expanded.
+std::string PreparedText(Interpreter& in, std::size_t i, int n, int k) {
   std::string text = in.Param(i, n);
-  if (in.LanguageSelected()) text = in.Translated(text, in.Param(i, 0), n);
+  if (in.LanguageSelected()) text = in.Translated(text, in.Param(i, param::Id), k);
   return in.Vars().Expand(text);
 }
 
@@ -73,9 +75,10 @@ bool ShowTrayIcon(Interpreter& in) {
 
 void MessageBoxStatement(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "MessageBox";
-  const std::string caption = PreparedText(in, i, 1);
-  const std::string text = PreparedText(in, i, 2);
-  const unsigned style = MessageBoxStyle(IntegerParam(in, i, 3), IntegerParam(in, i, 4));
+  const std::string caption = PreparedText(in, i, param::MessageBox::Caption, 1);
+  const std::string text = PreparedText(in, i, param::MessageBox::Text, 2);
+  const unsigned style =
+      MessageBoxStyle(IntegerParam(in, i, param::MessageBox::Icon), IntegerParam(in, i, param::MessageBox::Buttons));
   if (in.Silent()) return;
   UiService& ui = in.Machine().Ui;
   PromptState(in, true, style == 0x10);
@@ -84,7 +87,7 @@ void MessageBoxStatement(Interpreter& in, std::size_t i) {
   // The owner may be gone (closed by the script): the box then comes without one.
   if (answer == 0 && owner != 0) answer = ui.AskUser(0, text, caption, style);
   PromptState(in, false, false);
-  const std::string variable = in.Param(i, 5);
+  const std::string variable = in.Param(i, param::MessageBox::Result);
   if (variable.empty()) return;
   // A box that could not be shown at all writes nothing.
   const std::string written = MessageBoxAnswer(answer);
@@ -94,10 +97,10 @@ void MessageBoxStatement(Interpreter& in, std::size_t i) {
 }
 
 void MessageBalloon(Interpreter& in, std::size_t i) {
-  const std::string title = PreparedText(in, i, 1);
-  const std::string text = PreparedText(in, i, 2);
-  const int icon = IntegerParam(in, i, 3);
-  const unsigned timeout = BalloonTimeoutMs(in.Param(i, 4));
+  const std::string title = PreparedText(in, i, param::MessageBalloon::Title, 1);
+  const std::string text = PreparedText(in, i, param::MessageBalloon::Text, 2);
+  const int icon = IntegerParam(in, i, param::MessageBalloon::Icon);
+  const unsigned timeout = BalloonTimeoutMs(in.Param(i, param::MessageBalloon::Seconds));
   if (in.Silent()) return;
   // 0 information, 1 warning, 2 error; any other value shows no icon.
   const int shown = icon >= 0 && icon <= 2 ? icon + 1 : 0;

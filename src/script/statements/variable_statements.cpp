@@ -4,13 +4,14 @@
 #include <optional>
 
 #include "common/text.h"
+#include "engine/statement_error.h"
+#include "engine/statement_parameters.h"
 #include "script/eval/expression.h"
 #include "script/eval/mathematics.h"
 #include "script/interpreter/interpreter.h"
 #include "script/interpreter/redirection_guard.h"
 #include "script/numbers/int_text.h"
 #include "script/params/statement_params.h"
-#include "engine/statement_error.h"
 #include "script/store/variable_manager.h"
 
 namespace kem {
@@ -84,11 +85,11 @@ std::string WithBackslashUnlessEmpty(std::string s) { return s.empty() ? s : Wit
 void SetVariable(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Set Variable";
   TVariableManager& vars = in.Vars();
-  std::string value = in.Param(i, 2);
-  if (in.LanguageSelected()) value = in.Translated(value, in.Param(i, 0), 1);
+  std::string value = in.Param(i, param::SetVariable::Value);
+  if (in.LanguageSelected()) value = in.Translated(value, in.Param(i, param::Id), 1);
   value = vars.Expand(value);
 
-  std::string name = in.Param(i, 1);
+  std::string name = in.Param(i, param::SetVariable::Variable);
   bool persistent = false;
   if (auto pos = name.find(kPersistMarker); pos != std::string::npos) {
     persistent = std::string_view(name).substr(pos + kPersistMarker.size()) == "TRUE";
@@ -116,9 +117,9 @@ void SetVariable(Interpreter& in, std::size_t i) {
 
 void LocalizationVariable(Interpreter& in, std::size_t i) {
   TVariableManager& vars = in.Vars();
-  std::string name = VarNameOrText(in.Param(i, 1));
+  std::string name = VarNameOrText(in.Param(i, param::LocalizationVariable::Variable));
   EnsureResultVariable(vars, name, "Localization Variable");
-  std::string value = in.Param(i, 2);
+  std::string value = in.Param(i, param::LocalizationVariable::Value);
   if (in.LanguageSelected()) value = in.Translated(value, "ZOZADORU$" + name + "$ZOZADORU", 1);
   vars.SetVarChecked(name, vars.Expand(value), "Localization Variable Action");
 }
@@ -127,7 +128,7 @@ void LocalizationVariable(Interpreter& in, std::size_t i) {
 
 void GetEnvironment(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Get Environment";
-  std::string name = in.Vars().Expand(in.Param(i, 1));
+  std::string name = in.Vars().Expand(in.Param(i, param::GetEnvironment::Name));
   std::string result;
   {
     RedirectionGuard guard(in.Context().State, in.Machine().Files);
@@ -140,13 +141,13 @@ void GetEnvironment(Interpreter& in, std::size_t i) {
       }
     }
   }
-  std::string var = ResultVariable(in, in.Param(i, 2), kName);
+  std::string var = ResultVariable(in, in.Param(i, param::GetEnvironment::Result), kName);
   in.Vars().SetVar(var, result, ActionLabel(kName));
 }
 
 void GetTemporaryFile(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Get Temporary File";
-  std::string var = ResultVariable(in, in.Param(i, 1), kName);
+  std::string var = ResultVariable(in, in.Param(i, param::GetTemporaryFile::Result), kName);
   std::string path;
   {
     RedirectionGuard guard(in.Context().State, in.Machine().Files);
@@ -171,8 +172,8 @@ std::string LongPathOf(FileService& files, std::string path, int depth = 0) {
 }
 
 void ConvertPath(Interpreter& in, std::size_t i) {
-  std::string var = in.Param(i, 1);
-  bool toShort = IsTrue(in.Param(i, 2));
+  std::string var = in.Param(i, param::ConvertPath::Variable);
+  bool toShort = IsTrue(in.Param(i, param::ConvertPath::Short));
   TVariableManager& vars = in.Vars();
   FileService& files = in.Machine().Files;
   std::string value = ExpandPath(vars, vars.Get(var));
@@ -190,8 +191,8 @@ void ConvertPath(Interpreter& in, std::size_t i) {
 }
 
 void ConvertCase(Interpreter& in, std::size_t i) {
-  std::string var = in.Param(i, 1);
-  bool upper = IsTrue(in.Param(i, 2));
+  std::string var = in.Param(i, param::ConvertCase::Variable);
+  bool upper = IsTrue(in.Param(i, param::ConvertCase::Upper));
   TVariableManager& vars = in.Vars();
   std::string value = ExpandPath(vars, vars.Get(var));
   value = upper ? in.Machine().Shell.AnsiUpperCase(value) : in.Machine().Shell.AnsiLowerCase(value);
@@ -204,22 +205,22 @@ void ReplaceString(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Replace String";
   TVariableManager& vars = in.Vars();
   const TextRules& text = in.Context().Text();
-  std::string var = text.UpperCase(VarNameOrText(in.Param(i, 1)));
+  std::string var = text.UpperCase(VarNameOrText(in.Param(i, param::ReplaceString::Variable)));
   std::string value = CrLfToMarker(vars.Get(var));
-  std::string find = CrLfToMarker(vars.Expand(in.Param(i, 2)));
-  std::string replacement = CrLfToMarker(vars.Expand(in.Param(i, 3)));
-  bool ignoreCase = IsTrue(in.Param(i, 4));
-  bool all = IsTrue(in.Param(i, 5));
+  std::string find = CrLfToMarker(vars.Expand(in.Param(i, param::ReplaceString::Find)));
+  std::string replacement = CrLfToMarker(vars.Expand(in.Param(i, param::ReplaceString::Replacement)));
+  bool ignoreCase = IsTrue(in.Param(i, param::ReplaceString::IgnoreCase));
+  bool all = IsTrue(in.Param(i, param::ReplaceString::All));
   vars.SetVar(var, ReplaceText(text, value, find, replacement, ignoreCase, all), ActionLabel(kName));
 }
 
 // --- "Extract Path" --------------------------------------------------------------------------
 
 void ExtractPath(Interpreter& in, std::size_t i) {
-  std::string var = in.Param(i, 1);
+  std::string var = in.Param(i, param::ExtractPath::Variable);
   TVariableManager& vars = in.Vars();
   std::string value = ExpandPath(vars, vars.Get(var));
-  std::int32_t code = TextToInt32(in.Param(i, 2));
+  std::int32_t code = TextToInt32(in.Param(i, param::ExtractPath::Part));
   vars.SetVarChecked(var, ExtractPathPart(value, code), "Extract Path Action");
 }
 
@@ -229,13 +230,13 @@ void ParseString(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Parse String";
   TVariableManager& vars = in.Vars();
   const TextRules& text = in.Context().Text();
-  std::string source = ExpandPath(vars, in.Param(i, 1));
-  std::string separator = ExpandPath(vars, in.Param(i, 2));
-  std::string first = in.Param(i, 3);
-  std::string second = in.Param(i, 4);
-  std::int32_t mode = TextToInt32(in.Param(i, 5));
-  bool trim = IsTrue(in.Param(i, 6));
-  bool ignoreCase = IsTrue(in.Param(i, 7));
+  std::string source = ExpandPath(vars, in.Param(i, param::ParseString::Source));
+  std::string separator = ExpandPath(vars, in.Param(i, param::ParseString::Separator));
+  std::string first = in.Param(i, param::ParseString::First);
+  std::string second = in.Param(i, param::ParseString::Second);
+  std::int32_t mode = TextToInt32(in.Param(i, param::ParseString::Mode));
+  bool trim = IsTrue(in.Param(i, param::ParseString::Trim));
+  bool ignoreCase = IsTrue(in.Param(i, param::ParseString::IgnoreCase));
   auto [a, b] = ParseText(text, source, separator, mode, trim, ignoreCase);
   if (!first.empty()) {
     std::string var = text.UpperCase(first);
@@ -254,12 +255,12 @@ void ParseString(Interpreter& in, std::size_t i) {
 void Mathematics(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Mathematics";
   TVariableManager& vars = in.Vars();
-  std::string var = in.Param(i, 4);
+  std::string var = in.Param(i, param::Mathematics::Result);
   if (!var.empty()) EnsureResultVariable(vars, var, kName);
-  std::string p1 = vars.Expand(in.Param(i, 1));
-  std::int64_t code = TextToInt64(in.Param(i, 3));
+  std::string p1 = vars.Expand(in.Param(i, param::Mathematics::A));
+  std::int64_t code = TextToInt64(in.Param(i, param::Mathematics::Operation));
   std::int64_t a = MathReadsA(code) ? TextToInt64(p1) : 0;
-  std::int64_t b = MathReadsB(code) ? TextToInt64(vars.Expand(in.Param(i, 2))) : 0;
+  std::int64_t b = MathReadsB(code) ? TextToInt64(vars.Expand(in.Param(i, param::Mathematics::B))) : 0;
   std::string result = MathOperation(in.Context().State.Random, code, a, b, p1);
   if (!var.empty()) vars.SetVarChecked(var, result, ActionLabel(kName));
 }
@@ -267,9 +268,9 @@ void Mathematics(Interpreter& in, std::size_t i) {
 void EvaluateExpressionStatement(Interpreter& in, std::size_t i) {
   static constexpr std::string_view kName = "Evaluate Expression";
   TVariableManager& vars = in.Vars();
-  std::string var = in.Param(i, 2);
+  std::string var = in.Param(i, param::EvaluateExpression::Result);
   EnsureResultVariable(vars, var, kName);
-  std::string result = EvaluateExpression(vars.ExpandQuoted(in.Param(i, 1)));
+  std::string result = EvaluateExpression(vars.ExpandQuoted(in.Param(i, param::EvaluateExpression::Expression)));
   vars.SetVarChecked(var, result, ActionLabel(kName));
 }
 

@@ -1,9 +1,10 @@
 #include "script/termination/termination.h"
 
+#include "engine/statement_error.h"
+#include "engine/statement_parameters.h"
 #include "script/interpreter/interpreter.h"
 #include "script/numbers/int_text.h"
 #include "script/params/statement_params.h"
-#include "engine/statement_error.h"
 #include "script/store/variable_manager.h"
 
 namespace kem {
@@ -29,7 +30,7 @@ namespace {
 void TerminateInstall(Interpreter& in, std::size_t) { in.EndScript(); }
 
 void TerminateWithExitCode(Interpreter& in, std::size_t i) {
-  std::int32_t code = TextToInt32(in.Vars().Expand(in.Param(i, 1)));
+  std::int32_t code = TextToInt32(in.Vars().Expand(in.Param(i, param::TerminateWithExitCode::Code)));
   in.Context().Startup.ExitCode = code;
   in.EndScript();
 }

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "common/text.h"
+#include "engine/statement_parameters.h"
 #include "script/eval/expression.h"
 #include "script/params/statement_params.h"
 #include "script/store/variable_manager.h"
@@ -72,7 +73,6 @@ class Validator {
     if (name.empty() || symbols_.Exists(name)) return;
     symbols_.Set(UpperCase(name), "");
   }
-  void DeclareParam(std::size_t i, int n) const { Declare(Param(i, n)); }
 
   static ValidationFailure Fail(std::size_t i, std::string message) { return {i, std::move(message)}; }
 
@@ -99,7 +99,7 @@ class Validator {
   std::optional<ValidationFailure> Labels() {
     for (std::size_t i = 0; i < Count(); ++i) {
       if (Kind(i) != StatementKind::Label) continue;
-      std::string label = Param(i, 1);
+      std::string label = Param(i, param::Label::Label);
       std::string upper = UpperCase(label);
       if (!labelSet_.insert(upper).second) return Fail(i, std::string(kLabelRedefinedMessage) + label);
       labels_.push_back(std::move(upper));
@@ -110,7 +110,7 @@ class Validator {
   void PersistentVariables() const {
     for (std::size_t i = 0; i < Count(); ++i) {
       if (Kind(i) != StatementKind::SetVariable) continue;
-      std::string p1 = Param(i, 1);
+      std::string p1 = Param(i, param::SetVariable::Variable);
       auto pos = p1.find(kPersistMarker);
       if (pos == std::string::npos) continue;
       if (std::string_view(p1).substr(pos + kPersistMarker.size()) != "TRUE") continue;
@@ -119,101 +119,51 @@ class Validator {
     }
   }
 
-  std::optional<ValidationFailure> MustExist(std::size_t i, int n) const {
-    std::string p = Param(i, n);
-    if (!symbols_.Exists(p)) return Fail(i, std::string(kVariableNotDefinedMessage) + p);
-    return std::nullopt;
-  }
-
-  std::optional<ValidationFailure> RequiredThenDeclare(std::size_t i, int n) const {
-    std::string p = Param(i, n);
-    if (p.empty()) return Fail(i, std::string(kVariableRequiredMessage));
-    Declare(p);
-    return std::nullopt;
-  }
-
+  // The rules of single statements, then every parameter by its traits in the statement
+  // kinds' parameter lists.
   std::optional<ValidationFailure> Check(std::size_t i) const {
     const StatementKind kind = Kind(i);
     if (kind == StatementKind::WebMediaBlock) {
-      std::string p1 = Param(i, 1);
-      if (!p1.empty() && Param(i, 2).empty()) return Fail(i, std::string(kWebBlockUrlMessage));
-      if (!IsLegalFileName(p1)) return Fail(i, std::string(kWebBlockNameMessage));
-    } else if (kind == StatementKind::GetFolderLocation || kind == StatementKind::GetIniFileSettings ||
-               kind == StatementKind::CheckFileVersion || kind == StatementKind::GetSystemSettings ||
-               kind == StatementKind::GetOsOrSpLevel || kind == StatementKind::ReadRegistry || kind == StatementKind::CheckRegistry ||
-               kind == StatementKind::DoesFileFolderExist || kind == StatementKind::LocalizationVariable ||
-               kind == StatementKind::GetTemporaryFile || kind == StatementKind::GetIisProperty || kind == StatementKind::GetIisSiteList) {
-      DeclareParam(i, 1);
-    } else if (kind == StatementKind::Mathematics) {
-      DeclareParam(i, 4);
-    } else if (kind == StatementKind::IsMsiSetupInstalled) {
-      return RequiredThenDeclare(i, 2);
-    } else if (kind == StatementKind::Extract7ZipArchive) {
-      DeclareParam(i, 3);
-    } else if (kind == StatementKind::RunLightModeSetup || kind == StatementKind::GetFileVersion || kind == StatementKind::GetEnvironment ||
-               kind == StatementKind::GetIisSiteIndex) {
-      DeclareParam(i, 2);
-    } else if (kind == StatementKind::ReadFromTextFile) {
-      DeclareParam(i, 2);
-      DeclareParam(i, 3);
-    } else if (kind == StatementKind::ParseString) {
-      DeclareParam(i, 3);
-      DeclareParam(i, 4);
+      std::string block = Param(i, param::WebMediaBlock::Block);
+      if (!block.empty() && Param(i, param::WebMediaBlock::Urls).empty())
+        return Fail(i, std::string(kWebBlockUrlMessage));
+      if (!IsLegalFileName(block)) return Fail(i, std::string(kWebBlockNameMessage));
     } else if (kind == StatementKind::DeleteFiles) {
-      if (!IsTrue(Param(i, 3)) && !IsTrue(Param(i, 4))) return Fail(i, std::string(kDeleteModeMessage));
-    } else if (kind == StatementKind::InstallFiles) {
-      if (Param(i, 3).empty()) return Fail(i, std::string(kInstallFilesTargetMessage));
-    } else if (kind == StatementKind::ConvertPath || kind == StatementKind::ConvertCase || kind == StatementKind::ExtractPath ||
-               kind == StatementKind::ReplaceString) {
-      return MustExist(i, 1);
-    } else if (kind == StatementKind::EvaluateExpression) {
-      DeclareParam(i, 2);
-      if (!ExpressionSyntaxOk(Param(i, 1))) return Fail(i, std::string(kExpressionSyntaxMessage));
-    } else if (kind == StatementKind::RunProgram) {
-      DeclareParam(i, 4);
-    } else if (kind == StatementKind::RunProgramAs) {
-      DeclareParam(i, 8);
-    } else if (kind == StatementKind::SetVariable) {
-      std::string p1 = Param(i, 1);
-      auto pos = p1.find(kPersistMarker);
-      if (pos != std::string::npos) p1.resize(pos);
-      Declare(p1);
+      if (!IsTrue(Param(i, param::DeleteFiles::AtInstall)) && !IsTrue(Param(i, param::DeleteFiles::AtRemoval)))
+        return Fail(i, std::string(kDeleteModeMessage));
     } else if (kind == StatementKind::GoToLabel) {
-      std::string p1 = Param(i, 1);
-      if (!labelSet_.contains(UpperCase(p1))) return Fail(i, std::string(kLabelUndefinedMessage) + p1);
-    } else if (kind == StatementKind::FindAllFiles) {
-      return RequiredThenDeclare(i, 4);
-    } else if (kind == StatementKind::CheckDiskSpace) {
-      return RequiredThenDeclare(i, 1);
-    } else if (kind == StatementKind::If || kind == StatementKind::ElseIf) {
-      std::string p1 = Param(i, 1);
-      if (p1.empty()) return Fail(i, std::string(kVariableRequiredMessage));
-      std::string p3 = Param(i, 3);
-      bool leftOk = symbols_.RefDefined(p1, false);
-      bool rightOk = symbols_.RefDefined(p3, true);
-      if (!rightOk) return Fail(i, std::string(kVariableNotDefinedMessage) + p3);
-      if (!leftOk) return Fail(i, std::string(kVariableNotDefinedMessage) + p1);
-    } else if (kind == StatementKind::MessageBox) {
-      DeclareParam(i, 5);
-    } else if (kind == StatementKind::CheckService) {
-      DeclareParam(i, 3);
-    } else if (kind == StatementKind::CheckProcess) {
-      DeclareParam(i, 2);
-    } else if (kind == StatementKind::RegisterLibrary) {
-      DeclareParam(i, 3);
-    } else if (kind == StatementKind::ApplyChanges) {
-      DeclareParam(i, 2);
-    } else if (kind == StatementKind::ApplyPatch || kind == StatementKind::IisAnonymousUser) {
-      DeclareParam(i, 1);
-    } else if (kind == StatementKind::DisplayDialog) {
-      if (Param(i, 1).empty()) return Fail(i, std::string(kDialogNameMessage));
-      DeclareParam(i, 2);
-      std::string p4 = Param(i, 4);
-      if (!p4.empty() && !symbols_.RefDefined(p4, false)) return Fail(i, std::string(kVariableNotDefinedMessage) + p4);
-    } else if (kind == StatementKind::GetComponentState || kind == StatementKind::GetComponentSpace) {
-      DeclareParam(i, 2);
+      std::string label = Param(i, param::GoToLabel::Label);
+      if (!labelSet_.contains(UpperCase(label))) return Fail(i, std::string(kLabelUndefinedMessage) + label);
     }
-    return std::nullopt;
+    return CheckParameters(i, kind);
+  }
+
+  std::optional<ValidationFailure> CheckParameters(std::size_t i, StatementKind kind) const {
+    const std::span<const ParameterInfo> parameters = StatementParameters(kind);
+    // Of the references that must be declared, the last one that is not is reported.
+    std::optional<ValidationFailure> undeclared;
+    for (std::size_t n = 0; n < parameters.size(); ++n) {
+      const ParameterInfo& p = parameters[n];
+      std::string text = Param(i, static_cast<int>(n + 1));
+      if (text.empty()) {
+        if (p.traits & kNeedsVariable) return Fail(i, std::string(kVariableRequiredMessage));
+        if (p.traits & kNeedsDialogName) return Fail(i, std::string(kDialogNameMessage));
+        if (p.traits & kNeedsTargetFolder) return Fail(i, std::string(kInstallFilesTargetMessage));
+      }
+      if ((p.traits & kExpression) && !ExpressionSyntaxOk(text)) return Fail(i, std::string(kExpressionSyntaxMessage));
+      if ((p.traits & kMustExist) && !symbols_.Exists(text))
+        return Fail(i, std::string(kVariableNotDefinedMessage) + text);
+      // A variable name must name a declared variable; in a text only a $NAME$ reference
+      // must be declared.
+      if ((p.traits & kDefinedReference) && !text.empty() &&
+          !symbols_.RefDefined(text, p.kind != ParameterKind::VariableName))
+        undeclared = Fail(i, std::string(kVariableNotDefinedMessage) + text);
+      if (p.kind == ParameterKind::ResultVariable) {
+        if (p.traits & kPersistable) text = text.substr(0, text.find(kPersistMarker));
+        Declare(text);
+      }
+    }
+    return undeclared;
   }
 
   std::optional<ValidationFailure> Statements() const {
