@@ -254,7 +254,8 @@ class Win32CommandFiles final : public CommandFileService {
     if (path.size() <= top.size() || path.compare(0, top.size(), top) != 0) return false;
     if (top != top_) {
       top_ = top;
-      resolvedTop_ = ResolvedPath(WithoutTrailingBackslashW(WideAnsi(top)));
+      // The folder the script named is taken as given, links on its way followed.
+      resolvedTop_ = ResolvedTargetPath(WithoutTrailingBackslashW(WideAnsi(top)));
     }
     // Where the folder cannot be named, only links the system marks are removed.
     const std::wstring expected =

@@ -17,6 +17,9 @@ namespace kem::platform {
 // (the object manager's name of the open entry). Empty when the entry cannot be opened or
 // named. Only ever compared with another resolved path (SameResolvedPath).
 std::wstring ResolvedPath(const std::wstring& path);
+// The same, links followed: where a folder named by the caller really is (its own links,
+// and those on the way to it, are the caller's choice).
+std::wstring ResolvedTargetPath(const std::wstring& path);
 // The same for an open file or folder handle.
 std::wstring ResolvedNameOf(void* handle);
 bool SameResolvedPath(const std::wstring& a, const std::wstring& b);
@@ -54,7 +57,8 @@ std::wstring WithoutTrailingBackslashW(std::wstring path);
 // be its own entry.
 class OwnPathChecker {
  public:
-  // False when the root cannot be named (yet): then only marked links are seen below it.
+  // The root is named with its links followed (it is taken as given). False when it
+  // cannot be named (yet): then only marked links are seen below it.
   bool Reset(const std::wstring& root);
   // Whether every existing level of `path` below the root is its own entry (levels that
   // do not exist yet pass: whoever creates them checks them again). `path` outside the

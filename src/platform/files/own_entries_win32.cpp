@@ -108,6 +108,14 @@ std::wstring ResolvedPath(const std::wstring& path) {
   return ResolvedNameOf(h.Get());
 }
 
+std::wstring ResolvedTargetPath(const std::wstring& path) {
+  UniqueHandle h(CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h.Valid()) return {};
+  return ResolvedNameOf(h.Get());
+}
+
 EntryCheck CheckEntry(const std::wstring& path, const std::wstring& expected) {
   const DWORD attributes = AttributesOf(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -149,13 +157,15 @@ Removal RemoveEntry(const std::wstring& path, const std::wstring& expected, bool
 
 bool OwnPathChecker::Reset(const std::wstring& root) {
   root_ = WithoutTrailingBackslashW(root);
-  resolvedRoot_ = ResolvedPath(root_);
+  resolvedRoot_ = ResolvedTargetPath(root_);
   lastGood_.clear();
   return !resolvedRoot_.empty();
 }
 
 std::wstring OwnPathChecker::Expected(const std::wstring& path) const {
-  return resolvedRoot_ + WithoutTrailingBackslashW(path).substr(root_.size());
+  std::wstring rest = WithoutTrailingBackslashW(path).substr(root_.size());
+  if (!rest.empty() && rest[0] != L'\\') rest.insert(rest.begin(), L'\\');  // below a drive's root
+  return resolvedRoot_ + rest;
 }
 
 bool OwnPathChecker::Check(const std::wstring& given, std::wstring* offender) {
