@@ -876,12 +876,13 @@ TEST_F(BuilderTest, SourceFoldersStayBelowTheProjectsParentOrTheHomeFolder) {
   const char* oldHome = std::getenv("HOME");
   const std::string savedHome = oldHome ? oldHome : "";
   setenv("HOME", home.c_str(), 1);
+  Script("Comment\n");
   struct Case {
     std::string folder;
     std::string message;  // empty: accepted
   } cases[] = {
       {"/proc/self", "is a system folder"},
-      {"/proc/self/cwd", "is a system folder"},
+      {"/proc/self/cwd", "lies outside the project's parent folder"},  // the link followed: the current folder
       {"/sys", "is a system folder"},
       {"/dev", "is a system folder"},
       {"/etc", "lies outside the project's parent folder"},
@@ -904,7 +905,6 @@ TEST_F(BuilderTest, SourceFoldersStayBelowTheProjectsParentOrTheHomeFolder) {
     }
   }
   // A folder lent by a source folder gives data files, never a script to read.
-  Script("Comment\n");
   std::string manifest = kManifest;
   manifest.replace(manifest.find("script = main.kems"), 18, "script = ../outside/passwd");
   WriteAll(Project() / kManifestName, manifest + "source-folder = ../outside\n");
