@@ -135,16 +135,16 @@ void CheckDiskSpace(Interpreter& in, std::size_t i, CommandFileService& files) {
 void DeleteFilesRecursive(Interpreter& in, std::size_t i, CommandFileService& files) {
   RedirectionGuard redirection(in.Context().State, in.Machine().Files);
   const std::string pattern = PathParam(in, i, param::DeleteFilesRecursive::Mask);
-  if (SafeDeletionFolder(pattern).empty())
+  const std::string folder = SafeDeletionFolder(pattern);
+  if (folder.empty())
     throw StatementError("Delete Files Recursive refuses '" + pattern +
                          "': the folder must be a full path below a drive's or share's root.");
+  const std::string top = folder + "\\";
   std::vector<std::string> list = SearchFiles(files, pattern, true, true);
   for (int pass = 0; pass < kMaxDeletionPasses; ++pass) {
-    for (auto it = list.rbegin(); it != list.rend(); ++it) {
-      files.SetNormalAttributes(*it);
-      files.DeletePath(*it);
-    }
-    for (auto it = list.rbegin(); it != list.rend(); ++it) files.RemoveFolder(*it);
+    // Files first, then the folders the files left empty; links are removed themselves.
+    for (auto it = list.rbegin(); it != list.rend(); ++it) files.RemoveFound(top, *it);
+    for (auto it = list.rbegin(); it != list.rend(); ++it) files.RemoveFound(top, *it);
     std::vector<std::string> again = SearchFiles(files, pattern, true, true);
     if (again.size() == list.size()) break;
     list = std::move(again);

@@ -1,6 +1,8 @@
 #include "installer/plugin_calls.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -70,6 +72,21 @@ void ReportMissingLibrary(Interpreter& in, const std::string& library) {
   if (prompt) prompt(false, false);
 }
 
+// The longest a silent run waits for a plug-in, in seconds, from VRAX_PLUGIN_TIMEOUT
+// (kDefaultPluginTimeoutSeconds when unset or not a number; 0 or less: no limit).
+std::chrono::milliseconds PluginDeadline(TVariableManager& vars) {
+  const std::string text = vars.Get(kPluginTimeoutVariable);
+  long long seconds = kDefaultPluginTimeoutSeconds;
+  if (!text.empty()) {
+    char* end = nullptr;
+    const long long given = std::strtoll(text.c_str(), &end, 10);
+    if (end != text.c_str() && *end == '\0') seconds = given;
+  }
+  if (seconds <= 0) return std::chrono::milliseconds(0);
+  constexpr long long kLongest = 30LL * 24 * 3600;  // a month: no overflow below
+  return std::chrono::seconds(std::min(seconds, kLongest));
+}
+
 // What the worker leaves behind; shared so that an abandoned call can still write it.
 struct PluginJob {
   PluginCall Call;
@@ -109,9 +126,12 @@ void RunPluginStatement(Interpreter& in, std::size_t i, PluginServices services)
   job->Call.Window = ctx.State.WindowHandleOfNonModal;
 
   WorkerOutcome outcome;
+  WorkerOptions options;
   {
     PluginMachineView view(in, services.System, !KeepsRedirection(library, services.System, ctx.Text()));
     std::shared_ptr<PluginHost> host = services.Host;
+    // Nobody can cancel a silent run: its plug-in call gets a deadline.
+    if (in.Silent()) options.Deadline = PluginDeadline(vars);
     outcome = RunWorker(in, [host, job](WorkerReporter& reporter) {
       PluginCallResult result = host->Call(job->Call, [&reporter](std::int32_t percent, const char* text) {
         // A report without a text changes nothing on screen.
@@ -120,7 +140,18 @@ void RunPluginStatement(Interpreter& in, std::size_t i, PluginServices services)
       });
       job->Result = std::move(result);
       job->Done = true;
-    });
+    }, options);
+  }
+
+  if (outcome.TimedOut) {
+    // The statement fails: the store stays as it was, and the run goes on as after a cancel.
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(options.Deadline).count();
+    ctx.Trace("      Plug-in " + library + ": no answer within " + std::to_string(seconds) + " s (" +
+              std::string(kPluginTimeoutVariable) + ") in a silent run; " +
+              (outcome.Abandoned ? "left running" : "stopped"));
+    vars.SetVar("VRAX_IsCancelled", "TRUE", "Plug-In Watchdog");
+    FinishCancellation(in, "Cancel at Plug-In Time");
+    return;
   }
 
   PluginCallResult result;

@@ -28,6 +28,13 @@ inline constexpr std::string_view kPluginMissingMessage =
     "Unable to load plug-in library. Please rebuild your project and make sure all required plug-ins are "
     "installed.\r\n\r\nAction skipped";
 
+// A silent run waits at most this long for a plug-in call (nobody is there to cancel it):
+// the reserved variable, in seconds, or the default when it is unset or not a number; 0
+// waits for ever. Past it the call is asked to stop and left running if it does not, the
+// statement fails with the store unchanged, and the run goes on as after a cancel.
+inline constexpr std::string_view kPluginTimeoutVariable = "VRAX_PLUGIN_TIMEOUT";
+inline constexpr long long kDefaultPluginTimeoutSeconds = 1800;
+
 // Where the library of the statement lies: the support folder + the file name of
 // parameter 2 when the statement has no media entry; otherwise the data folder + entry +
 // parameter 2, where a web build looks in its download cache first and the program's

@@ -11,6 +11,7 @@
 
 #include "kemlib/library.h"
 #include "kemlib/archive_library.h"
+#include "platform/files/own_entries.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ class FileHandle {
   FileHandle& operator=(const FileHandle&) = delete;
   bool Valid() const noexcept { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
   HANDLE Get() const noexcept { return h_; }
+  HANDLE Release() noexcept { return std::exchange(h_, INVALID_HANDLE_VALUE); }
   // False when the system reports a failure on closing (for a written file: data lost).
   bool Close() noexcept {
     if (!Valid()) return true;
@@ -117,6 +119,14 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
   throw ArchiveError(ErrorKind::kWriteError, "Cannot write " + ToAnsi(path));
 }
 
+// A link (or an entry reached through one) where the extraction would write.
+[[noreturn]] void LinkInTheWay(const std::wstring& path) {
+  throw ArchiveError(ErrorKind::kWriteError,
+                     "A link is in the way of " + ToAnsi(std::u16string(path.begin(), path.end())));
+}
+
+std::wstring Wide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
+
 class WinOutputFile final : public OutputFile {
  public:
   WinOutputFile(std::u16string path, HANDLE handle) : path_(std::move(path)), handle_(handle) {}
@@ -169,6 +179,8 @@ class WinOutputFolder final : public OutputFolder {
     std::u16string root(reinterpret_cast<const char16_t*>(full), n);
     // Keep "C:\" and "\\server\share\" whole; drop the separator after a folder.
     while (root.size() > 3 && root.back() == u'\\' && root[root.size() - 2] != u'\\') root.pop_back();
+    root_ = root;
+    checker_.Reset(Wide(root_));
     return root;
   }
 
@@ -186,7 +198,22 @@ class WinOutputFolder final : public OutputFolder {
     return e;
   }
 
+  // Below the destination nothing is ever reached through a link: every level that exists
+  // must be a folder of its own (not a junction or symbolic link, and resolving to where
+  // its name says), before and after the missing ones are made. The destination itself is
+  // taken as the caller named it.
   void CreateDirectories(const std::u16string& path) override {
+    const bool below = path.size() > root_.size();
+    if (below) CheckOwn(path);
+    MakeDirectories(path);
+    if (below) {
+      CheckOwn(path);
+    } else {
+      checker_.Reset(Wide(root_));  // the destination exists now and can be named
+    }
+  }
+
+  void MakeDirectories(const std::u16string& path) {
     // One buffer; each separator in turn ends the text. Back from the full path to the
     // deepest folder that exists, then forward, creating each missing level.
     std::u16string p = path;
@@ -216,19 +243,34 @@ class WinOutputFolder final : public OutputFolder {
     }
   }
 
+  // The file is opened without following a link and without cutting it short, checked to
+  // be the entry it names, and only then emptied: a link in its place (also one that the
+  // file system shows as a plain file) is refused with the target untouched.
   std::unique_ptr<OutputFile> Create(const std::u16string& path) override {
+    CheckOwn(path);
     DWORD a = GetFileAttributesW(W(path));
     if (a != INVALID_FILE_ATTRIBUTES && (a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
       SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL);
-    HANDLE h = CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) WriteFailed(path);
-    return std::make_unique<WinOutputFile>(path, h);
+    FileHandle h(CreateFileW(W(path), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h.Valid()) WriteFailed(path);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h.Get(), &info)) WriteFailed(path);
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) LinkInTheWay(Wide(path));
+    const std::wstring opened = kem::platform::ResolvedNameOf(h.Get());
+    if (checker_.Named() &&
+        (opened.empty() || !kem::platform::SameResolvedPath(opened, checker_.Expected(Wide(path)))))
+      LinkInTheWay(Wide(path));
+    if (!SetEndOfFile(h.Get())) WriteFailed(path);
+    return std::make_unique<WinOutputFile>(path, h.Release());
   }
 
   void FinishDirectory(const std::u16string& path, const Entry& entry) override {
+    if (!checker_.Check(Wide(path))) return;  // a link put there since: left as it is
     if (entry.hasModificationTime) {
       FileHandle h(CreateFileW(W(path), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                               nullptr));
       if (h.Valid()) {
         FILETIME ft = AsFileTime(entry.modificationTime);
         SetFileTime(h.Get(), nullptr, nullptr, &ft);
@@ -237,6 +279,15 @@ class WinOutputFolder final : public OutputFolder {
     if (entry.hasAttributes && (entry.attributes & kKeptAttributes & ~FILE_ATTRIBUTE_READONLY))
       SetFileAttributesW(W(path), entry.attributes & kKeptAttributes & ~FILE_ATTRIBUTE_READONLY);
   }
+
+ private:
+  void CheckOwn(const std::u16string& path) {
+    std::wstring offender;
+    if (!checker_.Check(Wide(path), &offender)) LinkInTheWay(offender);
+  }
+
+  std::u16string root_;
+  kem::platform::OwnPathChecker checker_;
 };
 
 class WinHost final : public kem::kemlib::LibraryHost {

@@ -10,8 +10,10 @@ namespace kem {
 namespace {
 
 // One sweep over the folder's contents: files and links removed, folders emptied and
-// removed.
-void SweepFolder(MediaFileService& files, const std::string& folder) {
+// removed. `top` is the folder being emptied: an entry that resolves anywhere but to its
+// own place below it (a link shown as a plain file or folder) is left alone, since
+// removing it, or what it holds, would remove what it leads to.
+void SweepFolder(MediaFileService& files, const std::u16string& top, const std::string& folder) {
   for (const MediaEntry& entry : files.List(folder)) {
     const std::string path = folder + entry.Name;
     if (entry.Link) {
@@ -20,9 +22,11 @@ void SweepFolder(MediaFileService& files, const std::string& folder) {
         files.SetNormalAttributes(path);
         files.RemoveFile(path);
       }
+    } else if (!files.OwnPath(top, files.Widen(path))) {
+      continue;
     } else if (entry.Folder) {
       files.SetNormalAttributes(path);
-      SweepFolder(files, path + "\\");
+      SweepFolder(files, top, path + "\\");
       files.RemoveFolder(path + "\\");
     } else {
       files.SetNormalAttributes(path);
@@ -41,13 +45,17 @@ bool TransferFolder(MediaFileService& files, const std::string& source, const st
                     bool move) {
   const std::string from = WithTrailingBackslash(source);
   const std::string to = WithTrailingBackslash(destination);
+  const std::u16string wideTo = files.Widen(to);
   for (const TreeFile& file : CollectTree(files, from)) {
     bool done;
     if (file.Wide) {
       // The code page cannot spell the name or a folder above it: the target keeps the
       // entries' own names.
-      if (!files.CreateFoldersWide(WideTargetFolder(files, to, file))) return false;
       const std::u16string target = WideTarget(files, to, file);
+      // Nothing is made, emptied or replaced through a link in the destination.
+      if (!files.OwnPath(wideTo, target)) return false;
+      if (!files.CreateFoldersWide(WideTargetFolder(files, to, file))) return false;
+      if (!files.OwnPath(wideTo, target)) return false;
       const std::u16string wideSource = files.Widen(file.Source);
       if (move) {
         files.SetNormalAttributesWide(target);
@@ -58,8 +66,10 @@ bool TransferFolder(MediaFileService& files, const std::string& source, const st
       }
     } else {
       const std::string targetFolder = to + file.RelativeFolder;
-      if (!files.CreateFolders(targetFolder)) return false;
       const std::string target = targetFolder + file.Name;
+      if (!files.OwnPath(wideTo, files.Widen(target))) return false;
+      if (!files.CreateFolders(targetFolder)) return false;
+      if (!files.OwnPath(wideTo, files.Widen(target))) return false;
       if (move) {
         files.SetNormalAttributes(target);
         files.RemoveFile(target);
@@ -78,7 +88,7 @@ bool EmptyFolder(MediaFileService& files, const std::string& folder, bool remove
   const std::string path = WithTrailingBackslash(folder);
   if (!files.FolderExists(path)) return true;
   for (int sweep = 0; sweep < 3; ++sweep) {
-    SweepFolder(files, path);
+    SweepFolder(files, files.Widen(path), path);
     if (files.List(path).empty()) break;
   }
   if (!files.List(path).empty()) return false;

@@ -45,6 +45,7 @@ struct MovedFile {
 
 struct CopyJob {
   std::string Source, Destination;
+  std::u16string WideDestination;
   bool Compress = false;
   bool CompressFiles = false;  // cleared when the volume refuses compression
   bool CopyOnly = false;  // the program's data folder keeps its files
@@ -65,9 +66,13 @@ bool PlainName(const std::string& name) {
 // Brings one file over; false when the target does not exist afterwards.
 bool BringOver(MediaFileService& files, const CopyItem& item, CopyJob& job) {
   const TreeFile& file = item.File;
+  // Nothing is placed through a link in the data folder (an existing target is kept, never
+  // replaced, so only the folders on the way can lead elsewhere).
   if (file.Wide) {
-    if (!files.CreateFoldersWide(WideTargetFolder(files, item.TargetFolder, file))) return false;
     const std::u16string target = WideTarget(files, item.TargetFolder, file);
+    if (!files.OwnPath(job.WideDestination, target)) return false;
+    if (!files.CreateFoldersWide(WideTargetFolder(files, item.TargetFolder, file))) return false;
+    if (!files.OwnPath(job.WideDestination, target)) return false;
     const std::u16string source = files.Widen(file.Source);
     if (!files.FileExistsWide(target)) {
       bool placed = false;
@@ -84,7 +89,10 @@ bool BringOver(MediaFileService& files, const CopyItem& item, CopyJob& job) {
   // its folder, so each file gets only the calls it needs.)
   const std::string targetFolder = item.TargetFolder + file.RelativeFolder;
   if (targetFolder != job.LastFolder) {
+    const std::u16string wideFolder = files.Widen(targetFolder);
+    if (!files.OwnPath(job.WideDestination, wideFolder)) return false;
     if (!files.CreateFolders(targetFolder)) return false;
+    if (!files.OwnPath(job.WideDestination, wideFolder)) return false;
     job.LastFolder = targetFolder;
     job.LastFolderNames.clear();
     job.LastFolderListed = true;
@@ -118,6 +126,7 @@ void RunCopy(MediaFileService& files, WorkerReporter& reporter, CopyJob& job) {
   if (!files.FolderExists(source + "offline\\") && !files.FolderExists(source + "mergemod\\"))
     source = ParentFolder(source);
   const std::string destination = WithTrailingBackslash(job.Destination);
+  job.WideDestination = files.Widen(destination);
 
   std::vector<CopyItem> items;
   ListTree(files, source + "offline\\", destination + "offline\\", items);

@@ -50,10 +50,15 @@ bool DistributeListed(MediaFileService& files, const UnpackJob& job, const std::
   std::map<std::string, std::string> moved;  // lower-cased source -> where it went
   std::map<std::u16string, std::u16string> movedWide;
   bool wide = false;
+  const std::u16string wideDestination = files.Widen(destination);
   for (const auto& [file, targetSub] : job.Map) {
     const std::string targetFolder = destination + targetSub;
-    if (!files.CreateFolders(targetFolder)) return false;
     const std::string target = targetFolder + FileNamePart(file);
+    // The target and the folders on its way are made, emptied and replaced only where no
+    // link leads elsewhere.
+    if (!files.OwnPath(wideDestination, files.Widen(target))) return false;
+    if (!files.CreateFolders(targetFolder)) return false;
+    if (!files.OwnPath(wideDestination, files.Widen(target))) return false;
     const std::string source = unpacked + file;
     if (!wide) {
       files.SetNormalAttributes(target);

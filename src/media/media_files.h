@@ -48,6 +48,13 @@ class MediaFileService {
   // when none can be made.
   virtual std::string CreateUniqueFolder(const std::string& parent, const std::string& prefix) = 0;
 
+  // Whether `path` (a file or folder below the folder `root`) can be written without going
+  // through a link: every level of it below root that exists is a file or folder of its own,
+  // neither a junction or symbolic link nor anything that resolves elsewhere (a link the
+  // file system shows as a plain entry). Levels still missing pass; the root is taken as
+  // given. Asked before a target is made, emptied, replaced or moved to.
+  virtual bool OwnPath(const std::u16string& root, const std::u16string& path) = 0;
+
   // Switches the calling thread's WOW64 redirection off (true) or back (false); nests;
   // does nothing where there is none.
   virtual void SetThreadRedirectionOff(bool off) = 0;

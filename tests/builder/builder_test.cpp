@@ -862,6 +862,77 @@ TEST_F(BuilderTest, SupportFilesTheEngineWouldRefuseOrFromOutsideAreRefused) {
   EXPECT_THAT(ds[0].message, HasSubstr("the manifest lies outside the project folder"));
 }
 
+// A source folder lends files only from below the project's parent folder or from a folder
+// below the home folder, never from the system's own folders; scripts, translations and
+// forms come from the project folder alone, so no line of another file reaches a message.
+TEST_F(BuilderTest, SourceFoldersStayBelowTheProjectsParentOrTheHomeFolder) {
+  char tmpl[] = "/tmp/kembuild-home-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const fs::path home = tmpl;
+  WriteAll(home / "Joe's lib" / "tool.dat", "tool");
+  WriteAll(root_ / "outside" / "passwd", "root:x:0:0:root:/root:/bin/bash\n");
+  fs::create_directories(Project() / "links");
+  fs::create_symlink("/etc", Project() / "links" / "etc");
+  const char* oldHome = std::getenv("HOME");
+  const std::string savedHome = oldHome ? oldHome : "";
+  setenv("HOME", home.c_str(), 1);
+  Script("Comment\n");
+  struct Case {
+    std::string folder;
+    std::string message;  // empty: accepted
+  } cases[] = {
+      {"/proc/self", "is a system folder"},
+      {"/proc/self/cwd", "lies outside the project's parent folder"},  // the link followed: the current folder
+      {"/sys", "is a system folder"},
+      {"/dev", "is a system folder"},
+      {"/etc", "lies outside the project's parent folder"},
+      {"/", "lies outside the project's parent folder"},
+      {"links/etc", "lies outside the project's parent folder"},
+      {home.string(), "lies outside the project's parent folder"},  // all of home: no
+      {(home / "Joe's lib").string(), ""},
+      {"../outside", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    Manifest("source-folder = \"" + c.folder + "\"\n");
+    try {
+      LoadManifest(Project());
+      EXPECT_EQ(c.message, "") << "accepted";
+    } catch (const BuildError& e) {
+      ASSERT_EQ(e.Diagnostics().size(), 1u);
+      EXPECT_EQ(e.Diagnostics()[0].line, 18u);
+      EXPECT_THAT(e.Diagnostics()[0].message, HasSubstr(c.message.empty() ? "(accepted)" : c.message));
+    }
+  }
+  // A folder lent by a source folder gives data files, never a script to read.
+  std::string manifest = kManifest;
+  manifest.replace(manifest.find("script = main.kems"), 18, "script = ../outside/passwd");
+  WriteAll(Project() / kManifestName, manifest + "source-folder = ../outside\n");
+  auto ds = BuildErrors();
+  ASSERT_EQ(ds.size(), 1u);
+  EXPECT_THAT(ds[0].message, HasSubstr("scripts, translations, forms and rules must lie inside it"));
+  EXPECT_THAT(ds[0].message, ::testing::Not(HasSubstr("root:")));
+  if (oldHome) setenv("HOME", savedHome.c_str(), 1);
+  else unsetenv("HOME");
+  fs::remove_all(home);
+}
+
+// A text file over the builder's limit is refused while it is read, with its size: a
+// script of one 65 MB remark line never reaches the parser.
+TEST_F(BuilderTest, OversizedScriptsAreRefusedWhileRead) {
+  {
+    std::ofstream out(Project() / "main.kems", std::ios::binary | std::ios::trunc);
+    out << "Comment\n#";
+    const std::string piece(1u << 20, 'x');
+    for (int i = 0; i < 65; ++i) out << piece;
+  }
+  auto ds = BuildErrors();
+  ASSERT_EQ(ds.size(), 1u);
+  EXPECT_EQ(ds[0].file, kManifestName);
+  EXPECT_THAT(ds[0].message, HasSubstr("more than 64 MB"));
+  EXPECT_THAT(ds[0].message, HasSubstr("main.kems"));
+}
+
 TEST_F(BuilderTest, OutputFolderMustLieOutsideTheProject) {
   Script("Comment\n");
   WriteAll(root_ / "a-file", "keep");

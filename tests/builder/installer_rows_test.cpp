@@ -364,12 +364,18 @@ TEST_F(InstallerRowsTest, SourcesAndValuesTheDatabaseCannotTakeAreErrorsWithThei
       {"Install Files \"nowhere/*.exe\" \"\" \"$TARGETDIR$\"", "source folder nowhere not found"},
       {"Install Files \"../outside.txt\" \"\" \"$TARGETDIR$\"", "lies outside the project folder"},
       {"Install Files \"app/app.exe|app/./app.exe\" \"\" \"$TARGETDIR$\"", "two source files would be installed as app.exe"},
+      // Installed names keep the engine's rules, also for a folder on their way.
+      {"Install Files \"dev/con.txt\" \"\" \"$TARGETDIR$\"", "source file dev/con.txt: the engine refuses this name"},
+      {"Install Files \"dev\" \"\" \"$TARGETDIR$\"", "the engine refuses this name"},
+      {"Install Files \"dev/*.txt\" \"\" \"$TARGETDIR$\"", "the engine refuses this name"},
       {"Write Registry \"HKCC\" \"Software\\\\Kem\" \"a\" \"b\" \"\" \"\"", "HKCR, HKCU, HKLM and HKU only"},
       {"Write Registry \"HKCU\" \"Software\\\\$X$\" \"a\" \"b\" \"\" \"\"", "cannot use variables"},
       {"Create File Type \"Kem.Doc\" \"kemd\" \"\" \"app.exe\" \"\"", "extension with its dot"},
       {"Create ODBC DSN", "ODBC"},
   };
   WriteAll(root_ / "outside.txt", "outside");
+  WriteAll(Project() / "dev/con.txt", "a device's name");
+  WriteAll(Project() / "dev/aux/ok.dat", "below a device's name");
   for (const auto& c : cases) {
     Script(std::string("Set Variable \"X\" \"1\"\n") + c.statement + "\n");
     const auto errors = BuildErrors();

@@ -105,6 +105,39 @@ TEST_F(CommandE2E, RegistryFoldersFilesAndTextFiles) {
   EXPECT_FALSE(PathExists(dir_ + "\\del\\deep"));
 }
 
+// "Delete Files Recursive" over a folder holding links to a read-only file and to a folder
+// elsewhere: the folder's own files go, what the links lead to stays whole. Under Wine the
+// links are the host's and look like a plain file and a plain folder, which cannot be
+// removed without removing their targets, so they stay too.
+TEST_F(CommandE2E, DeleteFilesRecursiveNeverRemovesWhatLinksLeadTo) {
+  const std::wstring outside = Widen(dir_) + L"-outside";
+  const std::wstring fileLink = Widen(dir_) + L"\\del\\file-link.txt";
+  const std::wstring folderLink = Widen(dir_) + L"\\del\\sub\\folder-link";
+  RemoveLinks({fileLink, folderLink});
+  RemoveTreeW(outside);
+  MakeFolderW(outside + L"\\folder");
+  WriteFileW(outside + L"\\folder\\precious.txt", "precious");
+  WriteFileW(outside + L"\\readonly.txt", "read-only");
+  SetFileAttributesW((outside + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  MakeFolder(dir_ + "\\del\\sub");
+  WriteFileBytes(dir_ + "\\del\\own.txt", "x");
+  WriteFileBytes(dir_ + "\\del\\sub\\own.txt", "x");
+  if (!MakeLink(fileLink, outside + L"\\readonly.txt", false) || !MakeLink(folderLink, outside + L"\\folder", true))
+    GTEST_SKIP() << "no way to make a link on this system";
+  script_.Add("Delete Files Recursive", {dir_ + "\\del\\*.*"});
+  RunResult r = Run();
+  RemoveLinks({fileLink, folderLink});
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 7u);
+  EXPECT_FALSE(PathExists(dir_ + "\\del\\own.txt"));
+  EXPECT_FALSE(PathExists(dir_ + "\\del\\sub\\own.txt"));
+  EXPECT_EQ(FolderEntriesW(outside),
+            (std::vector<std::wstring>{L"folder\\", L"folder\\precious.txt", L"readonly.txt"}));
+  EXPECT_EQ(ReadFileBytes(Narrow(outside) + "\\folder\\precious.txt"), "precious");
+  EXPECT_EQ(ReadFileBytes(Narrow(outside) + "\\readonly.txt"), "read-only");
+  SetFileAttributesW((outside + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 // "Write to Text File" copies the old lines with every line end made CR LF, also where a
 // line end is split between two of the reader's 64 KB pieces, and ends an open last line.
 TEST_F(CommandE2E, WriteToTextFileMakesEveryLineEndCrLf) {

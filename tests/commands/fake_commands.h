@@ -103,6 +103,12 @@ class FakeFiles : public CommandFileService {
     log.push_back("rmdir " + path);
     return true;
   }
+  std::vector<std::string> removedBelow;  // the top folders RemoveFound was given
+  bool RemoveFound(const std::string& top, const std::string& path) override {
+    removedBelow.push_back(top);
+    if (files.contains(path)) return SetNormalAttributes(path) && DeletePath(path);
+    return RemoveFolder(path);
+  }
   std::optional<std::pair<std::uint64_t, std::uint64_t>> DiskSpace(const std::string&) override { return space; }
   std::string IniValue(const std::string& file, const std::string& section, const std::string& key) override {
     auto it = ini.find(file + "|" + section + "|" + key);

@@ -2,6 +2,8 @@
 #include "command_fixture.h"
 #include "commands/file_statements.h"
 
+#include <gmock/gmock.h>
+
 #include <chrono>
 #include <thread>
 
@@ -190,6 +192,8 @@ TEST_F(FileStatementsTest, RecursiveDeletionEmptiesTheFolderRemovingLinksNotThei
   EXPECT_FALSE(files.FolderExists("C:\\app\\data\\link"));
   EXPECT_FALSE(files.FileExists("C:\\app\\data\\ro.txt"));
   EXPECT_TRUE(files.FileExists("C:\\elsewhere\\precious.txt"));
+  // Every removal is checked against the pattern's own folder.
+  EXPECT_THAT(files.removedBelow, ::testing::Each(std::string("C:\\app\\data\\")));
 }
 
 TEST_F(FileStatementsTest, RecursiveDeletionRefusesFoldersThatAreNotSafelyBelowARoot) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "support/engine_runner.h"
 #include "support/script_builder.h"
@@ -64,6 +65,34 @@ TEST_F(ArchiveStatementE2E, GoodArchiveUnpacksAndBadOnesReportTheirFailure) {
                                         "\r\nopen=#1003\r\nmissing=The archive file was not found\r\n");
   EXPECT_EQ(ReadFileBytes(dir_ + "\\out\\deep\\hello.txt"), "hello from the archive\r\n");
   EXPECT_EQ(ReadFileBytes(dir_ + "\\out\\deep\\sub\\inner.txt"), "inner file\r\n");
+}
+
+// Links already in the destination, to a file and to a folder elsewhere, are never written
+// through: the extraction refuses the entry that would go there (a write failure, #1007)
+// and what the links lead to keeps its bytes. Under Wine the links are the host's and look
+// like a plain file and a plain folder.
+TEST_F(ArchiveStatementE2E, NeverWritesThroughLinksInTheDestination) {
+  const std::wstring outside = Widen(dir_) + L"-outside";
+  const std::wstring fileLink = Widen(dir_) + L"\\out1\\hello.txt";
+  const std::wstring folderLink = Widen(dir_) + L"\\out2\\sub";
+  RemoveLinks({fileLink, folderLink});
+  RemoveTreeW(outside);
+  MakeFolderW(outside + L"\\folder");
+  WriteFileW(outside + L"\\hello.txt", "precious");
+  WriteFileW(outside + L"\\folder\\keep.txt", "keep");
+  MakeFolder(dir_ + "\\out1");
+  MakeFolder(dir_ + "\\out2");
+  if (!MakeLink(fileLink, outside + L"\\hello.txt", false) || !MakeLink(folderLink, outside + L"\\folder", true))
+    GTEST_SKIP() << "no way to make a link on this system";
+  Extract(sealed_, dir_ + "\\out1", "kem pass", "file");
+  Extract(sealed_, dir_ + "\\out2", "kem pass", "folder");
+  RunResult r = Run();
+  RemoveLinks({fileLink, folderLink});
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 7u);
+  EXPECT_EQ(ReadFileBytes(report_), "file=#1007\r\nfolder=#1007\r\n");
+  EXPECT_EQ(FolderEntriesW(outside), (std::vector<std::wstring>{L"folder\\", L"folder\\keep.txt", L"hello.txt"}));
+  EXPECT_EQ(ReadFileBytes(Narrow(outside) + "\\hello.txt"), "precious");
 }
 
 TEST_F(ArchiveStatementE2E, CancelledExtractionReportsTheCancelAndCarriesOn) {

@@ -57,6 +57,9 @@ class FakeMediaFiles : public MediaFileService {
   std::map<std::string, std::string> files;
   std::set<std::string> folders;
   std::set<std::string> links;       // folder links (trailing backslash): listed, never entered
+  // Links the file system shows as plain entries (files, or folders with a trailing
+  // backslash): listed and entered like their own, but anything written there lands elsewhere.
+  std::set<std::string> foreign;
   std::set<std::string> readOnly;
   std::map<std::string, std::string> shortNames;  // full path -> short name of its last element
   std::set<std::string> failMoveTo;  // moves to these targets fail
@@ -73,6 +76,7 @@ class FakeMediaFiles : public MediaFileService {
     files.clear();
     folders.clear();
     links.clear();
+    foreign.clear();
     readOnly.clear();
     shortNames.clear();
     failMoveTo.clear();
@@ -217,6 +221,16 @@ class FakeMediaFiles : public MediaFileService {
     std::lock_guard<std::recursive_mutex> lock(m);
     log.push_back(off ? "redirect off" : "redirect on");
     redirectionThreads.push_back(std::this_thread::get_id());
+  }
+  bool OwnPath(const std::u16string& root, const std::u16string& path) override {
+    std::lock_guard<std::recursive_mutex> lock(m);
+    const std::string top = Utf16To8(root), target = Utf16To8(path);
+    if (target.rfind(top, 0) != 0) return false;
+    for (auto cut = target.find('\\', top.size()); cut != std::string::npos; cut = target.find('\\', cut + 1)) {
+      const std::string level = target.substr(0, cut + 1);
+      if (level.size() > top.size() && (links.count(level) || foreign.count(level))) return false;
+    }
+    return !foreign.count(target) && !links.count(target);
   }
   std::u16string Widen(const std::string& path) override { return Utf8To16(path); }
   bool FileExistsWide(const std::u16string& path) override { return FileExists(Utf16To8(path)); }

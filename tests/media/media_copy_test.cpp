@@ -43,6 +43,21 @@ TEST(TransferFolder, MovesOrCopiesEveryFileKeepingFoldersAndNeverEntersLinks) {
   }
 }
 
+// A target reached through a link in the destination is neither removed nor replaced.
+TEST(TransferFolder, RefusesTargetsReachedThroughLinks) {
+  for (const std::string link : {"C:\\dst\\a.txt", "C:\\dst\\sub\\"}) {
+    SCOPED_TRACE(link);
+    FakeMediaFiles disk;
+    disk.AddFile("C:\\src\\sub\\a.txt", "new");
+    disk.AddFile("C:\\src\\a.txt", "new");
+    disk.AddFile("C:\\dst\\a.txt", "precious");
+    disk.AddFile("C:\\dst\\sub\\a.txt", "precious");
+    disk.foreign.insert(link);
+    EXPECT_FALSE(TransferFolder(disk, "C:\\src\\", "C:\\dst\\", true));
+    EXPECT_EQ(disk.files[link.back() == '\\' ? link + "a.txt" : link], "precious");
+  }
+}
+
 TEST(TransferFolder, FirstFailureEndsTheTransferAndLeavesTheSource) {
   FakeMediaFiles disk;
   disk.AddFile("C:\\src\\1.txt");
@@ -163,6 +178,24 @@ TEST_F(CopyOfflineTest, CopiesInsteadOfMovingWhereTheSourceMustStayOrCannotMove)
     EXPECT_EQ(files.files["C:\\Cache\\offline\\a.cab"], "a");
     EXPECT_EQ(files.FileExists("C:\\App\\data\\offline\\a.cab"), c.sourceKept);
     EXPECT_EQ(files.FilesUnder("C:\\Cache\\offline\\"), Files{"a.cab"});
+  }
+}
+
+// A folder link in the data folder (one the system marks, or one shown as a plain folder)
+// receives nothing: the copy fails and puts back what it had moved.
+TEST_F(CopyOfflineTest, NeverPlacesFilesThroughLinksInTheDataFolder) {
+  for (bool marked : {false, true}) {
+    SCOPED_TRACE(marked ? "marked link" : "link shown as a plain folder");
+    files.Reset();
+    NewScript();
+    files.AddFile("C:\\App\\data\\offline\\1.cab", "1");
+    files.AddFile("C:\\App\\data\\offline\\sub\\2.cab", "2");
+    files.folders.insert("C:\\Cache\\offline\\sub\\");
+    (marked ? files.links : files.foreign).insert("C:\\Cache\\offline\\sub\\");
+    Copy();
+    EXPECT_EQ(copied, false);
+    EXPECT_FALSE(files.FileExists("C:\\Cache\\offline\\sub\\2.cab"));
+    EXPECT_EQ(files.FilesUnder("C:\\App\\data\\offline\\"), (Files{"1.cab", "sub\\2.cab"}));
   }
 }
 

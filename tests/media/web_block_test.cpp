@@ -152,6 +152,39 @@ TEST_F(WebBlockTest, CancelDuringExtractionGivesUpAtOnce) {
   EXPECT_TRUE(files.FilesUnder("C:\\Temp\\vrax\\").empty());
 }
 
+// Links in the data folder, also those the file system shows as plain files or folders,
+// are never written through: the unpack fails and what they lead to keeps its bytes.
+TEST_F(WebBlockTest, NeverWritesThroughLinksInTheDataFolder) {
+  struct Case {
+    const char* name;
+    std::string link;      // the link's place (a folder ends with a backslash)
+    std::string precious;  // a file reached through it
+    bool marked;           // a link the system marks, rather than one shown as plain
+  } cases[] = {
+      {"file link at a mapped target", "C:\\Cache\\data\\bin\\app.exe", "C:\\Cache\\data\\bin\\app.exe", false},
+      {"folder link on a mapped target's way", "C:\\Cache\\data\\sys\\", "C:\\Cache\\data\\sys\\core.dll", false},
+      {"folder link in the block's folder", "C:\\Cache\\data\\blockA\\docs\\",
+       "C:\\Cache\\data\\blockA\\docs\\readme.txt", false},
+      {"marked folder link on a mapped target's way", "C:\\Cache\\data\\sys\\", "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    files.Reset();
+    NewScript();
+    files.AddFile(kArchive, "archive");
+    if (!c.precious.empty()) files.AddFile(c.precious, "precious");
+    if (c.link.back() == '\\') files.folders.insert(c.link);
+    (c.marked ? files.links : files.foreign).insert(c.link);
+    Startup().SilentMode = true;
+    script.Add("Set Variable", {"SILENT", "TRUE"});
+    Unpack();
+    EXPECT_FALSE(unpacked.has_value());
+    EXPECT_NE(Failure().find(kGiveUp), std::string::npos);
+    if (!c.precious.empty()) EXPECT_EQ(files.files[c.precious], "precious");
+    EXPECT_FALSE(files.FileExists(Marker()));
+  }
+}
+
 // A distribution that fails half-way keeps the archive, so that extracting again can
 // succeed; the half-filled block folder is emptied.
 TEST_F(WebBlockTest, FailedDistributionKeepsTheArchiveForTheNextTry) {

@@ -4,9 +4,14 @@
 // the call.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "engine/services/plugins.h"
 #include "installer/plugin_calls.h"
@@ -177,6 +182,69 @@ TEST_F(PluginTest, CancelDuringTheCallSurvivesTheImportedResult) {
   EXPECT_EQ(GetVar("ABORTEDONERROR"), "TRUE");
   EXPECT_EQ(GetVar("VRAX_IsCancelled"), "TRUE");
   EXPECT_EQ(GetVar("AFTER"), "reached");
+}
+
+// A silent run waits for a plug-in no longer than VRAX_PLUGIN_TIMEOUT: the call is asked to
+// stop, left running when it does not, its result (if any) is dropped, and the run goes
+// on as after a cancel (or ends, with ABORTONERROR). A run with pages waits: its user can
+// cancel.
+TEST_F(PluginTest, ASilentRunsPluginCallEndsAtItsDeadlineAsACancel) {
+  struct Case {
+    const char* name;
+    bool silent;
+    bool honoursStop;   // ends when asked to stop; otherwise answers only when released
+    bool abortOnError;
+    bool imported;      // the plug-in's result reaches the store
+    bool goesOn;        // the statement after it runs
+  } cases[] = {
+      {"never answers", true, false, false, false, true},
+      {"answers when asked to stop", true, true, false, false, true},
+      {"abort on error ends the script", true, true, true, false, false},
+      {"a run with pages waits", false, true, false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NewScript();
+    plugin->calls.clear();
+    Startup().SilentMode = c.silent;
+    if (c.silent) script.Add("Set Variable", {"SILENT", "TRUE"});
+    script.Add("Set Variable", {"ABORTONERROR", c.abortOnError ? "TRUE" : "FALSE"});
+    script.Add("Set Variable", {"VRAX_PLUGIN_TIMEOUT", "1"});
+    script.Add("Set Variable", {"KEPT", "yes"});
+    Call("p");
+    script.Add("Set Variable", {"AFTER", "reached"});
+    // The plug-in's thread may outlive the statement: what it shares with the test lives on.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    auto ended = std::make_shared<std::atomic<bool>>(false);
+    const auto started = std::chrono::steady_clock::now();
+    plugin->body = [c, release, ended, started](kem_vars& vars, const PluginCall&, const PluginProgress& progress) {
+      while (!release->load()) {
+        const bool asked = !progress(50, "working");
+        if (asked && c.honoursStop) break;
+        if (!c.silent && std::chrono::steady_clock::now() - started > std::chrono::milliseconds(1500)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      kem_vars_remove(&vars, "KEPT");
+      kem_vars_set(&vars, "PLUGINRESULT", "imported");
+      ended->store(true);
+      return 1;
+    };
+    TraceFile trace;
+    SetTraceLogPath(trace.Path());
+    Run();
+    release->store(true);
+    for (int i = 0; i < 500 && !ended->load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(VarExists("PLUGINRESULT"), c.imported);
+    EXPECT_EQ(GetVar("KEPT"), c.imported ? "" : "yes");
+    EXPECT_EQ(VarExists("AFTER"), c.goesOn);
+    if (c.silent) {
+      EXPECT_EQ(GetVar("VRAX_IsCancelled"), "TRUE");
+      const std::vector<std::string> lines = trace.Lines();
+      EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                              [](const std::string& l) { return l.find("no answer within 1 s") != std::string::npos; }));
+    }
+    if (c.goesOn && c.silent) EXPECT_EQ(GetVar("ABORTEDONERROR"), "TRUE");
+  }
 }
 
 TEST_F(PluginTest, RedirectionIsOffDuringTheCallExceptForTheSystemInstallerLibrary) {

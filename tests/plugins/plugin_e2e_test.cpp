@@ -99,6 +99,45 @@ TEST_F(PluginE2E, WhatGoesWrongInsideThePluginKeepsTheStore) {
     EXPECT_NE(trace.find(why), std::string::npos) << why << "\n" << trace;
 }
 
+// A plug-in that writes into the texts it was handed, within them and beyond their ends,
+// changes neither the store nor the next call's texts; one that writes far beyond them
+// faults and fails like any other fault.
+TEST_F(PluginE2E, WritesIntoTheHandedTextsStayInThePluginsCopies) {
+  script_.Add("Set Variable", {"ABORTONERROR", "FALSE"});
+  script_.Add("Set Variable", {"KEEP", "kept"});
+  Plugin("set:A=1;scribble;count:" + File("calls.txt"));
+  Plugin("set:B=1;scribble-far");
+  Plugin("dump:" + File("seen.txt") + ";set:CODE=63");
+  script_.Add("Terminate with Exit Code", {"$CODE$"});
+  RunResult r = RunSetup();
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 63u);
+  // The second call of the scribbling statement still read its commands.
+  EXPECT_EQ(ReadFileBytes(File("calls.txt")), "first\r\nsecond\r\n");
+  const std::string seen = ReadFileBytes(File("seen.txt"));
+  EXPECT_NE(seen.find("KEEP,kept"), std::string::npos) << seen;
+  EXPECT_NE(seen.find("A,1"), std::string::npos) << seen;
+  EXPECT_EQ(seen.find(",B,1"), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("ZZZZ"), std::string::npos) << seen;
+  EXPECT_NE(ReadTraceLog(TracePath()).find("fault 0xC0000005 in the first call"), std::string::npos);
+}
+
+// A silent run's plug-in that never answers is given VRAX_PLUGIN_TIMEOUT seconds, then the
+// run goes on as after a cancel.
+TEST_F(PluginE2E, ASilentRunGoesOnPastAPluginThatNeverAnswers) {
+  script_.Add("Set Variable", {"ABORTONERROR", "FALSE"});
+  script_.Add("Set Variable", {"VRAX_PLUGIN_TIMEOUT", "2"});
+  Plugin("set:HUNG=1;hang");
+  script_.Add("Terminate with Exit Code", {"64"});
+  const DWORD started = GetTickCount();
+  RunResult r = RunSetup();
+  ASSERT_FALSE(r.TimedOut);
+  EXPECT_EQ(r.ExitCode, 64u);
+  EXPECT_LT(GetTickCount() - started, 40000u);
+  const std::string trace = ReadTraceLog(TracePath());
+  EXPECT_NE(trace.find("no answer within 2 s"), std::string::npos) << trace;
+}
+
 TEST_F(PluginE2E, AnEmptyResultFailsTheStatementWhenAbortOnErrorAndAMissingLibraryIsSkipped) {
   script_.Add("Test Plugin", {"set:CODE=1", "absent.dll"});  // no such library: skipped
   script_.Add("Set Variable", {"CODE", "62"});

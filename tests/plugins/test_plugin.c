@@ -11,7 +11,10 @@
  *   count:FILE       appends one line to FILE per call (first and second)
  *   window           WINDOW := "SET" when a window handle came in, else "NONE"
  *   dump:FILE        writes parameter 1, a line break and the variables text to FILE
- *   pad:N            sets PAD0 .. PADN-1 to a 24-character value (a large store) */
+ *   pad:N            sets PAD0 .. PADN-1 to a 24-character value (a large store)
+ *   scribble         overwrites the variables and parameter texts it was handed, and
+ *                    64 KB beyond their ends (after reading them)
+ *   scribble-far     writes 16 MB beyond the end of the variables text */
 #include <windows.h>
 
 #include <stdio.h>
@@ -83,6 +86,11 @@ static int run(kem_vars *vars, const char *parameter, const char *variables, voi
     } else if (!strcmp(command, "crash")) {
       volatile int *volatile nowhere = (volatile int *)(size_t)16;
       *nowhere = 1;
+    } else if (!strcmp(command, "scribble")) {
+      memset((char *)variables, 'Z', strlen(variables) + 65536);
+      memset((char *)parameter, 'Z', strlen(parameter) + 65536);
+    } else if (!strcmp(command, "scribble-far")) {
+      memset((char *)variables, 'Z', strlen(variables) + (16u << 20));
     } else if (!strcmp(command, "huge")) {
       code = 2;
     } else if (!strcmp(command, "window")) {

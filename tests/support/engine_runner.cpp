@@ -426,4 +426,51 @@ void SaveWindowBitmap(HWND window, const std::string& path, int settleMs) {
   ReleaseDC(nullptr, screen);
 }
 
+// Runs a program of the host system (under Wine; false elsewhere) on the host's names of
+// the given paths: `program path...`. The host program takes its arguments as they are,
+// without a shell's quoting (the test's paths hold no blanks).
+bool RunHostProgram(const std::string& program, const std::vector<std::wstring>& paths) {
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) return false;
+  std::string command = program;
+  for (const std::wstring& path : paths) {
+    char* name = unixName(path.c_str());
+    if (name == nullptr) return false;
+    command += std::string(" ") + name;
+    HeapFree(GetProcessHeap(), 0, name);
+  }
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  // Under Wine the wait on a host program's handle may fail at once: callers wait for the
+  // program's effect themselves.
+  WaitForSingleObject(pi.hProcess, 10000);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return true;
+}
+
+// Makes a symbolic link at `link` to `target` (a folder when `folder`): through the system
+// call where it works; where it does not (Wine accepts the call but makes nothing), through
+// the host's own link program, which is what someone with access to the temporary folder
+// would use there. False when neither can make it.
+bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder) {
+  CreateSymbolicLinkW(link.c_str(), target.c_str(), folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
+  if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  if (!RunHostProgram("/bin/ln -s", {target, link})) return false;
+  for (int i = 0; i < 200; ++i, Sleep(50))
+    if (GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  return false;
+}
+
+// Removes links made by MakeLink through the host's own program, and waits until they are gone.
+void RemoveLinks(const std::vector<std::wstring>& links) {
+  RunHostProgram("/bin/rm -f", links);
+  for (const std::wstring& link : links)
+    for (int i = 0; i < 200 && GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+}
+
 }  // namespace kem::test

@@ -132,4 +132,16 @@ std::wstring ShortPathW(const std::wstring& path);
 // ("docs\", "docs\licence.txt", "readme.txt").
 std::vector<std::wstring> FolderEntriesW(const std::wstring& folder);
 
+// Links planted by a test. Under Wine the system call makes nothing, and a link made by the
+// host's own program looks like a plain file or folder to the program (it resolves to its
+// target when opened): what someone with access to a folder would plant there.
+// Runs a program of the host system (under Wine; false elsewhere) on the host's names of
+// the given paths: `program path...`, without a shell's quoting (paths without blanks).
+bool RunHostProgram(const std::string& program, const std::vector<std::wstring>& paths);
+// A symbolic link at `link` to `target` (a folder when `folder`): through the system call
+// where it works, otherwise through the host's link program. False when neither can.
+bool MakeLink(const std::wstring& link, const std::wstring& target, bool folder);
+// Removes links made by MakeLink (the links themselves) and waits until they are gone.
+void RemoveLinks(const std::vector<std::wstring>& links);
+
 }  // namespace kem::test

@@ -135,6 +135,13 @@ void ResolveFiles(const Project& p, DeferredStatement& s, std::size_t filesParam
   for (const auto& f : found) {
     std::string error;
     const std::string nameUtf8 = fs::path(f.relative).filename().string();
+    // The installed name and every folder on its way keep the engine's rules for file names
+    // (no device names such as CON or NUL, no trailing dot or blank, ...).
+    if (std::string problem = ArchiveNameProblem(f.folder.empty() ? nameUtf8 : f.folder + "/" + nameUtf8, cp);
+        !problem.empty()) {
+      fail("source file " + f.relative + ": " + problem);
+      continue;
+    }
     auto name = cp.FromUtf8(nameUtf8, error);
     auto folder = cp.FromUtf8(f.folder, error);
     if (!name || !folder) {

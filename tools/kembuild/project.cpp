@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -137,22 +138,49 @@ std::string ArchiveNameProblem(std::string_view name, const CodePage& codePage) 
   return {};
 }
 
-std::string SourceFileProblem(const Project& p, const std::string& relative) {
+namespace {
+
+// Whether `real` is `folder` or lies below it (both real paths, links followed).
+bool Inside(const fs::path& real, const fs::path& folder) {
+  auto r = real.begin();
+  for (auto f = folder.begin(); f != folder.end(); ++f, ++r) {
+    if (f->empty()) break;
+    if (r == real.end() || *r != *f) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string SourceFolderProblem(const fs::path& projectDir, const fs::path& real) {
+  for (const char* system : {"/proc", "/sys", "/dev"})
+    if (Inside(real, system)) return " is a system folder (/proc, /sys and /dev never lend files)";
+  std::error_code ec;
+  const fs::path project = fs::canonical(projectDir, ec);
+  if (ec) return " cannot be checked: the project folder cannot be read";
+  auto usable = [](const fs::path& folder) { return !folder.empty() && folder != folder.root_path(); };
+  const fs::path parent = project.parent_path();
+  if (usable(parent) && Inside(real, parent)) return {};
+  if (Inside(real, project)) return {};
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+    const fs::path homeFolder = fs::canonical(home, ec);
+    // Below the home folder, not all of it.
+    if (!ec && usable(homeFolder) && real != homeFolder && Inside(real, homeFolder)) return {};
+  }
+  return " lies outside the project's parent folder and below no folder of your home folder";
+}
+
+std::string SourceFileProblem(const Project& p, const std::string& relative, bool textFile) {
   std::error_code ec;
   const fs::path path = p.dir / relative;
   if (!fs::exists(path, ec)) return " not found";
   const fs::path real = fs::canonical(path, ec);
   if (ec) return " cannot be read";
-  auto inside = [&](const fs::path& folder) {
-    auto r = real.begin();
-    for (auto f = folder.begin(); f != folder.end(); ++f, ++r) {
-      if (f->empty()) break;
-      if (r == real.end() || *r != *f) return false;
-    }
-    return true;
-  };
-  bool allowed = inside(fs::canonical(p.dir, ec));
-  for (const auto& folder : p.sourceFolders) allowed = allowed || inside(folder);
+  bool allowed = Inside(real, fs::canonical(p.dir, ec));
+  if (!allowed && textFile)
+    return " lies outside the project folder (also through a link); scripts, translations, forms and rules "
+           "must lie inside it";
+  for (const auto& folder : p.sourceFolders) allowed = allowed || Inside(real, folder);
   if (!allowed)
     return " lies outside the project folder (also through a link); name its folder with source-folder = "
            "in [product] to use it";
@@ -167,16 +195,27 @@ BuildError::BuildError(std::string file, std::size_t line, std::string message)
     : BuildError(std::vector<Diagnostic>{{std::move(file), line, std::move(message)}}) {}
 
 std::string ReadProjectFile(const fs::path& dir, const std::string& relative, const std::string& referencedFrom,
-                            std::size_t line) {
+                            std::size_t line, std::uint64_t maxBytes) {
+  auto fail = [&](const std::string& why) -> BuildError {
+    if (!referencedFrom.empty()) return BuildError(referencedFrom, line, why + " " + relative);
+    return BuildError(relative, 0, why + " the file");
+  };
   std::ifstream in(dir / relative, std::ios::binary);
-  if (!in) {
-    if (!referencedFrom.empty())
-      throw BuildError(referencedFrom, line, "cannot read " + relative);
-    throw BuildError(relative, 0, "cannot read the file");
+  if (!in) throw fail("cannot read");
+  // Read piece by piece, so that the size is checked before a larger file (or a file
+  // without end, such as a device) is held whole.
+  std::string text;
+  std::string piece(1u << 20, '\0');
+  while (in) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got == 0) break;
+    if (text.size() + got > maxBytes)
+      throw fail("more than " + std::to_string(maxBytes >> 20) + " MB (the largest text the builder reads) in");
+    text.append(piece.data(), got);
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  if (in.bad()) throw fail("cannot read");
+  return text;
 }
 
 namespace {
@@ -423,8 +462,12 @@ Project LoadManifest(const fs::path& dir, std::vector<Diagnostic>* problems) {
       }
     } else if (key == "source-folder") {
       fs::path folder = fs::path(value).is_absolute() ? fs::path(value) : dir / value;
+      fs::path real;
       if (value.empty() || !fs::is_directory(folder, ec)) fail("source folder " + value + " not found");
-      else p.sourceFolders.push_back(fs::canonical(folder, ec));
+      else if (real = fs::canonical(folder, ec); ec) fail("source folder " + value + " cannot be read");
+      else if (std::string problem = SourceFolderProblem(dir, real); !problem.empty())
+        fail("source folder " + value + problem);
+      else p.sourceFolders.push_back(real);
     } else if (key == "script") {
       scriptNamed = true;
       std::string path = RelativePath(value);
@@ -446,14 +489,14 @@ Project LoadManifest(const fs::path& dir, std::vector<Diagnostic>* problems) {
 
   // Every file the manifest names must lie in the project folder or a named source folder,
   // also after following links.
-  auto located = [&](const std::string& path, const std::string& what, std::size_t line) {
-    std::string problem = SourceFileProblem(p, path);
+  auto located = [&](const std::string& path, const std::string& what, std::size_t line, bool textFile = false) {
+    std::string problem = SourceFileProblem(p, path, textFile);
     if (!problem.empty()) ds.push_back({file, line, what + " " + path + problem});
     return problem.empty();
   };
   std::vector<SupportFile> scripts;
   for (auto& script : p.scripts)
-    if (located(script.path, "script file", script.line)) scripts.push_back(script);
+    if (located(script.path, "script file", script.line, true)) scripts.push_back(script);
   p.scripts = std::move(scripts);
   if (!p.splash.empty() && !located(p.splash, "splash picture", splashLine)) p.splash.clear();
   std::vector<SupportFile> supportFiles;
@@ -505,7 +548,7 @@ Project LoadProject(const fs::path& dir, std::vector<Diagnostic>* problems) {
       bool text = EndsWith(n, ".dfm.txt");
       if (!text && !EndsWith(n, ".dfm")) continue;
       std::string name = n.substr(0, n.size() - (text ? 8 : 4));
-      if (std::string problem = SourceFileProblem(p, "dialogs/" + n); !problem.empty()) {
+      if (std::string problem = SourceFileProblem(p, "dialogs/" + n, true); !problem.empty()) {
         ds.push_back({"dialogs/" + n, 0, "the form file" + problem});
         continue;
       }
@@ -525,7 +568,7 @@ Project LoadProject(const fs::path& dir, std::vector<Diagnostic>* problems) {
       std::string rules = name + ".dfm.kemf";
       if (std::find(names.begin(), names.end(), rules) != names.end()) {
         d.rulesPath = "dialogs/" + rules;
-        if (std::string problem = SourceFileProblem(p, d.rulesPath); !problem.empty()) {
+        if (std::string problem = SourceFileProblem(p, d.rulesPath, true); !problem.empty()) {
           ds.push_back({d.rulesPath, 0, "the rules file" + problem});
           continue;
         }

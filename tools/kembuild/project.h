@@ -124,15 +124,30 @@ class CodePage;
 
 // Why a file the project names cannot be used (" not found", " lies outside the project
 // folder ..."), or empty when it can: it must exist and lie, links followed, in the project
-// folder or one of its source folders. relative is project-relative.
-std::string SourceFileProblem(const Project& project, const std::string& relative);
+// folder or one of its source folders. relative is project-relative. Files whose lines the
+// builder reads and may quote in its messages (the manifest, scripts, translations, forms
+// and their rules) are `textFile`s: they must lie in the project folder itself, so that no
+// line of a file from elsewhere ever reaches a message.
+std::string SourceFileProblem(const Project& project, const std::string& relative, bool textFile = false);
+
+// Why a folder named by `source-folder` (its real path, links followed) cannot lend the
+// project its files, or empty when it can: it must lie below the project's parent folder
+// (the project folder included) or below the user's home folder ($HOME), and never in
+// /proc, /sys or /dev. A parent or home that is the file system's root does not count.
+std::string SourceFolderProblem(const std::filesystem::path& projectDir, const std::filesystem::path& realFolder);
 
 // Why name (UTF-8) cannot be a file name in the support archive, or empty: the engine's
 // own rules for archive names, no trailing dot or blank, and the code page must hold it.
 std::string ArchiveNameProblem(std::string_view name, const CodePage& codePage);
 
-// Reads a whole file; raises BuildError naming the project-relative path when it cannot.
+// The largest text file (manifest, script, translation, form, rules) the builder reads:
+// the setup data a script becomes cannot be larger either.
+inline constexpr std::uint64_t kMaxProjectTextBytes = 64u << 20;
+
+// Reads a whole file; raises BuildError naming the project-relative path when it cannot, or
+// when it holds more than maxBytes (found while reading: a larger file is never held whole).
 std::string ReadProjectFile(const std::filesystem::path& dir, const std::string& relative,
-                            const std::string& referencedFrom = {}, std::size_t line = 0);
+                            const std::string& referencedFrom = {}, std::size_t line = 0,
+                            std::uint64_t maxBytes = kMaxProjectTextBytes);
 
 }  // namespace kem::builder

@@ -149,6 +149,10 @@ std::vector<GeneratedFile> TranslationFiles(const Project& project, const SetupD
       errors.push_back({kManifestName, source.line, "a second translation for " + source.name});
       continue;
     }
+    if (std::string problem = SourceFileProblem(project, source.value, true); !problem.empty()) {
+      errors.push_back({kManifestName, source.line, "translation file " + source.value + problem});
+      continue;
+    }
     std::string text;
     try {
       text = ReadProjectFile(project.dir, source.value, kManifestName, source.line);

@@ -68,6 +68,12 @@ class CommandFileService {
   virtual bool DeletePath(const std::string& path) = 0;
   // Removes an empty folder, or a folder link itself (never what it points to).
   virtual bool RemoveFolder(const std::string& path) = 0;
+  // Removes a file or an empty folder that a search below `top` (a folder with a trailing
+  // backslash) found, never through a link: a link the system marks is removed itself, and
+  // an entry that resolves anywhere but to its own place below `top` (a link shown as a
+  // plain file or folder, or anything reached through one) stays, since removing it would
+  // remove its target. A read-only attribute is cleared only where it stops the removal.
+  virtual bool RemoveFound(const std::string& top, const std::string& path) = 0;
   // Free bytes for the calling user and total bytes of the volume holding path.
   virtual std::optional<std::pair<std::uint64_t, std::uint64_t>> DiskSpace(const std::string& path) = 0;
   // The system's settings-file reader (default empty, at most 26,000 bytes).

@@ -7,6 +7,7 @@
 #include "platform/commands/commands_win32.h"
 #include "platform/commands/thread_redirection_win32.h"
 #include "platform/commands/version_resource_win32.h"
+#include "platform/files/own_entries.h"
 #include "platform/handles.h"
 #include "platform/process/system_library.h"
 
@@ -249,6 +250,19 @@ class Win32CommandFiles final : public CommandFileService {
   }
   bool DeletePath(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
   bool RemoveFolder(const std::string& path) override { return RemoveDirectoryA(path.c_str()) != 0; }
+  bool RemoveFound(const std::string& top, const std::string& path) override {
+    if (path.size() <= top.size() || path.compare(0, top.size(), top) != 0) return false;
+    if (top != top_) {
+      top_ = top;
+      // The folder the script named is taken as given, links on its way followed.
+      resolvedTop_ = ResolvedTargetPath(WithoutTrailingBackslashW(WideAnsi(top)));
+    }
+    // Where the folder cannot be named, only links the system marks are removed.
+    const std::wstring expected =
+        resolvedTop_.empty() ? std::wstring() : resolvedTop_ + L"\\" + WideAnsi(path.substr(top.size()));
+    const Removal r = RemoveEntry(WideAnsi(path), expected, false);
+    return r == Removal::Removed || r == Removal::LinkRemoved;
+  }
   std::optional<std::pair<std::uint64_t, std::uint64_t>> DiskSpace(const std::string& path) override {
     ULARGE_INTEGER free{}, total{};
     if (!GetDiskFreeSpaceExA(path.c_str(), &free, &total, nullptr)) return std::nullopt;
@@ -313,6 +327,18 @@ class Win32CommandFiles final : public CommandFileService {
     }
   }
   void SetThreadRedirectionOff(bool off) override { platform::SetThreadRedirectionOff(off); }
+
+ private:
+  static std::wstring WideAnsi(const std::string& text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring r(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), r.data(), n);
+    return r;
+  }
+  std::string top_;
+  std::wstring resolvedTop_;
 };
 
 }  // namespace

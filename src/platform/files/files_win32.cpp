@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/files/own_entries.h"
 #include "platform/handles.h"
 
 namespace kem::platform {
@@ -57,70 +58,10 @@ std::wstring WithTrailingBackslashW(std::wstring path) {
   return path;
 }
 
-// The form of a path the wide calls take at any length: "\\?\X:\..." or "\\?\UNC\...".
-std::wstring ExtendedPath(const std::wstring& path) {
-  if (path.size() < MAX_PATH || path.rfind(L"\\\\?\\", 0) == 0) return path;
-  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-  return L"\\\\?\\" + path;
-}
-
 std::wstring WithoutExtendedPrefix(const std::wstring& path) {
   if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
   if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
   return path;
-}
-
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
-}
-
-std::wstring WithoutTrailingBackslashW(std::wstring path) {
-  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
-  return path;
-}
-
-// Where the system resolves a path to: the name the object manager gives the open entry,
-// which is the entry itself, or where a link leads. Opening with
-// FILE_FLAG_OPEN_REPARSE_POINT names the link itself where the system knows it as one; some
-// file systems show a file link as a plain file, and then this is its target. The name is
-// read with NtQueryObject rather than GetFinalPathNameByHandleW, which some systems cannot
-// give for paths longer than MAX_PATH; every comparison takes both sides from here, so the
-// form of the name (a device path) does not matter. Empty when the entry cannot be opened
-// or named.
-std::wstring ResolvedPath(const std::wstring& path) {
-  using QueryObjectFn = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-  static const QueryObjectFn query = [] {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll ? reinterpret_cast<QueryObjectFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")))
-                 : nullptr;
-  }();
-  if (query == nullptr) return {};
-  UniqueHandle h(CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!h.Valid()) return {};
-  // The answer is a counted string (length and capacity in bytes, then the pointer to the
-  // characters, which follow it in the same buffer).
-  struct CountedName {
-    USHORT length;
-    USHORT capacity;
-    const wchar_t* text;
-  };
-  constexpr int kObjectNameInformation = 1;
-  std::vector<std::uint64_t> buffer(1024);  // 8 KB, aligned; a name has at most 32,767 characters
-  ULONG needed = 0;
-  LONG status = query(h.Get(), kObjectNameInformation, buffer.data(),
-                      static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)), &needed);
-  if (status < 0 && needed > buffer.size() * sizeof(std::uint64_t) && needed <= 70000) {
-    buffer.resize(needed / sizeof(std::uint64_t) + 1);
-    status = query(h.Get(), kObjectNameInformation, buffer.data(),
-                   static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)), &needed);
-  }
-  if (status < 0) return {};
-  const auto* name = reinterpret_cast<const CountedName*>(buffer.data());
-  if (name->text == nullptr || name->length == 0) return {};
-  return WithoutTrailingBackslashW(std::wstring(name->text, name->length / sizeof(wchar_t)));
 }
 
 // The folder's contents through the wide calls, so that names the code page cannot hold
@@ -140,31 +81,14 @@ void DeleteFolderContentsWide(const std::wstring& folder, const std::wstring& re
   do {
     const std::wstring name = fd.cFileName;
     if (name == L"." || name == L"..") continue;
-    const std::wstring full = ExtendedPath(base + name);
     const bool isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    // The entry's own attributes, read again now: a link put in place of a file or folder
-    // since the search listed it is removed itself, never followed.
-    const DWORD now = GetFileAttributesW(full.c_str());
-    if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_REPARSE_POINT))) {
-      if (isFolder) RemoveDirectoryW(full.c_str());
-      else DeleteFileW(full.c_str());
-      continue;
-    }
-    if (resolved.empty()) continue;
-    const std::wstring expected = resolved + L"\\" + name;
-    if (!SamePath(ResolvedPath(base + name), expected)) continue;
-    // Attributes are changed only where they stop the removal.
-    if (isFolder) {
+    const std::wstring expected = resolved.empty() ? std::wstring() : resolved + L"\\" + name;
+    // A folder is emptied only once it is known to be its own (RemoveEntry checks again
+    // before removing it).
+    if (isFolder && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !expected.empty() &&
+        CheckEntry(base + name, expected) == EntryCheck::Own)
       DeleteFolderContentsWide(base + name, expected);
-      if (!RemoveDirectoryW(full.c_str()) && (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
-        SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        RemoveDirectoryW(full.c_str());
-      }
-    } else if (!DeleteFileW(full.c_str()) && (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
-      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(full.c_str());
-    }
+    RemoveEntry(base + name, expected, isFolder);
   } while (FindNextFileW(h.Get(), &fd));
 }
 
@@ -182,7 +106,7 @@ void DeleteFolderContentsWide(const std::wstring& path) {
   if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
   const std::wstring parent = ResolvedPath(folder.substr(0, slash + 1));
   const std::wstring resolved = ResolvedPath(folder);
-  if (!parent.empty() && !resolved.empty() && !SamePath(resolved, WithTrailingBackslashW(parent) + fd.cFileName))
+  if (!parent.empty() && !resolved.empty() && !SameResolvedPath(resolved, WithTrailingBackslashW(parent) + fd.cFileName))
     return;
   DeleteFolderContentsWide(folder, resolved);
 }

@@ -1,9 +1,11 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <mutex>
 #include <string>
 
 #include "platform/commands/thread_redirection_win32.h"
+#include "platform/files/own_entries.h"
 #include "platform/media/media_win32.h"
 #include "platform/text/text.h"
 
@@ -98,6 +100,15 @@ class Win32MediaFiles : public MediaFileService {
     return {};
   }
 
+  bool OwnPath(const std::u16string& root, const std::u16string& path) override {
+    std::lock_guard<std::mutex> lock(checkerLock_);
+    const std::wstring wideRoot = WithoutTrailingBackslashW(AsWide(root));
+    // The root is named again whenever it changes or could not be named before (it may have
+    // been made since).
+    if (wideRoot != checker_.Root() || !checker_.Named()) checker_.Reset(wideRoot);
+    return checker_.Check(AsWide(path));
+  }
+
   void SetThreadRedirectionOff(bool off) override { platform::SetThreadRedirectionOff(off); }
 
   std::u16string Widen(const std::string& path) override { return AnsiToUtf16(path, codePage_); }
@@ -136,6 +147,8 @@ class Win32MediaFiles : public MediaFileService {
   std::wstring W(const std::string& path) { return AsWide(Widen(path)); }
 
   std::uint32_t codePage_;
+  std::mutex checkerLock_;
+  OwnPathChecker checker_;
 };
 
 }  // namespace

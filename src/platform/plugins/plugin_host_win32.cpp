@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/handles.h"
@@ -202,6 +204,44 @@ class ResultBuffer {
   char* data_ = nullptr;
 };
 
+// A copy of a text handed to the plug-in, which may write into it: the text starts right
+// after a page the plug-in cannot touch and is followed by its terminator, writable room
+// at least as large again as the text (64 KB at least) and another such page. Writes
+// within the room stay in the copy; writes before it or further beyond fault and end the
+// call as a failure. The engine's own text is never handed out.
+class GuardedText {
+ public:
+  explicit GuardedText(const std::string& text) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const std::size_t page = info.dwPageSize;
+    const std::size_t room = std::max<std::size_t>(text.size(), 64 * 1024);
+    const std::size_t usable = (text.size() + 1 + room + page - 1) / page * page;
+    size_ = usable + 2 * page;
+    base_ = static_cast<char*>(VirtualAlloc(nullptr, size_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (!base_) return;
+    DWORD old = 0;
+    if (!VirtualProtect(base_, page, PAGE_NOACCESS, &old) || !VirtualProtect(base_ + page + usable, page, PAGE_NOACCESS, &old)) {
+      VirtualFree(base_, 0, MEM_RELEASE);
+      base_ = nullptr;
+      return;
+    }
+    data_ = base_ + page;
+    std::memcpy(data_, text.c_str(), text.size() + 1);  // the rest of the pages is zero
+  }
+  ~GuardedText() {
+    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+  }
+  GuardedText(const GuardedText&) = delete;
+  GuardedText& operator=(const GuardedText&) = delete;
+  const char* Data() const { return data_; }
+
+ private:
+  char* base_ = nullptr;
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 class Win32PluginHost : public PluginHost {
  public:
   PluginCallResult Call(const PluginCall& call, const PluginProgress& progress) override {
@@ -227,7 +267,15 @@ class Win32PluginHost : public PluginHost {
     std::int32_t slot = 0;
     std::int32_t code = -1;
     DWORD fault = 0;
-    if (!GuardedExecute(entry, window, call.Variables.c_str(), call.Parameter.c_str(), &slot, nullptr, code, fault)) {
+    // Each call gets fresh copies: what the first call wrote into its texts never reaches
+    // the second, nor the engine's store.
+    std::optional<GuardedText> variables(std::in_place, call.Variables);
+    std::optional<GuardedText> parameter(std::in_place, call.Parameter);
+    if (!variables->Data() || !parameter->Data()) {
+      result.Failure = "no memory for the plug-in's texts";
+      return result;
+    }
+    if (!GuardedExecute(entry, window, variables->Data(), parameter->Data(), &slot, nullptr, code, fault)) {
       result.Failure = "fault " + Hex(fault) + " in the first call";
       return result;
     }
@@ -245,8 +293,15 @@ class Win32PluginHost : public PluginHost {
       return result;
     }
     std::int32_t ignored = 0;
-    if (!GuardedExecute(entry, window, call.Variables.c_str(), call.Parameter.c_str(), &slot, buffer.Data(), ignored,
-                        fault)) {
+    variables.reset();
+    parameter.reset();
+    variables.emplace(call.Variables);
+    parameter.emplace(call.Parameter);
+    if (!variables->Data() || !parameter->Data()) {
+      result.Failure = "no memory for the plug-in's texts";
+      return result;
+    }
+    if (!GuardedExecute(entry, window, variables->Data(), parameter->Data(), &slot, buffer.Data(), ignored, fault)) {
       result.Failure = "fault " + Hex(fault) + " in the second call";
       return result;
     }

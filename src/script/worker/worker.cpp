@@ -158,6 +158,8 @@ WorkerOutcome RunWorker(Interpreter& interpreter, const std::function<void(Worke
   });
 
   using Clock = std::chrono::steady_clock;
+  const Clock::time_point started = Clock::now();
+  bool timedOut = false;
   bool watching = false;
   Clock::time_point nextCheck;
   std::uint64_t reportsSeen = 0;
@@ -176,12 +178,20 @@ WorkerOutcome RunWorker(Interpreter& interpreter, const std::function<void(Worke
     machine.Ui.WaitForWake(silent, 50);
     shared->WriteHeldBack();
     shared->RunCalls();
+    if (options.Deadline.count() > 0 && !timedOut && !shared->Finished && Clock::now() - started >= options.Deadline) {
+      // Past the deadline: the stop request, then one interval to end by itself.
+      timedOut = true;
+      shared->StopRequested = true;
+      watching = true;
+      nextCheck = Clock::now() + options.WatchdogInterval;
+      return;
+    }
     if (!watching || Clock::now() < nextCheck) return;
     // The watchdog: a worker that reported since the last check gets another interval.
     // Reports are counted rather than told apart by their tick: two in the same
     // millisecond are still two.
     const std::uint64_t reports = shared->Reports;
-    if (options.Rule == WatchdogRule::Tick && reports != reportsSeen) {
+    if (options.Rule == WatchdogRule::Tick && !timedOut && reports != reportsSeen) {
       reportsSeen = reports;
       vars.Set("VRAX_LastActiveTick", vars.Get("VRAX_LastDelegateTick"));
       nextCheck = Clock::now() + options.WatchdogInterval;
@@ -196,6 +206,7 @@ WorkerOutcome RunWorker(Interpreter& interpreter, const std::function<void(Worke
   WorkerOutcome outcome;
   outcome.Abandoned = shared->Abandoned && !shared->Finished;
   outcome.Cancelled = IsTrue(vars.Get("VRAX_IsCancelled"));
+  outcome.TimedOut = timedOut;
   if (outcome.Abandoned) {
     thread.detach();
     return outcome;

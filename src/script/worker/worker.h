@@ -46,11 +46,16 @@ enum class WatchdogRule { Tick, OneShot };
 struct WorkerOptions {
   WatchdogRule Rule = WatchdogRule::Tick;
   std::chrono::milliseconds WatchdogInterval{5000};
+  // When not zero, the longest the worker may take: past it the worker is asked to stop
+  // and abandoned one watchdog interval later unless it has ended by then, whatever it
+  // reports meanwhile.
+  std::chrono::milliseconds Deadline{0};
 };
 
 struct WorkerOutcome {
   bool Abandoned = false;  // the watchdog gave up on the worker after a cancel
   bool Cancelled = false;  // VRAX_IsCancelled was true when the wait ended
+  bool TimedOut = false;   // the deadline passed before the worker ended
 };
 
 // Runs body on a new thread and waits for it: WorkerActive is set meanwhile, a cancel is
