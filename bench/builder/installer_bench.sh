@@ -2,13 +2,14 @@
 # The installer database of a large project: kembuild builds a project of FILES files of
 # together MB megabytes ("Install Files" of one folder) and prints the time; then the
 # database installs through msiexec /qn under Wine, against a database that wixl (Debian
-# package wixl) builds from the same files, both in one Wine prefix, each RUNS times after
-# the previous installation was removed.
+# package wixl) builds from the same files, both in one Wine prefix, each after the previous
+# installation was removed: a warm-up of each, then RUNS rounds taking them in turn.
 #   installer_bench.sh KEMBUILD [FILES] [MB] [RUNS]
-# Prints the times, the medians and the ratio kembuild/wixl of the installations (goal
+# Prints the times, the medians and spreads and the ratio kembuild/wixl of the installations (goal
 # <= 1.05), with Wine's 64-bit msiexec where Wine has it. kembuild needs an engine to put into the setup: a stand-in file serves, the
 # setup is not run. This is a measurement, not a test.
 set -eu
+. "$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/compare.sh"
 kembuild=$(readlink -f "${1:?usage: installer_bench.sh KEMBUILD [FILES] [MB] [RUNS]}")
 files=${2:-2000}
 megabytes=${3:-100}
@@ -84,23 +85,23 @@ $WINE wineboot -i >/dev/null 2>&1
 echo "Wine: $($WINE --version) ($(basename "$WINE"))"
 win() { echo "Z:$1" | tr / '\\'; }
 
-# The median wall time of RUNS runs of an installation, each after a removal; every run
-# must have installed the last file into FOLDER (below drive C:).
-timed() {
-  local remove=$1 folder=$2; shift 2
-  local t=() i start
-  for ((i = 0; i < runs; i++)); do
-    $WINE msiexec $remove /qn >/dev/null 2>&1 || true
-    start=$(date +%s.%N)
-    $WINE msiexec "$@" >/dev/null 2>&1 || { echo "msiexec failed: $*" >&2; exit 1; }
-    t+=("$(echo "$(date +%s.%N) - $start" | bc -l)")
-    [ -f "$WINEPREFIX/drive_c/$folder/file$files.bin" ] || { echo "nothing installed into C:\\$folder" >&2; exit 1; }
-  done
+# One installation after a removal, its wall time in seconds printed last; the run must
+# have installed the last file into FOLDER (below drive C:).
+timed_once() {
+  local remove=$1 folder=$2 start end; shift 2
   $WINE msiexec $remove /qn >/dev/null 2>&1 || true
-  printf '%s\n' "${t[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p"
+  start=$(date +%s.%N)
+  $WINE msiexec "$@" >/dev/null 2>&1 || { echo "msiexec failed: $*" >&2; return 1; }
+  end=$(date +%s.%N)
+  [ -f "$WINEPREFIX/drive_c/$folder/file$files.bin" ] || { echo "nothing installed into C:\\$folder" >&2; return 1; }
+  echo "$end - $start" | bc -l
 }
-kem=$(timed "/x $code" bench/kem /i "$(win "$work/kem/bench.msi")" /qn "SRCDIR=$(win "$work/kem/data")\\" \
-  AA7000001=TRUE 'PA7000001_1=C:\bench\kem\')
-wix=$(timed "/x $wixcode" bench/wixl /i "$(win "$work/wixl.msi")" /qn 'INSTALLDIR=C:\bench\wixl\')
+kem_once() { timed_once "/x $code" bench/kem /i "$(win "$work/kem/bench.msi")" /qn "SRCDIR=$(win "$work/kem/data")\\" \
+  AA7000001=TRUE 'PA7000001_1=C:\bench\kem\'; }
+wix_once() { timed_once "/x $wixcode" bench/wixl /i "$(win "$work/wixl.msi")" /qn 'INSTALLDIR=C:\bench\wixl\'; }
+echo "msiexec /i /qn of $files files; a warm-up of each, then $runs rounds taking them in turn (bench/compare.sh):"
+bench_alternate "$runs" s "kembuild database" kem_once "wixl database" wix_once
+$WINE msiexec /x "$code" /qn >/dev/null 2>&1 || true
+$WINE msiexec /x "$wixcode" /qn >/dev/null 2>&1 || true
 printf 'msiexec /i /qn of %d files: kembuild database %.2f s, wixl database %.2f s: ratio %.2f (goal <= 1.05)\n' \
-  "$files" "$kem" "$wix" "$(echo "$kem / $wix" | bc -l)"
+  "$files" "${BENCH_MEDIAN[0]}" "${BENCH_MEDIAN[1]}" "${BENCH_RATIO[1]}"

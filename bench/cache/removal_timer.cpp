@@ -106,10 +106,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string> removals(argv + 5, argv + argc);
   std::vector<std::vector<double>> times(removals.size());
   std::vector<SIZE_T> largest(removals.size());
-  // Round 0 is the untimed warm-up.
+  // Round 0 is the untimed warm-up of every removal; the timed rounds take them in turn.
   for (int round = 0; round <= runs; ++round) {
     for (std::size_t k = 0; k < removals.size(); ++k) {
-      if (round == 0 && k > 0) break;
       Result setup;
       if (!Run(install, setup) || setup.Code != 0 || !Installed(code)) {
         std::fprintf(stderr, "the installation failed (exit code %lu)\n", static_cast<unsigned long>(setup.Code));
@@ -131,9 +130,10 @@ int main(int argc, char** argv) {
       const bool gone = !Installed(code);
       const int left = target.empty() ? 0 : FilesBelow(target);
       if (round == 0)
-        std::printf("warm-up: %.0f ms, %s\n", removal.Ms, gone ? "removed" : "STILL INSTALLED");
+        std::printf("warm-up, %s: %.0f ms, %s (%s)\n", removals[k].c_str(), removal.Ms,
+                    gone ? "removed" : "STILL INSTALLED", remove.c_str());
       else
-        std::printf("run %d, %s: %.0f ms, exit code %lu, %s, %d of %d files left in %s\n", round, remove.c_str(),
+        std::printf("run %d, %s: %.0f ms, exit code %lu, %s, %d of %d files left in %s\n", round, removals[k].c_str(),
                     removal.Ms, static_cast<unsigned long>(removal.Code), gone ? "removed" : "STILL INSTALLED", left,
                     installed, target.c_str());
       std::fflush(stdout);

@@ -9,12 +9,13 @@
 # and times it, taking the two removals in turn after an untimed first round; one Wine
 # prefix and one Xvfb display for all.
 #   run_bench.sh WIN_BUILD KEMBUILD [FILES] [MB] [RUNS]
-# Prints each run, the medians, the ratio of the two (goal <= 1.1) and the peak working sets.
+# Prints the build, each run, the medians and spreads, the ratio of the two (goal <= 1.1) and the peak working sets.
 # This is a measurement, not a test: it fails only when something does not run.
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(readlink -f "${1:?usage: run_bench.sh WIN_BUILD KEMBUILD [FILES] [MB] [RUNS]}")
 . "$ROOT/bench/wine_target.sh"
+. "$ROOT/bench/compare.sh"
 bench_wine_target "$build"
 kembuild=$(readlink -f "${2:?kembuild}")
 files=${3:-500}
@@ -47,13 +48,18 @@ peak_of() { sed -n "s|^median of $1:.*peak working set \\([0-9.]*\\) MB.*|\\1|p"
 install="\"$(winpath "$work/out/$setup.exe")\" /s"
 msiexec="msiexec /x $code /qn"
 
+# removal_timer.exe alternates the removals itself (a warm-up of each, then RUNS rounds of
+# both in turn); the rounds' figures are summed up here.
 out=$("$ROOT/scripts/wine-harness.sh" run "$state" "$work/removal_timer.exe" "$runs" "$title" "$code" "$install" \
   @registered "$msiexec" | tr -d '\r')
+bench_say_build
 echo "removal of $files files / $megabytes MB, installed before each run by $setup.exe /s"
 echo "(@registered: the registration's QuietUninstallString)"
 echo "$out"
-s=$(median_of @registered "$out")
-m=$(median_of "$msiexec" "$out")
-[ -n "$s" ] && [ -n "$m" ] || { echo "the removals did not run" >&2; exit 1; }
-printf 'removal through the registration %s ms, msiexec /x %s ms: ratio %.2f (goal <= 1.1); peak working set of the engine %s MB, of msiexec %s MB\n' \
-  "$s" "$m" "$(echo "$s / $m" | bc -l)" "$(peak_of @registered "$out")" "$(peak_of "$msiexec" "$out")"
+runs_of() { grep -F "run " <<<"$2" | grep -F ", $1: " | sed -n 's/.*: \([0-9]*\) ms, exit code.*/\1/p' | tr '\n' ' '; }
+s_runs=$(runs_of @registered "$out")
+m_runs=$(runs_of "$msiexec" "$out")
+[ -n "$s_runs" ] && [ -n "$m_runs" ] || { echo "the removals did not run" >&2; exit 1; }
+bench_report ms "registration" "$s_runs" "msiexec /x" "$m_runs"
+printf 'removal through the registration / msiexec /x: %.2f (goal <= 1.1); peak working set of the engine %s MB, of msiexec %s MB\n' \
+  "${BENCH_RATIO[1]}" "$(peak_of @registered "$out")" "$(peak_of "$msiexec" "$out")"

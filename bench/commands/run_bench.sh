@@ -12,17 +12,19 @@
 #   registry  10,000 "Read Registry" against as many RegOpenKeyExA, RegQueryValueExA and
 #             RegCloseKey; and, for comparison, as many "Comment" statements (what any
 #             statement costs the interpreter).
-# A setup's time for its statements is the median of its runs with them minus the median of
-# the runs of a setup without them (launch and end cancel out). command_timer.exe starts
-# every Windows program with CreateProcess and times it.
+# A setup's time for its statements is a run with them minus a run of a setup without them
+# right after it (launch and end cancel out); after a warm-up of each, setup and peer take
+# turns, RUNS rounds (bench/compare.sh). command_timer.exe starts every Windows program
+# with CreateProcess and times it.
 #   run_bench.sh WIN_BUILD KEMBUILD [RUNS]
-# Prints every run, the medians and the ratios setup/peer (goals: find <= 1.5, append <= 2
+# Prints the build, every round, the medians and spreads and the ratios setup/peer (goals: find <= 1.5, append <= 2
 # with a peak working set under 64 MB, registry <= 2; readall has none). This is a
 # measurement, not a test: it fails only when something does not run.
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(readlink -f "${1:?usage: run_bench.sh WIN_BUILD KEMBUILD [RUNS]}")
 . "$ROOT/bench/wine_target.sh"
+. "$ROOT/bench/compare.sh"
 bench_wine_target "$build"
 kembuild=$(readlink -f "${2:?kembuild}")
 runs=${3:-3}
@@ -71,16 +73,22 @@ setup_runs() {  # setup_runs NAME [RESET]: the timer's output for a setup's runs
   echo "$out"
 }
 setup_ms() { local out; out=$(setup_runs "$@") || exit 1; median_of "$out"; }
-native_ms() {  # native_ms COMMAND...: the median of RUNS native runs, in ms
-  local times=() t0
-  for _ in $(seq "$runs"); do
-    t0=$(date +%s%N)
-    "$@"
-    times+=($((($(date +%s%N) - t0) / 1000000)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p"
+# One figure of a setup's statements for bench_alternate (bench/compare.sh): a run of the
+# setup NAME right after a run of the empty setup; prints both and their difference last.
+# peak_ws keeps the largest peak working set of the setup's runs.
+peak_ws=0
+setup_delta() {  # setup_delta NAME [RESET]
+  local out with without p
+  out=$(runs=1 setup_runs "$@" 2>/dev/null) || { echo "the setup $1 did not run" >&2; return 1; }
+  with=$(median_of "$out")
+  p=$(peak_of "$out")
+  awk -v a="${p:-0}" -v b="$peak_ws" 'BEGIN { exit !(a > b) }' && peak_ws=$p
+  without=$(runs=1 setup_ms empty 2>/dev/null) || return 1
+  echo "$1: $with ms with, $without ms without"
+  echo $((with - without))
 }
-
+peer_once() { local out; out=$(timer "$1" 1 "${@:2}"); echo "$out"; median_of "$out"; }
+native_once() { local t0; t0=$(date +%s%N); "$@"; echo $((($(date +%s%N) - t0) / 1000000)); }
 # --- The data, made on the Linux side of the prefix's drive -------------------------------
 mkdir -p "$drive/bench" "$drive/benchfind"
 for d in $(seq -w 0 99); do
@@ -123,50 +131,44 @@ timer time 1 "$(winpath "$work/out-check/bench.exe") /s" >/dev/null
 found=$(tr '|' '\n' < "$drive/bench/found.txt" | grep -c 'benchfind' || true)
 echo "check: Find All Files found $found of 100000 files; Read Registry read '$(tr -d '\r\n' < "$drive/bench/registry.txt")'"
 
-empty=$(setup_ms empty)
+bench_say_build
+echo "each comparison: a warm-up of each side, then $runs rounds taking them in turn (bench/compare.sh);"
+echo "a setup's figure is its run with the statements minus a run of the empty setup right after it"
 echo
 
 # --- Find All Files --------------------------------------------------------------------------
 gnu=$(native_ms sh -c "find '$drive/benchfind' -type f | wc -l >/dev/null")
-peer=$(timer find "$runs" 'C:\benchfind')
-echo "FindFirstFileA/FindNextFileA:"; echo "$peer"
-with=$(setup_ms find)
-p=$(median_of "$peer")
-s=$((with - empty))
-echo "Find All Files, 100,000 files: setup $s ms ($with with, $empty without), Win32 loop $p ms, ratio $(ratio "$s" "$p") (goal <= 1.5); GNU find | wc -l $gnu ms (Linux, reference)"
+echo "Find All Files, 100,000 files, against FindFirstFileA/FindNextFileA:"
+bench_alternate "$runs" ms setup "setup_delta find" "Win32 loop" "peer_once find 'C:\\benchfind'"
+echo "Find All Files: ratio $(ratio "${BENCH_MEDIAN[0]}" "${BENCH_MEDIAN[1]}") (goal <= 1.5); GNU find | wc -l $gnu ms (Linux, reference)"
 echo
 
 # --- Write to Text File ----------------------------------------------------------------------
-peer=$(timer copy "$runs" 'C:\bench\append.txt' 'C:\bench\copy.txt')
-echo "CopyFileA:"; echo "$peer"
-out=$(setup_runs append)
-with=$(median_of "$out")
-p=$(median_of "$peer")
-s=$((with - empty))
-echo "Write to Text File, 100 MB: setup $s ms ($with with, $empty without), CopyFileA $p ms, ratio $(ratio "$s" "$p") (goal <= 2); peak working set of the engine $(peak_of "$out") MB (goal < 64)"
+echo "Write to Text File, 100 MB, against CopyFileA:"
+peak_ws=0
+bench_alternate "$runs" ms setup "setup_delta append" CopyFileA "peer_once copy 'C:\\bench\\append.txt' 'C:\\bench\\copy.txt'"
+echo "Write to Text File: ratio $(ratio "${BENCH_MEDIAN[0]}" "${BENCH_MEDIAN[1]}") (goal <= 2); peak working set of the engine $peak_ws MB (goal < 64)"
 echo
 
 # --- Read from Text File #READALL\, Replace String, Write to Text File -----------------------
 for size in 100 24; do
   lines=$(wc -l < "$drive/bench/text$size.txt")
-  sedms=$(native_ms sh -c "sed 's/fox/cat/g' '$drive/bench/text$size.txt' > '$drive/bench/sed$size.txt'")
-  with=$(setup_ms "readall$size" "cmd /c if exist C:\\bench\\engine$size.txt del C:\\bench\\engine$size.txt")
-  s=$((with - empty))
+  echo "read all, replace, write back, $size MB in $lines lines, against native sed (Linux):"
+  bench_alternate "$runs" ms setup "setup_delta readall$size 'cmd /c if exist C:\\bench\\engine$size.txt del C:\\bench\\engine$size.txt'" \
+    sed "native_once sh -c \"sed 's/fox/cat/g' '$drive/bench/text$size.txt' > '$drive/bench/sed$size.txt'\""
   if cmp -s "$drive/bench/sed$size.txt" "$drive/bench/engine$size.txt"; then
     same="the engine's file equals sed's"
   else
     same="THE ENGINE'S FILE DIFFERS from sed's ($(stat -c %s "$drive/bench/engine$size.txt" 2>/dev/null || echo no) bytes against $(stat -c %s "$drive/bench/sed$size.txt"))"
   fi
-  echo "read all, replace, write back, $size MB in $lines lines: setup $s ms ($with with, $empty without), sed $sedms ms, ratio $(ratio "$s" "$((sedms > 0 ? sedms : 1))"); $same"
+  echo "read all, replace, write back, $size MB: $same"
 done
 echo
 
 # --- Read Registry ---------------------------------------------------------------------------
-peer=$(timer registry "$runs" "$reads" 'Software\Kem Bench' Value)
-echo "RegOpenKeyExA/RegQueryValueExA/RegCloseKey:"; echo "$peer"
-with=$(setup_ms registry)
-p=$(median_of "$peer")
-s=$((with - empty))
-echo "Read Registry x $reads: setup $s ms ($with with, $empty without), Win32 loop $p ms, ratio $(ratio "$s" "$p") (goal <= 2)"
-c=$(($(setup_ms comments) - empty))
+echo "Read Registry x $reads, against RegOpenKeyExA/RegQueryValueExA/RegCloseKey:"
+bench_alternate "$runs" ms setup "setup_delta registry" "Win32 loop" "peer_once registry $reads 'Software\\Kem Bench' Value"
+echo "Read Registry: ratio $(ratio "${BENCH_MEDIAN[0]}" "${BENCH_MEDIAN[1]}") (goal <= 2)"
+empty=$(setup_ms empty 2>/dev/null)
+c=$(($(setup_ms comments 2>/dev/null) - empty))
 echo "(for comparison: $reads Comment statements take the setup $c ms)"

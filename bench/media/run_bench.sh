@@ -9,7 +9,8 @@
 #    into the installer cache before "Apply Changes" (CACHESOURCES = TRUE: copied, not
 #    moved), timed up to the offline marker (the setup is then ended); the peer is Wine's
 #    `xcopy /e` of the same folder to the same drive (goal: at least 0.9 of its speed).
-# Both print the engine's peak working set (the block's files are decoded through a fixed
+# After a warm-up run of each, engine and peer take turns, RUNS rounds (bench/compare.sh);
+# each prints the medians, the spreads and the ratios. Both print the engine's peak working set (the block's files are decoded through a fixed
 # dictionary and buffers, the copy goes file by file: it should not grow with the data).
 #   run_bench.sh WIN_BUILD KEMBUILD [RUNS] [WORKDIR] [MB]
 # WORKDIR keeps the corpus and the built setups between runs (default: a temporary folder).
@@ -18,6 +19,7 @@ set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(readlink -f "${1:?usage: run_bench.sh WIN_BUILD KEMBUILD [RUNS] [WORKDIR] [MB]}")
 . "$ROOT/bench/wine_target.sh"
+. "$ROOT/bench/compare.sh"
 bench_wine_target "$build"
 kembuild=$(readlink -f "${2:?kembuild}")
 runs=${3:-2}
@@ -135,36 +137,60 @@ forget() { # the installer cache of a revision and the product's identity
 }
 ms_now() { date +%s%N | cut -c1-13; }
 
-echo
-printf '%-28s %10s %10s %8s %9s\n' "download + unpack" engine_ms peer_ms ratio peak_MB
-for ((r = 1; r <= runs; r++)); do
+peak=0
+keep_peak() { awk -v a="$1" -v b="$peak" 'BEGIN { exit !(a > b) }' && peak=$1 || true; }
+# Each measuring function prints the run's time in ms last.
+fetch_run() {
+  local out
   forget "$BLOCK_REV" '{6A1F3C2F-2B4D-4E5F-8A61-7C2D9B0E4F10}'
   out=$(wrun "$work/media_timer.exe" "\"$(winpath "$work/fetch/fetch.exe")\" /s TARGETDIR=C:\\bench\\fetch\\ SERVER=$url" \
     "C:\\ProgramData\\$BLOCK_REV\\Big\\$BLOCK_REV")
-  engine=$(field ms "$out"); peak=$(field peak_mb "$out")
-  [ -n "$engine" ] || { echo "the setup did not load its block: $out" >&2; exit 1; }
+  [ -n "$(field ms "$out")" ] || { echo "the setup did not load its block: $out" >&2; return 1; }
+  keep_peak "$(field peak_mb "$out")"
+  field ms "$out"
+}
+curl_7zz_run() {
+  local t0 t1
   rm -rf "$work/peer" && mkdir -p "$work/peer"
   t0=$(ms_now)
   curl -s -o "$work/peer/Big.7zip" "$url/Big.7zip"
   7zz x -bd -y -mmt=1 -p"$PASSWORD" -o"$work/peer/out" "$work/peer/Big.7zip" >/dev/null
-  peer=$(( $(ms_now) - t0 ))
+  t1=$(ms_now)
   rm -rf "$work/peer"
-  printf '%-28s %10s %10s %8.2f %9s\n' "run $r" "$engine" "$peer" "$(echo "$peer / $engine" | bc -l)" "$peak"
-done
-forget "$BLOCK_REV" '{6A1F3C2F-2B4D-4E5F-8A61-7C2D9B0E4F10}'
-
-echo
-printf '%-28s %10s %10s %8s %9s\n' "media copy (2,000 files)" engine_ms xcopy_ms ratio peak_MB
-for ((r = 1; r <= runs; r++)); do
+  echo $((t1 - t0))
+}
+copy_run() {
+  local out
   forget "$COPY_REV" '{6A1F3C2E-2B4D-4E5F-8A61-7C2D9B0E4F11}'
   out=$(wrun "$work/media_timer.exe" "\"$(winpath "$work/copy/out/copy.exe")\" /s TARGETDIR=C:\\bench\\copy\\" \
     "C:\\ProgramData\\$COPY_REV\\OFFLINE\\$COPY_REV" stop)
-  engine=$(field ms "$out"); peak=$(field peak_mb "$out")
-  [ -n "$engine" ] || { echo "the setup did not copy its offline data: $out" >&2; exit 1; }
+  [ -n "$(field ms "$out")" ] || { echo "the setup did not copy its offline data: $out" >&2; return 1; }
+  keep_peak "$(field peak_mb "$out")"
+  field ms "$out"
+}
+xcopy_run() {
+  local out
   wrun cmd /c "rmdir /s /q C:\\bench\\xcopy" >/dev/null || true
   out=$(wrun "$work/media_timer.exe" "xcopy /e /i /q /y $(winpath "$offline") C:\\bench\\xcopy\\")
-  peer=$(field ms "$out")
-  printf '%-28s %10s %10s %8.2f %9s\n' "run $r" "$engine" "$peer" "$(echo "$peer / $engine" | bc -l)" "$peak"
-done
+  field ms "$out"
+}
+
+# The peer comes first in each pair, so that the ratio peer/engine of the times is the
+# engine's speed relative to the peer's.
+echo
+bench_say_build
+echo "download + unpack (the peer: curl, then 7zz x -mmt=1, native):"
+peak=0
+bench_alternate "$runs" ms "curl + 7zz" curl_7zz_run engine fetch_run
+printf 'download + unpack: engine at %.2f of the peer'"'"'s speed (goal >= 0.8); peak working set of the engine %s MB\n' \
+  "${BENCH_RATIO[1]}" "$peak"
+forget "$BLOCK_REV" '{6A1F3C2F-2B4D-4E5F-8A61-7C2D9B0E4F10}'
+
+echo
+echo "media copy (2,000 files; the peer: xcopy /e under Wine):"
+peak=0
+bench_alternate "$runs" ms xcopy xcopy_run engine copy_run
+printf 'media copy: engine at %.2f of the peer'"'"'s speed (goal >= 0.9); peak working set of the engine %s MB\n' \
+  "${BENCH_RATIO[1]}" "$peak"
 forget "$COPY_REV" '{6A1F3C2E-2B4D-4E5F-8A61-7C2D9B0E4F11}'
 wrun cmd /c "rmdir /s /q C:\\bench" >/dev/null || true

@@ -2,15 +2,20 @@
 # Plug-in calls under Wine: a setup running 1,000 plug-in statements with 100 and with
 # 5,000 variables in its store, against a program that only loads the same plug-in, calls
 # it twice and frees it 1,000 times with a variables text of the same size. The setup's
-# time is its run with the calls minus its run without them (launch and end cancel out).
-#   run_bench.sh WIN32_BUILD KEMBUILD
-# Prints the times and the ratios setup/peer (goal <= 1.5 at 5,000 variables).
+# time is its run with the calls minus its run without them, taken right after each other
+# (launch and end cancel out). After a warm-up run of each, setup and peer take turns,
+# RUNS rounds (bench/compare.sh).
+#   run_bench.sh WIN32_BUILD KEMBUILD [RUNS]
+# Prints the build, each round, the medians and spreads and the ratios setup/peer (goal
+# <= 1.5 at 5,000 variables).
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=$(readlink -f "${1:?usage: run_bench.sh WIN32_BUILD KEMBUILD}")
+build=$(readlink -f "${1:?usage: run_bench.sh WIN32_BUILD KEMBUILD [RUNS]}")
 . "$ROOT/bench/wine_target.sh"
+. "$ROOT/bench/compare.sh"
 bench_wine_target "$build"
 kembuild=$(readlink -f "${2:?kembuild}")
+runs=${3:-5}
 calls=1000
 work=$(mktemp -d)
 state=$work/wine
@@ -57,24 +62,32 @@ KEMP
 }
 
 "$ROOT/scripts/wine-harness.sh" start "$state" >/dev/null
-ms_of_run() {  # median of three runs of a setup, in ms
-  local times=() t0 t1
-  for _ in 1 2 3; do
-    t0=$(date +%s%N)
-    "$ROOT/scripts/wine-harness.sh" run "$state" "$1" /s >/dev/null 2>&1
-    t1=$(date +%s%N)
-    times+=($(((t1 - t0) / 1000000)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n 2p
+ms_of_run() {  # wall time of one silent run of a setup, in ms
+  local t0 t1
+  t0=$(date +%s%N)
+  "$ROOT/scripts/wine-harness.sh" run "$state" "$1" /s >/dev/null 2>&1
+  t1=$(date +%s%N)
+  echo $(((t1 - t0) / 1000000))
 }
+# One figure of the setup: its run with the calls, right away its run without them, and
+# the difference last.
+setup_calls() {
+  local with without
+  with=$(ms_of_run "$work/out-with$variables/bench.exe")
+  without=$(ms_of_run "$work/out-without$variables/bench.exe")
+  echo "with $with ms, without $without ms"
+  echo $((with - without))
+}
+peer_calls() {
+  "$ROOT/scripts/wine-harness.sh" run "$state" "$work/plugin_loop.exe" "$work/test_plugin.dll" "$variables" "$calls" | tr -d '\r'
+}
+bench_say_build
 for variables in 100 5000; do
   project "with$variables" "$variables" "$calls"
   project "without$variables" "$variables" 0
-  with=$(ms_of_run "$work/out-with$variables/bench.exe")
-  without=$(ms_of_run "$work/out-without$variables/bench.exe")
-  peer=$("$ROOT/scripts/wine-harness.sh" run "$state" "$work/plugin_loop.exe" "$work/test_plugin.dll" "$variables" "$calls" | tr -d '\r')
-  setup=$((with - without))
-  printf '%5d variables: setup %d ms for %d calls (%d with, %d without), peer %d ms, ratio %.2f\n' \
-    "$variables" "$setup" "$calls" "$with" "$without" "$peer" "$(echo "$setup / ($peer + 0.001)" | bc -l)"
+  echo "$variables variables, $calls calls:"
+  bench_alternate "$runs" ms setup setup_calls peer peer_calls
+  printf '%5d variables: setup %.0f ms for %d calls, peer %.0f ms, ratio %.2f\n' \
+    "$variables" "${BENCH_MEDIAN[0]}" "$calls" "${BENCH_MEDIAN[1]}" "${BENCH_RATIO[1]}"
 done
 echo "goal: ratio <= 1.5 at 5000 variables"

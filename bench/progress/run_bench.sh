@@ -3,18 +3,21 @@
 # the example's progress page, once reporting its progress after every step and once not
 # reporting at all. The plug-in times its own loop; a probe asks the page for an answer
 # every 10 ms meanwhile.
-#   run_bench.sh WIN32_BUILD KEMBUILD [STEPS]
-# Prints the loop times, their ratio (goal <= 1.1) and the longest wait for the page's
+# After a warm-up run of each, the two take turns, RUNS rounds (bench/compare.sh).
+#   run_bench.sh WIN32_BUILD KEMBUILD [STEPS] [RUNS]
+# Prints the build, the loop times with their medians and spreads, their ratio (goal <= 1.1) and the longest wait for the page's
 # answer after the first (goal <= 100 ms). The first answer is shown apart: it waits for
 # the start-up windows to close as the page comes up, which Wine on a display without a
 # window manager makes take about 2 s.
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=$(readlink -f "${1:?usage: run_bench.sh WIN32_BUILD KEMBUILD [STEPS]}")
+build=$(readlink -f "${1:?usage: run_bench.sh WIN32_BUILD KEMBUILD [STEPS] [RUNS]}")
 . "$ROOT/bench/wine_target.sh"
+. "$ROOT/bench/compare.sh"
 bench_wine_target "$build"
 kembuild=$(readlink -f "${2:?kembuild}")
 steps=${3:-1000000}
+runs=${4:-3}
 work=$(mktemp -d)
 state=$work/wine
 trap '"$ROOT/scripts/wine-harness.sh" stop "$state" >/dev/null 2>&1; rm -rf "$work"' EXIT
@@ -59,16 +62,16 @@ project quiet
 
 "$ROOT/scripts/wine-harness.sh" start "$state" >/dev/null
 drive=$state/prefix/drive_c
-for round in 1 2 3; do
-  for mode in quiet report; do
-    probe=$("$ROOT/scripts/wine-harness.sh" run "$state" "$work/ui_probe.exe" "$(ls "$work"/out-$mode/*.exe)" | tr -d '\r')
-    ms=$(tr -d '\r\n' < "$drive/$mode.txt")
-    echo "round $round $mode: loop $ms ms; $probe"
-    eval "${mode}_$round=$ms"
-  done
-done
-median() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
-q=$(median "$quiet_1" "$quiet_2" "$quiet_3")
-r=$(median "$report_1" "$report_2" "$report_3")
-printf '%d steps: median loop %s ms reporting every step, %s ms without reports, ratio %.2f (goal <= 1.1)\n' \
-  "$steps" "$r" "$q" "$(echo "$r / $q" | bc -l)"
+# loop_run MODE: one run of the setup; prints the probe's answer and the loop's ms last
+loop_run() {
+  local probe
+  probe=$("$ROOT/scripts/wine-harness.sh" run "$state" "$work/ui_probe.exe" "$(ls "$work"/out-$1/*.exe)" | tr -d '\r')
+  echo "$1: $probe"
+  tr -d '\r\n' < "$drive/$1.txt"
+}
+bench_say_build
+echo "$steps steps, the loop's own time:"
+bench_alternate "$runs" ms reporting "loop_run report" "no reports" "loop_run quiet"
+grep -h 'report: \|quiet: ' "$BENCH_LOG" | sed 's/^/  probe, /'
+printf '%d steps: median loop %.0f ms reporting every step, %.0f ms without reports, ratio %.2f (goal <= 1.1)\n' \
+  "$steps" "${BENCH_MEDIAN[0]}" "${BENCH_MEDIAN[1]}" "${BENCH_RATIO[1]}"

@@ -4,15 +4,17 @@
 # silently (launch, support archive, script, installer session), against
 #   - msiexec /i /qn on the same database with the properties the script records, and
 #   - an NSIS installer with the same files (makensis, Debian package nsis), when present.
-# Each is timed RUNS times by session_timer.exe after the previous installation was removed;
-# one Wine prefix and one Xvfb display for all.
+# After a warm-up run of each they take turns, RUNS rounds (bench/compare.sh); every run is
+# timed by session_timer.exe after the previous installation was removed; one Wine prefix
+# and one Xvfb display for all.
 #   run_bench.sh WIN32_BUILD KEMBUILD [FILES] [MB] [RUNS]
-# Prints each run, the medians, the ratios to msiexec (goal <= 1.1) and the engine's peak
-# working set. This is a measurement, not a test: it fails only when something does not run.
+# Prints the build, each round, the medians and spreads, the ratios to msiexec (goal <= 1.1)
+# and the peak working sets. This is a measurement, not a test: it fails only when something does not run.
 set -eu
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(readlink -f "${1:?usage: run_bench.sh WIN32_BUILD KEMBUILD [FILES] [MB] [RUNS]}")
 . "$ROOT/bench/wine_target.sh"
+. "$ROOT/bench/compare.sh"
 bench_wine_target "$build"
 kembuild=$(readlink -f "${2:?kembuild}")
 files=${3:-500}
@@ -81,20 +83,29 @@ timer() { "$ROOT/scripts/wine-harness.sh" run "$state" "$work/session_timer.exe"
 median_of() { sed -n 's/^median: \([0-9]*\) ms.*/\1/p' <<<"$1"; }
 peak_of() { sed -n 's/.*peak working set \([0-9.]*\) MB.*/\1/p' <<<"$1"; }
 remove="msiexec /x $code /qn"
-
-setup=$(timer "$runs" "\"$out\\bench.exe\" /s TARGETDIR=C:\\bench\\setup\\" "$remove")
-echo "setup (/s):"; echo "$setup"
+declare -A peak=([setup]=0 [msiexec]=0 [nsis]=0)
+# one_run SIDE COMMAND RESET: one timed run after RESET; keeps the side's largest peak
+# working set and prints the run's time in ms last.
+one_run() {
+  local side=$1 result p
+  result=$(timer 1 "$2" "$3")
+  echo "$result"
+  p=$(peak_of "$result")
+  [ -n "$p" ] && awk -v a="$p" -v b="${peak[$side]}" 'BEGIN { exit !(a > b) }' && peak[$side]=$p
+  median_of "$result"
+}
+setup_run() { one_run setup "\"$out\\bench.exe\" /s TARGETDIR=C:\\bench\\setup\\" "$remove"; }
 # (the work folder's path holds no blanks: the property needs no quotes)
-bare=$(timer "$runs" "msiexec /i $out\\bench.msi /qn SRCDIR=$out\\data\\ A$header=TRUE P${header}_1=C:\\bench\\msi\\" "$remove")
-echo "msiexec /i /qn:"; echo "$bare"
+bare_run() { one_run msiexec "msiexec /i $out\\bench.msi /qn SRCDIR=$out\\data\\ A$header=TRUE P${header}_1=C:\\bench\\msi\\" "$remove"; }
+nsis_run() { one_run nsis "\"$(winpath "$nsis")\" /S" "cmd /c rmdir /s /q C:\\bench\\nsis"; }
+
+bench_say_build
+sides=(setup setup_run "msiexec /i /qn" bare_run)
+[ -n "$nsis" ] && sides+=("NSIS /S" nsis_run)
+bench_alternate "$runs" ms "${sides[@]}"
 timer 1 "$remove" >/dev/null
-s=$(median_of "$setup")
-m=$(median_of "$bare")
-printf 'setup %s ms, msiexec %s ms: ratio %.2f (goal <= 1.1); peak working set of the engine %s MB, of msiexec %s MB\n' \
-  "$s" "$m" "$(echo "$s / $m" | bc -l)" "$(peak_of "$setup")" "$(peak_of "$bare")"
-if [ -n "$nsis" ]; then
-  peer=$(timer "$runs" "\"$(winpath "$nsis")\" /S" "cmd /c rmdir /s /q C:\\bench\\nsis")
-  echo "NSIS (/S):"; echo "$peer"
-  n=$(median_of "$peer")
-  printf 'setup %s ms, NSIS %s ms: ratio %.2f\n' "$s" "$n" "$(echo "$s / $n" | bc -l)"
-fi
+[ -n "$nsis" ] && timer 1 "cmd /c rmdir /s /q C:\\bench\\nsis" >/dev/null
+printf 'setup/msiexec %.2f (goal <= 1.1); peak working set of the engine %s MB, of msiexec %s MB\n' \
+  "${BENCH_RATIO[1]}" "${peak[setup]}" "${peak[msiexec]}"
+[ -n "$nsis" ] && printf 'setup/NSIS %.2f; peak working set of NSIS %s MB\n' "${BENCH_RATIO[2]}" "${peak[nsis]}"
+true

@@ -4,6 +4,8 @@
 # BENCH_EXE: bench_sevenzip from a native build without sanitizers (Release).
 # WIN32_BUILD: optional MinGW build folder (32- or 64-bit); its kemlib_bench.exe (beside
 # kem.lib) then runs the same extraction under Wine through the wine harness.
+# RUNS (environment, default 3): rounds per archive after a warm-up of each side; the two
+# take turns (bench/compare.sh) and the medians, spreads and ratios 7zz/ours are printed.
 set -eu
 bench=$(readlink -f "${1:?bench_sevenzip}")
 work=$(readlink -m "${2:-/tmp/kem-7z-bench}")
@@ -36,34 +38,34 @@ archive lzma2 -m0=LZMA2
 archive lzma_aes -m0=LZMA -pBench -mhe=on
 archive lzma2_aes -m0=LZMA2 -pBench -mhe=on
 
+. "$here/../compare.sh"
+runs=${RUNS:-3}
+
 # CPU seconds (user + system) of a command: steadier than the wall clock on a shared machine.
 seconds() {
   local TIMEFORMAT='%U %S' t
   t=$( { time "$@" >/dev/null 2>&1; } 2>&1 )
   echo "$t" | awk '{ print $1 + $2 }'
 }
-best() { # best of three runs: CMD...
-  local b=999999 t
-  for _ in 1 2 3; do
-    rm -rf out && mkdir out
-    t=$(seconds "$@")
-    b=$(echo "if ($t < $b) $t else $b" | bc -l)
-  done
-  echo "$b"
-}
+fresh() { rm -rf out && mkdir out; "$@"; }  # each extraction into an empty folder
 
-printf 'corpus %d bytes\n' "$size"
-printf '%-10s %9s %9s %9s %8s %10s\n' archive 7zz_cpu_s ours_cpu_s ratio MB/s peak_MB
+# 7zz comes first in each pair: the ratio 7zz/ours of the times is our speed relative to it.
+echo "native $(uname -m) build: $bench"
+printf 'corpus %d bytes; per archive a warm-up of each, then %d rounds taking 7zz and ours in turn (CPU seconds)\n' "$size" "$runs"
+summary=()
 for name in lzma lzma2 lzma_aes lzma2_aes; do
   pw=(); pwarg=()
   case $name in *aes) pw=(-pBench); pwarg=(Bench) ;; esac
-  ref=$(best 7zz x -bd -y -mmt=1 "${pw[@]}" -oout "$name.7z")
-  ours=$(best "$bench" "$name.7z" out "${pwarg[@]}")
+  echo "=== $name"
+  bench_alternate "$runs" s "7zz -mmt=1" "fresh seconds 7zz x -bd -y -mmt=1 ${pw[*]} -oout $name.7z" \
+    ours "fresh seconds \"\$bench\" $name.7z out ${pwarg[*]}"
   peak=$(rm -rf out && mkdir out && "$bench" "$name.7z" out "${pwarg[@]}" | sed 's/.*peak_kb=//')
-  printf '%-10s %9.2f %9.2f %9.2f %8.1f %10.1f\n' "$name" "$ref" "$ours" "$(echo "$ref / $ours" | bc -l)" \
-    "$(echo "$size / $ours / 1000000" | bc -l)" "$(echo "$peak / 1024" | bc -l)"
+  summary+=("$(printf '%-10s %9.2f %9.2f %9.2f %8.1f %10.1f' "$name" "${BENCH_MEDIAN[0]}" "${BENCH_MEDIAN[1]}" \
+    "${BENCH_RATIO[1]}" "$(echo "$size / ${BENCH_MEDIAN[1]} / 1000000" | bc -l)" "$(echo "$peak / 1024" | bc -l)")")
 done
 rm -rf out
+printf '%-10s %9s %9s %9s %8s %10s\n' archive 7zz_cpu_s ours_cpu_s ratio MB/s peak_MB
+printf '%s\n' "${summary[@]}"
 
 if [ -n "$win32" ]; then
   exe=$(readlink -f "$win32/tests/kemlib/kemlib_bench.exe")
@@ -73,18 +75,20 @@ if [ -n "$win32" ]; then
   . "$here/../wine_target.sh"
   bench_wine_target "$win32"
   "$harness" start "$state" >/dev/null 2>&1
-  printf '%-16s %9s %9s %9s\n' "wine_kem.lib${KEM_WINE_ARCH:+ (64-bit)}" 7zz_s ours_s ratio
+  wine_seconds() { "$harness" run "$state" "$exe" "Z:$work/$1.7z" "Z:$work/out" ${2:-} 2>/dev/null | tr -d '\r' | sed -n 's/^seconds=//p'; }
+  echo
+  bench_say_build
+  echo "kem.lib under Wine (wall seconds inside the process) against native 7zz -mmt=1 (CPU seconds)"
+  summary=()
   for name in lzma lzma2 lzma_aes lzma2_aes; do
     pw=""; case $name in *aes) pw=Bench ;; esac
-    best_wine=999999
-    for _ in 1 2 3; do
-      rm -rf out && mkdir out
-      t=$("$harness" run "$state" "$exe" "Z:$work/$name.7z" "Z:$work/out" $pw 2>/dev/null | tr -d '\r' | sed -n 's/^seconds=//p')
-      best_wine=$(echo "if ($t < $best_wine) $t else $best_wine" | bc -l)
-    done
-    ref=$(best 7zz x -bd -y -mmt=1 ${pw:+-p$pw} -oout "$name.7z")
-    printf '%-16s %9.2f %9.2f %9.2f\n' "$name" "$ref" "$best_wine" "$(echo "$ref / $best_wine" | bc -l)"
+    echo "=== $name"
+    bench_alternate "$runs" s "7zz -mmt=1" "fresh seconds 7zz x -bd -y -mmt=1 ${pw:+-p$pw} -oout $name.7z" \
+      "wine kem.lib" "fresh wine_seconds $name $pw"
+    summary+=("$(printf '%-16s %9.2f %9.2f %9.2f' "$name" "${BENCH_MEDIAN[0]}" "${BENCH_MEDIAN[1]}" "${BENCH_RATIO[1]}")")
   done
+  printf '%-16s %9s %9s %9s\n' "wine_kem.lib ($BENCH_BUILD_BITS)" 7zz_s ours_s ratio
+  printf '%s\n' "${summary[@]}"
   rm -rf out
   "$harness" stop "$state" >/dev/null 2>&1
 fi
