@@ -44,8 +44,11 @@ _bench_measure() {  # _bench_measure FUNC: runs one measurement in this shell, s
   if ! [[ $_b_figure =~ ^[0-9]+([.][0-9]+)?$ ]]; then
     echo "no figure from: $1 (last word: '$_b_figure')" >&2; return 1
   fi
-  BENCH_FIGURE=$_b_figure
+  BENCH_FIGURE=$(_bench_num "$_b_figure")
 }
+
+# A figure with at most three decimals, without trailing zeros.
+_bench_num() { awk -v x="$1" 'BEGIN { s = sprintf("%.3f", x); sub(/0+$/, "", s); sub(/[.]$/, "", s); print s }'; }
 
 bench_alternate() {
   local _b_runs=$1 _b_unit=$2; shift 2
@@ -85,7 +88,8 @@ bench_report() {
   for ((_b_i = 0; _b_i < _b_n; _b_i++)); do
     _b_stats=$(tr -s ' ' '\n' <<<"${_b_lists[_b_i]}" | sed '/^$/d' | bench_stats) || { echo "no figures for ${_b_labels[_b_i]}" >&2; return 1; }
     read -r BENCH_MEDIAN[_b_i] _b_lo _b_hi <<<"$_b_stats"
-    printf '%-24s median %10.1f %s   spread %.1f-%.1f\n' "${_b_labels[_b_i]}" "${BENCH_MEDIAN[_b_i]}" "$_b_unit" "$_b_lo" "$_b_hi"
+    printf '%-24s median %10s %s   spread %s-%s\n' "${_b_labels[_b_i]}" "$(_bench_num "${BENCH_MEDIAN[_b_i]}")" "$_b_unit" \
+      "$(_bench_num "$_b_lo")" "$(_bench_num "$_b_hi")"
   done
   for ((_b_i = 1; _b_i < _b_n; _b_i++)); do
     BENCH_RATIO[_b_i]=$(awk -v a="${BENCH_MEDIAN[0]}" -v b="${BENCH_MEDIAN[_b_i]}" 'BEGIN { printf "%.3f", (b > 0) ? a / b : 0 }')
