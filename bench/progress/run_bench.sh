@@ -67,7 +67,7 @@ loop_run() {
   local probe
   probe=$("$ROOT/scripts/wine-harness.sh" run "$state" "$work/ui_probe.exe" "$(ls "$work"/out-$1/*.exe)" | tr -d '\r')
   echo "$1: $probe"
-  tr -d '\r\n' < "$drive/$1.txt"
+  echo "$(tr -d '\r\n' < "$drive/$1.txt")"
 }
 bench_say_build
 echo "$steps steps, the loop's own time:"
