@@ -88,6 +88,15 @@ setup_delta() {  # setup_delta NAME [RESET]
   echo $((with - without))
 }
 peer_once() { local out; out=$(timer "$1" 1 "${@:2}"); echo "$out"; median_of "$out"; }
+native_ms() {  # native_ms COMMAND...: the median of RUNS native runs, in ms
+  local times=() t0
+  for _ in $(seq "$runs"); do
+    t0=$(date +%s%N)
+    "$@"
+    times+=($((($(date +%s%N) - t0) / 1000000)))
+  done
+  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p"
+}
 native_once() { local t0; t0=$(date +%s%N); "$@"; echo $((($(date +%s%N) - t0) / 1000000)); }
 # --- The data, made on the Linux side of the prefix's drive -------------------------------
 mkdir -p "$drive/bench" "$drive/benchfind"
