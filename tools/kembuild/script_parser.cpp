@@ -1,5 +1,7 @@
 #include "kembuild/script_parser.h"
 
+#include <algorithm>
+
 #include "kembuild/code_page.h"
 #include "kembuild/guid.h"
 #include "kembuild/quoted_text.h"
@@ -58,6 +60,13 @@ void ParseScript(std::string_view text, const std::string& file, std::vector<Scr
     while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
     if (name.empty()) {
       fail("statement name missing");
+      continue;
+    }
+    // A name holds no control characters and does not start with a byte-order mark: such a
+    // name is never a statement's, and it would not read back the same once written again.
+    if (name.substr(0, 3) == "\xEF\xBB\xBF" ||
+        std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+      fail("statement name has control characters");
       continue;
     }
     if (codePage) {
